@@ -1,0 +1,132 @@
+#include "common/cp1250.h"
+
+#include <array>
+#include <unordered_map>
+
+namespace ratemover {
+
+namespace {
+
+// Code points of the bytes 0x80 to 0xFF; bytes below 0x80 are ASCII.
+constexpr std::array<char16_t, 128> kUpperHalf = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9};
+
+const std::unordered_map<char32_t, unsigned char>& ReverseTable() {
+  static const auto* table = [] {
+    auto* map = new std::unordered_map<char32_t, unsigned char>();
+    for (unsigned i = 0; i < kUpperHalf.size(); ++i) map->emplace(kUpperHalf[i], static_cast<unsigned char>(0x80 + i));
+    return map;
+  }();
+  return *table;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+char32_t CodePointOfCp1250(unsigned char byte) {
+  return byte < 0x80 ? char32_t{byte} : char32_t{kUpperHalf[byte - 0x80]};
+}
+
+char Cp1250OfCodePoint(char32_t codePoint) {
+  if (codePoint < 0x80) return static_cast<char>(codePoint);
+  const auto& table = ReverseTable();
+  const auto it = table.find(codePoint);
+  return it == table.end() ? '?' : static_cast<char>(it->second);
+}
+
+std::string Cp1250FromUtf8(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    int extra = 0;
+    char32_t cp = 0;
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = lead & 0x07;
+    } else {
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    bool ok = true;
+    for (int k = 0; k < extra; ++k, ++j) {
+      if (j >= utf8.size() || (static_cast<unsigned char>(utf8[j]) & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (ok && cp < kSmallest[extra]) ok = false;  // an overlong form hides another character
+    out.push_back(ok ? Cp1250OfCodePoint(cp) : '?');
+    i = j;  // a broken sequence is one '?' up to the byte that broke it
+  }
+  return out;
+}
+
+std::string Cp1250FromUtf16(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      ++i;  // a character beyond the basic plane: never in the code page
+      out.push_back('?');
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      out.push_back('?');
+    } else {
+      out.push_back(Cp1250OfCodePoint(unit));
+    }
+  }
+  return out;
+}
+
+std::string Utf8FromCp1250(std::string_view cp1250) {
+  std::string out;
+  out.reserve(cp1250.size() * 2);
+  for (char c : cp1250) AppendUtf8(out, CodePointOfCp1250(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace ratemover

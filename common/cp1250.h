@@ -1,0 +1,29 @@
+#pragma once
+// Conversion between the program's single-byte text (Windows-1250) and Unicode.
+// The program keeps Windows-1250 bytes inside; only text crossing an edge (a
+// widget, a file-system path, a library's UTF-8 or UTF-16) is converted.
+#include <string>
+#include <string_view>
+
+namespace ratemover {
+
+// The Unicode code point of one Windows-1250 byte. The five bytes that the code
+// page leaves undefined map to the C1 controls of the same number, so every byte
+// survives a round trip.
+char32_t CodePointOfCp1250(unsigned char byte);
+
+// The Windows-1250 byte of a code point, or '?' when the code page lacks it.
+char Cp1250OfCodePoint(char32_t codePoint);
+
+// UTF-8 to Windows-1250; a malformed sequence and a character the code page
+// lacks each become '?'.
+std::string Cp1250FromUtf8(std::string_view utf8);
+
+// UTF-16 code units (little-endian order already resolved) to Windows-1250;
+// surrogate pairs are joined, a lone surrogate becomes '?'.
+std::string Cp1250FromUtf16(std::u16string_view utf16);
+
+// Windows-1250 to UTF-8.
+std::string Utf8FromCp1250(std::string_view cp1250);
+
+}  // namespace ratemover

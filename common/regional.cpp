@@ -1,0 +1,10 @@
+#include "common/regional.h"
+
+namespace ratemover {
+
+const RegionalSettings& Regional() {
+  static const RegionalSettings settings;
+  return settings;
+}
+
+}  // namespace ratemover

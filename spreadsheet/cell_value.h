@@ -1,0 +1,58 @@
+#pragma once
+// A cell as a workbook file stores it, before it becomes the cell's text.
+#include <cstdint>
+#include <string>
+
+namespace ratemover::spreadsheet {
+
+// How a number's format makes it read.
+enum class NumberStyle {
+  General,   // the general decimal form
+  DateTime,  // a date or time format: the regional short date, and the time when not midnight
+  Currency,  // a currency format: the value rounded to four decimals
+};
+
+enum class DateSystem { Base1900, Base1904 };
+
+struct CellValue {
+  enum class Kind {
+    Empty,
+    Text,     // text holds Windows-1250 bytes
+    Number,   // number and style
+    Boolean,  // boolean
+    Error,    // an error value, constant or from a formula, or a formula without a cached result
+  };
+  Kind kind = Kind::Empty;
+  std::string text;
+  double number = 0.0;
+  NumberStyle style = NumberStyle::General;
+  bool boolean = false;
+
+  static CellValue Empty() { return {}; }
+  static CellValue OfText(std::string cp1250) {
+    CellValue v;
+    v.kind = Kind::Text;
+    v.text = std::move(cp1250);
+    return v;
+  }
+  static CellValue OfNumber(double number, NumberStyle style = NumberStyle::General) {
+    CellValue v;
+    v.kind = Kind::Number;
+    v.number = number;
+    v.style = style;
+    return v;
+  }
+  static CellValue OfBoolean(bool value) {
+    CellValue v;
+    v.kind = Kind::Boolean;
+    v.boolean = value;
+    return v;
+  }
+  static CellValue OfError() {
+    CellValue v;
+    v.kind = Kind::Error;
+    return v;
+  }
+};
+
+}  // namespace ratemover::spreadsheet

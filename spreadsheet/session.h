@@ -1,0 +1,37 @@
+#pragma once
+// The spreadsheet session: the four operations through which the import run
+// reaches a workbook. Cells are addressed by 1-based row and column.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ratemover::spreadsheet {
+
+// The text of one cell (Windows-1250), or no value when the read fails.
+using CellText = std::optional<std::string>;
+
+class Session {
+ public:
+  virtual ~Session() = default;
+
+  // Makes the session usable; false when it cannot be.
+  virtual bool OdpriExcel() = 0;
+
+  // Opens the workbook; a workbook that cannot be opened is replaced, silently,
+  // by an empty workbook of one sheet. A failure of that fallback is thrown.
+  virtual void OdpriZvezek(const std::string& path, bool show) = 0;
+
+  // The text of a cell of the active sheet, by the cell text rules; no value for
+  // a read failure (an error value, a row or column below 1, no open session).
+  virtual CellText BeriCelico(std::int32_t row, std::int32_t column) = 0;
+
+  // Closes the session; never fails, may be called with nothing open.
+  virtual void ZapriExcel() noexcept = 0;
+};
+
+// A session that reads the workbook file itself (.xls, .xlsx, .ods, recognised
+// by content).
+std::unique_ptr<Session> MakeWorkbookFileSession();
+
+}  // namespace ratemover::spreadsheet

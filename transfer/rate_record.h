@@ -1,0 +1,38 @@
+#pragma once
+// The lines of the rate file "format 111" and the conversions that feed them.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ratemover {
+
+// Thrown by DveDecimalki when a price text is not a number.
+class ConversionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The price text as a number: every "." becomes the regional decimal separator
+// first; blank text is 0; anything that is not a number throws ConversionError.
+double DveDecimalki(std::string_view priceText);
+
+// The trimmed text up to its first blank.
+std::string PrvaBeseda(std::string_view text);
+
+// DD.MM.YYYY; a year below 2000 has 2000 added first.
+std::string FormattedDate(int day, int month, int year);
+
+// " 0002 " and the formatted date: 16 characters.
+std::string VrsticaDatuma(std::string_view formattedDate);
+
+// One price line: 194 characters, more when the price needs a wider field.
+std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
+                          std::string_view formattedDate);
+
+// The price field: rounded half away from zero to six decimals, at least 15 wide.
+std::string PriceField(double price);
+
+// The rate file's path: the workbook path up to its last "." followed by "ztr".
+std::string OutputFileName(std::string_view workbookPath);
+
+}  // namespace ratemover
