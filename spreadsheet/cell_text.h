@@ -20,4 +20,8 @@ std::string GeneralNumberText(double value);
 // blank and the time when the time of day is not midnight.
 std::string DateTimeText(double serial, DateSystem system);
 
+// The serial that a calendar date and a time of day (seconds since midnight)
+// have in a date system; DateTimeText gives them back.
+double SerialOfDateTime(int year, int month, int day, double secondsOfDay, DateSystem system);
+
 }  // namespace ratemover::spreadsheet
