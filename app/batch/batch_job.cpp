@@ -1,0 +1,115 @@
+#include "app/batch/batch_job.h"
+
+#include <exception>
+
+#include "app/batch/batch_options.h"
+#include "app/batch/stream_operator_view.h"
+#include "common/cp1250.h"
+#include "common/program_dir.h"
+#include "common/text.h"
+#include "config/config_file.h"
+#include "config/name_folding.h"
+#include "spreadsheet/session.h"
+#include "transfer/transfer_request.h"
+
+#ifndef RATEMOVER_VERSION
+#define RATEMOVER_VERSION "3.4.0.0"
+#endif
+
+namespace ratemover::batch {
+
+namespace {
+
+// The two fields of the main window that the configuration fills, without a window.
+class PlainFields : public ConfigFields {
+ public:
+  std::string WorkbookPath() const override { return workbookPath; }
+  void SetWorkbookPath(const std::string& path) override { workbookPath = path; }
+  void SetProfileLabel(const std::string& name) override { label = name; }
+
+  std::string workbookPath;
+  std::string label;
+};
+
+// The first listed profile (a slot in use with a name that is not blank) whose
+// name equals the given one, or nullptr.
+const Tecajnica* FindListedProfile(const ProfileState& state, const std::string& name) {
+  for (std::int32_t n = 1; n <= state.table.count; ++n) {
+    const Tecajnica& slot = state.table.Slot(n);
+    if (!IsBlank(slot.name) && EnakaImena(slot.name, name)) return &slot;
+  }
+  return nullptr;
+}
+
+int StatusOfRun(const RunResult& run) {
+  switch (run.outcome) {
+    case RunOutcome::Written:
+      return kExitWritten;
+    case RunOutcome::NothingWritten:
+      return kExitNothingWritten;
+    case RunOutcome::SessionUnavailable:
+    case RunOutcome::FileNotCreated:
+    case RunOutcome::NoDate:
+      break;
+  }
+  return kExitNotTransferred;
+}
+
+}  // namespace
+
+int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  const ParsedOptions parsed = ParseBatchOptions(arguments);
+  if (!parsed.options) {
+    err << "ratemover-batch: " << parsed.error << "\n\n" << UsageText();
+    return kExitUsage;
+  }
+  const BatchOptions& options = *parsed.options;
+  if (options.help) {
+    out << UsageText();
+    return kExitWritten;
+  }
+  if (options.version) {
+    out << "ratemover-batch " << RATEMOVER_VERSION << "\n";
+    return kExitWritten;
+  }
+
+  StreamOperatorView view(err);
+  try {
+    ProfileState state;
+    PlainFields fields;
+    const std::string configPath = options.configFile ? Cp1250FromUtf8(*options.configFile) : ConfigFilePath();
+    BeriIniDatoteko(state, fields, configPath, ProgramDir());
+
+    if (options.profileName) {
+      const Tecajnica* profile = FindListedProfile(state, Cp1250FromUtf8(*options.profileName));
+      if (profile == nullptr) {
+        err << "ratemover-batch: v nastavitvah ni tečajnice " << *options.profileName << "\n";
+        return kExitUsage;
+      }
+      state.current = *profile;
+    }
+    if (options.workbook) fields.workbookPath = Cp1250FromUtf8(*options.workbook);
+
+    ImportRunInput input;
+    input.workbookPath = fields.workbookPath;
+    input.profile = state.current;
+    input.show = false;
+    input.startedWithArguments = true;
+
+    const auto session = spreadsheet::MakeWorkbookFileSession();
+    const RequestResult result = TransferRequest(input, *session, view);
+    if (result.workbookMissing) return kExitNotTransferred;
+
+    const int status = StatusOfRun(result.run);
+    if (result.run.outcome == RunOutcome::Written || result.run.outcome == RunOutcome::NothingWritten) {
+      out << "Prepisanih vrstic: " << result.run.writtenRows << "\n"
+          << "Izhodna datoteka: " << Utf8FromCp1250(result.run.outputPath) << "\n";
+    }
+    return status;
+  } catch (const std::exception& failure) {
+    view.ShowMessage(failure.what());
+    return kExitFailure;
+  }
+}
+
+}  // namespace ratemover::batch

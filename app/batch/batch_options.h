@@ -1,0 +1,27 @@
+#pragma once
+// The command line of ratemover-batch.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ratemover::batch {
+
+struct BatchOptions {
+  std::optional<std::string> configFile;  // --conf FILE (UTF-8, as given)
+  std::optional<std::string> profileName;  // --profile NAME (UTF-8, as given)
+  std::optional<std::string> workbook;     // WORKBOOK (UTF-8, as given)
+  bool help = false;
+  bool version = false;
+};
+
+struct ParsedOptions {
+  std::optional<BatchOptions> options;  // no value: a usage error
+  std::string error;                    // what was wrong, for the usage message
+};
+
+// The arguments after the program's own name.
+ParsedOptions ParseBatchOptions(const std::vector<std::string>& arguments);
+
+std::string UsageText();
+
+}  // namespace ratemover::batch

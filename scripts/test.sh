@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up the machine and runs every test: the test suite in a normal build and
+# again with AddressSanitizer and UndefinedBehaviorSanitizer, then a short smoke
+# run of each fuzz target on its seeds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+jobs="$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+
+"$root/scripts/setup.sh"
+
+echo "== normal build"
+"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+"$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DRATEMOVER_SANITIZE=ON -DRATEMOVER_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "== fuzz smoke runs"
+"$root/scripts/fuzz.sh" smoke
