@@ -1,6 +1,8 @@
 #pragma once
 // The configuration file "Ratemover.CONF": reading it into the profile state and
 // writing it back.
+#include <cstdint>
+#include <istream>
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,12 @@
 namespace ratemover {
 
 inline constexpr std::string_view kConfigFileName = "Ratemover.CONF";
+
+// The workbook that the workbook field names when the file does not say.
+inline constexpr std::string_view kDefaultWorkbookName = "Ratemover.xls";
+
+// A value is cut to this many characters when it is read.
+inline constexpr std::size_t kConfigValueLimit = 300;
 
 // The two things of the main window that the configuration reaches.
 class ConfigFields {
@@ -25,13 +33,30 @@ std::string ConfigFilePath();
 // Reads the configuration file at configPath (Windows-1250 text) into the state
 // and the fields; the default workbook is programDir followed by "Ratemover.xls".
 // A missing or unopenable file leaves the table as it is. A read error in the
-// middle of the file is thrown.
+// middle of the file is thrown as std::runtime_error (Windows-1250 text); the
+// table then keeps what was read, and neither the current profile nor the label
+// is chosen.
 void BeriIniDatoteko(ProfileState& state, ConfigFields& fields, const std::string& configPath,
                      const std::string& programDir);
 
+// The part of BeriIniDatoteko that follows the opening of the file: resets the
+// count to 0 and the selected index to 1, takes every line of `in`, then chooses
+// the current profile and shows its name. The slots are not cleared. A read error
+// of the stream is thrown as std::runtime_error naming `sourceName`.
+void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields, const std::string& sourceName);
+
+// The selected index as the writer stores it: the selected entry's position among
+// the entries that are written (blank-named ones are left out), 0 when the selected
+// slot itself is blank, and the value unchanged when it names no slot in use.
+std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table);
+
+// The whole text that PisiIniDatoteko writes, CR LF after every line.
+std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workbookPath);
+
 // Writes the whole file from the table, the selected index and the workbook
 // path. The new content replaces the old file only once it is complete on disk;
-// any failure is thrown and leaves the old file whole.
+// any failure is thrown (std::runtime_error, Windows-1250 text) and leaves the
+// old file whole.
 void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath, const std::string& configPath);
 
 }  // namespace ratemover

@@ -1,0 +1,392 @@
+#include "config/config_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include "common/program_dir.h"
+#include "common/text.h"
+
+namespace ratemover {
+
+namespace {
+
+constexpr std::string_view kSectionLine = "[EXCEL_FORMAT]";
+
+enum class Key { Datoteka, IzbranaTecajnica, Tecajnica, Simbol, Datum, Tecaj, Indeks, StartVrstica };
+
+struct KeyText {
+  std::string_view text;
+  Key key;
+};
+
+// The keys differ within their first characters, so a line matches at most one.
+constexpr std::array<KeyText, 8> kKeys = {{
+    {"DATOTEKA=", Key::Datoteka},
+    {"IZBRANA_TECAJNICA=", Key::IzbranaTecajnica},
+    {"TECAJNICA=", Key::Tecajnica},
+    {"SIMBOL=", Key::Simbol},
+    {"DATUM=", Key::Datum},
+    {"TECAJ=", Key::Tecaj},
+    {"INDEKS=", Key::Indeks},
+    {"START_VRSTICA=", Key::StartVrstica},
+}};
+
+constexpr std::size_t LongestKey() {
+  std::size_t longest = 0;
+  for (const auto& k : kKeys) longest = std::max(longest, k.text.size());
+  return longest;
+}
+
+// Of a line, only the start of its trimmed text can matter: the longest key and
+// a value cut to its limit. The rest of a line, however long, is not held.
+constexpr std::size_t kKeptLineBytes = LongestKey() + kConfigValueLimit;
+
+bool IsTrimmable(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// The start values of the current profile when the configuration is read.
+Tecajnica ProfileBeforeReading() {
+  Tecajnica profile;
+  profile.startRow = 2;
+  profile.datum = "A";
+  profile.simbol = "B";
+  profile.tecaj = "D";
+  return profile;
+}
+
+// Cuts a configuration text into lines (ended by CR LF, a lone CR or a lone LF)
+// and takes each line into the profile state.
+class LineTaker {
+ public:
+  LineTaker(ProfileState& state, ConfigFields& fields) : table_(state.table), fields_(fields) {
+    kept_.reserve(kKeptLineBytes);
+  }
+
+  void Feed(const char* data, std::size_t size) {
+    std::size_t pos = 0;
+    if (pendingCr_ && size > 0) {
+      pendingCr_ = false;
+      if (data[0] == '\n') pos = 1;  // the LF of a CR LF pair
+    }
+    while (pos < size) {
+      std::size_t end = pos;
+      while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
+      Append(data + pos, end - pos);
+      if (end == size) return;
+      EndLine();
+      if (data[end] == '\r') {
+        if (end + 1 == size) {
+          pendingCr_ = true;  // the LF, if any, comes with the next piece
+          return;
+        }
+        if (data[end + 1] == '\n') ++end;
+      }
+      pos = end + 1;
+    }
+  }
+
+  // The last line counts even without a line end.
+  void Finish() { EndLine(); }
+
+ private:
+  void Append(const char* data, std::size_t size) {
+    std::size_t pos = 0;
+    if (!started_) {
+      while (pos < size && IsTrimmable(data[pos])) ++pos;
+      if (pos == size) return;
+      started_ = true;
+    }
+    const std::size_t room = kKeptLineBytes - kept_.size();
+    const std::size_t take = std::min(room, size - pos);
+    kept_.append(data + pos, take);
+    pos += take;
+    if (!moreBeyond_) {
+      for (; pos < size; ++pos) {
+        if (!IsTrimmable(data[pos])) {
+          moreBeyond_ = true;
+          break;
+        }
+      }
+    }
+  }
+
+  void EndLine() {
+    if (started_) {
+      std::string_view line = kept_;
+      // When nothing but blanks follows what is kept, the blanks at its end are
+      // the line's own end and are trimmed; otherwise the kept text stands
+      // inside the line and keeps them.
+      if (!moreBeyond_) {
+        while (!line.empty() && IsTrimmable(line.back())) line.remove_suffix(1);
+      }
+      TakeLine(line, !moreBeyond_);
+    }
+    kept_.clear();
+    started_ = false;
+    moreBeyond_ = false;
+  }
+
+  void TakeLine(std::string_view line, bool whole) {
+    if (whole && line == kSectionLine) {
+      sectionOpen_ = true;
+      return;
+    }
+    if (line.front() == '[') {
+      sectionOpen_ = false;
+      return;
+    }
+    if (!sectionOpen_) return;
+    for (const auto& k : kKeys) {
+      if (line.starts_with(k.text)) {
+        TakeValue(k.key, line.substr(k.text.size(), kConfigValueLimit));
+        return;
+      }
+    }
+  }
+
+  void TakeValue(Key key, std::string_view value) {
+    switch (key) {
+      case Key::Datoteka:
+        fields_.SetWorkbookPath(std::string(value));
+        return;
+      case Key::IzbranaTecajnica:
+        if (const auto number = ReadWholeNumber(value)) table_.selected = *number;
+        return;
+      case Key::Tecajnica:
+        // The table has a fixed number of slots: an entry beyond them is left
+        // out, and so are its attribute lines.
+        entryOpen_ = table_.count < kProfileSlots;
+        if (entryOpen_) {
+          ++table_.count;
+          table_.Slot(table_.count).name = std::string(value);
+        }
+        return;
+      default:
+        break;
+    }
+    // An attribute line before any entry, or of an entry left out, has no slot.
+    if (!entryOpen_) return;
+    Tecajnica& entry = table_.Slot(table_.count);
+    switch (key) {
+      case Key::Simbol:
+        entry.simbol = AsciiUpper(value);
+        break;
+      case Key::Datum:
+        entry.datum = AsciiUpper(value);
+        break;
+      case Key::Tecaj:
+        entry.tecaj = AsciiUpper(value);
+        break;
+      case Key::Indeks:
+        entry.indeks = AsciiUpper(value);
+        break;
+      case Key::StartVrstica:
+        entry.startRow = ReadWholeNumber(value).value_or(1);
+        break;
+      default:
+        break;
+    }
+  }
+
+  SeznamTecajnic& table_;
+  ConfigFields& fields_;
+  std::string kept_;         // the start of the current line, leading blanks skipped
+  bool started_ = false;     // a byte above 32 has been seen in the current line
+  bool moreBeyond_ = false;  // a byte above 32 stands beyond what is kept
+  bool pendingCr_ = false;   // the previous piece ended in CR
+  bool sectionOpen_ = false;
+  bool entryOpen_ = false;  // the most recent "TECAJNICA=" line has a slot
+};
+
+std::string ReasonText(int error) {
+  switch (error) {
+    case ENOSPC:
+      return "na disku ni dovolj prostora";
+    case EDQUOT:
+      return "prese\x9e" "ena kvota diska";
+    case EACCES:
+    case EPERM:
+      return "dostop ni dovoljen";
+    case EROFS:
+      return "disk je samo za branje";
+    case EFBIG:
+      return "datoteka je prevelika";
+    case EIO:
+      return "napaka vhoda/izhoda";
+    case ENOENT:
+    case ENOTDIR:
+      return "mapa ne obstaja";
+    case EISDIR:
+      return "na tem mestu je mapa";
+    case ENAMETOOLONG:
+      return "ime je predolgo";
+    default:
+      return "sistemska napaka " + DecimalText(error);
+  }
+}
+
+[[noreturn]] void ThrowWriteError(const std::string& configPath, int error) {
+  throw std::runtime_error("Napaka pri pisanju datoteke " + configPath + ": " + ReasonText(error));
+}
+
+// A line break inside a value would end its line early and let the rest pass
+// for a line of its own: a value is written up to its first CR or LF.
+std::string_view OneLine(std::string_view value) {
+  const auto end = value.find_first_of("\r\n");
+  return end == std::string_view::npos ? value : value.substr(0, end);
+}
+
+void AppendLine(std::string& out, std::string_view key, std::string_view value) {
+  out.append(key);
+  out.append(OneLine(value));
+  out.append("\r\n");
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// Removes the half-written temporary file and reports the failure.
+[[noreturn]] void Abandon(const std::string& configPath, const std::string& tempPath, int fd, int error) {
+  if (fd >= 0) ::close(fd);
+  ::unlink(tempPath.c_str());
+  ThrowWriteError(configPath, error);
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+}  // namespace
+
+std::string ConfigFilePath() { return ProgramDir() + std::string(kConfigFileName); }
+
+void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields, const std::string& sourceName) {
+  state.table.count = 0;
+  state.table.selected = 1;
+  LineTaker taker(state, fields);
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    bool failed = false;
+    try {
+      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    } catch (const std::ios_base::failure&) {
+      failed = true;
+    }
+    const std::streamsize got = in.gcount();
+    if (got > 0) taker.Feed(buffer.data(), static_cast<std::size_t>(got));
+    if (failed || in.bad()) throw std::runtime_error("Napaka pri branju datoteke " + sourceName);
+    if (!in) break;
+  }
+  taker.Finish();
+  state.current = state.table.SelectsEntry() ? state.table.Slot(state.table.selected) : DefaultProfile();
+  fields.SetProfileLabel(state.current.name);
+}
+
+void BeriIniDatoteko(ProfileState& state, ConfigFields& fields, const std::string& configPath,
+                     const std::string& programDir) {
+  state.current = ProfileBeforeReading();
+  fields.SetWorkbookPath(programDir + std::string(kDefaultWorkbookName));
+  // Something that is not a plain file (a folder, a pipe) counts as no file.
+  if (!IsExistingFile(configPath)) return;
+  std::ifstream in(NativePath(configPath), std::ios::in | std::ios::binary);
+  if (!in.is_open()) return;
+  ReadConfigFrom(in, state, fields, configPath);
+}
+
+std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table) {
+  const std::int32_t inUse = std::min(table.count, kProfileSlots);
+  if (table.selected < 1 || table.selected > inUse) return table.selected;
+  // A deleted selected entry leaves nothing selected.
+  if (IsBlank(table.Slot(table.selected).name)) return 0;
+  std::int32_t position = 0;
+  for (std::int32_t n = 1; n <= table.selected; ++n) {
+    if (!IsBlank(table.Slot(n).name)) ++position;
+  }
+  return position;
+}
+
+std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workbookPath) {
+  std::string out;
+  AppendLine(out, kSectionLine, "");
+  AppendLine(out, "  DATOTEKA=", workbookPath);
+  AppendLine(out, "  IZBRANA_TECAJNICA=", DecimalText(SelectedIndexToWrite(table)));
+  const std::int32_t inUse = std::min(table.count, kProfileSlots);
+  for (std::int32_t n = 1; n <= inUse; ++n) {
+    const Tecajnica& entry = table.Slot(n);
+    if (IsBlank(entry.name)) continue;
+    AppendLine(out, "  TECAJNICA=", entry.name);
+    AppendLine(out, "    START_VRSTICA=", DecimalText(entry.startRow));
+    AppendLine(out, "    DATUM=", entry.datum);
+    AppendLine(out, "    SIMBOL=", entry.simbol);
+    AppendLine(out, "    TECAJ=", entry.tecaj);
+    AppendLine(out, "    INDEKS=", entry.indeks);
+  }
+  return out;
+}
+
+void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath, const std::string& configPath) {
+  const std::string text = ConfigFileText(state.table, workbookPath);
+
+  std::string target = NativePath(configPath);
+  // A symbolic link keeps pointing at the configuration: the file behind it is
+  // the one replaced.
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
+  }
+  const bool hadFile = ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+
+  // The new text goes to a temporary file beside the old one and replaces it
+  // only when it is wholly on disk: a crash or a full disk midway keeps the
+  // old profiles.
+  std::string tempPath;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tempPath = target + ".tmp-" + DecimalText(::getpid()) + "-" + DecimalText(tempCounter.fetch_add(1));
+    fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) ThrowWriteError(configPath, errno);
+  if (hadFile) (void)::fchmod(fd, info.st_mode & 07777);  // keep the old file's permissions
+
+  if (!WriteAll(fd, text)) Abandon(configPath, tempPath, fd, errno);
+  if (::fsync(fd) != 0) Abandon(configPath, tempPath, fd, errno);
+  const int closed = ::close(fd);
+  if (closed != 0) Abandon(configPath, tempPath, -1, errno);
+  if (::rename(tempPath.c_str(), target.c_str()) != 0) Abandon(configPath, tempPath, -1, errno);
+
+  // The rename itself reaches the disk with the folder's entry.
+  const auto slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    (void)::fsync(folderFd);
+    ::close(folderFd);
+  }
+}
+
+}  // namespace ratemover
