@@ -19,8 +19,7 @@ std::string ProgramDir() {
       const auto slash = path.rfind('/');
       std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
       std::string text = Cp1250FromUtf8(dir);
-      if (!text.empty() && text.back() != '/') text.push_back('/');
-      if (text.empty()) text = "/";
+      if (text.empty() || text.back() != '/') text.push_back('/');
       return text;
     }
     buffer.resize(buffer.size() * 2);
