@@ -1,0 +1,26 @@
+#include "transfer/transfer_request.h"
+
+#include "common/program_dir.h"
+
+namespace ratemover {
+
+RequestResult TransferRequest(const ImportRunInput& input, spreadsheet::Session& session, OperatorView& view) {
+  RequestResult result;
+  session.ZapriExcel();
+  view.ProcessPendingMessages();
+  // the path is taken exactly as typed; a directory is no workbook
+  if (!IsExistingFile(input.workbookPath)) {
+    std::string text = "Datoteka ne obstaja!";
+    text += '\r';
+    text += input.workbookPath;
+    view.ShowMessage(text);
+    result.workbookMissing = true;
+    return result;
+  }
+  result.run = ImportIzExcela(input, session, view);
+  session.ZapriExcel();
+  view.ProcessPendingMessages();
+  return result;
+}
+
+}  // namespace ratemover
