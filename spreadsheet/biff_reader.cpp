@@ -1,0 +1,838 @@
+// The .xls reader: Excel 97-2003 (BIFF8) and Excel 5.0/95 (BIFF5/BIFF7)
+// workbooks in an OLE2 compound file.
+//
+// The workbook stream is a sequence of records (type, length, data). The
+// globals substream comes first: code page, date system, the active sheet,
+// the sheet directory, number formats, cell formats and the shared strings.
+// Each sheet is a substream of its own that the directory locates by offset.
+// Only the active sheet is read, and of it only the rows up to the limit.
+//
+// Every length, count and offset comes from the file and is checked against
+// the bytes that are really there; nothing is allocated by a number that the
+// file merely claims. A record that runs past the end of the stream, or a
+// sheet that ends before its EOF record (or before the first row beyond the
+// limit), makes the workbook one that cannot be opened.
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/cp1250.h"
+#include "spreadsheet/number_format.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace ratemover::spreadsheet {
+
+namespace {
+
+// Record types.
+constexpr std::uint16_t kBof = 0x0809;
+constexpr std::uint16_t kEof = 0x000A;
+constexpr std::uint16_t kFilepass = 0x002F;
+constexpr std::uint16_t kCodepage = 0x0042;
+constexpr std::uint16_t kDatemode = 0x0022;
+constexpr std::uint16_t kWindow1 = 0x003D;
+constexpr std::uint16_t kBoundsheet = 0x0085;
+constexpr std::uint16_t kFormat = 0x041E;
+constexpr std::uint16_t kXf = 0x00E0;
+constexpr std::uint16_t kSst = 0x00FC;
+constexpr std::uint16_t kContinue = 0x003C;
+constexpr std::uint16_t kRecalcId = 0x01C1;
+constexpr std::uint16_t kNumber = 0x0203;
+constexpr std::uint16_t kRk = 0x027E;
+constexpr std::uint16_t kMulRk = 0x00BD;
+constexpr std::uint16_t kLabelSst = 0x00FD;
+constexpr std::uint16_t kLabel = 0x0204;
+constexpr std::uint16_t kRString = 0x00D6;
+constexpr std::uint16_t kBoolErr = 0x0205;
+constexpr std::uint16_t kFormula = 0x0006;
+constexpr std::uint16_t kString = 0x0207;
+constexpr std::uint16_t kBlank = 0x0201;
+constexpr std::uint16_t kMulBlank = 0x00BE;
+
+// The longest record data that a workbook holds; longer data goes on in
+// CONTINUE records.
+constexpr std::uint16_t kMaxRecordLength = 8224;
+
+// BOF versions and substream types.
+constexpr std::uint16_t kBiff8 = 0x0600;
+constexpr std::uint16_t kBiff5 = 0x0500;
+constexpr std::uint16_t kGlobalsType = 0x0005;
+constexpr std::uint16_t kWorksheetType = 0x0010;
+constexpr std::uint16_t kMacroSheetType = 0x0040;
+constexpr std::uint16_t kChartType = 0x0020;
+constexpr std::uint16_t kModuleType = 0x0006;
+
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t U32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+double F64(const std::uint8_t* p) {
+  std::uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// The workbook stream, read from the compound file in large blocks as far as
+// the reader needs it: the buffer grows with the bytes really read, never by
+// the size that the directory entry claims.
+class Stream {
+ public:
+  explicit Stream(GsfInput* input) : input_(input) {
+    const gsf_off_t size = gsf_input_size(input);
+    size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+  }
+
+  std::uint64_t Size() const { return size_; }
+
+  // Makes bytes [0, end) available; false when the stream is shorter or a
+  // read fails.
+  bool Ensure(std::uint64_t end) {
+    if (end <= data_.size()) return true;
+    if (end > size_) return false;
+    constexpr std::uint64_t kBlock = 256 * 1024;
+    while (data_.size() < end) {
+      const std::uint64_t have = data_.size();
+      const std::uint64_t want = std::min<std::uint64_t>(std::max<std::uint64_t>(kBlock, have), size_ - have);
+      data_.resize(have + want);
+      if (gsf_input_read(input_, static_cast<size_t>(want), data_.data() + have) == nullptr) {
+        data_.resize(have);
+        size_ = have;  // the stream breaks off here
+        return false;
+      }
+    }
+    return true;
+  }
+
+  const std::uint8_t* At(std::uint64_t offset) const { return data_.data() + offset; }
+
+ private:
+  GsfInput* input_;
+  std::uint64_t size_ = 0;
+  std::vector<std::uint8_t> data_;
+};
+
+struct Record {
+  std::uint16_t type = 0;
+  std::uint16_t length = 0;
+  std::uint64_t offset = 0;  // of the data, after the four header bytes
+};
+
+// Walks the records of the stream from an offset.
+class RecordCursor {
+ public:
+  RecordCursor(Stream& stream, std::uint64_t offset) : stream_(stream), next_(offset) {}
+
+  enum class Step { Record, End, Broken };
+
+  // The next record: End exactly at the end of the stream, Broken when a
+  // header or the data runs past it.
+  Step Next(Record& record) {
+    if (next_ == stream_.Size()) {
+      // the stream may still have been shorter than claimed
+      return stream_.Ensure(next_) ? Step::End : Step::Broken;
+    }
+    if (!stream_.Ensure(next_ + 4)) return Step::Broken;
+    const std::uint8_t* header = stream_.At(next_);
+    record.type = U16(header);
+    record.length = U16(header + 2);
+    record.offset = next_ + 4;
+    // no record of a workbook is longer; a longer one is damage
+    if (record.length > kMaxRecordLength) return Step::Broken;
+    if (!stream_.Ensure(record.offset + record.length)) return Step::Broken;
+    next_ = record.offset + record.length;
+    return Step::Record;
+  }
+
+  // The type of the record that Next would give, if its header is there.
+  bool PeekType(std::uint16_t& type) {
+    if (!stream_.Ensure(next_ + 4)) return false;
+    type = U16(stream_.At(next_));
+    return true;
+  }
+
+  const std::uint8_t* Data(const Record& record) const { return stream_.At(record.offset); }
+
+ private:
+  Stream& stream_;
+  std::uint64_t next_;
+};
+
+// Text in a single-byte or double-byte code page (BIFF5 strings) turned into
+// the program's Windows-1250 text.
+class CodePage {
+ public:
+  CodePage() = default;
+  CodePage(const CodePage&) = delete;
+  CodePage& operator=(const CodePage&) = delete;
+  ~CodePage() {
+    if (converter_ != reinterpret_cast<iconv_t>(-1)) iconv_close(converter_);
+  }
+
+  void Set(std::uint16_t codePage) {
+    codePage_ = codePage;
+    if (converter_ != reinterpret_cast<iconv_t>(-1)) {
+      iconv_close(converter_);
+      converter_ = reinterpret_cast<iconv_t>(-1);
+    }
+    if (codePage == 1250 || codePage == 1200 || codePage == 1252 || codePage == 367 || codePage == 32769) return;
+    std::string name;
+    if (codePage == 10000 || codePage == 32768) {
+      name = "MACINTOSH";
+    } else {
+      name = "CP" + std::to_string(codePage);
+    }
+    converter_ = iconv_open("UTF-8", name.c_str());
+    // a code page that the system does not know reads as Windows-1252
+  }
+
+  bool IsUtf16() const { return codePage_ == 1200; }
+
+  void Append(const std::uint8_t* bytes, std::size_t count, std::string& out) const {
+    if (codePage_ == 1250) {
+      out.append(reinterpret_cast<const char*>(bytes), count);
+      return;
+    }
+    if (converter_ != reinterpret_cast<iconv_t>(-1)) {
+      AppendConverted(bytes, count, out);
+      return;
+    }
+    for (std::size_t i = 0; i < count; ++i) out.push_back(Cp1250OfCodePoint(Windows1252(bytes[i])));
+  }
+
+ private:
+  static char32_t Windows1252(std::uint8_t byte) {
+    static constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    if (byte >= 0x80 && byte < 0xA0) return kHigh[byte - 0x80];
+    return byte;
+  }
+
+  void AppendConverted(const std::uint8_t* bytes, std::size_t count, std::string& out) const {
+    std::string utf8;
+    char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes));
+    std::size_t inLeft = count;
+    char buffer[1024];
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    while (inLeft > 0) {
+      char* outPtr = buffer;
+      std::size_t outLeft = sizeof buffer;
+      const std::size_t result = iconv(converter_, &in, &inLeft, &outPtr, &outLeft);
+      utf8.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+      if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+        // a byte that the code page does not define
+        utf8.push_back('?');
+        ++in;
+        --inLeft;
+      }
+    }
+    out += Cp1250FromUtf8(utf8);
+  }
+
+  std::uint16_t codePage_ = 1252;
+  iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
+};
+
+// UTF-16 code units appended as Windows-1250; a surrogate pair (a character
+// outside the basic plane, which the code page lacks) becomes one '?'.
+class Utf16Sink {
+ public:
+  explicit Utf16Sink(std::string& out) : out_(out) {}
+  void Unit(char16_t unit) {
+    if (unit >= 0xDC00 && unit <= 0xDFFF && highPending_) {
+      highPending_ = false;
+      return;  // the pair's '?' is already out
+    }
+    highPending_ = unit >= 0xD800 && unit <= 0xDBFF;
+    out_.push_back(highPending_ ? '?' : Cp1250OfCodePoint(unit));
+  }
+
+ private:
+  std::string& out_;
+  bool highPending_ = false;
+};
+
+// A record with the CONTINUE records that follow it, read as one run of
+// bytes. Strings split at a boundary carry a fresh option byte in the next
+// piece, which tells whether the rest of their characters are one byte or two.
+class Pieces {
+ public:
+  // Pieces are kept as stream offsets: the stream's buffer may move as it
+  // grows.
+  struct Piece {
+    std::uint64_t offset;
+    std::size_t size;
+  };
+  struct Position {
+    std::size_t piece = 0;
+    std::size_t offset = 0;
+  };
+
+  explicit Pieces(const Stream& stream) : stream_(stream) {}
+  void Clear() { pieces_.clear(); }
+  void Add(const Record& record) { pieces_.push_back({record.offset, record.length}); }
+  bool Empty() const { return pieces_.empty(); }
+
+  class Reader {
+   public:
+    Reader(const Pieces& pieces, Position at) : stream_(pieces.stream_), pieces_(pieces.pieces_), at_(at) {}
+    Position At() const { return at_; }
+
+    bool Byte(std::uint8_t& value) {
+      if (!Settle()) return false;
+      value = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
+      return true;
+    }
+    bool U16(std::uint16_t& value) {
+      std::uint8_t lo, hi;
+      if (!Byte(lo) || !Byte(hi)) return false;
+      value = static_cast<std::uint16_t>(lo | (hi << 8));
+      return true;
+    }
+    bool U32(std::uint32_t& value) {
+      std::uint16_t lo, hi;
+      if (!U16(lo) || !U16(hi)) return false;
+      value = lo | (static_cast<std::uint32_t>(hi) << 16);
+      return true;
+    }
+    // Skips bytes that carry no option byte at a boundary (rich-text runs,
+    // phonetic data).
+    bool Skip(std::uint64_t count) {
+      while (count > 0) {
+        if (!Settle()) return false;
+        const std::size_t available = pieces_[at_.piece].size - at_.offset;
+        const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
+        at_.offset += step;
+        count -= step;
+      }
+      return true;
+    }
+    // Reads count characters; out may be null to skip them.
+    bool Characters(std::uint32_t count, bool wide, std::string* out) {
+      std::string scratch;
+      Utf16Sink sink(out != nullptr ? *out : scratch);
+      while (count > 0) {
+        if (at_.offset == pieces_[at_.piece].size) {
+          // a boundary inside the characters: the next piece starts with an
+          // option byte
+          if (at_.piece + 1 >= pieces_.size()) return false;
+          ++at_.piece;
+          at_.offset = 0;
+          if (pieces_[at_.piece].size == 0) return false;
+          wide = (*stream_.At(pieces_[at_.piece].offset + at_.offset++) & 0x01) != 0;
+        }
+        const Piece& piece = pieces_[at_.piece];
+        const std::size_t available = piece.size - at_.offset;
+        const std::size_t width = wide ? 2 : 1;
+        const std::size_t take = std::min<std::size_t>(count, available / width);
+        if (take == 0) return false;  // half a character before the boundary
+        const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
+        if (out != nullptr) {
+          if (wide) {
+            for (std::size_t i = 0; i < take; ++i) sink.Unit(static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
+          } else {
+            for (std::size_t i = 0; i < take; ++i) out->push_back(Cp1250OfCodePoint(p[i]));
+          }
+        }
+        at_.offset += take * width;
+        count -= static_cast<std::uint32_t>(take);
+        if (count > 0 && at_.offset != piece.size) return false;
+      }
+      return true;
+    }
+
+   private:
+    // Moves past exhausted pieces; false at the end of the last.
+    bool Settle() {
+      while (at_.offset == pieces_[at_.piece].size) {
+        if (at_.piece + 1 >= pieces_.size()) return false;
+        ++at_.piece;
+        at_.offset = 0;
+      }
+      return true;
+    }
+    const Stream& stream_;
+    const std::vector<Piece>& pieces_;
+    Position at_;
+  };
+
+  // One Unicode string with its 16-bit length, option byte and optional rich
+  // text and phonetic parts (the form of the shared strings and of STRING).
+  static bool ReadUnicodeString(Reader& reader, std::string* out) {
+    std::uint16_t length;
+    std::uint8_t options;
+    if (!reader.U16(length) || !reader.Byte(options)) return false;
+    std::uint16_t runs = 0;
+    std::uint32_t phonetic = 0;
+    if ((options & 0x08) != 0 && !reader.U16(runs)) return false;
+    if ((options & 0x04) != 0 && !reader.U32(phonetic)) return false;
+    if (!reader.Characters(length, (options & 0x01) != 0, out)) return false;
+    return reader.Skip(4ull * runs) && reader.Skip(phonetic);
+  }
+
+ private:
+  const Stream& stream_;
+  std::vector<Piece> pieces_;
+};
+
+// A BIFF8 string inside one record: 16-bit (or 8-bit) length, option byte,
+// characters. False when the characters run past the record.
+bool ReadRecordUnicodeString(const std::uint8_t* p, std::size_t size, bool shortLength, std::string& out) {
+  std::size_t at = 0;
+  std::uint32_t length;
+  if (shortLength) {
+    if (size < 1) return false;
+    length = p[0];
+    at = 1;
+  } else {
+    if (size < 2) return false;
+    length = U16(p);
+    at = 2;
+  }
+  if (at >= size) return length == 0;
+  const std::uint8_t options = p[at++];
+  if ((options & 0x08) != 0) at += 2;
+  if ((options & 0x04) != 0) at += 4;
+  const bool wide = (options & 0x01) != 0;
+  const std::size_t bytes = static_cast<std::size_t>(length) * (wide ? 2 : 1);
+  if (at > size || size - at < bytes) return false;
+  if (wide) {
+    Utf16Sink sink(out);
+    for (std::uint32_t i = 0; i < length; ++i) sink.Unit(static_cast<char16_t>(U16(p + at + 2 * i)));
+  } else {
+    for (std::uint32_t i = 0; i < length; ++i) out.push_back(Cp1250OfCodePoint(p[at + i]));
+  }
+  return true;
+}
+
+struct Sheet {
+  std::uint32_t offset;
+  std::uint8_t type;  // 0 worksheet, 1 macro sheet, 2 chart, 6 module
+};
+
+struct Globals {
+  explicit Globals(const Stream& stream) : sst(stream) {}
+  std::uint16_t version = kBiff8;
+  bool hasRecalcId = false;
+  DateSystem dateSystem = DateSystem::Base1900;
+  std::int64_t activeTab = -1;
+  std::vector<Sheet> sheets;
+  std::vector<std::pair<std::uint16_t, std::string>> formats;  // id, code
+  std::vector<std::uint16_t> xfFormats;                         // format id of each XF
+  std::vector<NumberStyle> xfStyles;
+  Pieces sst;
+  std::vector<Pieces::Position> strings;  // where each shared string starts
+  CodePage codePage;
+};
+
+NumberStyle StyleOfFormat(const Globals& globals, std::uint16_t id) {
+  if (id < 50) {
+    const NumberStyle builtin = StyleOfBuiltinFormat(id);
+    if (builtin != NumberStyle::General) return builtin;
+  }
+  // the last FORMAT record of an id counts
+  for (auto it = globals.formats.rbegin(); it != globals.formats.rend(); ++it) {
+    if (it->first == id) return StyleOfFormatCode(it->second);
+  }
+  return StyleOfBuiltinFormat(id);
+}
+
+// Indexes the shared strings: where each one starts, so that a LABELSST can
+// decode its string when it is read. The count the record claims only bounds
+// the walk; it stops where the strings really end.
+void IndexSharedStrings(Globals& globals) {
+  if (globals.sst.Empty()) return;
+  Pieces::Reader reader(globals.sst, {});
+  std::uint32_t total, unique;
+  if (!reader.U32(total) || !reader.U32(unique)) return;
+  for (std::uint32_t i = 0; i < unique; ++i) {
+    const Pieces::Position start = reader.At();
+    if (!Pieces::ReadUnicodeString(reader, nullptr)) return;
+    globals.strings.push_back(start);
+  }
+}
+
+bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
+  Record record;
+  if (cursor.Next(record) != RecordCursor::Step::Record || record.type != kBof || record.length < 4) return false;
+  const std::uint8_t* bof = cursor.Data(record);
+  globals.version = U16(bof);
+  if ((globals.version != kBiff8 && globals.version != kBiff5) || U16(bof + 2) != kGlobalsType) return false;
+  const bool biff8 = globals.version == kBiff8;
+  globals.codePage.Set(biff8 ? 1200 : 1252);
+  bool inSst = false;
+  for (;;) {
+    if (cursor.Next(record) != RecordCursor::Step::Record) return false;
+    const std::uint8_t* p = cursor.Data(record);
+    const std::size_t n = record.length;
+    if (record.type == kContinue) {
+      if (inSst) globals.sst.Add(record);
+      continue;
+    }
+    inSst = false;
+    switch (record.type) {
+      case kEof:
+        IndexSharedStrings(globals);
+        globals.xfStyles.reserve(globals.xfFormats.size());
+        for (const std::uint16_t id : globals.xfFormats) globals.xfStyles.push_back(StyleOfFormat(globals, id));
+        return true;
+      case kFilepass:
+        return false;  // encrypted
+      case kCodepage:
+        if (n >= 2 && !biff8) globals.codePage.Set(U16(p));
+        break;
+      case kDatemode:
+        if (n >= 2) globals.dateSystem = U16(p) == 1 ? DateSystem::Base1904 : DateSystem::Base1900;
+        break;
+      case kWindow1:
+        if (n >= 12 && globals.activeTab < 0) globals.activeTab = U16(p + 10);
+        break;
+      case kRecalcId:
+        globals.hasRecalcId = true;
+        break;
+      case kBoundsheet:
+        if (n < 6) return false;
+        globals.sheets.push_back({U32(p), p[5]});
+        break;
+      case kFormat: {
+        if (n < 3) break;
+        std::string code;
+        if (biff8) {
+          if (!ReadRecordUnicodeString(p + 2, n - 2, false, code)) break;
+        } else {
+          const std::size_t length = std::min<std::size_t>(p[2], n - 3);
+          globals.codePage.Append(p + 3, length, code);
+        }
+        globals.formats.emplace_back(U16(p), std::move(code));
+        break;
+      }
+      case kXf:
+        if (n < 4) return false;
+        globals.xfFormats.push_back(U16(p + 2));
+        break;
+      case kSst:
+        if (!biff8) break;
+        globals.sst.Clear();
+        globals.sst.Add(record);
+        inSst = true;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+double RkValue(std::uint32_t rk) {
+  double value;
+  if ((rk & 0x02) != 0) {
+    value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+  } else {
+    const std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32;
+    std::memcpy(&value, &bits, sizeof value);
+  }
+  return (rk & 0x01) != 0 ? value / 100.0 : value;
+}
+
+class SheetReader {
+ public:
+  SheetReader(const Stream& stream, const Globals& globals, std::int32_t rowLimit, SheetCells& cells)
+      : globals_(globals), rowLimit_(rowLimit), cells_(cells), biff8_(globals.version == kBiff8), pieces_(stream) {}
+
+  // Reads the substream from its BOF. False when the workbook cannot be
+  // opened: the substream is not a sheet, or breaks off.
+  bool Read(RecordCursor& cursor) {
+    Record record;
+    if (cursor.Next(record) != RecordCursor::Step::Record || record.type != kBof || record.length < 4) return false;
+    const std::uint16_t type = U16(cursor.Data(record) + 2);
+    if (type == kChartType || type == kModuleType) return true;  // a chart or module holds no cells
+    if (type != kWorksheetType && type != kMacroSheetType) return false;
+    int depth = 0;  // embedded substreams (charts) inside the sheet
+    for (;;) {
+      if (cursor.Next(record) != RecordCursor::Step::Record) return false;
+      if (record.type == kBof) {
+        ++depth;
+        continue;
+      }
+      if (record.type == kEof) {
+        if (depth == 0) return true;
+        --depth;
+        continue;
+      }
+      if (depth > 0) continue;
+      const Outcome outcome = Cell(cursor, record);
+      if (outcome == Outcome::Broken) return false;
+      if (outcome == Outcome::BeyondLimit) return true;
+    }
+  }
+
+ private:
+  enum class Outcome { Next, BeyondLimit, Broken };
+
+  NumberStyle StyleOf(std::uint16_t xf) const {
+    return xf < globals_.xfStyles.size() ? globals_.xfStyles[xf] : NumberStyle::General;
+  }
+
+  static CellValue NumberValue(double value, NumberStyle style) {
+    if (!std::isfinite(value)) return CellValue::OfError();
+    return CellValue::OfNumber(value, style);
+  }
+
+  void Put(const std::uint8_t* p, CellValue value) {
+    cells_.Put(static_cast<std::int32_t>(U16(p)) + 1, static_cast<std::int32_t>(U16(p + 2)) + 1, std::move(value));
+  }
+
+  // Whether a cell record has the shape of its type: the exact size of the
+  // fixed records, a column inside the sheet's 256, a list whose last column
+  // matches its length. Damage in the middle of a sheet shows here first.
+  bool WellFormed(const std::uint8_t* p, std::uint16_t type, std::size_t n) const {
+    if (n < 6) return false;
+    const std::uint16_t column = U16(p + 2);
+    if (column > 255) return false;
+    switch (type) {
+      case kNumber:
+        return n == 14;
+      case kRk:
+      case kLabelSst:
+        return n == 10;
+      case kBoolErr:
+        return n == 8;
+      case kBlank:
+        return n == 6;
+      case kMulRk:
+      case kMulBlank: {
+        const std::size_t item = type == kMulRk ? 6 : 2;
+        if (n < 6 + item || (n - 6) % item != 0) return false;
+        const std::size_t count = (n - 6) / item;
+        return U16(p + n - 2) == column + count - 1 && column + count - 1 <= 255;
+      }
+      case kFormula:
+        return n >= 22 && n - 22 >= U16(p + 20);
+      case kLabel:
+      case kRString:
+        return n >= 8;
+      default:
+        return true;
+    }
+  }
+
+  static bool IsCell(std::uint16_t type) {
+    switch (type) {
+      case kNumber:
+      case kRk:
+      case kMulRk:
+      case kLabelSst:
+      case kLabel:
+      case kRString:
+      case kBoolErr:
+      case kFormula:
+      case kBlank:
+      case kMulBlank:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  Outcome Cell(RecordCursor& cursor, const Record& record) {
+    if (!IsCell(record.type)) return Outcome::Next;
+    const std::uint8_t* p = cursor.Data(record);
+    const std::size_t n = record.length;
+    if (!WellFormed(p, record.type, n)) return Outcome::Broken;
+    // rows come in ascending order: the first cell beyond the limit ends what
+    // is read
+    if (static_cast<std::int32_t>(U16(p)) + 1 > rowLimit_) return Outcome::BeyondLimit;
+    switch (record.type) {
+      case kNumber:
+        Put(p, NumberValue(F64(p + 6), StyleOf(U16(p + 4))));
+        return Outcome::Next;
+      case kRk:
+        Put(p, NumberValue(RkValue(U32(p + 6)), StyleOf(U16(p + 4))));
+        return Outcome::Next;
+      case kMulRk: {
+        const std::int32_t row = static_cast<std::int32_t>(U16(p)) + 1;
+        const std::int32_t first = static_cast<std::int32_t>(U16(p + 2)) + 1;
+        const std::size_t count = (n - 6) / 6;
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::uint8_t* item = p + 4 + 6 * i;
+          cells_.Put(row, first + static_cast<std::int32_t>(i), NumberValue(RkValue(U32(item + 2)), StyleOf(U16(item))));
+        }
+        return Outcome::Next;
+      }
+      case kLabelSst: {
+        const std::uint32_t index = U32(p + 6);
+        // a cell whose shared string does not exist has lost its text: the
+        // workbook is damaged, not the cell empty
+        if (index >= globals_.strings.size()) return Outcome::Broken;
+        Pieces::Reader reader(globals_.sst, globals_.strings[index]);
+        std::string text;
+        if (!Pieces::ReadUnicodeString(reader, &text)) return Outcome::Broken;
+        Put(p, CellValue::OfText(std::move(text)));
+        return Outcome::Next;
+      }
+      case kLabel:
+      case kRString: {
+        std::string text;
+        if (!ByteOrUnicodeString(p + 6, n - 6, text)) return Outcome::Broken;
+        Put(p, CellValue::OfText(std::move(text)));
+        return Outcome::Next;
+      }
+      case kBoolErr:
+        Put(p, p[7] != 0 ? CellValue::OfError() : CellValue::OfBoolean(p[6] != 0));
+        return Outcome::Next;
+      case kFormula:
+        return Formula(cursor, p);
+      default:  // BLANK, MULBLANK: formatted but empty
+        return Outcome::Next;
+    }
+  }
+
+  // A LABEL or RSTRING string: BIFF8 Unicode string, BIFF5 bytes in the
+  // workbook's code page.
+  bool ByteOrUnicodeString(const std::uint8_t* p, std::size_t size, std::string& text) const {
+    if (biff8_) return ReadRecordUnicodeString(p, size, false, text);
+    if (size < 2) return false;
+    const std::size_t length = U16(p);
+    if (globals_.codePage.IsUtf16()) {
+      if (size - 2 < 2 * length) return false;
+      Utf16Sink sink(text);
+      for (std::size_t i = 0; i < length; ++i) sink.Unit(static_cast<char16_t>(U16(p + 2 + 2 * i)));
+      return true;
+    }
+    if (size - 2 < length) return false;
+    globals_.codePage.Append(p + 2, length, text);
+    return true;
+  }
+
+  // A formula cell reads as its cached result. A text result is in the
+  // STRING record that follows (after any shared or array formula record).
+  Outcome Formula(RecordCursor& cursor, const std::uint8_t* p) {
+    const std::uint8_t* result = p + 6;
+    if (U16(result + 6) != 0xFFFF) {
+      Put(p, NumberValue(F64(result), StyleOf(U16(p + 4))));
+      return Outcome::Next;
+    }
+    switch (result[0]) {
+      case 0:
+        return FormulaString(cursor, p);
+      case 1:
+        Put(p, CellValue::OfBoolean(result[2] != 0));
+        return Outcome::Next;
+      case 3:
+        // An empty text result is what a calculated ="" leaves; a workbook
+        // that no calculation engine has saved (a BIFF8 file without the
+        // engine's record, such as a generator writes) carries the same bytes
+        // as a mere placeholder for every formula, which is no result at all.
+        Put(p, !biff8_ || globals_.hasRecalcId ? CellValue::OfText(std::string()) : CellValue::OfError());
+        return Outcome::Next;
+      default:  // 2: an error value; anything else is no result we know
+        Put(p, CellValue::OfError());
+        return Outcome::Next;
+    }
+  }
+
+  Outcome FormulaString(RecordCursor& cursor, const std::uint8_t* formula) {
+    const std::uint16_t row = U16(formula);
+    const std::uint16_t column = U16(formula + 2);
+    const auto put = [&](CellValue value) {
+      cells_.Put(static_cast<std::int32_t>(row) + 1, static_cast<std::int32_t>(column) + 1, std::move(value));
+    };
+    Record record;
+    for (;;) {
+      std::uint16_t type;
+      if (!cursor.PeekType(type)) return Outcome::Broken;
+      if (type == 0x04BC || type == 0x0221 || type == 0x0236) {  // SHRFMLA, ARRAY, TABLE
+        if (cursor.Next(record) != RecordCursor::Step::Record) return Outcome::Broken;
+        continue;
+      }
+      if (type != kString) {
+        put(CellValue::OfError());  // a text result whose text is missing
+        return Outcome::Next;
+      }
+      break;
+    }
+    if (cursor.Next(record) != RecordCursor::Step::Record) return Outcome::Broken;
+    std::string text;
+    if (biff8_) {
+      pieces_.Clear();
+      pieces_.Add(record);
+      std::uint16_t type;
+      while (cursor.PeekType(type) && type == kContinue) {
+        if (cursor.Next(record) != RecordCursor::Step::Record) return Outcome::Broken;
+        pieces_.Add(record);
+      }
+      Pieces::Reader reader(pieces_, {});
+      if (!Pieces::ReadUnicodeString(reader, &text)) return Outcome::Broken;
+    } else if (!ByteOrUnicodeString(cursor.Data(record), record.length, text)) {
+      return Outcome::Broken;
+    }
+    put(CellValue::OfText(std::move(text)));
+    return Outcome::Next;
+  }
+
+  const Globals& globals_;
+  const std::int32_t rowLimit_;
+  SheetCells& cells_;
+  const bool biff8_;
+  Pieces pieces_;
+};
+
+// The workbook stream: "Workbook" for BIFF8, "Book" for BIFF5 (the name's
+// case varies between writers).
+GsfInput* WorkbookStream(GsfInfile* ole) {
+  const int count = gsf_infile_num_children(ole);
+  for (const char* wanted : {"Workbook", "Book"}) {
+    for (int i = 0; i < count; ++i) {
+      const char* name = gsf_infile_name_by_index(ole, i);
+      if (name != nullptr && g_ascii_strcasecmp(name, wanted) == 0) {
+        GsfInput* child = gsf_infile_child_by_index(ole, i);
+        if (child != nullptr) return child;
+      }
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells) {
+  if (ole == nullptr) return false;
+  GsfInput* input = WorkbookStream(ole);
+  if (input == nullptr) return false;  // no workbook stream: an encrypted .xlsx, another OLE2 document
+  struct Release {
+    GsfInput* input;
+    ~Release() { g_object_unref(input); }
+  } release{input};
+
+  Stream stream(input);
+  Globals globals(stream);
+  RecordCursor globalsCursor(stream, 0);
+  if (!ReadGlobals(globalsCursor, globals)) return false;
+  if (globals.sheets.empty()) return false;
+
+  std::size_t active = 0;
+  if (globals.activeTab >= 0 && static_cast<std::size_t>(globals.activeTab) < globals.sheets.size()) {
+    active = static_cast<std::size_t>(globals.activeTab);
+  }
+  cells.SetDateSystem(globals.dateSystem);
+  const Sheet& sheet = globals.sheets[active];
+  if (sheet.type != 0 && sheet.type != 1) return true;  // a chart or module is active: no cells
+  if (sheet.offset >= stream.Size()) return false;
+  RecordCursor sheetCursor(stream, sheet.offset);
+  SheetReader reader(stream, globals, rowLimit, cells);
+  return reader.Read(sheetCursor);
+}
+
+}  // namespace ratemover::spreadsheet
