@@ -1,0 +1,124 @@
+// The session that reads the workbook file itself, in place of a spreadsheet
+// application driven by automation.
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/program_dir.h"
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/session.h"
+#include "spreadsheet/sheet_cells.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace ratemover::spreadsheet {
+
+namespace {
+
+// The rows that opening a workbook reads: all that an import run can reach.
+constexpr std::int32_t kRowsOnOpen = 3000;
+
+// The size of a sheet: an .xls sheet has 65,536 rows and 256 columns; an
+// .xlsx or .ods one, and the empty workbook that stands in for one that
+// cannot be opened, 1,048,576 rows and 16,384 columns.
+struct SheetSize {
+  std::int32_t rows;
+  std::int32_t columns;
+};
+constexpr SheetSize kBiffSheet{65536, 256};
+constexpr SheetSize kLargeSheet{1048576, 16384};
+
+bool IsOle2File(const std::string& nativePath) {
+  static constexpr unsigned char kOle2[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::FILE* file = std::fopen(nativePath.c_str(), "rb");
+  if (file == nullptr) return false;
+  unsigned char head[8] = {};
+  const bool ole2 = std::fread(head, 1, sizeof head, file) == sizeof head && std::memcmp(head, kOle2, sizeof head) == 0;
+  std::fclose(file);
+  return ole2;
+}
+
+class WorkbookFileSession : public Session {
+ public:
+  bool OdpriExcel() override {
+    open_ = true;
+    return true;
+  }
+
+  void OdpriZvezek(const std::string& path, bool /*show: there is no window to show*/) override {
+    if (!open_) throw std::runtime_error("Seja z delovnim zvezkom ni odprta.");
+    CloseWorkbook();
+    nativePath_ = NativePath(path);
+    if (ReadActiveSheetFromFile(nativePath_, kRowsOnOpen, cells_)) {
+      fromFile_ = true;
+      rowsRead_ = kRowsOnOpen;
+      size_ = IsOle2File(nativePath_) ? kBiffSheet : kLargeSheet;
+    } else {
+      // The workbook cannot be opened: go on, silently, with an empty
+      // workbook of one sheet.
+      cells_.Clear();
+      fromFile_ = false;
+      size_ = kLargeSheet;
+    }
+    workbookOpen_ = true;
+  }
+
+  CellText BeriCelico(std::int32_t row, std::int32_t column) override {
+    if (!open_ || !workbookOpen_) return std::nullopt;
+    if (row < 1 || column < 1 || row > size_.rows || column > size_.columns) return std::nullopt;
+    if (fromFile_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
+    const CellValue* value = cells_.Find(row, column);
+    if (value == nullptr) return std::string();
+    return TextOfCell(*value, cells_.GetDateSystem());
+  }
+
+  void ZapriExcel() noexcept override {
+    CloseWorkbook();
+    open_ = false;
+  }
+
+ private:
+  // A cell below the rows read: read the sheet again, far enough down. The
+  // limit at least doubles, so that walking down row by row costs a bounded
+  // number of passes. A sheet that now cannot be read (the file changed or is
+  // damaged further down) gives read failures below the rows already read;
+  // those keep their texts.
+  bool ReadFurther(std::int32_t row) {
+    if (furtherUnreadable_) return false;
+    std::int32_t limit = rowsRead_ <= size_.rows / 2 ? rowsRead_ * 2 : size_.rows;
+    if (limit < row) limit = row;
+    SheetCells further;
+    if (!ReadActiveSheetFromFile(nativePath_, limit, further)) {
+      furtherUnreadable_ = true;
+      return false;
+    }
+    cells_ = std::move(further);
+    rowsRead_ = limit;
+    return true;
+  }
+
+  void CloseWorkbook() noexcept {
+    cells_.Clear();
+    cells_.SetDateSystem(DateSystem::Base1900);
+    nativePath_.clear();
+    workbookOpen_ = false;
+    fromFile_ = false;
+    furtherUnreadable_ = false;
+    rowsRead_ = 0;
+    size_ = kLargeSheet;
+  }
+
+  bool open_ = false;
+  bool workbookOpen_ = false;
+  bool fromFile_ = false;
+  bool furtherUnreadable_ = false;
+  std::string nativePath_;
+  SheetCells cells_;
+  std::int32_t rowsRead_ = 0;
+  SheetSize size_ = kLargeSheet;
+};
+
+}  // namespace
+
+std::unique_ptr<Session> MakeWorkbookFileSession() { return std::make_unique<WorkbookFileSession>(); }
+
+}  // namespace ratemover::spreadsheet

@@ -1,0 +1,139 @@
+#include "spreadsheet/workbook_reader.h"
+
+#include <gsf/gsf.h>
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace ratemover::spreadsheet {
+
+namespace {
+
+void InitGsfOnce() {
+  static const bool initialised = [] {
+    gsf_init();
+    return true;
+  }();
+  (void)initialised;
+}
+
+// Owns one GObject reference.
+template <typename T>
+class Ref {
+ public:
+  explicit Ref(T* object = nullptr) : object_(object) {}
+  ~Ref() {
+    if (object_ != nullptr) g_object_unref(object_);
+  }
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  T* object_;
+};
+
+enum class Container { Unknown, Ole2, Zip };
+
+Container ContainerOf(GsfInput* input) {
+  static constexpr unsigned char kOle2[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  static constexpr unsigned char kZip[4] = {'P', 'K', 3, 4};
+  if (gsf_input_size(input) < 8 || gsf_input_seek(input, 0, G_SEEK_SET)) return Container::Unknown;
+  guint8 head[8];
+  if (gsf_input_read(input, sizeof head, head) == nullptr) return Container::Unknown;
+  gsf_input_seek(input, 0, G_SEEK_SET);
+  if (std::memcmp(head, kOle2, sizeof kOle2) == 0) return Container::Ole2;
+  if (std::memcmp(head, kZip, sizeof kZip) == 0) return Container::Zip;
+  return Container::Unknown;
+}
+
+// The beginning of a small archive member (at most `limit` bytes), for
+// recognising the package; empty when the member is missing or unreadable.
+std::string MemberHead(GsfInfile* zip, const char* folder, const char* name, std::size_t limit) {
+  Ref<GsfInput> member(folder != nullptr ? gsf_infile_child_by_vname(zip, folder, name, nullptr)
+                                         : gsf_infile_child_by_name(zip, name));
+  if (!member) return std::string();
+  const gsf_off_t size = gsf_input_size(member.get());
+  if (size <= 0) return std::string();
+  const std::size_t length = static_cast<std::size_t>(size) < limit ? static_cast<std::size_t>(size) : limit;
+  std::string bytes(length, '\0');
+  if (gsf_input_read(member.get(), length, reinterpret_cast<guint8*>(bytes.data())) == nullptr) return std::string();
+  return bytes;
+}
+
+bool HasMember(GsfInfile* zip, const char* folder, const char* name) {
+  Ref<GsfInput> member(folder != nullptr ? gsf_infile_child_by_vname(zip, folder, name, nullptr)
+                                         : gsf_infile_child_by_name(zip, name));
+  return static_cast<bool>(member);
+}
+
+bool IsOfficeOpenXml(GsfInfile* zip) {
+  if (HasMember(zip, "xl", "workbook.xml")) return true;
+  const std::string rels = MemberHead(zip, "_rels", ".rels", 64 * 1024);
+  return rels.find("relationships/officeDocument") != std::string::npos;
+}
+
+bool IsOpenDocument(GsfInfile* zip) {
+  static constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
+  const std::string mimetype = MemberHead(zip, nullptr, "mimetype", 256);
+  if (std::string_view(mimetype).substr(0, kSpreadsheet.size()) == kSpreadsheet) return true;
+  return HasMember(zip, nullptr, "content.xml");
+}
+
+bool ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  switch (ContainerOf(input)) {
+    case Container::Ole2: {
+      GError* error = nullptr;
+      Ref<GsfInfile> ole(gsf_infile_msole_new(input, &error));
+      g_clear_error(&error);
+      return ole && ReadBiffActiveSheet(ole.get(), rowLimit, cells);
+    }
+    case Container::Zip: {
+      GError* error = nullptr;
+      Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
+      g_clear_error(&error);
+      if (!zip) return false;
+      if (IsOfficeOpenXml(zip.get())) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
+      if (IsOpenDocument(zip.get())) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
+      return false;
+    }
+    case Container::Unknown: break;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The format is told by the content alone: an .xlsx that is really an OLE2
+// file (as an encrypted .xlsx is) goes to the .xls reader, which refuses it.
+bool ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  cells.Clear();
+  cells.SetDateSystem(DateSystem::Base1900);
+  if (input == nullptr || rowLimit < 0) return false;
+  InitGsfOnce();
+  bool read = false;
+  try {
+    read = ReadContainer(input, rowLimit, cells);
+  } catch (const std::exception&) {
+    read = false;  // out of memory or the like: the workbook cannot be opened
+  }
+  if (!read) cells.Clear();
+  return read;
+}
+
+bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells) {
+  InitGsfOnce();
+  GError* error = nullptr;
+  Ref<GsfInput> input(gsf_input_stdio_new(nativePath.c_str(), &error));
+  g_clear_error(&error);
+  if (!input) {
+    cells.Clear();
+    return false;
+  }
+  return ReadActiveSheet(input.get(), rowLimit, cells);
+}
+
+}  // namespace ratemover::spreadsheet
