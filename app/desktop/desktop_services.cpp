@@ -1,0 +1,86 @@
+#include "app/desktop/desktop_services.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QString>
+#include <QWidget>
+
+#include "common/cp1250.h"
+#include "common/program_dir.h"
+
+namespace ratemover::desktop {
+
+namespace {
+
+QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
+
+std::string ToCp1250(const QString& text) { return Cp1250FromUtf8(text.toStdString()); }
+
+QWidget* BoxParent() {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return QApplication::activeWindow();
+}
+
+void ShowBox(QMessageBox::Icon icon, const std::string& text) {
+  QMessageBox box(icon, ApplicationTitle(), DisplayText(text), QMessageBox::Ok, BoxParent());
+  box.setObjectName(icon == QMessageBox::Critical ? QStringLiteral("ErrorReport") : QStringLiteral("Message"));
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+}  // namespace
+
+QString ApplicationTitle() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
+
+QString DisplayText(const std::string& cp1250) {
+  QString text = FromCp1250(cp1250);
+  text.replace(QChar(u'\r'), QChar(u'\n'));
+  return text;
+}
+
+std::string WithDefaultExtension(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name.find('.') != std::string::npos) return path;
+  const std::string upper = path + "." + kDefaultExtension;
+  if (IsExistingFile(upper)) return upper;
+  const std::string lower = path + ".xls";
+  if (IsExistingFile(lower)) return lower;
+  return upper;
+}
+
+void QtMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }
+
+void QtMessageBoxes::ShowErrorReport(const std::string& text) { ShowBox(QMessageBox::Critical, text); }
+
+std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
+  QFileDialog dialog(parent, QString::fromUtf8(kPickerTitle));
+  dialog.setObjectName(QStringLiteral("OpenDialog1"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // A typed name need not exist, as in any open dialog without a must-exist
+  // rule; the default extension is added below, after the dialog.
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters({QString::fromUtf8(kPickerExcelFilter), QString::fromUtf8(kPickerAllFilter)});
+  dialog.selectNameFilter(QString::fromUtf8(kPickerExcelFilter));
+  dialog.setOption(QFileDialog::DontUseNativeDialog, QApplication::platformName() == QStringLiteral("offscreen"));
+  if (!lastChosen_.empty()) dialog.selectFile(FromCp1250(lastChosen_));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  const std::string chosen = WithDefaultExtension(ToCp1250(QFileInfo(files.first()).absoluteFilePath()));
+  lastChosen_ = chosen;
+  return chosen;
+}
+
+void QtApplicationEnd::EndApplication() {
+  // Queued, so that the handler that asked finishes first, and so that a request
+  // made before the message loop runs is not lost.
+  QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+}  // namespace ratemover::desktop

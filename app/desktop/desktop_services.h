@@ -1,0 +1,78 @@
+#pragma once
+// The desktop's links to the operator and the platform: message boxes, the
+// workbook picker and ending the application. Each is a small interface so that
+// the windows can be driven without a person in front of them.
+#include <optional>
+#include <string>
+
+class QWidget;
+class QString;
+
+namespace ratemover::desktop {
+
+// The message boxes of the program (texts in Windows-1250, a lone CR is a line
+// break). Both are modal and return when the operator has pressed OK.
+class MessageBoxes {
+ public:
+  virtual ~MessageBoxes() = default;
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The general error report: a failure that a handler did not catch.
+  virtual void ShowErrorReport(const std::string& text) = 0;
+};
+
+// Asks the operator for a workbook; the chosen file's full path (Windows-1250),
+// or nothing when the operator cancels.
+class WorkbookPicker {
+ public:
+  virtual ~WorkbookPicker() = default;
+  virtual std::optional<std::string> PickWorkbook(QWidget* parent) = 0;
+};
+
+// Asks the application to end: the current handler finishes, then the message
+// loop is left.
+class ApplicationEnd {
+ public:
+  virtual ~ApplicationEnd() = default;
+  virtual void EndApplication() = 0;
+};
+
+// The title of every message box: the executable's file name without its
+// extension.
+QString ApplicationTitle();
+
+// A stored text as the operator sees it: Windows-1250 to Unicode, each CR a
+// line break.
+QString DisplayText(const std::string& cp1250);
+
+// A path typed without an extension gets the default one, "XLS"; on a file
+// system that tells case apart, whichever of "name.XLS" and "name.xls" exists
+// is taken. Paths are Windows-1250.
+std::string WithDefaultExtension(const std::string& path);
+
+class QtMessageBoxes final : public MessageBoxes {
+ public:
+  void ShowMessage(const std::string& text) override;
+  void ShowErrorReport(const std::string& text) override;
+};
+
+class QtWorkbookPicker final : public WorkbookPicker {
+ public:
+  std::optional<std::string> PickWorkbook(QWidget* parent) override;
+
+ private:
+  std::string lastChosen_;  // offered again within one program run
+};
+
+class QtApplicationEnd final : public ApplicationEnd {
+ public:
+  void EndApplication() override;
+};
+
+// The workbook picker's texts.
+inline constexpr const char* kPickerTitle = "Izberi excel datoteko";
+inline constexpr const char* kPickerExcelFilter = "Excel datoteke (*.xls)";
+// Every file, also one without a dot in its name.
+inline constexpr const char* kPickerAllFilter = "Vse datoteke (*)";
+inline constexpr const char* kDefaultExtension = "XLS";
+
+}  // namespace ratemover::desktop

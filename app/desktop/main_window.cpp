@@ -1,0 +1,259 @@
+#include "app/desktop/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPalette>
+#include <QPushButton>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "app/desktop/parameters_window.h"
+#include "common/cp1250.h"
+#include "common/text.h"
+#include "transfer/transfer_request.h"
+
+namespace ratemover::desktop {
+
+namespace {
+
+const QColor kNavy(0, 0, 128);
+
+QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
+
+std::string ToCp1250(const QString& text) { return Cp1250FromUtf8(text.toStdString()); }
+
+QFont PixelFont(const QFont& base, int pixels, bool bold) {
+  QFont font = base;
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+void Colour(QWidget* widget, const QColor& colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  widget->setPalette(palette);
+}
+
+// A label keeps at least its designed size and grows with its text, so that a
+// font wider than the designed one never cuts a word off.
+void FitLabel(QLabel* label) {
+  const QSize design = label->property("designSize").toSize();
+  const QFontMetrics metrics(label->font());
+  const int width = std::max(design.width(), metrics.horizontalAdvance(label->text()) + 2);
+  const int height = std::max(design.height(), metrics.height());
+  label->resize(width, height);
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect design, int pixels, bool bold,
+                  const QColor& colour) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setFont(PixelFont(parent->font(), pixels, bold));
+  Colour(label, colour);
+  label->move(design.topLeft());
+  label->setProperty("designSize", design.size());
+  FitLabel(label);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect design) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(design);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+bool IsAutomaticArgument(const std::string& argument) { return AsciiUpper(argument.substr(0, 2)) == "-A"; }
+
+// What a transfer shows of itself: the window's message boxes, its progress
+// label, and one round of pending window messages when asked.
+class TForm1::WindowView final : public OperatorView {
+ public:
+  explicit WindowView(TForm1& window) : window_(window) {}
+  void ShowMessage(const std::string& text) override { window_.messages_.ShowMessage(text); }
+  void SetProgressVisible(bool visible) override {
+    window_.lblOpozorilo->setVisible(visible);
+    if (visible) window_.lblOpozorilo->repaint();
+  }
+  void ProcessPendingMessages() override { QCoreApplication::processEvents(); }
+
+ private:
+  TForm1& window_;
+};
+
+TForm1::TForm1(MainWindowSetup setup)
+    : messages_(*setup.messages),
+      picker_(*setup.picker),
+      ending_(*setup.ending),
+      arguments_(std::move(setup.arguments)),
+      configPath_(std::move(setup.configPath)),
+      programDir_(std::move(setup.programDir)),
+      session_(std::move(setup.session)),
+      view_(std::make_unique<WindowView>(*this)) {
+  if (!session_) throw std::invalid_argument("the main window needs a spreadsheet session");
+  BuildContent();
+  FormCreate();
+  form2_ = new TForm2(
+      state_, messages_, [this](const std::string& name) { SetProfileLabel(name); },
+      [this] { PisiIniDatoteko(state_, WorkbookPath(), configPath_); }, this);
+  form2_->hide();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildContent() {
+  setObjectName(QStringLiteral("TForm1"));
+  setWindowTitle(QStringLiteral("Ratemover - prepis tečajev iz XLS v ZTR (format 111)"));
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(11);
+  setFont(font);
+  // The designed outer size is 462 x 260 at 129, 124; the frame takes what the
+  // window manager gives it.
+  move(129, 124);
+  resize(454, 234);
+
+  auto* menu = new QMenuBar(this);
+  menu->setObjectName(QStringLiteral("MainMenu1"));
+  Parametri1 = menu->addAction(QStringLiteral("Parametri"));
+  Parametri1->setObjectName(QStringLiteral("Parametri1"));
+  setMenuBar(menu);
+  connect(Parametri1, &QAction::triggered, this, [this] { Parametri1Click(); });
+
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("client"));
+  client->setAutoFillBackground(true);
+  QPalette palette = client->palette();
+  palette.setColor(QPalette::Window, kNavy);
+  client->setPalette(palette);
+  setCentralWidget(client);
+
+  lblTecajnica = MakeLabel(client, "lblTecajnica", QStringLiteral("TEČAJNICA"), {24, 24, 102, 20}, 16, true,
+                           Qt::white);
+  Label2 = MakeLabel(client, "Label2", QStringLiteral("Vhodna excel datoteka:"), {24, 56, 141, 16}, 13, false,
+                     Qt::white);
+  eDatoteka = new QLineEdit(QStringLiteral("TECAJI_PAPIRJEV.XLS"), client);
+  eDatoteka->setObjectName(QStringLiteral("eDatoteka"));
+  eDatoteka->setGeometry(24, 80, 377, 21);
+  btnOdpri = MakeButton(client, "btnOdpri", QStringLiteral("..."), {408, 80, 25, 22});
+  btnImport = MakeButton(client, "btnImport", QStringLiteral("&Prepis"), {24, 128, 75, 25});
+  btnKonec = MakeButton(client, "btnKonec", QStringLiteral("&Izhod"), {328, 128, 75, 25});
+  lblOpozorilo = MakeLabel(client, "lblOpozorilo", QStringLiteral("IZVAJA SE PREPIS  ..."), {136, 136, 155, 16}, 13,
+                           true, Qt::yellow);
+  lblOpozorilo->hide();
+  Label1 = MakeLabel(client, "Label1", QStringLiteral("Verzija 3.4.0.0"), {24, 168, 171, 16}, 13, false, Qt::white);
+
+  // Tab order: "&Prepis", the workbook field, "&Izhod", "...".
+  setTabOrder(btnImport, eDatoteka);
+  setTabOrder(eDatoteka, btnKonec);
+  setTabOrder(btnKonec, btnOdpri);
+  btnImport->setFocus();
+
+  connect(btnImport, &QPushButton::clicked, this, [this] { btnImportClick(); });
+  connect(btnOdpri, &QPushButton::clicked, this, [this] { btnOdpriClick(); });
+  connect(btnKonec, &QPushButton::clicked, this, [this] { btnKonecClick(); });
+}
+
+void TForm1::FormCreate() {
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive) AppActivate();
+  });
+}
+
+template <typename Steps>
+void TForm1::Guarded(Steps steps) {
+  try {
+    steps();
+  } catch (const std::exception& failure) {
+    messages_.ShowErrorReport(failure.what());
+  } catch (...) {
+    messages_.ShowErrorReport("Nepri\xE8" "akovana napaka.");
+  }
+}
+
+std::string TForm1::WorkbookPath() const { return ToCp1250(eDatoteka->text()); }
+
+void TForm1::SetWorkbookPath(const std::string& path) { eDatoteka->setText(FromCp1250(path)); }
+
+void TForm1::SetProfileLabel(const std::string& name) {
+  lblTecajnica->setText(FromCp1250(name));
+  FitLabel(lblTecajnica);
+}
+
+void TForm1::AppActivate() {
+  if (!firstActivation_) return;
+  firstActivation_ = false;
+  Guarded([this] {
+    BeriIniDatoteko(state_, *this, configPath_, programDir_);
+    repaint();
+    QCoreApplication::processEvents();
+    for (const std::string& argument : arguments_) {
+      if (!IsAutomaticArgument(argument)) continue;
+      btnImport->hide();
+      btnKonec->hide();
+      QCoreApplication::processEvents();
+      Transfer();
+      break;
+    }
+  });
+}
+
+void TForm1::Transfer() {
+  // A request that reaches a message-processing point of a running transfer is
+  // dropped: the session is busy with the first one.
+  if (transferring_) return;
+  transferring_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{transferring_};
+
+  ImportRunInput input;
+  input.workbookPath = WorkbookPath();
+  input.profile = state_.current;
+  input.show = false;
+  input.startedWithArguments = StartedWithArguments();
+  const RequestResult result = TransferRequest(input, *session_, *view_);
+  if (!result.workbookMissing && StartedWithArguments()) ending_.EndApplication();
+}
+
+void TForm1::btnImportClick() {
+  Guarded([this] { Transfer(); });
+}
+
+void TForm1::btnOdpriClick() {
+  Guarded([this] {
+    const auto chosen = picker_.PickWorkbook(this);
+    if (!chosen) return;
+    SetWorkbookPath(*chosen);
+    PisiIniDatoteko(state_, WorkbookPath(), configPath_);
+  });
+}
+
+void TForm1::btnKonecClick() {
+  Guarded([this] {
+    PisiIniDatoteko(state_, WorkbookPath(), configPath_);
+    ending_.EndApplication();
+  });
+}
+
+void TForm1::Parametri1Click() {
+  Guarded([this] {
+    form2_->Open();
+    form2_->exec();
+  });
+}
+
+}  // namespace ratemover::desktop

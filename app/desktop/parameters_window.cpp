@@ -1,0 +1,190 @@
+#include "app/desktop/parameters_window.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "common/cp1250.h"
+
+namespace ratemover::desktop {
+
+namespace {
+
+const QColor kNavy(0, 0, 128);
+
+QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
+
+std::string ToCp1250(const QString& text) { return Cp1250FromUtf8(text.toStdString()); }
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top, int width, const QColor& colour) {
+  auto* label = new QLabel(text, parent);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  label->setPalette(palette);
+  QFont font = parent->font();
+  font.setBold(true);
+  label->setFont(font);
+  label->setGeometry(left, top, std::max(width, label->sizeHint().width()), label->sizeHint().height());
+  return label;
+}
+
+QLineEdit* MakeField(QWidget* parent, const char* name, QRect geometry) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(QString::fromLatin1(name));
+  field->setGeometry(geometry);
+  return field;
+}
+
+// The operator types at most one character into a letter field; a longer text
+// that the program put there (a configuration file may hold one) stays whole
+// until the operator shortens it.
+QLineEdit* MakeLetterField(QWidget* parent, const char* name, QRect geometry) {
+  QLineEdit* field = MakeField(parent, name, geometry);
+  QFont font = field->font();
+  font.setBold(true);
+  field->setFont(font);
+  field->setMaxLength(1);
+  QObject::connect(field, &QLineEdit::textEdited, field,
+                   [field](const QString& text) { field->setMaxLength(std::max<qsizetype>(1, text.size())); });
+  return field;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(const std::string&)> setProfileLabel,
+               std::function<void()> writeConfig, QWidget* parent)
+    : QDialog(parent),
+      messages_(messages),
+      setProfileLabel_(std::move(setProfileLabel)),
+      form_(state, *this, std::move(writeConfig)) {
+  setObjectName(QStringLiteral("TForm2"));
+  setWindowTitle(QStringLiteral("Nastavitev parametrov"));
+  setModal(true);
+  resize(259, 348);
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, kNavy);
+  setPalette(palette);
+
+  const QColor white(Qt::white);
+  MakeLabel(this, QStringLiteral("SEZNAM TEČAJNIC"), 16, 8, 227, white);
+  cbTecajnice = new QComboBox(this);
+  cbTecajnice->setObjectName(QStringLiteral("cbTecajnice"));
+  cbTecajnice->setEditable(false);
+  cbTecajnice->setGeometry(16, 26, 227, 22);
+
+  MakeLabel(this, QStringLiteral("TEČAJNICA"), 16, 56, 227, white);
+  eTecajnica = MakeField(this, "eTecajnica", {16, 74, 227, 21});
+
+  MakeLabel(this, QStringLiteral("ZAČETNA  VRSTICA"), 16, 104, 227, white);
+  eZacetnaVrstica = MakeField(this, "eZacetnaVrstica", {16, 122, 80, 21});
+
+  MakeLabel(this, QStringLiteral("KOLONE V EXCELU S PODATKI:"), 16, 154, 227, QColor(Qt::yellow));
+  const char* letterLabels[] = {"DATUM", "VP", "TEČAJ", "INDEKS"};
+  for (int i = 0; i < 4; ++i) MakeLabel(this, QString::fromUtf8(letterLabels[i]), 16 + 58 * i, 176, 52, white);
+  eDatum = MakeLetterField(this, "eDatum", {16, 194, 40, 24});
+  eSimbol = MakeLetterField(this, "eSimbol", {74, 194, 40, 24});
+  eTecaj = MakeLetterField(this, "eTecaj", {132, 194, 40, 24});
+  eIndeks = MakeLetterField(this, "eIndeks", {190, 194, 40, 24});
+
+  btnBrisi = MakeButton(this, "btnBrisi", QStringLiteral("Briši"), {16, 236, 108, 28});
+  btnAzuriraj = MakeButton(this, "btnAzuriraj", QStringLiteral("Dodaj novo"), {135, 236, 108, 28});
+  btnPotrdi = MakeButton(this, "btnPotrdi", QStringLiteral("Zaključi"), {16, 280, 227, 32});
+
+  connect(cbTecajnice, &QComboBox::activated, this, [this](int) { cbTecajniceSelect(); });
+  connect(btnAzuriraj, &QPushButton::clicked, this, [this] { btnAzurirajClick(); });
+  connect(btnBrisi, &QPushButton::clicked, this, [this] { btnBrisiClick(); });
+  connect(btnPotrdi, &QPushButton::clicked, this, [this] { btnPotrdiClick(); });
+}
+
+template <typename Steps>
+void TForm2::Guarded(Steps steps) {
+  try {
+    steps();
+  } catch (const std::exception& failure) {
+    messages_.ShowErrorReport(failure.what());
+  } catch (...) {
+    messages_.ShowErrorReport("Nepri\xE8" "akovana napaka.");
+  }
+}
+
+void TForm2::Open() { form_.Open(); }
+
+void TForm2::cbTecajniceSelect() {
+  Guarded([this] { form_.cbTecajniceSelect(); });
+}
+
+void TForm2::btnAzurirajClick() {
+  Guarded([this] { form_.btnAzurirajClick(); });
+}
+
+void TForm2::btnBrisiClick() {
+  Guarded([this] { form_.btnBrisiClick(); });
+}
+
+void TForm2::btnPotrdiClick() {
+  Guarded([this] { form_.btnPotrdiClick(); });
+}
+
+QLineEdit* TForm2::Field(ParameterField field) const {
+  switch (field) {
+    case ParameterField::Tecajnica: return eTecajnica;
+    case ParameterField::ZacetnaVrstica: return eZacetnaVrstica;
+    case ParameterField::Datum: return eDatum;
+    case ParameterField::Simbol: return eSimbol;
+    case ParameterField::Tecaj: return eTecaj;
+    case ParameterField::Indeks: return eIndeks;
+  }
+  return eTecajnica;
+}
+
+std::string TForm2::FieldText(ParameterField field) const { return ToCp1250(Field(field)->text()); }
+
+void TForm2::SetFieldText(ParameterField field, const std::string& text) {
+  QLineEdit* edit = Field(field);
+  const QString value = FromCp1250(text);
+  if (edit->maxLength() < 32767) edit->setMaxLength(std::max<qsizetype>(1, value.size()));
+  edit->setText(value);
+}
+
+void TForm2::ClearList() { cbTecajnice->clear(); }
+
+void TForm2::AddListItem(const std::string& text) {
+  const int chosen = cbTecajnice->currentIndex();
+  cbTecajnice->addItem(FromCp1250(text));
+  // Adding to an empty list must not choose the item on its own.
+  cbTecajnice->setCurrentIndex(chosen);
+}
+
+void TForm2::RemoveListItem(int item) { cbTecajnice->removeItem(item); }
+
+int TForm2::ListItemCount() const { return cbTecajnice->count(); }
+
+std::string TForm2::ListItemText(int item) const { return ToCp1250(cbTecajnice->itemText(item)); }
+
+int TForm2::ChosenListItem() const { return cbTecajnice->currentIndex(); }
+
+void TForm2::ChooseListItem(int item) { cbTecajnice->setCurrentIndex(item); }
+
+void TForm2::ShowMessage(const std::string& text) { messages_.ShowMessage(text); }
+
+void TForm2::SetProfileLabel(const std::string& name) { setProfileLabel_(name); }
+
+void TForm2::CloseWindow() { accept(); }
+
+}  // namespace ratemover::desktop

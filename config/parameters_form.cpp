@@ -1,0 +1,218 @@
+#include "config/parameters_form.h"
+
+#include <utility>
+
+#include "common/text.h"
+#include "config/name_folding.h"
+
+namespace ratemover {
+
+// Windows-1250: \xE8 is č. Literals are split after each escape so that a
+// following hex letter is not swallowed by it.
+namespace parameter_messages {
+const char* const kDatumKolona = "Datum ni v pravilni koloni! (A, B, C, ..)";
+const char* const kSimbolKolona = "Simbol ni v pravilni koloni! (A, B, C, ..)";
+const char* const kTecajKolona = "Tecaj ni v pravilni koloni! (A, B, C, ..)";
+const char* const kDatumTecaj = "Datum in te\xE8" "aj ne moreta biti v isti koloni!";
+const char* const kDatumSimbol = "Datum in simbol ne moreta biti v isti koloni!";
+const char* const kTecajSimbol = "Te\xE8" "aj in simbol ne moreta biti v isti koloni!";
+const char* const kTecajIndeks = "Tecaj in indeks ne moreta biti v isti koloni!";
+const char* const kDatumIndeks = "Datum in indeks ne moreta biti v isti koloni!";
+const char* const kIndeksSimbol = "Indeks in simbol ne moreta biti v isti koloni!";
+const char* const kIzberiTecajnico = "Izberi polno te\xE8" "ajnico ali eno dodaj!";
+const char* const kDodajVsajEno = "Dodaj vsaj eno te\xE8" "ajnico!";
+const char* const kSeznamPoln =
+    "Seznam te\xE8" "ajnic je poln! Ve\xE8" " kot 3000 te\xE8" "ajnic ni mogo\xE8" "e dodati.";
+}  // namespace parameter_messages
+
+namespace {
+
+bool IsColumnLetter(const std::string& text) { return ColumnNumberOf(text) != 0; }
+
+bool SameColumn(const std::string& a, const std::string& b) { return AsciiUpper(a) == AsciiUpper(b); }
+
+}  // namespace
+
+ParametersForm::ParametersForm(ProfileState& state, ParametersView& view, std::function<void()> writeConfig)
+    : state_(state), view_(view), writeConfig_(std::move(writeConfig)) {}
+
+void ParametersForm::FillFieldsFromCurrent() {
+  const Tecajnica& current = state_.current;
+  view_.SetFieldText(ParameterField::Tecajnica, current.name);
+  view_.SetFieldText(ParameterField::ZacetnaVrstica, DecimalText(current.startRow));
+  view_.SetFieldText(ParameterField::Datum, current.datum);
+  view_.SetFieldText(ParameterField::Simbol, current.simbol);
+  view_.SetFieldText(ParameterField::Tecaj, current.tecaj);
+  view_.SetFieldText(ParameterField::Indeks, current.indeks);
+}
+
+std::int32_t ParametersForm::ChosenSlot() const {
+  const int item = view_.ChosenListItem();
+  if (item < 0 || static_cast<std::size_t>(item) >= itemSlots_.size()) return 0;
+  return itemSlots_[static_cast<std::size_t>(item)];
+}
+
+void ParametersForm::Open() {
+  view_.ClearList();
+  itemSlots_.clear();
+  for (std::int32_t slot = 1; slot <= state_.table.count; ++slot) {
+    const std::string& name = state_.table.Slot(slot).name;
+    if (IsBlank(name)) continue;
+    view_.AddListItem(name);
+    itemSlots_.push_back(slot);
+  }
+  FillFieldsFromCurrent();
+  // The item of the selected slot is the chosen one; a selection that names no
+  // listed slot chooses none.
+  int chosen = -1;
+  for (std::size_t item = 0; item < itemSlots_.size(); ++item) {
+    if (itemSlots_[item] == state_.table.selected) {
+      chosen = static_cast<int>(item);
+      break;
+    }
+  }
+  view_.ChooseListItem(chosen);
+}
+
+void ParametersForm::cbTecajniceSelect() {
+  const std::int32_t slot = ChosenSlot();
+  if (slot == 0) return;
+  state_.table.selected = slot;
+  state_.current = state_.table.Slot(slot);
+  FillFieldsFromCurrent();
+  view_.SetProfileLabel(state_.current.name);
+}
+
+// The letter checks shared by "Dodaj novo" and "Zaključi"; the index column
+// takes part only in the latter's pair checks. Shows the first failure.
+bool ParametersForm::CheckLetters(bool withIndex) {
+  namespace m = parameter_messages;
+  const std::string datum = view_.FieldText(ParameterField::Datum);
+  const std::string simbol = view_.FieldText(ParameterField::Simbol);
+  const std::string tecaj = view_.FieldText(ParameterField::Tecaj);
+  const std::string indeks = view_.FieldText(ParameterField::Indeks);
+  const char* failure = nullptr;
+  if (!IsColumnLetter(datum)) {
+    failure = m::kDatumKolona;
+  } else if (!IsColumnLetter(simbol)) {
+    failure = m::kSimbolKolona;
+  } else if (!IsColumnLetter(tecaj)) {
+    failure = m::kTecajKolona;
+  } else if (SameColumn(datum, tecaj)) {
+    failure = m::kDatumTecaj;
+  } else if (withIndex && SameColumn(tecaj, indeks)) {
+    failure = m::kTecajIndeks;
+  } else if (withIndex && SameColumn(datum, indeks)) {
+    failure = m::kDatumIndeks;
+  } else if (SameColumn(datum, simbol)) {
+    failure = m::kDatumSimbol;
+  } else if (SameColumn(tecaj, simbol)) {
+    failure = m::kTecajSimbol;
+  } else if (withIndex && SameColumn(indeks, simbol)) {
+    failure = m::kIndeksSimbol;
+  }
+  if (failure == nullptr) return true;
+  view_.ShowMessage(failure);
+  return false;
+}
+
+// The folded name goes back into its field; the start row is taken only when
+// the field holds a whole number; the letters are taken as typed.
+void ParametersForm::TakeFieldsIntoCurrent() {
+  const std::string folded = BrezSumnikov(view_.FieldText(ParameterField::Tecajnica));
+  view_.SetFieldText(ParameterField::Tecajnica, folded);
+  Tecajnica& current = state_.current;
+  current.name = folded;
+  if (const auto row = ReadWholeNumber(view_.FieldText(ParameterField::ZacetnaVrstica))) current.startRow = *row;
+  current.datum = view_.FieldText(ParameterField::Datum);
+  current.simbol = view_.FieldText(ParameterField::Simbol);
+  current.tecaj = view_.FieldText(ParameterField::Tecaj);
+  current.indeks = view_.FieldText(ParameterField::Indeks);
+}
+
+void ParametersForm::btnAzurirajClick() {
+  if (!CheckLetters(false)) return;
+
+  const std::string folded = BrezSumnikov(view_.FieldText(ParameterField::Tecajnica));
+  int listed = -1;
+  for (int item = 0; item < view_.ListItemCount(); ++item) {
+    if (EnakaImena(view_.ListItemText(item), folded)) {
+      listed = item;
+      break;
+    }
+  }
+  if (listed < 0 && state_.table.count >= kProfileSlots) {
+    view_.ShowMessage(parameter_messages::kSeznamPoln);
+    return;
+  }
+
+  TakeFieldsIntoCurrent();
+  const Tecajnica& current = state_.current;
+  if (listed < 0) {
+    view_.AddListItem(current.name);
+    state_.table.count += 1;
+    state_.table.Slot(state_.table.count) = current;
+    itemSlots_.push_back(state_.table.count);
+    view_.ChooseListItem(static_cast<int>(itemSlots_.size()) - 1);
+    state_.table.selected = state_.table.count;
+  } else {
+    // The listed profile of that name takes the fields and keeps its stored
+    // name; it becomes the chosen one, whichever item was chosen before.
+    const std::int32_t slot = itemSlots_[static_cast<std::size_t>(listed)];
+    Tecajnica& entry = state_.table.Slot(slot);
+    entry.startRow = current.startRow;
+    entry.datum = current.datum;
+    entry.simbol = current.simbol;
+    entry.tecaj = current.tecaj;
+    entry.indeks = current.indeks;
+    view_.ChooseListItem(listed);
+    state_.table.selected = slot;
+  }
+  view_.SetProfileLabel(current.name);
+}
+
+void ParametersForm::btnBrisiClick() {
+  const int item = view_.ChosenListItem();
+  const std::int32_t slot = ChosenSlot();
+  if (slot == 0) return;  // nothing chosen, nothing to delete
+  state_.table.Slot(slot).name.clear();
+  state_.current.name.clear();
+  view_.SetFieldText(ParameterField::Tecajnica, std::string());
+  view_.RemoveListItem(item);
+  itemSlots_.erase(itemSlots_.begin() + item);
+  view_.ChooseListItem(-1);
+}
+
+void ParametersForm::btnPotrdiClick() {
+  namespace m = parameter_messages;
+  if (IsBlank(view_.FieldText(ParameterField::Tecajnica))) {
+    view_.ShowMessage(m::kIzberiTecajnico);
+    return;
+  }
+  if (view_.ListItemCount() == 0) {
+    view_.ShowMessage(m::kDodajVsajEno);
+    return;
+  }
+  const int item = view_.ChosenListItem();
+  if (item < 0 || IsBlank(view_.ListItemText(item))) {
+    view_.ShowMessage(m::kIzberiTecajnico);
+    return;
+  }
+  if (!CheckLetters(true)) return;
+
+  TakeFieldsIntoCurrent();
+  const std::int32_t slot = ChosenSlot();
+  if (slot != 0) {
+    const Tecajnica& current = state_.current;
+    Tecajnica& entry = state_.table.Slot(slot);
+    entry.simbol = current.simbol;
+    entry.datum = current.datum;
+    entry.tecaj = current.tecaj;
+    entry.indeks = current.indeks;
+    entry.startRow = current.startRow;
+  }
+  writeConfig_();
+  view_.CloseWindow();
+}
+
+}  // namespace ratemover
