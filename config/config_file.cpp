@@ -286,17 +286,31 @@ void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields,
   state.table.selected = 1;
   LineTaker taker(state, fields);
   std::vector<char> buffer(64 * 1024);
-  for (;;) {
+  std::streambuf* source = in.rdbuf();
+  // The bytes are taken from the stream's buffer as they arrive, so that a read
+  // error loses none of the lines that came before it.
+  while (source != nullptr) {
+    std::streamsize got = 0;
+    bool atEnd = false;
     bool failed = false;
     try {
-      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    } catch (const std::ios_base::failure&) {
+      std::streamsize available = source->in_avail();
+      if (available <= 0) {
+        if (std::streambuf::traits_type::eq_int_type(source->sgetc(), std::streambuf::traits_type::eof())) {
+          atEnd = true;
+        } else {
+          available = std::max<std::streamsize>(source->in_avail(), 1);
+        }
+      }
+      if (!atEnd) {
+        got = source->sgetn(buffer.data(), std::min(available, static_cast<std::streamsize>(buffer.size())));
+      }
+    } catch (const std::exception&) {
       failed = true;
     }
-    const std::streamsize got = in.gcount();
     if (got > 0) taker.Feed(buffer.data(), static_cast<std::size_t>(got));
-    if (failed || in.bad()) throw std::runtime_error("Napaka pri branju datoteke " + sourceName);
-    if (!in) break;
+    if (failed) throw std::runtime_error("Napaka pri branju datoteke " + sourceName);
+    if (atEnd || got <= 0) break;
   }
   taker.Finish();
   state.current = state.table.SelectsEntry() ? state.table.Slot(state.table.selected) : DefaultProfile();

@@ -1,0 +1,266 @@
+// Writing the configuration file: its exact text, the selection across deleted
+// entries, round trips, and a failed write that must keep the old file.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <stdexcept>
+
+#include "common/tecajnica.h"
+#include "config/config_file.h"
+#include "config_test_support.h"
+
+namespace ratemover {
+namespace {
+
+using testing::Exists;
+using testing::FakeFields;
+using testing::Line;
+using testing::Listing;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+Tecajnica Entry(std::string name, std::int32_t startRow, std::string datum, std::string simbol, std::string tecaj,
+                std::string indeks) {
+  return Tecajnica{std::move(name), startRow, std::move(datum), std::move(simbol), std::move(tecaj),
+                   std::move(indeks)};
+}
+
+ProfileState StateWith(const std::vector<Tecajnica>& entries, std::int32_t selected) {
+  ProfileState state;
+  for (const auto& e : entries) state.table.Slot(++state.table.count) = e;
+  state.table.selected = selected;
+  return state;
+}
+
+TEST(ConfigWrite, NoFileThenWriteGivesThreeLinesThenTheDefaultProfile) {
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  ProfileState state;
+  FakeFields fields;
+  BeriIniDatoteko(state, fields, conf, dir.path());
+  PisiIniDatoteko(state, fields.WorkbookPath(), conf);
+  EXPECT_EQ(ReadBytes(conf), Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=" + dir.path() + "Ratemover.xls") +
+                                 Line("  IZBRANA_TECAJNICA=0"));
+
+  ProfileState again;
+  FakeFields fieldsAgain;
+  BeriIniDatoteko(again, fieldsAgain, conf, dir.path());
+  EXPECT_EQ(again.current, DefaultProfile());
+  EXPECT_EQ(fieldsAgain.label, "TESTNA TE\xC8" "AJNICA");
+  EXPECT_EQ(again.table.selected, 0);
+}
+
+TEST(ConfigWrite, ExactText) {
+  const auto state = StateWith({Entry("  PRVA", 2, "A", "B", "D", ""), Entry("", 9, "X", "X", "X", "X"),
+                                Entry("Te\xE8" "aj", -3, "c", "dd", "E", "F")},
+                               3);
+  EXPECT_EQ(ConfigFileText(state.table, "C:\\pot\\d.xls"),
+            "[EXCEL_FORMAT]\r\n"
+            "  DATOTEKA=C:\\pot\\d.xls\r\n"
+            "  IZBRANA_TECAJNICA=2\r\n"
+            "  TECAJNICA=  PRVA\r\n"
+            "    START_VRSTICA=2\r\n"
+            "    DATUM=A\r\n"
+            "    SIMBOL=B\r\n"
+            "    TECAJ=D\r\n"
+            "    INDEKS=\r\n"
+            "  TECAJNICA=Te\xE8" "aj\r\n"
+            "    START_VRSTICA=-3\r\n"
+            "    DATUM=c\r\n"
+            "    SIMBOL=dd\r\n"
+            "    TECAJ=E\r\n"
+            "    INDEKS=F\r\n");
+}
+
+// The reader numbers only the entries in the file, so the writer stores the
+// selected entry's position among them.
+TEST(ConfigWrite, SelectionAcrossDeletedEntries) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> names;
+    std::int32_t selected;
+    std::int32_t written;
+    std::string currentAfterReading;
+  };
+  const std::string fallback = DefaultProfile().name;
+  const Case cases[] = {
+      {"no deletions", {"A", "B", "C"}, 2, 2, "B"},
+      {"a deleted entry before the selected one", {"A", "", "C"}, 3, 2, "C"},
+      {"two deleted before", {"", " \t", "C", "D"}, 4, 2, "D"},
+      {"a deleted entry after the selected one", {"A", "B", ""}, 1, 1, "A"},
+      {"the selected entry itself deleted", {"A", "", "C"}, 2, 0, fallback},
+      {"0 names no entry", {"A", "B"}, 0, 0, fallback},
+      {"5 of 3 is written back unchanged", {"A", "B", "C"}, 5, 5, fallback},
+      {"beyond the count with deletions stays beyond", {"A", "", "C"}, 4, 4, fallback},
+      {"negative", {"A"}, -2, -2, fallback},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Tecajnica> entries;
+    for (const auto& name : c.names) entries.push_back(Entry(name, 2, "A", "B", "D", ""));
+    const auto state = StateWith(entries, c.selected);
+    EXPECT_EQ(SelectedIndexToWrite(state.table), c.written);
+
+    TempDir dir;
+    PisiIniDatoteko(state, "w.xls", dir.File("Ratemover.CONF"));
+    ProfileState read;
+    FakeFields fields;
+    BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+    EXPECT_EQ(read.table.selected, c.written);
+    EXPECT_EQ(read.current.name, c.currentAfterReading);
+  }
+}
+
+TEST(ConfigWrite, RoundTripKeepsEntriesSelectionAndPath) {
+  const std::vector<Tecajnica> entries = {
+      Entry("LJUBLJANSKA BORZA", 2, "A", "B", "D", ""), Entry("  z \xE8" "rkami \x8A\x9E", 12, "C", "E", "G", "H"),
+      Entry("ISTA", -1, "Y", "X", "W", "V"),           Entry("ISTA", 2147483647, "AB", "", "", "Q"),
+  };
+  const std::string path = "/home/operater/Te\xE8" "aji 2026/dan 1.xls";
+  for (std::int32_t selected = 1; selected <= 4; ++selected) {
+    SCOPED_TRACE(selected);
+    TempDir dir;
+    PisiIniDatoteko(StateWith(entries, selected), path, dir.File("Ratemover.CONF"));
+    ProfileState read;
+    FakeFields fields;
+    BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+    ASSERT_EQ(read.table.count, 4);
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(read.table.Slot(n), entries[static_cast<std::size_t>(n - 1)]);
+    EXPECT_EQ(read.table.selected, selected);
+    EXPECT_EQ(read.current, entries[static_cast<std::size_t>(selected - 1)]);
+    EXPECT_EQ(fields.workbook, path);
+  }
+}
+
+TEST(ConfigWrite, LowerCaseLettersAreUpperCasedByTheNextRead) {
+  TempDir dir;
+  PisiIniDatoteko(StateWith({Entry("X", 2, "a", "b", "d", "e")}, 1), "w", dir.File("Ratemover.CONF"));
+  EXPECT_NE(ReadBytes(dir.File("Ratemover.CONF")).find("    DATUM=a\r\n"), std::string::npos);
+  ProfileState read;
+  FakeFields fields;
+  BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+  EXPECT_EQ(read.current, Entry("X", 2, "A", "B", "D", "E"));
+}
+
+TEST(ConfigWrite, ALineBreakInsideAValueCannotForgeLines) {
+  const auto state = StateWith({Entry("A\r\n  TECAJNICA=VSILJENA", 2, "A\nSIMBOL=Q", "B", "D", "")}, 1);
+  TempDir dir;
+  PisiIniDatoteko(state, "knjiga.xls\rIZBRANA_TECAJNICA=7", dir.File("Ratemover.CONF"));
+  ProfileState read;
+  FakeFields fields;
+  BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+  EXPECT_EQ(read.table.count, 1);
+  EXPECT_EQ(read.table.selected, 1);
+  EXPECT_EQ(read.table.Slot(1), Entry("A", 2, "A", "B", "D", ""));
+  EXPECT_EQ(fields.workbook, "knjiga.xls");
+}
+
+TEST(ConfigWrite, ReplacesALongerOldFileWhole) {
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  WriteBytes(conf, std::string(100000, 'x'));
+  PisiIniDatoteko(StateWith({}, 0), "w", conf);
+  EXPECT_EQ(ReadBytes(conf), Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=w") + Line("  IZBRANA_TECAJNICA=0"));
+  EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+}
+
+TEST(ConfigWrite, KeepsPermissionsAndSymbolicLinks) {
+  TempDir dir;
+  const std::string real = dir.File("real.conf");
+  const std::string link = dir.File("Ratemover.CONF");
+  WriteBytes(real, "old");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  PisiIniDatoteko(StateWith({}, 0), "w", link);
+
+  struct stat info {};
+  ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadBytes(real).substr(0, 16), "[EXCEL_FORMAT]\r\n");
+}
+
+const std::string kOldContent = Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=stara.xls") + Line("  IZBRANA_TECAJNICA=1") +
+                                Line("  TECAJNICA=DRAGOCENA");
+
+ProfileState BigState() {
+  std::vector<Tecajnica> entries;
+  for (int n = 1; n <= 500; ++n) entries.push_back(Entry("PROFIL " + std::to_string(n), n, "A", "B", "D", "E"));
+  return StateWith(entries, 1);
+}
+
+void ExpectWriteErrorText(const std::runtime_error& error, const std::string& conf) {
+  const std::string text = error.what();
+  const std::string start = "Napaka pri pisanju datoteke " + conf;
+  EXPECT_EQ(text.substr(0, start.size()), start) << text;
+}
+
+TEST(ConfigWrite, AFailedWriteKeepsTheOldFileWhole) {
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  WriteBytes(conf, kOldContent);
+
+  // A file-size limit smaller than the new text fails the write midway, as a
+  // full disk would.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool thrown = false;
+  try {
+    PisiIniDatoteko(BigState(), "nova.xls", conf);
+  } catch (const std::runtime_error& error) {
+    thrown = true;
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ExpectWriteErrorText(error, conf);
+    EXPECT_NE(std::string(error.what()).find("prevelika"), std::string::npos) << error.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(ReadBytes(conf), kOldContent);
+  EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");  // no temporary file left
+}
+
+TEST(ConfigWrite, AFileThatCannotBeCreatedIsReported) {
+  TempDir dir;
+  const std::string conf = dir.File("manjka/Ratemover.CONF");
+  try {
+    PisiIniDatoteko(BigState(), "w", conf);
+    FAIL() << "no error";
+  } catch (const std::runtime_error& error) {
+    ExpectWriteErrorText(error, conf);
+  }
+  EXPECT_EQ(Listing(dir.path()), "");
+}
+
+TEST(ConfigWrite, AFailedReplaceRemovesTheTemporaryFile) {
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  ASSERT_EQ(::mkdir(conf.c_str(), 0755), 0);
+  WriteBytes(conf + "/inside", "x");  // a folder that is not empty cannot be replaced
+  EXPECT_THROW(PisiIniDatoteko(BigState(), "w", conf), std::runtime_error);
+  EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+  EXPECT_EQ(ReadBytes(conf + "/inside"), "x");
+}
+
+TEST(ConfigWrite, AFolderWithoutWritePermissionKeepsTheOldFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  WriteBytes(conf, kOldContent);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  EXPECT_THROW(PisiIniDatoteko(BigState(), "w", conf), std::runtime_error);
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(ReadBytes(conf), kOldContent);
+}
+
+}  // namespace
+}  // namespace ratemover
