@@ -1,0 +1,85 @@
+// Windows-1250 to Unicode and back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "common/cp1250.h"
+
+namespace ratemover {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(Cp1250, KnownLetters) {
+  struct Case {
+    unsigned char byte;
+    char32_t codePoint;
+  };
+  const Case cases[] = {
+      {0x41, U'A'},      {0x00, 0},          {0x7F, 0x7F},      {0x80, U'\u20AC'}, {0x8A, U'\u0160'},
+      {0x8E, U'\u017D'}, {0x9A, U'\u0161'},  {0x9E, U'\u017E'}, {0xC8, U'\u010C'}, {0xE8, U'\u010D'},
+      {0xC6, U'\u0106'}, {0xE6, U'\u0107'},  {0xD0, U'\u0110'}, {0xF0, U'\u0111'}, {0xA0, U'\u00A0'},
+      {0xA3, U'\u0141'}, {0xE1, U'\u00E1'},  {0xFC, U'\u00FC'}, {0xFF, U'\u02D9'}, {0x96, U'\u2013'},
+      {0x84, U'\u201E'}, {0x93, U'\u201C'},  {0x81, 0x81},       {0x98, 0x98},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.byte));
+    EXPECT_EQ(CodePointOfCp1250(c.byte), c.codePoint);
+    EXPECT_EQ(Cp1250OfCodePoint(c.codePoint), static_cast<char>(c.byte));
+  }
+}
+
+TEST(Cp1250, EveryByteSurvivesARoundTrip) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  EXPECT_EQ(Cp1250FromUtf8(Utf8FromCp1250(all)), all);
+  std::u16string utf16;
+  for (int b = 0; b < 256; ++b) utf16.push_back(static_cast<char16_t>(CodePointOfCp1250(static_cast<unsigned char>(b))));
+  EXPECT_EQ(Cp1250FromUtf16(utf16), all);
+  // 256 distinct code points: no two bytes share one.
+  std::u16string sorted = utf16;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+}
+
+TEST(Cp1250, Utf8Text) {
+  EXPECT_EQ(Utf8FromCp1250("TESTNA TE\xC8" "AJNICA"), "TESTNA TEČAJNICA");
+  EXPECT_EQ(Utf8FromCp1250("\x80"), "€");
+  EXPECT_EQ(Cp1250FromUtf8("Šiling čaj žaba đak ć"), "\x8Ailing \xE8" "aj \x9E" "aba \xF0" "ak \xE6");
+}
+
+TEST(Cp1250, MalformedOrForeignUtf8BecomesQuestionMarks) {
+  struct Case {
+    const char* what;
+    std::string utf8;
+    std::string cp1250;
+  };
+  const Case cases[] = {
+      {"a character the code page lacks", "å", "?"},
+      {"a character beyond the basic plane", "a\xF0\x9F\x98\x80" "b", "a?b"},
+      {"a cut sequence at the end", "ab\xC4", "ab?"},
+      {"a cut sequence before ASCII", "\xE2\x82" "A", "?A"},
+      {"a stray continuation byte", "\x80x", "?x"},
+      {"an overlong NUL", "\xC0\x80", "?"},
+      {"an overlong slash", "\xE0\x80\xAF", "?"},
+      {"a bad lead byte", "\xFF\xFE", "??"},
+      {"an encoded surrogate", "\xED\xA0\x80", "?"},
+      {"NUL stays", "a\0b"s, "a\0b"s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Cp1250FromUtf8(c.utf8), c.cp1250);
+  }
+}
+
+TEST(Cp1250, Utf16Text) {
+  EXPECT_EQ(Cp1250FromUtf16(u"Te\u010Daj"), "Te\xE8" "aj");
+  EXPECT_EQ(Cp1250FromUtf16(u"a\U0001F600b"), "a?b");            // a surrogate pair is one character
+  EXPECT_EQ(Cp1250FromUtf16(std::u16string{u'a', char16_t(0xD800), u'b'}), "a?b");  // a lone high surrogate
+  EXPECT_EQ(Cp1250FromUtf16(std::u16string{char16_t(0xDC00)}), "?");               // a lone low surrogate
+  EXPECT_EQ(Cp1250FromUtf16(u"\u4E2D"), "?");
+}
+
+}  // namespace
+}  // namespace ratemover
