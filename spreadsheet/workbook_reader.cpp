@@ -11,9 +11,17 @@ namespace ratemover::spreadsheet {
 
 namespace {
 
+void IgnoreLibraryMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// A damaged file makes the container library complain on stderr about what
+// it cannot read; the session treats such a file as one that cannot be
+// opened, silently, so the complaints are dropped.
 void InitGsfOnce() {
   static const bool initialised = [] {
     gsf_init();
+    for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:zip", "libgsf:open_pkg"}) {
+      g_log_set_handler(domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK), IgnoreLibraryMessage, nullptr);
+    }
     return true;
   }();
   (void)initialised;
