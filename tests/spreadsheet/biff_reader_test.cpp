@@ -1,0 +1,512 @@
+// The .xls reader, through the session and through ReadActiveSheetFromFile:
+// the workbooks of real producers cell by cell, damaged files, and small
+// workbooks built here for the corners that no producer's file shows (strings
+// split over CONTINUE records, encryption, a sheet that breaks off).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/session.h"
+#include "spreadsheet/workbook_reader.h"
+#include "tests/spreadsheet/catalogue.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+using Text = std::optional<std::string>;
+
+std::string Workbook(const std::string& name) { return std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + name; }
+
+class Opened {
+ public:
+  explicit Opened(const std::string& path) : session_(MakeWorkbookFileSession()) {
+    EXPECT_TRUE(session_->OdpriExcel());
+    session_->OdpriZvezek(path, false);
+  }
+  ~Opened() { session_->ZapriExcel(); }
+  Text Cell(std::int32_t row, std::int32_t column) { return session_->BeriCelico(row, column); }
+
+ private:
+  std::unique_ptr<Session> session_;
+};
+
+// ---------------------------------------------------------------------------
+// The catalogue sheet "Tipi" as each producer wrote it.
+
+struct Producer {
+  const char* file;
+  bool date1904 = false;
+};
+
+class Catalogue : public ::testing::TestWithParam<Producer> {};
+
+TEST_P(Catalogue, EveryCellOfColumnBReadsAsTheApplicationShowsIt) {
+  Opened book(Workbook(GetParam().file));
+  for (const auto& cell : testdata::TipiColumnB()) {
+    Text expected = cell.text;
+    // LibreOffice typed 15 January 1900 and stored the serial 16 of its own
+    // calendar; in the 1900 system, with its 29 February 1900, serial 16 is
+    // 16 January, and that is what the spreadsheet application shows. The
+    // 1904 files carry -1446, which is 15 January in either reading.
+    if (cell.row == 34 && !GetParam().date1904) expected = "16.1.1900";
+    EXPECT_EQ(book.Cell(cell.row, 2), expected) << GetParam().file << " row " << cell.row << " " << cell.label;
+  }
+}
+
+TEST_P(Catalogue, TheActiveSheetIsReadNotTheFirst) {
+  SheetCells cells;
+  ASSERT_TRUE(ReadActiveSheetFromFile(Workbook(GetParam().file), 3000, cells));
+  Opened book(Workbook(GetParam().file));
+  EXPECT_EQ(book.Cell(1, 1), Text("label"));
+  EXPECT_EQ(book.Cell(1, 2), Text("value"));
+  EXPECT_EQ(book.Cell(1, 25), Text("colY"));
+  EXPECT_EQ(book.Cell(2, 1), Text("text_slovene"));
+  EXPECT_EQ(book.Cell(45, 1), Text("f_err #NAME?"));
+  EXPECT_EQ(book.Cell(46, 2), Text(""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, Catalogue,
+                         ::testing::Values(Producer{"types.xls"}, Producer{"types1904.xls", true},
+                                           Producer{"types_biff5.xls"}, Producer{"types1904_biff5.xls", true},
+                                           Producer{"types_gnumeric.xls"}),
+                         [](const auto& info) {
+                           std::string name = info.param.file;
+                           return name.substr(0, name.find('.'));
+                         });
+
+TEST(BiffReader, TheDateSystemOfTheWorkbookIsKept) {
+  for (const char* file : {"types1904.xls", "types1904_biff5.xls"}) {
+    SheetCells cells;
+    ASSERT_TRUE(ReadActiveSheetFromFile(Workbook(file), 3000, cells)) << file;
+    EXPECT_EQ(cells.GetDateSystem(), DateSystem::Base1904) << file;
+  }
+  SheetCells cells;
+  ASSERT_TRUE(ReadActiveSheetFromFile(Workbook("types.xls"), 3000, cells));
+  EXPECT_EQ(cells.GetDateSystem(), DateSystem::Base1900);
+}
+
+TEST(BiffReader, XlwtFormulasWithoutCalculationAreNoResult) {
+  // xlwt writes an "empty text" placeholder for every formula and never
+  // calculates one: those cells have no cached result to read.
+  Opened book(Workbook("types_xlwt.xls"));
+  const std::vector<std::pair<int, Text>> expected = {
+      {1, "value"},
+      {2, "\xE8\x9A\x9E\xE6\xF0 \xC8\x8A\x8E\xC6\xD0"},
+      {3, "42"},
+      {4, "12,5"},
+      {5, std::nullopt},
+      {6, std::nullopt},
+      {7, std::nullopt},
+      {8, "5.3.2024"},
+      {9, "5.3.2024 14:30:15"},
+      {10, "True"},
+      {11, ""},
+      {12, "za praznim"},
+  };
+  for (const auto& [row, text] : expected) EXPECT_EQ(book.Cell(row, 2), text) << "row " << row;
+}
+
+TEST(BiffReader, ConstantErrorsAreReadFailuresAndConstantBooleansText) {
+  Opened book(Workbook("const_errors_gnumeric.xls"));
+  EXPECT_EQ(book.Cell(2, 2), std::nullopt);
+  EXPECT_EQ(book.Cell(3, 2), std::nullopt);
+  EXPECT_EQ(book.Cell(4, 2), Text("True"));
+  EXPECT_EQ(book.Cell(5, 2), Text("False"));
+}
+
+TEST(BiffReader, AnUncalculatedTextFormulaReadsAsItsCachedNumber) {
+  Opened book(Workbook("quirks/types_lo_uncalculated_textformula.xls"));
+  EXPECT_EQ(book.Cell(11, 2), Text("0"));
+  EXPECT_EQ(book.Cell(10, 2), Text("84"));
+}
+
+TEST(BiffReader, AWorkbookOfEmptySheetsReadsEmpty) {
+  SheetCells cells;
+  ASSERT_TRUE(ReadActiveSheetFromFile(Workbook("quirks/three_sheets_active_first.xls"), 3000, cells));
+  EXPECT_EQ(cells.Size(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// The 3000-row price lists.
+
+struct Row {
+  int row;
+  std::vector<Text> columns;  // A to F
+};
+
+const std::vector<Row>& Data3000Rows() {
+  static const std::vector<Row> rows = {
+      {1, {"DATUM", "SIMBOL", "NAZIV", "TECAJ", "INDEKS", "DVOJNO"}},
+      {2, {"5.3.2024", "ZVTG", "Dru\x9E" "ba ZVTG d.d.", "2083", "", "4166"}},
+      {3, {"5.3.2024", "TLSG", "Dru\x9E" "ba TLSG d.d.", "4100,88", "", "8201,76"}},
+      {6, {"5.3.2024", "\x8EITO", "Dru\x9E" "ba \x8EITO d.d.", "808", "", "1616"}},
+      {7, {"5.3.2024", "\xC8" "EZ1", "Dru\x9E" "ba \xC8" "EZ1 d.d.", "4370,87", "", "8741,74"}},
+      {8, {"5.3.2024", "\x8APAR", "Dru\x9E" "ba \x8APAR d.d.", "2810,4", "", "5620,8"}},
+      {10, {"5.3.2024", "POSR", "Dru\x9E" "ba POSR d.d.", "1775", "X", "3550"}},
+      {11, {"5.3.2024", "EQNX", "Dru\x9E" "ba EQNX d.d.", "2655,2185", "", "5310,437"}},
+      {2999, {"5.3.2024", "EQNX2999", "Dru\x9E" "ba EQNX2999 d.d.", "220,6", "", "441,2"}},
+      {3000, {"5.3.2024", "KRKG3000", "Dru\x9E" "ba KRKG3000 d.d.", "2573", "X", "5146"}},
+  };
+  return rows;
+}
+
+class Data3000 : public ::testing::TestWithParam<Producer> {};
+
+TEST_P(Data3000, SpotChecksDownToRow3000) {
+  Opened book(Workbook(GetParam().file));
+  for (const auto& row : Data3000Rows()) {
+    for (int column = 1; column <= 6; ++column) {
+      EXPECT_EQ(book.Cell(row.row, column), row.columns[column - 1]) << "row " << row.row << " column " << column;
+    }
+  }
+}
+
+TEST_P(Data3000, RowsBeyondTheLimitAreNotStoredButReadOnRequest) {
+  SheetCells cells;
+  ASSERT_TRUE(ReadActiveSheetFromFile(Workbook(GetParam().file), 3000, cells));
+  EXPECT_NE(cells.Find(3000, 2), nullptr);
+  EXPECT_EQ(cells.Find(3001, 2), nullptr);
+  EXPECT_EQ(cells.Find(3005, 2), nullptr);
+
+  Opened book(Workbook(GetParam().file));
+  EXPECT_EQ(book.Cell(3001, 2), Text("PETG3001"));
+  EXPECT_EQ(book.Cell(3005, 4), Text("1768,22"));
+  EXPECT_EQ(book.Cell(3006, 2), Text(""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, Data3000,
+                         ::testing::Values(Producer{"data3000.xls"}, Producer{"data3000_biff5.xls"},
+                                           // damage that lies outside what is read
+                                           Producer{"bad/dims_max.xls"}, Producer{"bad/sst_count_huge.xls"},
+                                           Producer{"bad/reclen_overrun.xls"}),
+                         [](const auto& info) {
+                           std::string name = info.param.file;
+                           if (name.rfind("bad/", 0) == 0) name = "bad_" + name.substr(4);
+                           return name.substr(0, name.find('.'));
+                         });
+
+TEST(BiffReader, TheFarCellOfASparseSheet) {
+  SheetCells cells;
+  ASSERT_TRUE(ReadActiveSheetFromFile(Workbook("sparse.xls"), 3000, cells));
+  EXPECT_EQ(cells.Size(), 1u);
+  Opened book(Workbook("sparse.xls"));
+  EXPECT_EQ(book.Cell(1, 1), Text("start"));
+  EXPECT_EQ(book.Cell(65536, 256), Text("1"));
+  EXPECT_EQ(book.Cell(65535, 256), Text(""));
+}
+
+// ---------------------------------------------------------------------------
+// Files that cannot be opened: the session goes on with an empty sheet.
+
+class CannotBeOpened : public ::testing::TestWithParam<Producer> {};
+
+TEST_P(CannotBeOpened, TheSessionReadsAnEmptySheet) {
+  SheetCells cells;
+  EXPECT_FALSE(ReadActiveSheetFromFile(Workbook(GetParam().file), 3000, cells));
+  Opened book(Workbook(GetParam().file));
+  for (const auto& [row, column] : std::vector<std::pair<int, int>>{{1, 1}, {1, 2}, {2, 1}, {2, 2}, {2, 4}, {3000, 2}}) {
+    EXPECT_EQ(book.Cell(row, column), Text("")) << row << "," << column;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CannotBeOpened,
+                         ::testing::Values(Producer{"types_pw.xls"}, Producer{"bad/types_pw_copy.xls"},
+                                           Producer{"bad/ole2_named.xlsx"}, Producer{"bad/zero.xls"},
+                                           Producer{"bad/text.xls"}, Producer{"bad/trunc_600.xls"},
+                                           Producer{"bad/trunc_half.xls"}, Producer{"bad/garbage_mid.xls"},
+                                           Producer{"bad/sst_index_bad.xls"}),
+                         [](const auto& info) {
+                           std::string name = info.param.file;
+                           if (name.rfind("bad/", 0) == 0) name = "bad_" + name.substr(4);
+                           return name.substr(0, name.find('.'));
+                         });
+
+TEST(BiffReader, FuzzFindingsStayFixed) {
+  // inputs that once crashed, hung or misread; each must now read without harm
+  const std::filesystem::path folder = Workbook("fuzz");
+  if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no findings kept";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    SheetCells cells;
+    (void)ReadActiveSheetFromFile(entry.path().string(), 3000, cells);
+    EXPECT_LE(cells.Size(), 3000u * 256u) << entry.path();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Workbooks built here, record by record, in a compound file of our own.
+
+std::string U8(unsigned v) { return std::string(1, static_cast<char>(v & 0xFF)); }
+std::string U16(unsigned v) { return U8(v) + U8(v >> 8); }
+std::string U32(std::uint32_t v) { return U16(v & 0xFFFF) + U16(v >> 16); }
+std::string F64(double d) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  return U32(static_cast<std::uint32_t>(bits)) + U32(static_cast<std::uint32_t>(bits >> 32));
+}
+std::string Rec(unsigned type, const std::string& data) { return U16(type) + U16(static_cast<unsigned>(data.size())) + data; }
+std::string Bof(unsigned version, unsigned type) {
+  std::string data = U16(version) + U16(type) + U16(0x0DBB) + U16(0x07CC);
+  if (version == 0x0600) data += U32(0) + U32(6);
+  return Rec(0x0809, data);
+}
+std::string Eof() { return Rec(0x000A, ""); }
+std::string Window1(unsigned active) { return Rec(0x003D, U16(0) + U16(0) + U16(100) + U16(100) + U16(0x38) + U16(active) + U16(0) + U16(1) + U16(600)); }
+std::string Xf(unsigned format) { return Rec(0x00E0, U16(0) + U16(format) + std::string(16, '\0')); }
+std::string Cell(unsigned type, unsigned row, unsigned column, const std::string& rest, unsigned xf = 0) {
+  return Rec(type, U16(row - 1) + U16(column - 1) + U16(xf) + rest);
+}
+std::string Number(unsigned row, unsigned column, double value, unsigned xf = 0) { return Cell(0x0203, row, column, F64(value), xf); }
+std::string Compressed(const std::string& text) { return U16(static_cast<unsigned>(text.size())) + U8(0) + text; }
+std::string Label8(unsigned row, unsigned column, const std::string& latin1) { return Cell(0x0204, row, column, Compressed(latin1)); }
+std::string Formula(unsigned row, unsigned column, const std::string& result, unsigned xf = 0) {
+  return Cell(0x0006, row, column, result + U16(0) + U32(0) + U16(3) + std::string("\x17\x00\x00", 3), xf);
+}
+std::string SpecialResult(unsigned kind, unsigned value = 0) { return U8(kind) + U8(0) + U8(value) + U8(0) + U16(0) + U16(0xFFFF); }
+
+struct Sheet {
+  std::string body;      // the records between BOF and EOF
+  bool withEof = true;   // false: the stream ends inside the sheet
+  unsigned type = 0x10;  // BOF substream type
+};
+
+// A workbook stream: globals (BOF, the given records, the sheet directory,
+// EOF), unread filler, then the sheets. The filler keeps the stream out of
+// the compound file's small-stream area.
+std::string Stream(unsigned version, const std::string& globals, const std::vector<Sheet>& sheets) {
+  const bool biff8 = version == 0x0600;
+  const auto boundSheet = [&](std::uint32_t offset, const std::string& name, unsigned type) {
+    return Rec(0x0085, U32(offset) + U8(0) + U8(type) + U8(static_cast<unsigned>(name.size())) + (biff8 ? U8(0) : "") + name);
+  };
+  std::string directory;
+  for (std::size_t i = 0; i < sheets.size(); ++i) directory += boundSheet(0, "S" + std::to_string(i), 0);
+  const std::string head = Bof(version, 0x0005) + globals;
+  std::size_t offset = head.size() + directory.size() + 4 + 5000;
+  directory.clear();
+  std::string tail;
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    directory += boundSheet(static_cast<std::uint32_t>(offset + tail.size()), "S" + std::to_string(i),
+                            sheets[i].type == 0x20 ? 2 : 0);
+    tail += Bof(version, sheets[i].type) + sheets[i].body + (sheets[i].withEof ? Eof() : "");
+  }
+  return head + directory + Eof() + std::string(5000, '\0') + tail;
+}
+
+// A compound file (version 3, 512-byte sectors) holding one stream.
+std::string CompoundFile(const std::string& streamName, const std::string& stream) {
+  const std::uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSector = 0xFFFFFFFD;
+  const std::size_t sectors = (stream.size() + 511) / 512;
+  EXPECT_LE(sectors + 2, 128u);
+  std::string header = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(16, '\0') + U16(0x3E) +
+                       U16(3) + U16(0xFFFE) + U16(9) + U16(6) + std::string(6, '\0') + U32(0) + U32(1) + U32(1) +
+                       U32(0) + U32(4096) + U32(kEnd) + U32(0) + U32(kEnd) + U32(0) + U32(0);
+  for (int i = 1; i < 109; ++i) header += U32(kFree);
+  std::string fat = U32(kFatSector) + U32(kEnd);
+  for (std::size_t i = 0; i < sectors; ++i) fat += U32(i + 1 == sectors ? kEnd : static_cast<std::uint32_t>(i + 3));
+  while (fat.size() < 512) fat += U32(kFree);
+  const auto entry = [](const std::string& name, unsigned type, std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+    std::string utf16;
+    for (char c : name) utf16 += U16(static_cast<unsigned char>(c));
+    utf16 += U16(0);
+    std::string e = utf16 + std::string(64 - utf16.size(), '\0') + U16(static_cast<unsigned>(utf16.size())) + U8(type) +
+                    U8(1) + U32(0xFFFFFFFF) + U32(0xFFFFFFFF) + U32(child) + std::string(16, '\0') + U32(0) +
+                    std::string(16, '\0') + U32(start) + U32(size) + U32(0);
+    return e;
+  };
+  std::string directory = entry("Root Entry", 5, 1, kEnd, 0) +
+                          entry(streamName, 2, 0xFFFFFFFF, 2, static_cast<std::uint32_t>(stream.size()));
+  while (directory.size() < 512) directory += std::string(128, '\0');
+  std::string data = stream;
+  data.resize(sectors * 512, '\0');
+  return header + fat + directory + data;
+}
+
+struct Built {
+  bool opened;
+  SheetCells cells;
+  std::string path;
+};
+
+Built Read(const std::string& stream, const std::string& streamName = "Workbook", std::int32_t rowLimit = 3000) {
+  static int counter = 0;
+  Built built;
+  built.path = ::testing::TempDir() + "/biff_built_" + std::to_string(++counter) + ".xls";
+  std::ofstream(built.path, std::ios::binary) << CompoundFile(streamName, stream);
+  built.opened = ReadActiveSheetFromFile(built.path, rowLimit, built.cells);
+  return built;
+}
+
+Text TextAt(const Built& built, int row, int column) {
+  Opened book(built.path);
+  return book.Cell(row, column);
+}
+
+TEST(BuiltWorkbook, SharedStringsSplitOverContinueRecords) {
+  // "Čebela": two wide characters in the SST record, the rest after a
+  // CONTINUE whose option byte switches to one byte per character; then a
+  // string with rich-text runs and phonetic data whose runs straddle the next
+  // CONTINUE (no option byte there); then a plain one.
+  const std::string first = U16(6) + U8(0x01) + U16(0x010C) + U16('e');
+  const std::string second = U16(3) + U8(0x0C) + U16(1) + U32(6) + "abc" + std::string("\x01\x00", 2);
+  const std::string rest = std::string("\x00\x00", 2) + "PHONET" + Compressed("xyz");
+  const std::string globals = Rec(0x00FC, U32(3) + U32(3) + first) + Rec(0x003C, U8(0x00) + "bela" + second) +
+                              Rec(0x003C, rest);
+  const std::string sheet = Cell(0x00FD, 1, 1, U32(0)) + Cell(0x00FD, 2, 1, U32(1)) + Cell(0x00FD, 3, 1, U32(2));
+  const Built built = Read(Stream(0x0600, globals, {{sheet}}));
+  ASSERT_TRUE(built.opened);
+  EXPECT_EQ(TextAt(built, 1, 1), Text("\xC8" "ebela"));
+  EXPECT_EQ(TextAt(built, 2, 1), Text("abc"));
+  EXPECT_EQ(TextAt(built, 3, 1), Text("xyz"));
+}
+
+TEST(BuiltWorkbook, SharedStringIndexPastTheStringsIsDamage) {
+  const std::string globals = Rec(0x00FC, U32(1) + U32(1) + Compressed("one"));
+  EXPECT_TRUE(Read(Stream(0x0600, globals, {{Cell(0x00FD, 1, 1, U32(0))}})).opened);
+  EXPECT_FALSE(Read(Stream(0x0600, globals, {{Cell(0x00FD, 1, 1, U32(1))}})).opened);
+  // a string that claims more characters than there are is not indexed
+  const std::string cut = Rec(0x00FC, U32(1) + U32(1) + U16(50) + U8(0) + "short");
+  EXPECT_FALSE(Read(Stream(0x0600, cut, {{Cell(0x00FD, 1, 1, U32(0))}})).opened);
+}
+
+TEST(BuiltWorkbook, FormulaResults) {
+  const std::string text = Formula(1, 1, SpecialResult(0)) + Rec(0x0207, U16(5) + U8(0) + "Hel") +
+                           Rec(0x003C, U8(0x01) + U16('l') + U16('o'));
+  const std::string sheet = text + Formula(2, 1, F64(2.5)) + Formula(3, 1, SpecialResult(1, 1)) +
+                            Formula(4, 1, SpecialResult(2, 0x07)) + Formula(5, 1, SpecialResult(3)) +
+                            // a text result whose STRING record is missing
+                            Formula(6, 1, SpecialResult(0)) + Number(7, 1, 1.0) +
+                            // a shared formula record between the formula and its text
+                            Formula(8, 1, SpecialResult(0)) + Rec(0x04BC, std::string(10, '\0')) +
+                            Rec(0x0207, Compressed("shared"));
+  const struct {
+    bool recalcId;
+    Text emptyTextResult;
+  } cases[] = {{true, ""}, {false, std::nullopt}};
+  for (const auto& c : cases) {
+    const Built built = Read(Stream(0x0600, c.recalcId ? Rec(0x01C1, U16(0x01C1) + U16(0) + U32(0x2A)) : "", {{sheet}}));
+    ASSERT_TRUE(built.opened);
+    EXPECT_EQ(TextAt(built, 1, 1), Text("Hello"));
+    EXPECT_EQ(TextAt(built, 2, 1), Text("2,5"));
+    EXPECT_EQ(TextAt(built, 3, 1), Text("True"));
+    EXPECT_EQ(TextAt(built, 4, 1), std::nullopt);
+    EXPECT_EQ(TextAt(built, 5, 1), c.emptyTextResult);
+    EXPECT_EQ(TextAt(built, 6, 1), std::nullopt);
+    EXPECT_EQ(TextAt(built, 7, 1), Text("1"));
+    EXPECT_EQ(TextAt(built, 8, 1), Text("shared"));
+  }
+}
+
+TEST(BuiltWorkbook, NumbersAndTheirFormats) {
+  const std::string globals = Rec(0x041E, U16(164) + U16(10) + U8(0) + "dd.mm.yyyy") + Xf(0) + Xf(14) + Xf(164) + Xf(7) + Xf(10);
+  const std::string sheet = Number(1, 1, 45356, 1) + Number(2, 1, 45356, 2) + Number(3, 1, 45356.5, 1) +
+                            Number(4, 1, 1234.56789, 3) + Number(5, 1, 0.125, 4) + Number(6, 1, 12.5, 99) +
+                            Cell(0x027E, 7, 1, U32((123u << 2) | 0x03)) +                    // 123 / 100
+                            Cell(0x027E, 8, 1, U32(static_cast<std::uint32_t>(-7) << 2 | 0x02)) +  // -7
+                            Cell(0x027E, 9, 1, U32(0x3FF80000u)) +                           // 1.5
+                            Rec(0x00BD, U16(9) + U16(1) + U16(1) + U32(45357u << 2 | 0x02) + U16(0) +
+                                            U32(2u << 2 | 0x02) + U16(2)) +                   // B10, C10
+                            Number(11, 1, std::numeric_limits<double>::quiet_NaN());
+  const Built built = Read(Stream(0x0600, globals, {{sheet}}));
+  ASSERT_TRUE(built.opened);
+  EXPECT_EQ(TextAt(built, 1, 1), Text("5.3.2024"));
+  EXPECT_EQ(TextAt(built, 2, 1), Text("5.3.2024"));
+  EXPECT_EQ(TextAt(built, 3, 1), Text("5.3.2024 12:00:00"));
+  EXPECT_EQ(TextAt(built, 4, 1), Text("1234,5679"));
+  EXPECT_EQ(TextAt(built, 5, 1), Text("0,125"));
+  EXPECT_EQ(TextAt(built, 6, 1), Text("12,5"));  // an XF index past the table reads in the general form
+  EXPECT_EQ(TextAt(built, 7, 1), Text("1,23"));
+  EXPECT_EQ(TextAt(built, 8, 1), Text("-7"));
+  EXPECT_EQ(TextAt(built, 9, 1), Text("1,5"));
+  EXPECT_EQ(TextAt(built, 10, 2), Text("6.3.2024"));
+  EXPECT_EQ(TextAt(built, 10, 3), Text("2"));
+  EXPECT_EQ(TextAt(built, 11, 1), std::nullopt);
+}
+
+TEST(BuiltWorkbook, TextEncodings) {
+  // BIFF8: UTF-16 with a character outside the basic plane; BIFF5: the
+  // workbook's code page
+  const std::string wide = Cell(0x0204, 1, 1, U16(4) + U8(0x01) + U16(0x0160) + U16(0xD83D) + U16(0xDE00) + U16('a'));
+  const Built biff8 = Read(Stream(0x0600, "", {{wide + Label8(2, 1, "\xE8\xE9")}}));
+  ASSERT_TRUE(biff8.opened);
+  EXPECT_EQ(TextAt(biff8, 1, 1), Text("\x8A?a"));
+  // one byte per character is Latin-1: \xE8 is "e" with grave, which the
+  // code page lacks, \xE9 is "e" with acute, which it has
+  EXPECT_EQ(TextAt(biff8, 2, 1), Text("?\xE9"));
+  struct Case {
+    unsigned codePage;
+    std::string bytes;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {1250, "\x8A\xE8\x9E", "\x8A\xE8\x9E"},
+      {1252, "\x9A\xC4\xC3", "\x9A\xC4?"},
+      {1251, "\xC0z", "?z"},
+  };
+  for (const auto& c : cases) {
+    const std::string label = Cell(0x0204, 1, 1, U16(static_cast<unsigned>(c.bytes.size())) + c.bytes);
+    const Built built = Read(Stream(0x0500, Rec(0x0042, U16(c.codePage)), {{label}}), "Book");
+    ASSERT_TRUE(built.opened) << c.codePage;
+    EXPECT_EQ(TextAt(built, 1, 1), Text(c.text)) << c.codePage;
+  }
+}
+
+TEST(BuiltWorkbook, TheActiveSheet) {
+  const std::vector<Sheet> sheets = {{Label8(1, 1, "first")}, {Label8(1, 1, "second")}, {"", true, 0x20}};
+  const struct {
+    std::string window;
+    Text a1;
+  } cases[] = {
+      {"", "first"}, {Window1(0), "first"}, {Window1(1), "second"}, {Window1(7), "first"}, {Window1(2), ""},
+  };
+  for (const auto& c : cases) {
+    const Built built = Read(Stream(0x0600, c.window, sheets));
+    ASSERT_TRUE(built.opened);
+    EXPECT_EQ(TextAt(built, 1, 1), c.a1);
+  }
+}
+
+TEST(BuiltWorkbook, DamageAndEncryption) {
+  const std::string cells = Label8(1, 1, "a") + Number(2, 1, 1);
+  const struct {
+    const char* what;
+    std::string stream;
+    std::string streamName;
+    bool opened;
+  } cases[] = {
+      {"intact", Stream(0x0600, "", {{cells}}), "Workbook", true},
+      {"intact BIFF5", Stream(0x0500, "", {{Cell(0x0204, 1, 1, U16(1) + "a")}}), "Book", true},
+      {"encrypted", Stream(0x0600, Rec(0x002F, U16(1) + std::string(52, '\0')), {{cells}}), "Workbook", false},
+      {"no workbook stream", Stream(0x0600, "", {{cells}}), "Contents", false},
+      {"sheet without EOF", Stream(0x0600, "", {{cells, false}}), "Workbook", false},
+      {"record past the end", Stream(0x0600, "", {{cells + U16(0x0203) + U16(14) + "abc", false}}), "Workbook", false},
+      {"record too long", Stream(0x0600, "", {{cells + Rec(0x0203, std::string(9000, '\0'))}}), "Workbook", false},
+      {"cell record of the wrong size", Stream(0x0600, "", {{cells + Cell(0x00FD, 3, 1, U32(0) + "xx")}}), "Workbook", false},
+      {"column past the sheet", Stream(0x0600, "", {{Number(1, 300, 1)}}), "Workbook", false},
+      {"sheet is not a worksheet substream", Stream(0x0600, "", {{cells, true, 0x0005}}), "Workbook", false},
+      {"BIFF4", Rec(0x0409, U16(0) + U16(0x10)) + std::string(5000, '\0'), "Book", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Read(c.stream, c.streamName).opened, c.opened) << c.what;
+  }
+}
+
+TEST(BuiltWorkbook, ReadingStopsAtTheFirstRowBeyondTheLimit) {
+  // whatever follows the first cell beyond the limit is not read: here it
+  // breaks off
+  const std::string sheet = Number(1, 1, 1) + Number(2, 1, 2) + Number(5, 1, 5) + U16(0x0203) + U16(14);
+  const Built built = Read(Stream(0x0600, "", {{sheet, false}}), "Workbook", 2);
+  ASSERT_TRUE(built.opened);
+  EXPECT_EQ(built.cells.Size(), 2u);
+  EXPECT_EQ(built.cells.Find(5, 1), nullptr);
+  // the whole sheet, asked for, is damaged
+  EXPECT_FALSE(Read(Stream(0x0600, "", {{sheet, false}}), "Workbook", 5).opened);
+}
+
+}  // namespace
+}  // namespace ratemover::spreadsheet
