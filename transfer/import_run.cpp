@@ -45,11 +45,18 @@ class RateFile {
   // Creates the file, or empties an existing one.
   bool Create() {
     fd_ = ::open(native_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    buffer_.reserve(kFlushSize + 1024);
     return fd_ >= 0;
   }
 
   void WriteLine(std::string_view line) {
     buffer_.append(line);
+    EndLine();
+  }
+
+  // The price line is built straight into the buffer, then ended here.
+  std::string& Buffer() { return buffer_; }
+  void EndLine() {
     buffer_.append("\r\n");
     if (buffer_.size() >= kFlushSize) Flush();
   }
@@ -210,7 +217,8 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
       }
       if (price != 0) {
         ++written;
-        file->WriteLine(VrsticaTecaja(symbol, marker, price, formattedDate));
+        AppendVrsticaTecaja(file->Buffer(), symbol, marker, price, formattedDate);
+        file->EndLine();
       }
     }
     file->Close();

@@ -1,9 +1,11 @@
 #include "transfer/rate_record.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -17,18 +19,22 @@ namespace {
 constexpr std::size_t kSymbolWidth = 30;
 constexpr std::size_t kMarkerWidth = 10;
 constexpr std::size_t kPriceWidth = 15;
+constexpr std::size_t kDateWidth = 10;
+// Where the fields of a price line begin, counted from 0.
+constexpr std::size_t kSymbolColumn = 16;
+constexpr std::size_t kMarkerColumn = 125;
+constexpr std::size_t kPriceColumn = 136;
+constexpr std::size_t kAfterPrice = 1 + 15 + 1 + 15 + 1;  // two empty fields and the date's blank
 constexpr int kDecimals = 6;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The text cut to width and filled with blanks on the right.
-void AppendLeft(std::string& line, std::string_view text, std::size_t width) {
-  const std::string_view cut = text.substr(0, width);
-  line.append(cut);
-  line.append(width - cut.size(), ' ');
+// The text without bytes of code 0 to 32 at either end, without copying it.
+std::string_view TrimmedView(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+  return text;
 }
-
-void AppendBlanks(std::string& line, std::size_t width) { line.append(width, ' '); }
 
 // Reads the number grammar of a price text (the decimal point already replaced
 // by the regional separator): leading spaces, a sign, digits with one optional
@@ -90,7 +96,14 @@ double ParsePrice(std::string_view text, char separator) {
   const std::int64_t decimalExponent = pointShift + exponent;
   if (decimalExponent > 400) return fail();  // beyond the largest double
   if (decimalExponent < -400) return negative ? -0.0 : 0.0;  // below the smallest double
-  std::string normal = "0." + digits + "e" + std::to_string(decimalExponent);
+  std::string normal;
+  normal.reserve(digits.size() + 16);
+  normal += "0.";
+  normal += digits;
+  normal += 'e';
+  char exponentText[24];
+  const auto exponentEnd = std::to_chars(exponentText, exponentText + sizeof exponentText, decimalExponent).ptr;
+  normal.append(exponentText, exponentEnd);
   double value = 0;
   const auto [end, error] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
   if (error == std::errc::result_out_of_range) {
@@ -100,18 +113,6 @@ double ParsePrice(std::string_view text, char separator) {
     return fail();
   }
   return negative ? -value : value;
-}
-
-// Adds one to the last place of a string of decimal digits.
-void IncrementDigits(std::string& digits) {
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    if (*it != '9') {
-      ++*it;
-      return;
-    }
-    *it = '0';
-  }
-  digits.insert(digits.begin(), '1');
 }
 
 }  // namespace
@@ -146,86 +147,119 @@ std::string VrsticaDatuma(std::string_view formattedDate) {
   return line;
 }
 
-std::string PriceField(double price) {
+namespace {
+
+// The price field has room for every digit of the largest double (309 integer
+// digits, a sign, the separator and six decimals).
+constexpr std::size_t kPriceRoom = 400;
+
+// Writes the price rounded half away from zero to six decimals, without the
+// blanks that fill it to 15, and returns its length. The rounding works on the
+// price's decimal expansion cut to 18 significant digits, as a digit string, so
+// that the sixth decimal never suffers from binary fractions.
+std::size_t FormatPrice(char (&field)[kPriceRoom], double price) {
   const char separator = Regional().decimalSeparator;
-  std::string field;
+  std::size_t length = 0;
   if (!std::isfinite(price)) {
-    field = std::isnan(price) ? "NAN" : (price < 0 ? "-INF" : "INF");
+    const std::string_view text = std::isnan(price) ? "NAN" : (price < 0 ? "-INF" : "INF");
+    text.copy(field, text.size());
+    length = text.size();
   } else {
-    // The price's decimal expansion rounded to 18 significant digits, worked on
-    // as a digit string so that the sixth decimal is rounded exactly.
-    std::string scaled = "0";  // |price| * 10^6, cut after the sixth decimal
+    char scaled[330];  // |price| * 10^6 cut to whole units, most significant digit first
+    int scaledLength = 0;
     int roundingDigit = 0;
     if (price != 0) {
-      char buffer[64];
+      char buffer[32];
       const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(price), std::chars_format::scientific, 17);
-      const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-      const auto ePos = text.find('e');
-      std::string digits;
-      for (char c : text.substr(0, ePos)) {
-        if (IsDigit(c)) digits.push_back(c);
+      // d.ddddddddddddddddde[+-]xx
+      char digits[18];
+      int digitCount = 0;
+      const char* p = buffer;
+      for (; p < result.ptr && *p != 'e'; ++p) {
+        if (IsDigit(*p) && digitCount < 18) digits[digitCount++] = *p;
       }
       int exponent = 0;
-      std::from_chars(text.data() + ePos + 1 + (text[ePos + 1] == '+' ? 1 : 0), text.data() + text.size(), exponent);
-      // digit i has the place value 10^(exponent - i); decimals down to 10^-6 are kept
-      const int lastKept = exponent + kDecimals;
-      if (lastKept >= 0) {
-        const int available = static_cast<int>(digits.size());
-        scaled = digits.substr(0, static_cast<std::size_t>(std::min(lastKept + 1, available)));
-        if (lastKept + 1 > available) scaled.append(static_cast<std::size_t>(lastKept + 1 - available), '0');
+      if (p < result.ptr) {
+        ++p;
+        if (p < result.ptr && *p == '+') ++p;
+        std::from_chars(p, result.ptr, exponent);
       }
+      // digit i has the place value 10^(exponent - i); places down to 10^-6 are kept
+      const int lastKept = exponent + kDecimals;
+      for (int i = 0; i <= lastKept; ++i) scaled[scaledLength++] = i < digitCount ? digits[i] : '0';
       const int firstDropped = lastKept + 1;
-      if (firstDropped >= 0 && firstDropped < static_cast<int>(digits.size())) roundingDigit = digits[firstDropped] - '0';
+      if (firstDropped >= 0 && firstDropped < digitCount) roundingDigit = digits[firstDropped] - '0';
     }
-    if (roundingDigit >= 5) IncrementDigits(scaled);
-    if (scaled.size() < kDecimals + 1) scaled.insert(0, kDecimals + 1 - scaled.size(), '0');
-    std::string integerPart = scaled.substr(0, scaled.size() - kDecimals);
-    const std::string fraction = scaled.substr(scaled.size() - kDecimals);
-    const auto firstNonZero = integerPart.find_first_not_of('0');
-    integerPart = firstNonZero == std::string::npos ? "0" : integerPart.substr(firstNonZero);
-    const bool zero = scaled.find_first_not_of('0') == std::string::npos;
+    if (roundingDigit >= 5) {
+      int i = scaledLength - 1;
+      for (; i >= 0 && scaled[i] == '9'; --i) scaled[i] = '0';
+      if (i >= 0) {
+        ++scaled[i];
+      } else {
+        std::memmove(scaled + 1, scaled, static_cast<std::size_t>(scaledLength));
+        scaled[0] = '1';
+        ++scaledLength;
+      }
+    }
+    // at least one integer digit before the six decimals
+    if (scaledLength < kDecimals + 1) {
+      const int missing = kDecimals + 1 - scaledLength;
+      std::memmove(scaled + missing, scaled, static_cast<std::size_t>(scaledLength));
+      std::memset(scaled, '0', static_cast<std::size_t>(missing));
+      scaledLength = kDecimals + 1;
+    }
+    const int integerDigits = scaledLength - kDecimals;
+    int firstInteger = 0;
+    while (firstInteger < integerDigits - 1 && scaled[firstInteger] == '0') ++firstInteger;
+    bool zero = true;
+    for (int i = 0; i < scaledLength && zero; ++i) zero = scaled[i] == '0';
     // a price that rounds to zero carries no sign
-    if (price < 0 && !zero) field.push_back('-');
-    field += integerPart;
-    field.push_back(separator);
-    field += fraction;
+    if (price < 0 && !zero) field[length++] = '-';
+    for (int i = firstInteger; i < integerDigits; ++i) field[length++] = scaled[i];
+    field[length++] = separator;
+    for (int i = integerDigits; i < scaledLength; ++i) field[length++] = scaled[i];
   }
+  return length;
+}
+
+}  // namespace
+
+std::string PriceField(double price) {
+  char field[kPriceRoom];
+  const std::size_t length = FormatPrice(field, price);
   // a price wider than its field widens the line instead of losing digits
-  if (field.size() < kPriceWidth) field.insert(0, kPriceWidth - field.size(), ' ');
-  return field;
+  std::string text(length < kPriceWidth ? kPriceWidth - length : 0, ' ');
+  text.append(field, length);
+  return text;
+}
+
+void AppendVrsticaTecaja(std::string& out, std::string_view symbol, std::string_view indexMarker, double price,
+                         std::string_view formattedDate) {
+  char field[kPriceRoom];
+  const std::size_t priceLength = FormatPrice(field, price);
+  // a price wider than its field widens the line instead of losing digits
+  const std::size_t priceWidth = std::max(priceLength, kPriceWidth);
+  // Every field is preceded by one blank; the line starts as blanks and each
+  // value is put in at its column (counted from 0 here).
+  const std::size_t base = out.size();
+  out.append(kPriceColumn + priceWidth + kAfterPrice + kDateWidth, ' ');
+  char* line = out.data() + base;
+  std::memcpy(line + 1, "0020", 4);
+  const std::string_view cutSymbol = TrimmedView(symbol).substr(0, kSymbolWidth);
+  std::memcpy(line + kSymbolColumn, cutSymbol.data(), cutSymbol.size());
+  const std::string_view cutMarker = indexMarker.substr(0, kMarkerWidth);
+  std::memcpy(line + kMarkerColumn, cutMarker.data(), cutMarker.size());
+  std::memcpy(line + kPriceColumn + priceWidth - priceLength, field, priceLength);
+  // right-aligned and cut to ten, as "%10.10s" does
+  const std::string_view date = formattedDate.substr(0, kDateWidth);
+  std::memcpy(line + kPriceColumn + priceWidth + kAfterPrice + kDateWidth - date.size(), date.data(), date.size());
 }
 
 std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
                           std::string_view formattedDate) {
-  const std::string priceField = PriceField(price);
   std::string line;
-  line.reserve(179 + priceField.size());
-  line += " 0020";
-  line += ' ';
-  AppendBlanks(line, 4);
-  line += ' ';
-  AppendBlanks(line, 4);
-  line += ' ';
-  AppendLeft(line, Trimmed(symbol), kSymbolWidth);
-  line += ' ';
-  AppendBlanks(line, 20);
-  line += ' ';
-  AppendBlanks(line, 40);
-  line += ' ';
-  AppendBlanks(line, 15);
-  line += ' ';
-  AppendLeft(line, indexMarker, kMarkerWidth);
-  line += ' ';
-  line += priceField;
-  line += ' ';
-  AppendBlanks(line, 15);
-  line += ' ';
-  AppendBlanks(line, 15);
-  line += ' ';
-  // right-aligned and cut to ten, as "%10.10s" does
-  const std::string_view date = formattedDate.substr(0, 10);
-  AppendBlanks(line, 10 - date.size());
-  line += date;
+  line.reserve(200);
+  AppendVrsticaTecaja(line, symbol, indexMarker, price, formattedDate);
   return line;
 }
 

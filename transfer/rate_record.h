@@ -29,6 +29,10 @@ std::string VrsticaDatuma(std::string_view formattedDate);
 std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
                           std::string_view formattedDate);
 
+// Appends the same price line to out, without a line end.
+void AppendVrsticaTecaja(std::string& out, std::string_view symbol, std::string_view indexMarker, double price,
+                         std::string_view formattedDate);
+
 // The price field: rounded half away from zero to six decimals, at least 15 wide.
 std::string PriceField(double price);
 
