@@ -1,0 +1,655 @@
+// The Office Open XML reader (.xlsx, .xlsm): the package relationships lead to
+// the workbook part, the workbook names the active sheet, its relationships
+// give the sheet's part, the styles say which numbers are dates or currency
+// amounts, and the shared strings give the text of the string cells. The sheet
+// is streamed row by row and left as soon as a row beyond the limit starts;
+// the shared strings are read after it, keeping only those the read rows use.
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common/cp1250.h"
+#include "spreadsheet/number_format.h"
+#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/xml_stream.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+constexpr std::int32_t kMaxRow = 1048576;
+constexpr std::int32_t kMaxColumn = 16384;
+// Elements nested deeper than this make a part damaged.
+constexpr std::size_t kMaxDepth = 256;
+// Lists read from the small parts (relationships, sheets, formats, styles).
+constexpr std::size_t kMaxListEntries = 1u << 20;
+// The text of one cell or one value; a cell holds at most 32767 characters.
+constexpr std::size_t kMaxValueBytes = 4u << 20;
+// What the rows read may hold in all: more cells or text than any price list
+// has makes the workbook "cannot be opened" instead of exhausting memory.
+constexpr std::size_t kMaxCells = 1000000;
+constexpr std::size_t kMaxTextBytes = 64u << 20;
+
+bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view TrimXml(std::string_view s) {
+  while (!s.empty() && IsXmlBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsXmlBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// A non-negative whole number of at most 10 digits, surrounding XML blanks allowed.
+bool ParseIndex(std::string_view text, std::int64_t& value) {
+  text = TrimXml(text);
+  if (text.empty() || text.size() > 10) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+bool ParseNumber(std::string_view text, double& value) {
+  text = TrimXml(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  // Only the decimal and scientific forms: from_chars also takes "inf" and "nan".
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) return false;
+  }
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// A cell reference such as "B12": column letters, then the row.
+bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& column) {
+  std::size_t i = 0;
+  std::int64_t col = 0;
+  while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
+    const char upper = static_cast<char>(ref[i] & ~0x20);
+    col = col * 26 + (upper - 'A' + 1);
+    if (col > kMaxColumn) return false;
+    ++i;
+  }
+  if (i == 0 || i == ref.size() || ref.size() - i > 7) return false;
+  std::int64_t r = 0;
+  for (; i < ref.size(); ++i) {
+    if (ref[i] < '0' || ref[i] > '9') return false;
+    r = r * 10 + (ref[i] - '0');
+  }
+  if (r < 1 || r > kMaxRow) return false;
+  row = static_cast<std::int32_t>(r);
+  column = static_cast<std::int32_t>(col);
+  return true;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// An escape "_xHHHH_" at pos: its UTF-16 code unit, or -1.
+int EscapeAt(std::string_view s, std::size_t pos) {
+  if (s.size() - pos < 7 || s[pos] != '_' || (s[pos + 1] != 'x' && s[pos + 1] != 'X') || s[pos + 6] != '_') return -1;
+  int unit = 0;
+  for (std::size_t i = pos + 2; i < pos + 6; ++i) {
+    const char c = s[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return -1;
+    }
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// A text value of the file (UTF-8 with "_xHHHH_" escapes for characters XML
+// cannot carry) as the program's Windows-1250 text.
+std::string TextOfXstring(std::string_view utf8) {
+  if (utf8.find('_') == std::string_view::npos) return Cp1250FromUtf8(utf8);
+  std::string decoded;
+  decoded.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const int unit = EscapeAt(utf8, i);
+    if (unit < 0) {
+      decoded += utf8[i++];
+      continue;
+    }
+    i += 7;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      const int low = i < utf8.size() ? EscapeAt(utf8, i) : -1;
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        i += 7;
+        AppendUtf8(decoded, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                                (static_cast<char32_t>(low) - 0xDC00));
+      } else {
+        decoded += '?';
+      }
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      decoded += '?';
+    } else {
+      AppendUtf8(decoded, static_cast<char32_t>(unit));
+    }
+  }
+  return Cp1250FromUtf8(decoded);
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+std::string FolderOf(const std::string& partName) {
+  const std::size_t slash = partName.rfind('/');
+  return slash == std::string::npos ? std::string() : partName.substr(0, slash + 1);
+}
+
+// The relationships part of a part: "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels".
+std::string RelationshipsPartOf(const std::string& partName) {
+  const std::string folder = FolderOf(partName);
+  return folder + "_rels/" + partName.substr(folder.size()) + ".rels";
+}
+
+// Counts nesting and refuses documents nested too deep.
+class DepthHandler : public XmlHandler {
+ protected:
+  bool Enter() {
+    if (++depth_ > kMaxDepth) {
+      Fail();
+      return false;
+    }
+    return true;
+  }
+  void Leave() { --depth_; }
+  std::size_t depth_ = 0;
+};
+
+struct Relationship {
+  std::string id;
+  std::string type;
+  std::string target;
+  bool external = false;
+};
+
+class RelationshipsHandler : public DepthHandler {
+ public:
+  void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
+    if (!Enter()) return;
+    if (depth_ != 2 || name != "Relationship") return;
+    if (relationships.size() >= kMaxListEntries) {
+      Fail();
+      return;
+    }
+    Relationship r;
+    if (const auto* a = FindAttribute(attributes, "Id")) r.id = a->value;
+    if (const auto* a = FindAttribute(attributes, "Type")) r.type = a->value;
+    if (const auto* a = FindAttribute(attributes, "Target")) r.target = a->value;
+    if (const auto* a = FindAttribute(attributes, "TargetMode")) r.external = a->value == "External";
+    relationships.push_back(std::move(r));
+  }
+  void EndElement(std::string_view, std::string_view) override { Leave(); }
+  void Text(std::string_view) override {}
+
+  const Relationship* ByType(std::string_view typeSuffix) const {
+    for (const auto& r : relationships) {
+      if (!r.external && EndsWith(r.type, typeSuffix)) return &r;
+    }
+    return nullptr;
+  }
+  const Relationship* ById(std::string_view id) const {
+    for (const auto& r : relationships) {
+      if (!r.external && r.id == id) return &r;
+    }
+    return nullptr;
+  }
+
+  std::vector<Relationship> relationships;
+};
+
+class WorkbookHandler : public DepthHandler {
+ public:
+  void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
+    if (!Enter()) return;
+    if (depth_ == 2 && name == "workbookPr") {
+      if (const auto* a = FindAttribute(attributes, "date1904")) {
+        const std::string_view v = TrimXml(a->value);
+        date1904 = v == "1" || v == "true";
+      }
+    } else if (depth_ == 3 && name == "workbookView" && !sawView_) {
+      sawView_ = true;
+      std::int64_t tab = 0;
+      if (const auto* a = FindAttribute(attributes, "activeTab"); a != nullptr && ParseIndex(a->value, tab)) {
+        activeTab = tab;
+      }
+    } else if (depth_ == 3 && name == "sheet") {
+      if (sheetIds.size() >= kMaxListEntries) {
+        Fail();
+        return;
+      }
+      std::string id;
+      for (const auto& a : attributes) {
+        if (a.name == "id" && EndsWith(a.ns, "/relationships")) id = a.value;
+      }
+      sheetIds.push_back(std::move(id));
+    }
+  }
+  void EndElement(std::string_view, std::string_view) override { Leave(); }
+  void Text(std::string_view) override {}
+
+  bool date1904 = false;
+  std::int64_t activeTab = 0;
+  std::vector<std::string> sheetIds;
+
+ private:
+  bool sawView_ = false;
+};
+
+class StylesHandler : public DepthHandler {
+ public:
+  void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
+    if (!Enter()) return;
+    if (depth_ == 2) {
+      inNumFmts_ = name == "numFmts";
+      inCellXfs_ = name == "cellXfs";
+      return;
+    }
+    if (depth_ != 3) return;
+    if (inNumFmts_ && name == "numFmt") {
+      std::int64_t id = 0;
+      const auto* idAttr = FindAttribute(attributes, "numFmtId");
+      const auto* code = FindAttribute(attributes, "formatCode");
+      if (idAttr == nullptr || code == nullptr || !ParseIndex(idAttr->value, id)) return;
+      if (codes_.size() >= kMaxListEntries) {
+        Fail();
+        return;
+      }
+      codes_[id] = StyleOfFormatCode(code->value);
+    } else if (inCellXfs_ && name == "xf") {
+      if (xfFormats_.size() >= kMaxListEntries) {
+        Fail();
+        return;
+      }
+      std::int64_t id = 0;
+      if (const auto* a = FindAttribute(attributes, "numFmtId"); a == nullptr || !ParseIndex(a->value, id)) id = 0;
+      xfFormats_.push_back(id);
+    }
+  }
+  void EndElement(std::string_view, std::string_view) override {
+    if (depth_ == 2) inNumFmts_ = inCellXfs_ = false;
+    Leave();
+  }
+  void Text(std::string_view) override {}
+
+  // The number style of every cell format, by xf index.
+  std::vector<NumberStyle> Styles() const {
+    std::vector<NumberStyle> styles;
+    styles.reserve(xfFormats_.size());
+    for (const std::int64_t id : xfFormats_) {
+      const auto custom = codes_.find(id);
+      if (custom != codes_.end()) {
+        styles.push_back(custom->second);
+      } else {
+        styles.push_back(id <= 0x7FFFFFFF ? StyleOfBuiltinFormat(static_cast<int>(id)) : NumberStyle::General);
+      }
+    }
+    return styles;
+  }
+
+ private:
+  bool inNumFmts_ = false;
+  bool inCellXfs_ = false;
+  std::unordered_map<std::int64_t, NumberStyle> codes_;
+  std::vector<std::int64_t> xfFormats_;
+};
+
+// A string cell waiting for its shared string.
+struct PendingString {
+  std::int32_t row;
+  std::int32_t column;
+  std::uint32_t index;
+};
+
+class SheetHandler : public DepthHandler {
+ public:
+  SheetHandler(std::int32_t rowLimit, const std::vector<NumberStyle>& styles, SheetCells& cells)
+      : rowLimit_(rowLimit), styles_(styles), cells_(cells) {}
+
+  void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
+    if (!Enter()) return;
+    if (depth_ == 2) {
+      if (name == "sheetData") {
+        if (sawSheetData_) return Fail();
+        sawSheetData_ = inSheetData_ = true;
+      }
+      return;
+    }
+    if (!inSheetData_) return;
+    if (depth_ == 3 && name == "row") {
+      StartRow(attributes);
+    } else if (depth_ == 4 && name == "c") {
+      StartCell(attributes);
+    } else if (depth_ == 5 && inCell_) {
+      if (name == "v") {
+        inV_ = hasV_ = true;
+        v_.clear();
+      } else if (name == "f") {
+        hasF_ = true;
+      } else if (name == "is") {
+        inIs_ = hasIs_ = true;
+      }
+    } else if (inIs_ && name == "t" && (depth_ == 6 || (depth_ == 7 && inRun_))) {
+      inT_ = true;
+    } else if (inIs_ && depth_ == 6 && name == "r") {
+      inRun_ = true;
+    }
+  }
+
+  void EndElement(std::string_view, std::string_view name) override {
+    if (depth_ == 2 && inSheetData_) {
+      inSheetData_ = false;
+      sheetDataEnded_ = true;
+    } else if (inSheetData_) {
+      if (depth_ == 3) {
+        previousRow_ = row_;
+      } else if (depth_ == 4 && inCell_) {
+        FinishCell();
+      } else if (depth_ == 5) {
+        if (name == "v") inV_ = false;
+        if (name == "is") inIs_ = false;
+      } else if (depth_ == 6) {
+        inRun_ = false;
+        inT_ = false;
+      } else if (depth_ == 7) {
+        inT_ = false;
+      }
+    }
+    Leave();
+  }
+
+  void Text(std::string_view utf8) override {
+    std::string* target = inV_ ? &v_ : (inT_ ? &is_ : nullptr);
+    if (target == nullptr) return;
+    if (target->size() + utf8.size() > kMaxValueBytes) return Fail();
+    target->append(utf8);
+  }
+
+  // Whether the sheet was read to its end or to a row beyond the limit.
+  bool Whole() const { return beyondLimit_ || sheetDataEnded_; }
+  const std::vector<PendingString>& Pending() const { return pending_; }
+
+ private:
+  void StartRow(const std::vector<XmlAttribute>& attributes) {
+    std::int64_t r = 0;
+    if (const auto* a = FindAttribute(attributes, "r")) {
+      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRow) return Fail();
+    } else {
+      r = static_cast<std::int64_t>(previousRow_) + 1;
+      if (r > kMaxRow) return Fail();
+    }
+    row_ = static_cast<std::int32_t>(r);
+    previousColumn_ = 0;
+    if (row_ > rowLimit_) {
+      beyondLimit_ = true;
+      Stop();
+    }
+  }
+
+  void StartCell(const std::vector<XmlAttribute>& attributes) {
+    std::int32_t row = row_;
+    std::int32_t column = previousColumn_ + 1;
+    if (const auto* a = FindAttribute(attributes, "r")) {
+      if (!ParseCellReference(a->value, row, column)) return Fail();
+    } else if (row_ == 0 || column > kMaxColumn) {
+      return Fail();  // a cell outside a row, or past the last column
+    }
+    if (row > rowLimit_) {
+      beyondLimit_ = true;
+      return Stop();
+    }
+    inCell_ = true;
+    cellRow_ = row;
+    cellColumn_ = column;
+    previousColumn_ = column;
+    type_ = "n";
+    if (const auto* a = FindAttribute(attributes, "t")) type_ = TrimXml(a->value);
+    style_ = 0;
+    if (const auto* a = FindAttribute(attributes, "s")) {
+      std::int64_t s = 0;
+      if (!ParseIndex(a->value, s)) return Fail();
+      style_ = s;
+    }
+    hasV_ = hasF_ = hasIs_ = false;
+    inV_ = inIs_ = inT_ = inRun_ = false;
+    v_.clear();
+    is_.clear();
+  }
+
+  NumberStyle StyleOf(std::int64_t xf) const {
+    return xf >= 0 && static_cast<std::uint64_t>(xf) < styles_.size() ? styles_[static_cast<std::size_t>(xf)]
+                                                                      : NumberStyle::General;
+  }
+
+  void Put(CellValue value) {
+    if (value.kind == CellValue::Kind::Empty) return;
+    textBytes_ += value.text.size();
+    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) return Fail();
+    cells_.Put(cellRow_, cellColumn_, std::move(value));
+  }
+
+  void FinishCell() {
+    inCell_ = false;
+    // A formula without a written result has no cached value to read.
+    const CellValue noResult = hasF_ ? CellValue::OfError() : CellValue::Empty();
+    if (type_ == "n") {
+      if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
+      double number = 0;
+      if (!ParseNumber(v_, number)) return Fail();
+      return Put(CellValue::OfNumber(number, StyleOf(style_)));
+    }
+    if (type_ == "s") {
+      std::int64_t index = 0;
+      if (!hasV_ || !ParseIndex(v_, index) || index > 0xFFFFFFFFll) return Fail();
+      if (++cellCount_ > kMaxCells) return Fail();
+      pending_.push_back({cellRow_, cellColumn_, static_cast<std::uint32_t>(index)});
+      return;
+    }
+    if (type_ == "str") {
+      // A written result, even an empty one (LibreOffice writes ="" as <v></v>).
+      if (!hasV_) return Put(noResult);
+      return Put(CellValue::OfText(TextOfXstring(v_)));
+    }
+    if (type_ == "inlineStr") {
+      if (hasIs_) return Put(CellValue::OfText(TextOfXstring(is_)));
+      if (hasV_) return Put(CellValue::OfText(TextOfXstring(v_)));
+      return Put(noResult);
+    }
+    if (type_ == "b") {
+      if (!hasV_) return Put(noResult);
+      const std::string_view v = TrimXml(v_);
+      if (v == "1" || v == "true") return Put(CellValue::OfBoolean(true));
+      if (v == "0" || v == "false") return Put(CellValue::OfBoolean(false));
+      return Fail();
+    }
+    if (type_ == "e") return Put(CellValue::OfError());
+    Fail();  // a cell type the format does not have
+  }
+
+  std::int32_t rowLimit_;
+  const std::vector<NumberStyle>& styles_;
+  SheetCells& cells_;
+
+  bool sawSheetData_ = false;
+  bool inSheetData_ = false;
+  bool sheetDataEnded_ = false;
+  bool beyondLimit_ = false;
+  std::int32_t row_ = 0;
+  std::int32_t previousRow_ = 0;
+  std::int32_t previousColumn_ = 0;
+
+  bool inCell_ = false;
+  std::int32_t cellRow_ = 0;
+  std::int32_t cellColumn_ = 0;
+  std::string type_;
+  std::int64_t style_ = 0;
+  bool hasV_ = false, hasF_ = false, hasIs_ = false;
+  bool inV_ = false, inIs_ = false, inT_ = false, inRun_ = false;
+  std::string v_;
+  std::string is_;
+
+  std::size_t cellCount_ = 0;
+  std::size_t textBytes_ = 0;
+  std::vector<PendingString> pending_;
+};
+
+// Collects the shared strings whose indices are asked for, and stops after the last of them.
+class SharedStringsHandler : public DepthHandler {
+ public:
+  explicit SharedStringsHandler(std::vector<std::uint32_t> wanted) : wanted_(std::move(wanted)) {
+    std::sort(wanted_.begin(), wanted_.end());
+    wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+  }
+
+  void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>&) override {
+    if (!Enter()) return;
+    if (depth_ == 2 && name == "si") {
+      ++index_;
+      if (wanted_.empty() || index_ > wanted_.back()) return Stop();
+      collecting_ = std::binary_search(wanted_.begin(), wanted_.end(), static_cast<std::uint32_t>(index_));
+      text_.clear();
+    } else if (collecting_ && name == "t" && (depth_ == 3 || (depth_ == 4 && inRun_))) {
+      inT_ = true;
+    } else if (depth_ == 3 && name == "r") {
+      inRun_ = true;
+    }
+  }
+
+  void EndElement(std::string_view, std::string_view) override {
+    if (depth_ == 2 && collecting_) {
+      collecting_ = false;
+      if (textBytes_ + text_.size() > kMaxTextBytes) return Fail();
+      textBytes_ += text_.size();
+      strings_.emplace(static_cast<std::uint32_t>(index_), TextOfXstring(text_));
+    } else if (depth_ == 3) {
+      inRun_ = inT_ = false;
+    } else if (depth_ == 4) {
+      inT_ = false;
+    }
+    Leave();
+  }
+
+  void Text(std::string_view utf8) override {
+    if (!inT_) return;
+    if (text_.size() + utf8.size() > kMaxValueBytes) return Fail();
+    text_.append(utf8);
+  }
+
+  const std::string* Find(std::uint32_t index) const {
+    const auto it = strings_.find(index);
+    return it == strings_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::vector<std::uint32_t> wanted_;
+  std::int64_t index_ = -1;
+  bool collecting_ = false;
+  bool inRun_ = false;
+  bool inT_ = false;
+  std::string text_;
+  std::size_t textBytes_ = 0;
+  std::unordered_map<std::uint32_t, std::string> strings_;
+};
+
+}  // namespace
+
+bool ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
+  ZipPackage package(zip);
+  if (!package.Usable()) return false;
+
+  // The workbook part: the package's officeDocument relationship, else the usual name.
+  std::string workbookPart = "xl/workbook.xml";
+  {
+    RelationshipsHandler root;
+    const XmlPartResult result = package.Stream("_rels/.rels", root);
+    if (result == XmlPartResult::Complete) {
+      if (const Relationship* r = root.ByType("/officeDocument")) {
+        workbookPart = ResolvePartName("", r->target);
+        if (workbookPart.empty()) return false;
+      }
+    } else if (result != XmlPartResult::Missing) {
+      return false;
+    }
+  }
+
+  WorkbookHandler workbook;
+  if (package.Stream(workbookPart, workbook) != XmlPartResult::Complete) return false;
+  if (workbook.sheetIds.empty()) return false;
+  RelationshipsHandler workbookRels;
+  if (package.Stream(RelationshipsPartOf(workbookPart), workbookRels) != XmlPartResult::Complete) return false;
+  const std::string folder = FolderOf(workbookPart);
+
+  const std::size_t active =
+      workbook.activeTab >= 0 && static_cast<std::uint64_t>(workbook.activeTab) < workbook.sheetIds.size()
+          ? static_cast<std::size_t>(workbook.activeTab)
+          : 0;
+  const Relationship* sheetRel = workbookRels.ById(workbook.sheetIds[active]);
+  if (sheetRel == nullptr) return false;
+  const std::string sheetPart = ResolvePartName(folder, sheetRel->target);
+  if (sheetPart.empty()) return false;
+
+  std::vector<NumberStyle> styles;
+  if (const Relationship* r = workbookRels.ByType("/styles")) {
+    const std::string stylesPart = ResolvePartName(folder, r->target);
+    StylesHandler handler;
+    if (stylesPart.empty() || package.Stream(stylesPart, handler) != XmlPartResult::Complete) return false;
+    styles = handler.Styles();
+  }
+
+  cells.SetDateSystem(workbook.date1904 ? DateSystem::Base1904 : DateSystem::Base1900);
+  SheetHandler sheet(rowLimit, styles, cells);
+  const XmlPartResult sheetResult = package.Stream(sheetPart, sheet);
+  if (sheetResult != XmlPartResult::Complete && sheetResult != XmlPartResult::Stopped) return false;
+  if (!sheet.Whole()) return false;
+
+  if (sheet.Pending().empty()) return true;
+  std::string stringsPart = folder + "sharedStrings.xml";
+  if (const Relationship* r = workbookRels.ByType("/sharedStrings")) {
+    stringsPart = ResolvePartName(folder, r->target);
+  }
+  std::vector<std::uint32_t> wanted;
+  wanted.reserve(sheet.Pending().size());
+  for (const auto& p : sheet.Pending()) wanted.push_back(p.index);
+  SharedStringsHandler strings(std::move(wanted));
+  const XmlPartResult stringsResult = stringsPart.empty() ? XmlPartResult::Missing : package.Stream(stringsPart, strings);
+  if (stringsResult != XmlPartResult::Complete && stringsResult != XmlPartResult::Stopped) return false;
+  for (const auto& p : sheet.Pending()) {
+    const std::string* text = strings.Find(p.index);
+    if (text == nullptr) return false;  // a string cell whose string is not there
+    cells.Put(p.row, p.column, CellValue::OfText(*text));
+  }
+  return true;
+}
+
+}  // namespace ratemover::spreadsheet

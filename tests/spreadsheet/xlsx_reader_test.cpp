@@ -1,0 +1,488 @@
+// The .xlsx reader through the public interfaces: the file session for the
+// workbooks that real producers wrote, ReadActiveSheetFromFile for packages
+// built here to reach one rule at a time.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/session.h"
+#include "spreadsheet/workbook_reader.h"
+#include "tests/spreadsheet/catalogue.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+const std::string kWorkbooks = std::string(RATEMOVER_TEST_DATA) + "/workbooks/";
+
+struct OpenedWorkbook {
+  std::unique_ptr<Session> session = MakeWorkbookFileSession();
+  explicit OpenedWorkbook(const std::string& path) {
+    EXPECT_TRUE(session->OdpriExcel());
+    session->OdpriZvezek(path, false);
+  }
+  ~OpenedWorkbook() { session->ZapriExcel(); }
+  CellText Cell(std::int32_t row, std::int32_t column) { return session->BeriCelico(row, column); }
+};
+
+std::string Show(const CellText& text) { return text ? "\"" + *text + "\"" : "<read failure>"; }
+
+// --- the catalogue sheet of the LibreOffice and Gnumeric workbooks ---
+
+class XlsxCatalogue : public testing::TestWithParam<const char*> {};
+
+TEST_P(XlsxCatalogue, EveryCellOfColumnBReadsAsTheApplicationShowsIt) {
+  OpenedWorkbook book(kWorkbooks + GetParam());
+  for (const auto& cell : testdata::TipiColumnB()) {
+    EXPECT_EQ(Show(book.Cell(cell.row, 2)), Show(cell.text)) << GetParam() << " B" << cell.row << " " << cell.label;
+  }
+  // The active sheet is "Tipi", the second one.
+  EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("label")));
+  EXPECT_EQ(Show(book.Cell(1, 25)), Show(std::string("colY")));
+  EXPECT_EQ(Show(book.Cell(1, 26)), Show(std::string("colZ")));
+  EXPECT_EQ(Show(book.Cell(2, 1)), Show(std::string("text_slovene")));
+  EXPECT_EQ(Show(book.Cell(46, 2)), Show(std::string("")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, XlsxCatalogue,
+                         testing::Values("types.xlsx", "types1904.xlsx", "types_gnumeric.xlsx",
+                                         "quirks/activeTab1_tabSelected0.xlsx"));
+
+// --- openpyxl's small catalogue: inline strings, formulas without results ---
+
+class XlsxOpenpyxl : public testing::TestWithParam<const char*> {};
+
+TEST_P(XlsxOpenpyxl, SmallCatalogue) {
+  OpenedWorkbook book(kWorkbooks + GetParam());
+  const std::vector<std::pair<int, CellText>> expected = {
+      {2, std::string("\xE8\x9A\x9E\xE6\xF0 \xC8\x8A\x8E\xC6\xD0")},
+      {3, std::string("42")},
+      {4, std::string("12,5")},
+      {5, std::nullopt},  // =B3*2 written without a cached result
+      {6, std::nullopt},  // CONCATENATE without a result
+      {7, std::nullopt},  // NA() without a result
+      {8, std::string("5.3.2024")},
+      {9, std::string("5.3.2024 14:30:15")},
+      {10, std::string("True")},
+      {11, std::string("")},
+      {12, std::string("za praznim")},
+  };
+  for (const auto& [row, text] : expected) {
+    EXPECT_EQ(Show(book.Cell(row, 2)), Show(text)) << GetParam() << " B" << row;
+  }
+  EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("label")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, XlsxOpenpyxl,
+                         testing::Values("types_openpyxl.xlsx", "types1904_openpyxl.xlsx",
+                                         "quirks/types_openpyxl_relative_rels.xlsx"));
+
+TEST(XlsxReader, ConstantErrorsAreReadFailuresAndBooleansReadAsWords) {
+  OpenedWorkbook book(kWorkbooks + "const_errors_gnumeric.xlsx");
+  EXPECT_EQ(Show(book.Cell(2, 2)), Show(std::nullopt));
+  EXPECT_EQ(Show(book.Cell(3, 2)), Show(std::nullopt));
+  EXPECT_EQ(Show(book.Cell(4, 2)), Show(std::string("True")));
+  EXPECT_EQ(Show(book.Cell(5, 2)), Show(std::string("False")));
+  EXPECT_EQ(Show(book.Cell(2, 1)), Show(std::string("const_na")));
+}
+
+TEST(XlsxReader, Data3000ReadsRowsUpToTheLimitAndNoFurther) {
+  SheetCells cells;
+  ASSERT_TRUE(ReadActiveSheetFromFile(kWorkbooks + "data3000.xlsx", 3000, cells));
+  ASSERT_NE(cells.Find(3000, 2), nullptr);
+  EXPECT_EQ(cells.Find(3001, 2), nullptr);
+  EXPECT_EQ(cells.Find(3001, 1), nullptr);
+
+  OpenedWorkbook book(kWorkbooks + "data3000.xlsx");
+  const std::vector<std::tuple<int, int, CellText>> expected = {
+      {1, 1, std::string("DATUM")},
+      {1, 6, std::string("DVOJNO")},
+      {2, 1, std::string("5.3.2024")},
+      {2, 2, std::string("ZVTG")},
+      {2, 3, std::string("Dru\x9E" "ba ZVTG d.d.")},
+      {2, 4, std::string("2083")},
+      {2, 5, std::string("")},
+      {2, 6, std::string("4166")},
+      {3, 4, std::string("4100,88")},
+      {3, 6, std::string("8201,76")},
+      {6, 2, std::string("\x8EITO")},
+      {10, 5, std::string("X")},
+      {11, 4, std::string("2655,2185")},
+      {11, 5, std::string("")},
+      {3000, 2, std::string("KRKG3000")},
+      {3000, 5, std::string("X")},
+      {3000, 6, std::string("5146")},
+      // beyond the rows read first: the session reads on
+      {3001, 2, std::string("PETG3001")},
+      {3001, 4, std::string("4932,61561")},
+      {3005, 6, std::string("3536,44")},
+      {3006, 2, std::string("")},
+  };
+  for (const auto& [row, column, text] : expected) {
+    EXPECT_EQ(Show(book.Cell(row, column)), Show(text)) << "row " << row << " column " << column;
+  }
+}
+
+TEST(XlsxReader, SparseSheetStopsAtTheFarRowAndReadsItWhenAsked) {
+  SheetCells cells;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ReadActiveSheetFromFile(kWorkbooks + "sparse.xlsx", 3000, cells));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(cells.Size(), 1u);
+
+  OpenedWorkbook book(kWorkbooks + "sparse.xlsx");
+  EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("start")));
+  EXPECT_EQ(Show(book.Cell(2, 1)), Show(std::string("")));
+  EXPECT_EQ(Show(book.Cell(1048576, 16384)), Show(std::string("1")));
+}
+
+// --- damaged files: cannot be opened (every cell empty) or a correct reading ---
+
+TEST(XlsxReader, DamagedFilesCannotBeOpened) {
+  for (const char* name : {"bad/zero.xlsx", "bad/text.xlsx", "bad/trunc_600.xlsx", "bad/trunc_half.xlsx",
+                           "bad/garbage_mid.xlsx", "bad/badxml.xlsx", "bad/crc_mismatch.xlsx", "bad/ole2_named.xlsx"}) {
+    SheetCells cells;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadActiveSheetFromFile(kWorkbooks + name, 3000, cells)) << name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << name;
+
+    OpenedWorkbook book(kWorkbooks + name);
+    for (const auto& [row, column] : std::vector<std::pair<int, int>>{{1, 1}, {2, 1}, {2, 2}, {2, 4}, {3000, 2}}) {
+      EXPECT_EQ(Show(book.Cell(row, column)), Show(std::string(""))) << name << " row " << row;
+    }
+  }
+}
+
+TEST(XlsxReader, BombOfBlanksBeyondTheFarRow) {
+  // The gigabyte of blanks lies after the far row: reading to row 3000 stops
+  // before it, reading on to the far row meets it and gives up in time.
+  OpenedWorkbook book(kWorkbooks + "bad/bomb_1g.xlsx");
+  EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("start")));
+  EXPECT_EQ(Show(book.Cell(2, 1)), Show(std::string("")));
+  EXPECT_EQ(Show(book.Cell(3000, 2)), Show(std::string("")));
+
+  SheetCells cells;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ReadActiveSheetFromFile(kWorkbooks + "bad/bomb_1g.xlsx", 1048576, cells));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(XlsxReader, HugeSharedStringCountsAreNotTrusted) {
+  OpenedWorkbook book(kWorkbooks + "bad/sst_count_huge.xlsx");
+  EXPECT_EQ(Show(book.Cell(1, 2)), Show(std::string("SIMBOL")));
+  EXPECT_EQ(Show(book.Cell(2, 2)), Show(std::string("ZVTG")));
+  EXPECT_EQ(Show(book.Cell(2, 4)), Show(std::string("2083")));
+  EXPECT_EQ(Show(book.Cell(6, 2)), Show(std::string("\x8EITO")));
+  EXPECT_EQ(Show(book.Cell(3000, 2)), Show(std::string("KRKG3000")));
+}
+
+TEST(XlsxReader, FuzzFindingsStayFixed) {
+  const std::filesystem::path folder = kWorkbooks + "fuzz";
+  if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no fuzz findings kept";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".xlsx") continue;
+    SheetCells cells;
+    ReadActiveSheetFromFile(entry.path().string(), 3000, cells);  // must return, whatever it reads
+    SUCCEED() << entry.path();
+  }
+}
+
+// --- packages built here, one rule at a time ---
+
+struct Member {
+  std::string name;
+  std::string data;
+  bool stored = false;
+  bool wrongCrc = false;
+};
+
+std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+
+std::string RawDeflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string Zip(const std::vector<Member>& members) {
+  std::string file, directory;
+  for (const auto& m : members) {
+    const std::string body = m.stored ? m.data : RawDeflate(m.data);
+    std::uint32_t crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(m.data.data()), static_cast<uInt>(m.data.size())));
+    if (m.wrongCrc) crc ^= 0x1234;
+    const std::string common = Le16(20) + Le16(0) + Le16(m.stored ? 0 : 8) + Le16(0) + Le16(0x21) + Le32(crc) +
+                               Le32(static_cast<std::uint32_t>(body.size())) +
+                               Le32(static_cast<std::uint32_t>(m.data.size())) +
+                               Le16(static_cast<unsigned>(m.name.size())) + Le16(0);
+    const auto offset = static_cast<std::uint32_t>(file.size());
+    file += Le32(0x04034b50) + common + m.name + body;
+    directory += Le32(0x02014b50) + Le16(20) + common + Le16(0) + Le16(0) + Le16(0) + Le32(0) + Le32(offset) + m.name;
+  }
+  const auto cdOffset = static_cast<std::uint32_t>(file.size());
+  file += directory;
+  file += Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(static_cast<unsigned>(members.size())) +
+          Le16(static_cast<unsigned>(members.size())) + Le32(static_cast<std::uint32_t>(directory.size())) +
+          Le32(cdOffset) + Le16(0);
+  return file;
+}
+
+const char* kMain = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+const char* kRel = "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+const char* kRelType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+
+std::string Rels(const std::vector<std::tuple<std::string, std::string, std::string>>& rels) {
+  std::string xml = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  for (const auto& [id, type, target] : rels) {
+    xml += "<Relationship Id=\"" + id + "\" Type=\"" + kRelType + type + "\" Target=\"" + target + "\"/>";
+  }
+  return xml + "</Relationships>";
+}
+
+struct Book {
+  std::string sheetData;                  // the content of <sheetData>
+  std::string strings;                    // the <si> elements, or none
+  std::string sheetTarget = "worksheets/sheet1.xml";
+  std::string sheetPart = "xl/worksheets/sheet1.xml";
+  std::string workbookExtra;              // inside <workbook> before <sheets>
+  bool stored = false;
+  bool wrongCrc = false;
+  bool closeSheet = true;
+};
+
+std::vector<Member> Members(const Book& b) {
+  std::vector<Member> members;
+  members.push_back({"_rels/.rels", Rels({{"rId1", "officeDocument", "xl/workbook.xml"}})});
+  members.push_back({"xl/workbook.xml", std::string("<workbook ") + kMain + " " + kRel + ">" + b.workbookExtra +
+                                            "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"});
+  members.push_back({"xl/_rels/workbook.xml.rels", Rels({{"rId1", "worksheet", b.sheetTarget},
+                                                         {"rId2", "styles", "styles.xml"},
+                                                         {"rId3", "sharedStrings", "sharedStrings.xml"}})});
+  members.push_back({"xl/styles.xml",
+                     std::string("<styleSheet ") + kMain +
+                         "><numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"dd\\.mm\\.yyyy\"/></numFmts>"
+                         "<cellXfs count=\"4\"><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"164\"/>"
+                         "<xf numFmtId=\"2\"/></cellXfs></styleSheet>"});
+  members.push_back({"xl/sharedStrings.xml", std::string("<sst ") + kMain + ">" + b.strings + "</sst>"});
+  std::string sheet = std::string("<worksheet ") + kMain + "><sheetData>" + b.sheetData;
+  if (b.closeSheet) sheet += "</sheetData></worksheet>";
+  members.push_back({b.sheetPart, sheet, b.stored, b.wrongCrc});
+  return members;
+}
+
+std::string WriteTemp(const std::string& bytes) {
+  static int counter = 0;
+  const std::string path = testing::TempDir() + "xlsx_reader_test_" + std::to_string(++counter) + ".xlsx";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::optional<SheetCells> ReadBook(const std::vector<Member>& members, std::int32_t rowLimit = 3000) {
+  const std::string path = WriteTemp(Zip(members));
+  SheetCells cells;
+  const bool ok = ReadActiveSheetFromFile(path, rowLimit, cells);
+  std::remove(path.c_str());
+  if (!ok) return std::nullopt;
+  return cells;
+}
+
+std::string TextAt(const SheetCells& cells, int row, int column) {
+  const CellValue* value = cells.Find(row, column);
+  return Show(TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem()));
+}
+
+struct CellCase {
+  const char* what;
+  std::string sheetData;
+  std::string strings;
+  std::vector<std::tuple<int, int, CellText>> expected;
+};
+
+TEST(XlsxReader, CellRules) {
+  const std::vector<CellCase> cases = {
+      {"rich text runs are joined, phonetic runs left out",
+       "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c></row>",
+       "<si><t>zero</t></si><si><r><t>Ab</t></r><r><rPr><b/></rPr><t xml:space=\"preserve\"> c </t></r>"
+       "<rPh sb=\"0\" eb=\"1\"><t>PHON</t></rPh></si>",
+       {{1, 1, std::string("Ab c ")}}},
+      {"escaped characters are decoded once; missing characters become ?",
+       "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"inlineStr\"><is><t>_x017E__xD83D__xDE00_"
+       "\xE6\x97\xA5</t></is></c></row>",
+       "<si><t>A_x0009_B_x005F_x0041_ _x00zz_</t></si>",
+       {{1, 1, std::string("A\tB_x0041_ _x00zz_")}, {1, 2, std::string("\x9E??")}}},
+      {"cells and rows without a reference follow the previous one",
+       "<row r=\"2\"><c><v>1</v></c><c><v>2</v></c><c r=\"E2\"><v>5</v></c><c><v>6</v></c></row>"
+       "<row><c r=\"C3\"><v>3</v></c></row>",
+       "",
+       {{2, 1, std::string("1")},
+        {2, 2, std::string("2")},
+        {2, 5, std::string("5")},
+        {2, 6, std::string("6")},
+        {3, 3, std::string("3")},
+        {3, 1, std::string("")}}},
+      {"formula results: cached, empty text, none",
+       "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>X</f><v></v></c><c r=\"B1\" t=\"str\"><f>X</f></c>"
+       "<c r=\"C1\"><f>X</f><v></v></c><c r=\"D1\"><f>X</f></c><c r=\"E1\"><f>X</f><v>2.5</v></c>"
+       "<c r=\"F1\" t=\"b\"><f>X</f><v>0</v></c><c r=\"G1\" t=\"e\"><f>X</f><v>#VALUE!</v></c>"
+       "<c r=\"H1\" t=\"str\"><f>X</f><v> x </v></c><c r=\"I1\"><v></v></c></row>",
+       "",
+       {{1, 1, std::string("")},
+        {1, 2, std::nullopt},
+        {1, 3, std::nullopt},
+        {1, 4, std::nullopt},
+        {1, 5, std::string("2,5")},
+        {1, 6, std::string("False")},
+        {1, 7, std::nullopt},
+        {1, 8, std::string(" x ")},
+        {1, 9, std::string("")}}},
+      {"number styles come from the cell's format",
+       "<row r=\"1\"><c r=\"A1\" s=\"1\"><v>45356</v></c><c r=\"B1\" s=\"2\"><v>45356.5</v></c>"
+       "<c r=\"C1\" s=\"3\"><v>3.14159</v></c><c r=\"D1\" s=\"99\"><v>45356</v></c><c r=\"E1\"><v>1E+020</v></c>"
+       "<c r=\"F1\"><v>-0</v></c></row>",
+       "",
+       {{1, 1, std::string("5.3.2024")},
+        {1, 2, std::string("5.3.2024 12:00:00")},
+        {1, 3, std::string("3,14159")},
+        {1, 4, std::string("45356")},
+        {1, 5, std::string("1E+20")},
+        {1, 6, std::string("0")}}},
+  };
+  for (const auto& c : cases) {
+    Book book;
+    book.sheetData = c.sheetData;
+    book.strings = c.strings;
+    const auto cells = ReadBook(Members(book));
+    ASSERT_TRUE(cells.has_value()) << c.what;
+    for (const auto& [row, column, text] : c.expected) {
+      EXPECT_EQ(TextAt(*cells, row, column), Show(text)) << c.what << ": row " << row << " column " << column;
+    }
+  }
+}
+
+TEST(XlsxReader, DamagedContentCannotBeOpened) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"number that is no number", "<row r=\"1\"><c r=\"A1\"><v>12a</v></c></row>"},
+      {"infinity spelled out", "<row r=\"1\"><c r=\"A1\"><v>inf</v></c></row>"},
+      {"shared string index past the strings", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c></row>"},
+      {"shared string cell without index", "<row r=\"1\"><c r=\"A1\" t=\"s\"/></row>"},
+      {"cell reference past the last column", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"},
+      {"row 0", "<row r=\"0\"><c><v>1</v></c></row>"},
+      {"unknown cell type", "<row r=\"1\"><c r=\"A1\" t=\"zz\"><v>1</v></c></row>"},
+      {"boolean that is neither", "<row r=\"1\"><c r=\"A1\" t=\"b\"><v>2</v></c></row>"},
+      {"malformed XML", "<row r=\"1\"><c r=\"A1\"><v>1</v></row>"},
+  };
+  for (const auto& [what, data] : cases) {
+    Book book;
+    book.sheetData = data;
+    book.strings = "<si><t>a</t></si>";
+    EXPECT_FALSE(ReadBook(Members(book)).has_value()) << what;
+  }
+}
+
+TEST(XlsxReader, ASheetThatBreaksOffIsRefusedUnlessARowBeyondTheLimitCameFirst) {
+  Book book;
+  book.sheetData = "<row r=\"1\"><c><v>1</v></c></row><row r=\"2\"><c><v>2</v></c></row>"
+                   "<row r=\"5\"><c><v>5</v></c></row><row r=\"6\"><c><v>";
+  book.closeSheet = false;
+  EXPECT_FALSE(ReadBook(Members(book), 10).has_value());
+  EXPECT_FALSE(ReadBook(Members(book), 6).has_value());
+  EXPECT_TRUE(ReadBook(Members(book), 5).has_value()) << "row 6 is beyond the limit";
+  const auto cells = ReadBook(Members(book), 4);
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(TextAt(*cells, 2, 1), Show(std::string("2")));
+  EXPECT_EQ(cells->Find(5, 1), nullptr);
+}
+
+TEST(XlsxReader, CrcOfTheSheetIsChecked) {
+  Book book;
+  book.sheetData = "<row r=\"1\"><c><v>1</v></c></row>";
+  book.wrongCrc = true;
+  EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "deflated, read to its end";
+  book.stored = true;
+  EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "stored, read to its end";
+  book.sheetData = "<row r=\"1\"><c><v>1</v></c></row><row r=\"4000\"><c><v>2</v></c></row>";
+  EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "stored, stopped early: read to its end for the check";
+  book.wrongCrc = false;
+  EXPECT_TRUE(ReadBook(Members(book)).has_value());
+}
+
+TEST(XlsxReader, PartNamesResolve) {
+  struct Case {
+    const char* target;
+    const char* part;
+    bool readable;
+  };
+  const std::vector<Case> cases = {
+      {"worksheets/sheet1.xml", "xl/worksheets/sheet1.xml", true},
+      {"/xl/worksheets/sheet1.xml", "xl/worksheets/sheet1.xml", true},
+      {"./worksheets/../worksheets/sheet1.xml", "xl/worksheets/sheet1.xml", true},
+      {"../data/s.xml", "data/s.xml", true},
+      {"Worksheets/SHEET1.xml", "xl/worksheets/sheet1.xml", true},
+      {"../../s.xml", "s.xml", false},
+      {"worksheets/missing.xml", "xl/worksheets/sheet1.xml", false},
+  };
+  for (const auto& c : cases) {
+    Book book;
+    book.sheetData = "<row r=\"1\"><c r=\"A1\"><v>7</v></c></row>";
+    book.sheetTarget = c.target;
+    book.sheetPart = c.part;
+    const auto cells = ReadBook(Members(book));
+    EXPECT_EQ(cells.has_value(), c.readable) << c.target;
+    if (cells) {
+      EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("7"))) << c.target;
+    }
+  }
+}
+
+TEST(XlsxReader, ActiveTabOutOfRangeAndDate1904) {
+  Book book;
+  book.sheetData = "<row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c></row>";
+  book.workbookExtra = "<workbookPr date1904=\"1\"/><bookViews><workbookView activeTab=\"5\"/></bookViews>";
+  const auto cells = ReadBook(Members(book));
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("2.1.1904")));
+}
+
+TEST(XlsxReader, WithoutPackageRelationshipsTheUsualWorkbookPartIsRead) {
+  Book book;
+  book.sheetData = "<row r=\"1\"><c r=\"A1\"><v>3</v></c></row>";
+  auto members = Members(book);
+  members.erase(members.begin());
+  const auto cells = ReadBook(members);
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("3")));
+}
+
+TEST(XlsxReader, LongRunsWithoutElementsEndTheReadInTime) {
+  Book book;
+  book.sheetData = "<row r=\"1\"><c r=\"A1\"><v>3</v></c></row>" + std::string(20u << 20, ' ') +
+                   "<row r=\"2\"><c r=\"A2\"><v>4</v></c></row>";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ReadBook(Members(book)).has_value());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  book.sheetData = "<row r=\"1\"><c r=\"A1\"><v>3</v></c></row>" + std::string(1u << 20, ' ') +
+                   "<row r=\"2\"><c r=\"A2\"><v>4</v></c></row>";
+  const auto cells = ReadBook(Members(book));
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(TextAt(*cells, 2, 1), Show(std::string("4")));
+}
+
+}  // namespace
+}  // namespace ratemover::spreadsheet
