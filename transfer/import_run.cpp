@@ -1,6 +1,7 @@
 #include "transfer/import_run.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,8 +43,15 @@ class RateFile {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  // Creates the file, or empties an existing one.
-  bool Create() {
+  // Creates the file, or empties an existing one. A workbook whose own name
+  // ends in ".ztr" would be its own rate file; it is never emptied.
+  bool Create(const std::string& workbookPath) {
+    struct stat target {};
+    struct stat workbook {};
+    if (::stat(native_.c_str(), &target) == 0 && ::stat(NativePath(workbookPath).c_str(), &workbook) == 0 &&
+        target.st_dev == workbook.st_dev && target.st_ino == workbook.st_ino) {
+      return false;
+    }
     fd_ = ::open(native_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     buffer_.reserve(kFlushSize + 1024);
     return fd_ >= 0;
@@ -168,7 +176,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
     const std::int32_t indexColumn = ResolveColumn(profile.indeks, kNoIndexColumn);
 
     file = std::make_unique<RateFile>(result.outputPath);
-    if (!file->Create()) {
+    if (!file->Create(input.workbookPath)) {
       file.reset();
       view.ShowMessage("Ne morem pisati v datoteko " + result.outputPath);
       view.SetProgressVisible(false);

@@ -246,7 +246,12 @@ void AppendVrsticaTecaja(std::string& out, std::string_view symbol, std::string_
   char* line = out.data() + base;
   std::memcpy(line + 1, "0020", 4);
   const std::string_view cutSymbol = TrimmedView(symbol).substr(0, kSymbolWidth);
-  std::memcpy(line + kSymbolColumn, cutSymbol.data(), cutSymbol.size());
+  // A control character inside the symbol (a line break typed into the cell)
+  // would split the fixed-width line in the file; it becomes a blank instead.
+  for (std::size_t i = 0; i < cutSymbol.size(); ++i) {
+    const char c = cutSymbol[i];
+    line[kSymbolColumn + i] = static_cast<unsigned char>(c) < 32 ? ' ' : c;
+  }
   const std::string_view cutMarker = indexMarker.substr(0, kMarkerWidth);
   std::memcpy(line + kMarkerColumn, cutMarker.data(), cutMarker.size());
   std::memcpy(line + kPriceColumn + priceWidth - priceLength, field, priceLength);

@@ -25,7 +25,9 @@ std::string FormattedDate(int day, int month, int year);
 // " 0002 " and the formatted date: 16 characters.
 std::string VrsticaDatuma(std::string_view formattedDate);
 
-// One price line: 194 characters, more when the price needs a wider field.
+// One price line: 194 characters, more when the price needs a wider field. The
+// symbol is trimmed, a control character inside it becomes a blank, and it is
+// cut to 30 characters.
 std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
                           std::string_view formattedDate);
 

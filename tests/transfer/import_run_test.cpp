@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "spreadsheet/memory_session.h"
+#include "transfer/rate_record.h"
 #include "transfer/transfer_request.h"
 
 namespace ratemover {
@@ -356,6 +357,21 @@ TEST_F(ImportRunTest, RateFileNotCreatable) {
   EXPECT_FALSE(view.progressVisible);
   EXPECT_EQ(session.ZapriCount(), 0);
   EXPECT_TRUE(session.Reads().empty());
+}
+
+TEST_F(ImportRunTest, AWorkbookThatWouldBeItsOwnRateFileIsKept) {
+  const std::string workbooks[] = {dir.File("tecaji.ztr"), dir.File("kopija.xls")};
+  for (const std::string& workbook : workbooks) {
+    { std::ofstream(workbook) << "workbook bytes"; }
+  }
+  std::filesystem::create_symlink(workbooks[1], dir.File("kopija.ztr"));
+  for (const std::string& workbook : workbooks) {
+    RecordingView freshView;
+    input.workbookPath = workbook;
+    EXPECT_EQ(ImportIzExcela(input, session, freshView).outcome, RunOutcome::FileNotCreated);
+    EXPECT_EQ(freshView.messages, std::vector<std::string>{"Ne morem pisati v datoteko " + OutputFileName(workbook)});
+    EXPECT_EQ(ReadFile(workbook), "workbook bytes");
+  }
 }
 
 TEST_F(ImportRunTest, UnreadableDateCellIsThrownAndCleansUp) {

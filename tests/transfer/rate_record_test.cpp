@@ -43,6 +43,7 @@ TEST(RateRecord, PriceLinesPutEachValueInItsColumns) {
        "INDEKS    ", "    1234,567800"},
       {"  IDX-TEST  ", "INDEKS", "-0.1234567", "IDX-TEST" + std::string(22, ' '), "INDEKS    ", "      -0,123457"},
       {"\t X\xA0 \r\n", "", "1", "X\xA0" + std::string(28, ' '), std::string(10, ' '), "       1,000000"},
+      {"VPA\r\nB\t2", "", "1", "VPA  B 2" + std::string(22, ' '), std::string(10, ' '), "       1,000000"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "", "1", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", std::string(10, ' '),
        "       1,000000"},
   };
