@@ -253,11 +253,11 @@ void AppendVrsticaTecaja(std::string& out, std::string_view symbol, std::string_
     line[kSymbolColumn + i] = static_cast<unsigned char>(c) < 32 ? ' ' : c;
   }
   const std::string_view cutMarker = indexMarker.substr(0, kMarkerWidth);
-  std::memcpy(line + kMarkerColumn, cutMarker.data(), cutMarker.size());
+  cutMarker.copy(line + kMarkerColumn, cutMarker.size());
   std::memcpy(line + kPriceColumn + priceWidth - priceLength, field, priceLength);
   // right-aligned and cut to ten, as "%10.10s" does
   const std::string_view date = formattedDate.substr(0, kDateWidth);
-  std::memcpy(line + kPriceColumn + priceWidth + kAfterPrice + kDateWidth - date.size(), date.data(), date.size());
+  date.copy(line + kPriceColumn + priceWidth + kAfterPrice + kDateWidth - date.size(), date.size());
 }
 
 std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
