@@ -1,0 +1,83 @@
+#pragma once
+// Stand-ins for the operator and the platform in the desktop tests, and small
+// file helpers.
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <QWidget>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/desktop/desktop_services.h"
+
+namespace ratemover::desktop::testing {
+
+// Keeps every message as stored, CR included.
+class RecordingMessages final : public MessageBoxes {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowErrorReport(const std::string& text) override { errors.push_back(text); }
+  std::vector<std::string> messages;
+  std::vector<std::string> errors;
+};
+
+class ScriptedPicker final : public WorkbookPicker {
+ public:
+  std::optional<std::string> PickWorkbook(QWidget*) override {
+    ++calls;
+    if (answers.empty()) return std::nullopt;
+    auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  std::deque<std::optional<std::string>> answers;
+  int calls = 0;
+};
+
+class CountingEnd final : public ApplicationEnd {
+ public:
+  void EndApplication() override { ++requests; }
+  int requests = 0;
+};
+
+inline std::string PathIn(const QTemporaryDir& dir, const char* name) {
+  return QDir(dir.path()).filePath(QString::fromUtf8(name)).toStdString();
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+inline std::optional<std::string> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs the action on the first modal widget that appears (a message box, a
+// dialog) from inside its own event loop; gives up after about five seconds.
+inline void WhenModal(std::function<void(QWidget*)> action, QWidget* notThis = nullptr) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, action, notThis] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if ((modal != nullptr && modal != notThis) || ++*tries > 500) {
+      timer->stop();
+      timer->deleteLater();
+      if (modal != nullptr && modal != notThis) action(modal);
+    }
+  });
+  timer->start(10);
+}
+
+}  // namespace ratemover::desktop::testing

@@ -1,0 +1,498 @@
+// The main window through its real widgets, with the operator and the platform
+// stood in for where a person would have to answer.
+#include "app/desktop/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <stdexcept>
+
+#include "app/desktop/parameters_window.h"
+#include "app_test_support.h"
+#include "spreadsheet/memory_session.h"
+
+namespace ratemover::desktop {
+namespace {
+
+using testing::CountingEnd;
+using testing::PathIn;
+using testing::ReadBytes;
+using testing::RecordingMessages;
+using testing::ScriptedPicker;
+using testing::WhenModal;
+using testing::WriteBytes;
+
+std::string ConfigText(const std::string& workbook, const std::string& profileName = "LJSE") {
+  return "[EXCEL_FORMAT]\r\n  DATOTEKA=" + workbook + "\r\n  IZBRANA_TECAJNICA=1\r\n  TECAJNICA=" + profileName +
+         "\r\n    START_VRSTICA=2\r\n    DATUM=A\r\n    SIMBOL=B\r\n    TECAJ=D\r\n    INDEKS=\r\n";
+}
+
+// A session whose workbook cannot be opened at all: the run's unguarded failure.
+class BrokenSession final : public spreadsheet::Session {
+ public:
+  bool OdpriExcel() override { return true; }
+  void OdpriZvezek(const std::string&, bool) override { throw std::runtime_error("Zvezka ni mogo\xE8" "e odpreti"); }
+  spreadsheet::CellText BeriCelico(std::int32_t, std::int32_t) override { return std::nullopt; }
+  void ZapriExcel() noexcept override {}
+};
+
+struct Window {
+  explicit Window(std::vector<std::string> arguments = {}, bool brokenSession = false,
+                  MessageBoxes* realMessages = nullptr) {
+    workbook = PathIn(dir, "cene.xls");
+    WriteBytes(workbook, "not read: the memory session stands in for it");
+    configPath = PathIn(dir, "Ratemover.CONF");
+    config = ConfigText(workbook);
+    WriteBytes(configPath, config);
+
+    MainWindowSetup setup;
+    setup.messages = realMessages != nullptr ? realMessages : &messages;
+    setup.picker = &picker;
+    setup.ending = &ending;
+    setup.arguments = std::move(arguments);
+    setup.configPath = configPath;
+    setup.programDir = dir.path().toStdString() + "/";
+    if (brokenSession) {
+      setup.session = std::make_unique<BrokenSession>();
+    } else {
+      auto memory = std::make_unique<spreadsheet::MemorySession>();
+      memory->SetCell(2, 1, "8.12.2026");
+      memory->SetCell(2, 2, "KRKG");
+      memory->SetCell(2, 4, "123,45");
+      session = memory.get();
+      setup.session = std::move(memory);
+    }
+    form = std::make_unique<TForm1>(std::move(setup));
+  }
+
+  template <typename T>
+  T* Child(const char* name) const {
+    return form->findChild<T*>(QString::fromLatin1(name));
+  }
+  std::string Rates() const { return PathIn(dir, "cene.ztr"); }
+  bool ButtonsVisible() const {
+    return !Child<QPushButton>("btnImport")->isHidden() && !Child<QPushButton>("btnKonec")->isHidden();
+  }
+
+  QTemporaryDir dir;
+  std::string workbook;
+  std::string configPath;
+  std::string config;
+  RecordingMessages messages;
+  ScriptedPicker picker;
+  CountingEnd ending;
+  spreadsheet::MemorySession* session = nullptr;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST(MainWindowLayout, ControlsCarryTheirNamesTextsAndPlaces) {
+  Window w;
+  EXPECT_EQ(w.form->objectName(), "TForm1");
+  EXPECT_EQ(w.form->windowTitle(), QStringLiteral("Ratemover - prepis tečajev iz XLS v ZTR (format 111)"));
+  struct Control {
+    const char* name;
+    QString text;
+    QRect design;
+  };
+  const Control controls[] = {
+      {"lblTecajnica", QStringLiteral("TEČAJNICA"), {24, 24, 102, 20}},
+      {"Label2", QStringLiteral("Vhodna excel datoteka:"), {24, 56, 141, 16}},
+      {"eDatoteka", QStringLiteral("TECAJI_PAPIRJEV.XLS"), {24, 80, 377, 21}},
+      {"btnOdpri", QStringLiteral("..."), {408, 80, 25, 22}},
+      {"btnImport", QStringLiteral("&Prepis"), {24, 128, 75, 25}},
+      {"btnKonec", QStringLiteral("&Izhod"), {328, 128, 75, 25}},
+      {"lblOpozorilo", QStringLiteral("IZVAJA SE PREPIS  ..."), {136, 136, 155, 16}},
+      {"Label1", QStringLiteral("Verzija 3.4.0.0"), {24, 168, 171, 16}},
+  };
+  for (const Control& c : controls) {
+    QWidget* widget = w.Child<QWidget>(c.name);
+    ASSERT_NE(widget, nullptr) << c.name;
+    EXPECT_EQ(widget->pos(), c.design.topLeft()) << c.name;
+    EXPECT_GE(widget->width(), c.design.width()) << c.name;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+      EXPECT_EQ(label->text(), c.text) << c.name;
+      // No text is cut, whatever font stands in for the designed one.
+      EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text())) << c.name;
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+      EXPECT_EQ(button->text(), c.text) << c.name;
+      EXPECT_EQ(widget->size(), c.design.size()) << c.name;
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      EXPECT_EQ(edit->text(), c.text) << c.name;
+    }
+  }
+  EXPECT_TRUE(w.Child<QLabel>("lblOpozorilo")->isHidden());
+  EXPECT_EQ(w.Child<QLabel>("lblOpozorilo")->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+  EXPECT_TRUE(w.Child<QLabel>("lblOpozorilo")->font().bold());
+  EXPECT_EQ(w.Child<QLabel>("Label2")->palette().color(QPalette::WindowText), QColor(Qt::white));
+  EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->font().pixelSize(), 16);
+  EXPECT_EQ(w.form->centralWidget()->palette().color(QPalette::Window), QColor(0, 0, 128));
+
+  auto* menu = w.Child<QMenuBar>("MainMenu1");
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 1);
+  EXPECT_EQ(menu->actions().first()->text(), "Parametri");
+  EXPECT_EQ(menu->actions().first()->objectName(), "Parametri1");
+  EXPECT_EQ(menu->actions().first()->menu(), nullptr);
+  // The parameters window exists from the start, hidden.
+  EXPECT_TRUE(w.form->Form2().isHidden());
+}
+
+TEST(MainWindowLayout, LongProfileNameWidensItsLabel) {
+  Window w;
+  const std::string name(60, 'W');
+  w.form->SetProfileLabel(name);
+  auto* label = w.Child<QLabel>("lblTecajnica");
+  EXPECT_EQ(label->text().toStdString(), name);
+  EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()));
+}
+
+TEST(RunModes, AutomaticArgumentRule) {
+  const std::pair<const char*, bool> cases[] = {
+      {"-a", true}, {"-A", true}, {"-Auto", true}, {"-ab", true}, {"-A:x", true},
+      {"-", false}, {"A", false}, {"/A", false},   {"--A", false}, {"", false}, {" -A", false},
+  };
+  for (const auto& [argument, automatic] : cases) EXPECT_EQ(IsAutomaticArgument(argument), automatic) << argument;
+}
+
+TEST(RunModes, NothingHappensBeforeTheFirstActivation) {
+  Window w({"-A"});
+  EXPECT_TRUE(w.form->FirstActivationPending());
+  EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text(), "TECAJI_PAPIRJEV.XLS");
+  EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), QStringLiteral("TEČAJNICA"));
+  EXPECT_EQ(w.session->ZapriCount(), 0);
+  EXPECT_FALSE(ReadBytes(w.Rates()).has_value());
+}
+
+TEST(RunModes, FirstActivationReadsTheConfigurationOnce) {
+  Window w;
+  w.form->AppActivate();
+  EXPECT_FALSE(w.form->FirstActivationPending());
+  EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text().toStdString(), w.workbook);
+  EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), "LJSE");
+  EXPECT_EQ(w.form->State().current.name, "LJSE");
+
+  WriteBytes(w.configPath, ConfigText("/drugje.xls", "DRUGA"));
+  w.form->AppActivate();
+  EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text().toStdString(), w.workbook);
+  EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), "LJSE");
+  EXPECT_EQ(w.session->ZapriCount(), 0);  // interactive: no transfer
+  EXPECT_TRUE(w.ButtonsVisible());
+}
+
+TEST(RunModes, ArgumentsDecideTheModeAndTheEnd) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool automatic;
+  };
+  const Case cases[] = {
+      {{"-A"}, true}, {{"-auto"}, true}, {{"x", "-a"}, true}, {{"-A", "-Ab"}, true}, {{"/A"}, false}, {{"--A", "A"}, false},
+  };
+  for (const Case& c : cases) {
+    Window w(c.arguments);
+    const std::string what = c.arguments.front();
+    w.form->AppActivate();
+    EXPECT_EQ(w.ButtonsVisible(), !c.automatic) << what;
+    EXPECT_EQ(ReadBytes(w.Rates()).has_value(), c.automatic) << what;
+    EXPECT_EQ(w.ending.requests, c.automatic ? 1 : 0) << what;
+    if (!c.automatic) {
+      // Started with arguments: the operator's first transfer ends the program.
+      w.form->btnImportClick();
+      EXPECT_TRUE(ReadBytes(w.Rates()).has_value()) << what;
+      EXPECT_EQ(w.ending.requests, 1) << what;
+    }
+    EXPECT_TRUE(w.messages.messages.empty()) << what;  // no summary when started with arguments
+    EXPECT_TRUE(w.messages.errors.empty()) << what;
+    EXPECT_EQ(ReadBytes(w.configPath), w.config) << what;  // the end writes no configuration
+    EXPECT_FALSE(w.form->Database().Database1Connected()) << what;
+    EXPECT_FALSE(w.form->Database().Q1Active()) << what;
+  }
+}
+
+TEST(RunModes, InteractiveTransferShowsTheSummaryAndStays) {
+  Window w;
+  w.form->AppActivate();
+  w.form->btnImportClick();
+  ASSERT_EQ(w.messages.messages.size(), 1u);
+  EXPECT_EQ(w.messages.messages[0].rfind("Podatki uspe\x9Ano prepisani!\r\rPrepisanih vrstic: 1\r", 0), 0u)
+      << w.messages.messages[0];
+  EXPECT_EQ(w.ending.requests, 0);
+  EXPECT_TRUE(w.Child<QLabel>("lblOpozorilo")->isHidden());
+  const auto rates = ReadBytes(w.Rates());
+  ASSERT_TRUE(rates.has_value());
+  EXPECT_NE(rates->find("KRKG"), std::string::npos);
+  EXPECT_GE(w.session->ZapriCount(), 2);
+}
+
+TEST(RunModes, MissingWorkbookKeepsTheProgramOpen) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"-A"}, {"x"}, {}}) {
+    Window w(arguments);
+    std::remove(w.workbook.c_str());
+    w.form->AppActivate();
+    const bool automatic = !arguments.empty() && IsAutomaticArgument(arguments.front());
+    if (!automatic) w.form->btnImportClick();
+    EXPECT_EQ(w.messages.messages, (std::vector<std::string>{"Datoteka ne obstaja!\r" + w.workbook}));
+    EXPECT_EQ(w.ending.requests, 0);
+    EXPECT_EQ(w.ButtonsVisible(), !automatic);  // automatic mode never gives the buttons back
+    EXPECT_FALSE(ReadBytes(w.Rates()).has_value());
+  }
+}
+
+TEST(RunModes, WorkbookPathIsTakenExactlyAsTyped) {
+  Window w;
+  w.form->AppActivate();
+  // Blanks around an existing file's path, a directory, a lone blank.
+  const std::string paths[] = {" " + w.workbook + " ", w.dir.path().toStdString(), " "};
+  for (const std::string& path : paths) {
+    w.messages.messages.clear();
+    w.form->SetWorkbookPath(path);
+    w.form->btnImportClick();
+    EXPECT_EQ(w.messages.messages, (std::vector<std::string>{"Datoteka ne obstaja!\r" + path}));
+  }
+  EXPECT_FALSE(ReadBytes(w.Rates()).has_value());
+}
+
+TEST(RunModes, UncaughtRunFailureGoesToTheErrorReportAndTheProgramStays) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"-A"}, {"x"}, {}}) {
+    Window w(arguments, true);
+    w.form->AppActivate();
+    if (arguments.empty() || !IsAutomaticArgument(arguments.front())) w.form->btnImportClick();
+    EXPECT_EQ(w.messages.errors, (std::vector<std::string>{"Zvezka ni mogo\xE8" "e odpreti"}));
+    EXPECT_EQ(w.ending.requests, 0);
+    const bool automatic = !arguments.empty() && IsAutomaticArgument(arguments.front());
+    EXPECT_EQ(w.ButtonsVisible(), !automatic);
+  }
+}
+
+TEST(Picker, CancelChangesNothingAndAcceptWritesTheConfiguration) {
+  Window w;
+  w.form->AppActivate();
+  std::remove(w.configPath.c_str());
+  w.picker.answers = {std::nullopt, std::string("/podatki/nov teden.xls")};
+
+  w.form->btnOdpriClick();
+  EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text().toStdString(), w.workbook);
+  EXPECT_FALSE(ReadBytes(w.configPath).has_value());
+
+  w.form->btnOdpriClick();
+  EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text(), "/podatki/nov teden.xls");
+  const auto written = ReadBytes(w.configPath);
+  ASSERT_TRUE(written.has_value());
+  EXPECT_NE(written->find("  DATOTEKA=/podatki/nov teden.xls\r\n"), std::string::npos);
+  EXPECT_NE(written->find("  TECAJNICA=LJSE\r\n"), std::string::npos);
+  EXPECT_EQ(w.picker.calls, 2);
+}
+
+TEST(Picker, WriteFailureIsReportedAndTheFieldKeepsThePick) {
+  Window w;
+  w.form->AppActivate();
+  std::remove(w.configPath.c_str());
+  w.dir.remove();  // nowhere to write
+  w.picker.answers = {std::string("/drugje/cene.xls")};
+  w.form->btnOdpriClick();
+  EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text(), "/drugje/cene.xls");
+  EXPECT_EQ(w.messages.errors.size(), 1u);
+}
+
+TEST(Exit, IzhodWritesTheConfigurationThenEnds) {
+  Window w;
+  w.form->AppActivate();
+  w.Child<QLineEdit>("eDatoteka")->setText(QStringLiteral("/tipkano/čšž.xls"));
+  w.form->btnKonecClick();
+  EXPECT_EQ(w.ending.requests, 1);
+  const auto written = ReadBytes(w.configPath);
+  ASSERT_TRUE(written.has_value());
+  EXPECT_NE(written->find("  DATOTEKA=/tipkano/\xE8\x9A\x9E.xls\r\n"), std::string::npos);
+}
+
+TEST(Exit, IzhodThatCannotWriteStaysOpen) {
+  Window w;
+  w.form->AppActivate();
+  w.dir.remove();
+  w.form->btnKonecClick();
+  EXPECT_EQ(w.ending.requests, 0);
+  EXPECT_EQ(w.messages.errors.size(), 1u);
+}
+
+TEST(Exit, ClosingTheWindowWritesNothing) {
+  Window w;
+  w.form->AppActivate();
+  w.Child<QLineEdit>("eDatoteka")->setText(QStringLiteral("/tipkano.xls"));
+  w.form->show();
+  w.form->close();
+  EXPECT_EQ(ReadBytes(w.configPath), w.config);
+  EXPECT_EQ(w.ending.requests, 0);
+}
+
+TEST(RealWidgets, ActivationAcceleratorsAndTabOrder) {
+  Window w;
+  w.form->show();
+  w.form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  QTest::qWait(20);
+  // The application's real activation did the first-activation work.
+  EXPECT_FALSE(w.form->FirstActivationPending());
+  EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), "LJSE");
+
+  // Tab order: "&Prepis", the workbook field, "&Izhod", "...".
+  w.Child<QPushButton>("btnImport")->setFocus();
+  const char* order[] = {"eDatoteka", "btnKonec", "btnOdpri", "btnImport"};
+  for (const char* name : order) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->objectName().toStdString(), name);
+  }
+
+  std::remove(w.workbook.c_str());
+  // A mnemonic presses its button the way a click does, after a short animation.
+  QTest::keyClick(w.form.get(), Qt::Key_P, Qt::AltModifier);
+  (void)QTest::qWaitFor([&] { return !w.messages.messages.empty(); }, 2000);
+  EXPECT_EQ(w.messages.messages, (std::vector<std::string>{"Datoteka ne obstaja!\r" + w.workbook}));
+
+  std::remove(w.configPath.c_str());
+  QTest::keyClick(w.form.get(), Qt::Key_I, Qt::AltModifier);
+  (void)QTest::qWaitFor([&] { return w.ending.requests > 0; }, 2000);
+  EXPECT_EQ(w.ending.requests, 1);
+  EXPECT_TRUE(ReadBytes(w.configPath).has_value());
+
+  // Leaving and coming back is no first activation.
+  WriteBytes(w.configPath, ConfigText("/drugje.xls", "DRUGA"));
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  w.form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), "LJSE");
+}
+
+TEST(RealWidgets, MenuOpensTheModalParametersWindow) {
+  Window w;
+  w.form->AppActivate();
+  QString modalName;
+  QStringList items;
+  bool hidden = true;
+  WhenModal([&](QWidget* modal) {
+    modalName = modal->objectName();
+    hidden = w.form->Form2().isHidden();
+    auto* list = modal->findChild<QComboBox*>(QStringLiteral("cbTecajnice"));
+    for (int i = 0; list != nullptr && i < list->count(); ++i) items << list->itemText(i);
+    modal->close();
+  });
+  w.Child<QAction>("Parametri1")->trigger();
+  EXPECT_EQ(modalName, "TForm2");
+  EXPECT_FALSE(hidden);
+  EXPECT_EQ(items, QStringList{"LJSE"});
+  EXPECT_TRUE(w.form->Form2().isHidden());
+}
+
+TEST(RealWidgets, MessageBoxesAreModalWithOneOkAndTheProgramsTitle) {
+  struct Seen {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    qsizetype buttons = 0;
+    bool modal = false;
+  };
+  QtMessageBoxes boxes;
+  for (const bool error : {false, true}) {
+    Seen seen;
+    WhenModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(box, nullptr);
+      seen = {box->windowTitle(), box->text(), box->icon(), box->buttons().size(), box->isModal()};
+      box->button(QMessageBox::Ok)->click();
+    });
+    const std::string text = "Datoteka ne obstaja!\r/pot/te\xE8" "aji.xls";
+    if (error) {
+      boxes.ShowErrorReport(text);
+    } else {
+      boxes.ShowMessage(text);
+    }
+    EXPECT_EQ(seen.title, "test_app");
+    EXPECT_EQ(seen.title, ApplicationTitle());
+    EXPECT_EQ(seen.text, QStringLiteral("Datoteka ne obstaja!\n/pot/tečaji.xls"));
+    EXPECT_EQ(seen.icon, error ? QMessageBox::Critical : QMessageBox::NoIcon);
+    EXPECT_EQ(seen.buttons, 1);
+    EXPECT_TRUE(seen.modal);
+  }
+}
+
+TEST(RealWidgets, TransferMessageIsARealModalBox) {
+  QtMessageBoxes boxes;
+  Window w({}, false, &boxes);
+  w.form->AppActivate();
+  std::remove(w.workbook.c_str());
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  w.Child<QPushButton>("btnImport")->click();
+  EXPECT_EQ(text.toStdString(), "Datoteka ne obstaja!\n" + w.workbook);
+}
+
+TEST(RealWidgets, WorkbookPickerOffersExcelFilesAndAddsTheExtension) {
+  QTemporaryDir dir;
+  const std::string lower = PathIn(dir, "cene.xls");
+  WriteBytes(lower, "x");
+  QtWorkbookPicker picker;
+  QString title;
+  QStringList filters;
+  QString selected;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    title = dialog->windowTitle();
+    filters = dialog->nameFilters();
+    selected = dialog->selectedNameFilter();
+    dialog->setDirectory(dir.path());
+    dialog->selectFile(QStringLiteral("cene"));  // typed without an extension
+    static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+  });
+  EXPECT_EQ(picker.PickWorkbook(nullptr), lower);
+  EXPECT_EQ(title, "Izberi excel datoteko");
+  EXPECT_EQ(filters, (QStringList{"Excel datoteke (*.xls)", "Vse datoteke (*)"}));
+  EXPECT_EQ(selected, "Excel datoteke (*.xls)");
+
+  // The next opening offers the last choice; cancelling gives nothing.
+  QStringList offered;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    offered = dialog->selectedFiles();
+    dialog->reject();
+  });
+  EXPECT_EQ(picker.PickWorkbook(nullptr), std::nullopt);
+  EXPECT_EQ(offered, QStringList{QString::fromStdString(lower)});
+}
+
+TEST(Picker, DefaultExtensionFindsTheExistingSpelling) {
+  QTemporaryDir dir;
+  WriteBytes(PathIn(dir, "upper.XLS"), "x");
+  WriteBytes(PathIn(dir, "lower.xls"), "x");
+  WriteBytes(PathIn(dir, "both.xls"), "x");
+  WriteBytes(PathIn(dir, "both.XLS"), "x");
+  QDir(dir.path()).mkdir(QStringLiteral("map.d"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"upper", "upper.XLS"},  {"lower", "lower.xls"},       {"both", "both.XLS"},
+      {"none", "none.XLS"},    {"lower.xls", "lower.xls"},   {"plain.txt", "plain.txt"},
+      {"map.d/x", "map.d/x.XLS"},
+  };
+  for (const auto& [typed, expected] : cases) {
+    EXPECT_EQ(WithDefaultExtension(PathIn(dir, typed)), PathIn(dir, expected)) << typed;
+  }
+}
+
+}  // namespace
+}  // namespace ratemover::desktop
