@@ -72,25 +72,17 @@ class LineTaker {
     kept_.reserve(kKeptLineBytes);
   }
 
+  // A CR or an LF ends a line. A CR LF pair thus ends a line and then an empty
+  // one, and empty lines are skipped, so CR LF, a lone CR and a lone LF all come
+  // out as one line end, wherever the pieces of the stream are cut.
   void Feed(const char* data, std::size_t size) {
     std::size_t pos = 0;
-    if (pendingCr_ && size > 0) {
-      pendingCr_ = false;
-      if (data[0] == '\n') pos = 1;  // the LF of a CR LF pair
-    }
     while (pos < size) {
       std::size_t end = pos;
       while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
       Append(data + pos, end - pos);
       if (end == size) return;
       EndLine();
-      if (data[end] == '\r') {
-        if (end + 1 == size) {
-          pendingCr_ = true;  // the LF, if any, comes with the next piece
-          return;
-        }
-        if (data[end + 1] == '\n') ++end;
-      }
       pos = end + 1;
     }
   }
@@ -203,7 +195,6 @@ class LineTaker {
   std::string kept_;         // the start of the current line, leading blanks skipped
   bool started_ = false;     // a byte above 32 has been seen in the current line
   bool moreBeyond_ = false;  // a byte above 32 stands beyond what is kept
-  bool pendingCr_ = false;   // the previous piece ended in CR
   bool sectionOpen_ = false;
   bool entryOpen_ = false;  // the most recent "TECAJNICA=" line has a slot
 };
@@ -285,7 +276,7 @@ void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields,
   state.table.count = 0;
   state.table.selected = 1;
   LineTaker taker(state, fields);
-  std::vector<char> buffer(64 * 1024);
+  std::vector<char> buffer(16 * 1024);
   std::streambuf* source = in.rdbuf();
   // The bytes are taken from the stream's buffer as they arrive, so that a read
   // error loses none of the lines that came before it.

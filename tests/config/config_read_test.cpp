@@ -278,6 +278,26 @@ TEST(ConfigRead, TheSlotsAreNotCleared) {
   EXPECT_EQ(o.state.table.Slot(2), Entry("DRUGA", 9, "E", "F", "G", "H"));
 }
 
+// Hands out its bytes `piece` at a time.
+class PieceBuffer : public std::streambuf {
+ public:
+  PieceBuffer(std::string bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {
+    setg(bytes_.data(), bytes_.data(), bytes_.data());
+  }
+
+ protected:
+  int_type underflow() override {
+    char* const end = bytes_.data() + bytes_.size();
+    if (egptr() == end) return traits_type::eof();
+    setg(egptr(), egptr(), egptr() + std::min(piece_, static_cast<std::size_t>(end - egptr())));
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t piece_;
+};
+
 TEST(ConfigRead, LineEndsAndControlBytes) {
   const std::string expectedName = "Ime";
   struct Case {
@@ -300,6 +320,19 @@ TEST(ConfigRead, LineEndsAndControlBytes) {
     EXPECT_EQ(o.state.table.Slot(1).name, expectedName);
     EXPECT_EQ(o.state.table.Slot(1).datum, "B");
     EXPECT_EQ(o.state.table.Slot(2).name, "Dva");
+    // The same bytes arriving a few at a time: a CR LF pair split between two
+    // reads is still one line end.
+    for (std::size_t piece = 1; piece <= 3; ++piece) {
+      SCOPED_TRACE(piece);
+      PieceBuffer buffer(c.text, piece);
+      std::istream in(&buffer);
+      ProfileState state;
+      FakeFields fields;
+      ReadConfigFrom(in, state, fields, "conf");
+      EXPECT_EQ(state.table.count, 2);
+      EXPECT_EQ(state.table.Slot(1), o.state.table.Slot(1));
+      EXPECT_EQ(state.table.Slot(2), o.state.table.Slot(2));
+    }
   }
 }
 

@@ -1,0 +1,170 @@
+// Feeds arbitrary bytes to the configuration reader as the content of
+// "Ratemover.CONF", then writes the table back and reads it again.
+//
+// Invariants checked (a violation aborts):
+//  - the count stays within the table, the current profile is the selected entry
+//    or the default profile, and the label shows its name;
+//  - the same bytes handed out a few at a time give the same state;
+//  - writing and reading back keeps every non-blank entry (blanks at the end of
+//    a value are lost, as the reader trims lines), the selection and the path;
+//  - a second round trip gives back the same text;
+//  - name comparison is symmetric and folding keeps the length.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "common/tecajnica.h"
+#include "common/text.h"
+#include "config/config_file.h"
+#include "config/name_folding.h"
+
+namespace {
+
+using ratemover::ProfileState;
+using ratemover::Tecajnica;
+
+class Fields : public ratemover::ConfigFields {
+ public:
+  std::string workbook = "start.xls";
+  std::string label;
+  bool labelSet = false;
+  std::string WorkbookPath() const override { return workbook; }
+  void SetWorkbookPath(const std::string& path) override { workbook = path; }
+  void SetProfileLabel(const std::string& name) override {
+    label = name;
+    labelSet = true;
+  }
+};
+
+// Hands out the bytes in pieces of 1 to 7, so that line ends fall across reads.
+class PieceBuffer : public std::streambuf {
+ public:
+  explicit PieceBuffer(std::string bytes) : bytes_(std::move(bytes)) { setg(bytes_.data(), bytes_.data(), bytes_.data()); }
+
+ protected:
+  int_type underflow() override {
+    char* const end = bytes_.data() + bytes_.size();
+    if (egptr() == end) return traits_type::eof();
+    const std::size_t piece = 1 + (step_++ % 7);
+    char* const next = egptr() + std::min<std::size_t>(piece, static_cast<std::size_t>(end - egptr()));
+    setg(egptr(), egptr(), next);
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t step_ = 0;
+};
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+std::string RightTrimmed(const std::string& text) {
+  std::size_t end = text.size();
+  while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(0, end);
+}
+
+Tecajnica AsWritten(const Tecajnica& entry) {
+  return Tecajnica{RightTrimmed(entry.name), entry.startRow, RightTrimmed(entry.datum), RightTrimmed(entry.simbol),
+                   RightTrimmed(entry.tecaj), RightTrimmed(entry.indeks)};
+}
+
+// The states are kept from input to input (a fresh table of 3000 slots per read
+// costs more than the read); only the slots that a read can touch are cleared.
+ProfileState& Fresh(ProfileState& state) {
+  for (std::int32_t n = 1; n <= state.table.count; ++n) state.table.Slot(n) = Tecajnica{};
+  state.table.count = 0;
+  state.table.selected = 0;
+  state.current = ratemover::ProfileAtProgramStart();
+  return state;
+}
+
+ProfileState& Scratch(int which) {
+  static ProfileState states[4];
+  return Fresh(states[which]);
+}
+
+void ReadInto(const std::string& text, ProfileState& state, Fields& fields) {
+  std::istringstream in(text);
+  ratemover::ReadConfigFrom(in, state, fields, "fuzz");
+}
+
+void CheckState(const ProfileState& state, const Fields& fields) {
+  const auto& table = state.table;
+  Check(table.count >= 0 && table.count <= ratemover::kProfileSlots, "count within the table");
+  const Tecajnica expected = table.SelectsEntry() ? table.Slot(table.selected) : ratemover::DefaultProfile();
+  Check(state.current == expected, "current profile is the selected entry or the default");
+  Check(fields.labelSet && fields.label == state.current.name, "label shows the current name");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+  ProfileState& first = Scratch(0);
+  Fields fields;
+  ReadInto(bytes, first, fields);
+  CheckState(first, fields);
+
+  {
+    PieceBuffer pieces(bytes);
+    std::istream in(&pieces);
+    ProfileState& again = Scratch(1);
+    Fields againFields;
+    ratemover::ReadConfigFrom(in, again, againFields, "fuzz");
+    Check(again.table.count == first.table.count && again.table.selected == first.table.selected,
+          "pieces: same count and selection");
+    for (std::int32_t n = 1; n <= first.table.count; ++n) {
+      Check(again.table.Slot(n) == first.table.Slot(n), "pieces: same entries");
+    }
+    Check(againFields.workbook == fields.workbook, "pieces: same workbook");
+  }
+
+  // Write and read back.
+  const std::string text1 = ratemover::ConfigFileText(first.table, fields.workbook);
+  ProfileState& second = Scratch(2);
+  Fields secondFields;
+  ReadInto(text1, second, secondFields);
+  CheckState(second, secondFields);
+
+  std::int32_t written = 0;
+  for (std::int32_t n = 1; n <= first.table.count; ++n) {
+    const Tecajnica& entry = first.table.Slot(n);
+    if (ratemover::IsBlank(entry.name)) continue;
+    ++written;
+    Check(written <= second.table.count, "every written entry read back");
+    Check(second.table.Slot(written) == AsWritten(entry), "entry read back as written");
+  }
+  Check(second.table.count == written, "no extra entries");
+  Check(second.table.selected == ratemover::SelectedIndexToWrite(first.table), "selection written");
+  if (first.table.SelectsEntry() && !ratemover::IsBlank(first.current.name)) {
+    Check(second.current == AsWritten(first.current), "the same profile is current after the round trip");
+  }
+  Check(secondFields.workbook == RightTrimmed(fields.workbook), "workbook path read back");
+
+  const std::string text2 = ratemover::ConfigFileText(second.table, secondFields.workbook);
+  ProfileState& third = Scratch(3);
+  Fields thirdFields;
+  ReadInto(text2, third, thirdFields);
+  Check(ratemover::ConfigFileText(third.table, thirdFields.workbook) == text2, "second round trip is stable");
+
+  // Name folding on the names read.
+  if (first.table.count >= 2) {
+    const std::string& a = first.table.Slot(1).name;
+    const std::string& b = first.table.Slot(2).name;
+    Check(ratemover::EnakaImena(a, b) == ratemover::EnakaImena(b, a), "name comparison is symmetric");
+    Check(ratemover::EnakaImena(a, a), "a name equals itself");
+    const std::string folded = ratemover::BrezSumnikov(a);
+    Check(folded.size() == a.size() && ratemover::BrezSumnikov(folded) == folded, "folding keeps length, is stable");
+  }
+  return 0;
+}
