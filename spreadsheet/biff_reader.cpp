@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,43 +85,57 @@ double F64(const std::uint8_t* p) {
   return value;
 }
 
-// The workbook stream, read from the compound file in large blocks as far as
-// the reader needs it: the buffer grows with the bytes really read, never by
-// the size that the directory entry claims.
+// A part of the workbook stream, from a start offset on, read from the
+// compound file in large blocks as far as the reader needs it: the buffer
+// grows with the bytes really read, never by the size that the directory entry
+// claims. The globals and the active sheet are two such parts, so that the
+// sheets between them are never read.
 class Stream {
  public:
-  explicit Stream(GsfInput* input) : input_(input) {
+  Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(start) {
     const gsf_off_t size = gsf_input_size(input);
     size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
 
   std::uint64_t Size() const { return size_; }
 
-  // Makes bytes [0, end) available; false when the stream is shorter or a
-  // read fails.
+  // Makes the bytes from the start to end available; false when the stream is
+  // shorter or a read fails.
   bool Ensure(std::uint64_t end) {
-    if (end <= data_.size()) return true;
-    if (end > size_) return false;
-    constexpr std::uint64_t kBlock = 256 * 1024;
-    while (data_.size() < end) {
-      const std::uint64_t have = data_.size();
-      const std::uint64_t want = std::min<std::uint64_t>(std::max<std::uint64_t>(kBlock, have), size_ - have);
-      data_.resize(have + want);
-      if (gsf_input_read(input_, static_cast<size_t>(want), data_.data() + have) == nullptr) {
-        data_.resize(have);
-        size_ = have;  // the stream breaks off here
-        return false;
-      }
+    if (end <= start_ + length_) return true;
+    if (end > size_ || end < start_) return false;
+    constexpr std::uint64_t kBlock = 1024 * 1024;
+    const std::uint64_t want = std::min<std::uint64_t>(std::max<std::uint64_t>(end - start_, length_ + kBlock),
+                                                       size_ - start_);
+    if (want > capacity_) {
+      const std::uint64_t capacity = std::min<std::uint64_t>(std::max<std::uint64_t>(want, 2 * capacity_), size_ - start_);
+      std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[capacity]);
+      if (length_ > 0) std::memcpy(grown.get(), data_.get(), length_);
+      data_ = std::move(grown);
+      capacity_ = capacity;
     }
+    const std::uint64_t count = want - length_;
+    if (gsf_input_seek(input_, static_cast<gsf_off_t>(start_ + length_), G_SEEK_SET) ||
+        gsf_input_read(input_, static_cast<size_t>(count), data_.get() + length_) == nullptr) {
+      size_ = start_ + length_;  // the stream breaks off here
+      return false;
+    }
+    length_ = want;
     return true;
   }
 
-  const std::uint8_t* At(std::uint64_t offset) const { return data_.data() + offset; }
+  // A byte made available by Ensure, by its offset in the whole stream.
+  const std::uint8_t* At(std::uint64_t offset) const { return data_.get() + (offset - start_); }
 
  private:
   GsfInput* input_;
+  std::uint64_t start_;
   std::uint64_t size_ = 0;
-  std::vector<std::uint8_t> data_;
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::uint64_t capacity_ = 0;
+  std::uint64_t length_ = 0;
 };
 
 struct Record {
@@ -434,7 +449,10 @@ struct Globals {
   std::vector<std::uint16_t> xfFormats;                         // format id of each XF
   std::vector<NumberStyle> xfStyles;
   Pieces sst;
-  std::vector<Pieces::Position> strings;  // where each shared string starts
+  std::vector<Pieces::Position> strings;  // where each shared string found so far starts
+  Pieces::Position sstNext;               // where the next one starts
+  std::uint32_t sstLeft = 0;              // strings that the record still claims
+  bool sstStarted = false;                // the counts at its head are read
   CodePage codePage;
 };
 
@@ -450,19 +468,35 @@ NumberStyle StyleOfFormat(const Globals& globals, std::uint16_t id) {
   return StyleOfBuiltinFormat(id);
 }
 
-// Indexes the shared strings: where each one starts, so that a LABELSST can
-// decode its string when it is read. The count the record claims only bounds
-// the walk; it stops where the strings really end.
-void IndexSharedStrings(Globals& globals) {
-  if (globals.sst.Empty()) return;
-  Pieces::Reader reader(globals.sst, {});
-  std::uint32_t total, unique;
-  if (!reader.U32(total) || !reader.U32(unique)) return;
-  for (std::uint32_t i = 0; i < unique; ++i) {
-    const Pieces::Position start = reader.At();
-    if (!Pieces::ReadUnicodeString(reader, nullptr)) return;
-    globals.strings.push_back(start);
+// Where a shared string starts, so that a LABELSST can decode its string
+// when it is read. The strings are found one after the other, only as far as
+// the cells read need them; the count that the SST record claims only bounds
+// the walk, which ends where the strings really end.
+bool FindSharedString(Globals& globals, std::uint32_t index, Pieces::Position& at) {
+  if (index < globals.strings.size()) {
+    at = globals.strings[index];
+    return true;
   }
+  if (globals.sst.Empty()) return false;
+  Pieces::Reader reader(globals.sst, globals.sstNext);
+  if (!globals.sstStarted) {
+    globals.sstStarted = true;
+    std::uint32_t total;
+    if (!reader.U32(total) || !reader.U32(globals.sstLeft)) globals.sstLeft = 0;
+  }
+  while (globals.strings.size() <= index && globals.sstLeft > 0) {
+    const Pieces::Position start = reader.At();
+    if (!Pieces::ReadUnicodeString(reader, nullptr)) {
+      globals.sstLeft = 0;
+      break;
+    }
+    globals.strings.push_back(start);
+    --globals.sstLeft;
+  }
+  globals.sstNext = reader.At();
+  if (index >= globals.strings.size()) return false;
+  at = globals.strings[index];
+  return true;
 }
 
 bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
@@ -485,7 +519,6 @@ bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
     inSst = false;
     switch (record.type) {
       case kEof:
-        IndexSharedStrings(globals);
         globals.xfStyles.reserve(globals.xfFormats.size());
         for (const std::uint16_t id : globals.xfFormats) globals.xfStyles.push_back(StyleOfFormat(globals, id));
         return true;
@@ -548,7 +581,7 @@ double RkValue(std::uint32_t rk) {
 
 class SheetReader {
  public:
-  SheetReader(const Stream& stream, const Globals& globals, std::int32_t rowLimit, SheetCells& cells)
+  SheetReader(const Stream& stream, Globals& globals, std::int32_t rowLimit, SheetCells& cells)
       : globals_(globals), rowLimit_(rowLimit), cells_(cells), biff8_(globals.version == kBiff8), pieces_(stream) {}
 
   // Reads the substream from its BOF. False when the workbook cannot be
@@ -675,8 +708,9 @@ class SheetReader {
         const std::uint32_t index = U32(p + 6);
         // a cell whose shared string does not exist has lost its text: the
         // workbook is damaged, not the cell empty
-        if (index >= globals_.strings.size()) return Outcome::Broken;
-        Pieces::Reader reader(globals_.sst, globals_.strings[index]);
+        Pieces::Position at;
+        if (!FindSharedString(globals_, index, at)) return Outcome::Broken;
+        Pieces::Reader reader(globals_.sst, at);
         std::string text;
         if (!Pieces::ReadUnicodeString(reader, &text)) return Outcome::Broken;
         Put(p, CellValue::OfText(std::move(text)));
@@ -782,7 +816,7 @@ class SheetReader {
     return Outcome::Next;
   }
 
-  const Globals& globals_;
+  Globals& globals_;
   const std::int32_t rowLimit_;
   SheetCells& cells_;
   const bool biff8_;
@@ -816,7 +850,7 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
     ~Release() { g_object_unref(input); }
   } release{input};
 
-  Stream stream(input);
+  Stream stream(input, 0);
   Globals globals(stream);
   RecordCursor globalsCursor(stream, 0);
   if (!ReadGlobals(globalsCursor, globals)) return false;
@@ -829,9 +863,10 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
   cells.SetDateSystem(globals.dateSystem);
   const Sheet& sheet = globals.sheets[active];
   if (sheet.type != 0 && sheet.type != 1) return true;  // a chart or module is active: no cells
-  if (sheet.offset >= stream.Size()) return false;
-  RecordCursor sheetCursor(stream, sheet.offset);
-  SheetReader reader(stream, globals, rowLimit, cells);
+  Stream sheetStream(input, sheet.offset);
+  if (sheet.offset >= sheetStream.Size()) return false;
+  RecordCursor sheetCursor(sheetStream, sheet.offset);
+  SheetReader reader(sheetStream, globals, rowLimit, cells);
   return reader.Read(sheetCursor);
 }
 
