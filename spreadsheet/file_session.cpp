@@ -1,6 +1,7 @@
 // The session that reads the workbook file itself, in place of a spreadsheet
 // application driven by automation.
-#include <cstdio>
+#include <gsf/gsf.h>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -27,14 +28,25 @@ struct SheetSize {
 constexpr SheetSize kBiffSheet{65536, 256};
 constexpr SheetSize kLargeSheet{1048576, 16384};
 
-bool IsOle2File(const std::string& nativePath) {
+bool IsOle2(GsfInput* input) {
   static constexpr unsigned char kOle2[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  std::FILE* file = std::fopen(nativePath.c_str(), "rb");
-  if (file == nullptr) return false;
-  unsigned char head[8] = {};
-  const bool ole2 = std::fread(head, 1, sizeof head, file) == sizeof head && std::memcmp(head, kOle2, sizeof head) == 0;
-  std::fclose(file);
-  return ole2;
+  guint8 head[8] = {};
+  if (gsf_input_seek(input, 0, G_SEEK_SET) || gsf_input_read(input, sizeof head, head) == nullptr) return false;
+  return std::memcmp(head, kOle2, sizeof head) == 0;
+}
+
+struct InputUnref {
+  void operator()(GsfInput* input) const { g_object_unref(input); }
+};
+using InputRef = std::unique_ptr<GsfInput, InputUnref>;
+
+// The workbook file, opened for as long as the workbook is: rows read later
+// come from the same file even when it is replaced on disk meanwhile.
+InputRef OpenInput(const std::string& nativePath) {
+  GError* error = nullptr;
+  GsfInput* input = gsf_input_stdio_new(nativePath.c_str(), &error);
+  g_clear_error(&error);
+  return InputRef(input);
 }
 
 class WorkbookFileSession : public Session {
@@ -47,16 +59,15 @@ class WorkbookFileSession : public Session {
   void OdpriZvezek(const std::string& path, bool /*show: there is no window to show*/) override {
     if (!open_) throw std::runtime_error("Seja z delovnim zvezkom ni odprta.");
     CloseWorkbook();
-    nativePath_ = NativePath(path);
-    if (ReadActiveSheetFromFile(nativePath_, kRowsOnOpen, cells_)) {
-      fromFile_ = true;
+    input_ = OpenInput(NativePath(path));
+    if (input_ && ReadActiveSheet(input_.get(), kRowsOnOpen, cells_)) {
       rowsRead_ = kRowsOnOpen;
-      size_ = IsOle2File(nativePath_) ? kBiffSheet : kLargeSheet;
+      size_ = IsOle2(input_.get()) ? kBiffSheet : kLargeSheet;
     } else {
       // The workbook cannot be opened: go on, silently, with an empty
       // workbook of one sheet.
       cells_.Clear();
-      fromFile_ = false;
+      input_.reset();
       size_ = kLargeSheet;
     }
     workbookOpen_ = true;
@@ -65,7 +76,7 @@ class WorkbookFileSession : public Session {
   CellText BeriCelico(std::int32_t row, std::int32_t column) override {
     if (!open_ || !workbookOpen_) return std::nullopt;
     if (row < 1 || column < 1 || row > size_.rows || column > size_.columns) return std::nullopt;
-    if (fromFile_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
+    if (input_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
     const CellValue* value = cells_.Find(row, column);
     if (value == nullptr) return std::string();
     return TextOfCell(*value, cells_.GetDateSystem());
@@ -79,15 +90,15 @@ class WorkbookFileSession : public Session {
  private:
   // A cell below the rows read: read the sheet again, far enough down. The
   // limit at least doubles, so that walking down row by row costs a bounded
-  // number of passes. A sheet that now cannot be read (the file changed or is
-  // damaged further down) gives read failures below the rows already read;
-  // those keep their texts.
+  // number of passes. A sheet that cannot be read that far (damaged further
+  // down) gives read failures below the rows already read; those keep their
+  // texts.
   bool ReadFurther(std::int32_t row) {
     if (furtherUnreadable_) return false;
     std::int32_t limit = rowsRead_ <= size_.rows / 2 ? rowsRead_ * 2 : size_.rows;
     if (limit < row) limit = row;
     SheetCells further;
-    if (!ReadActiveSheetFromFile(nativePath_, limit, further)) {
+    if (!ReadActiveSheet(input_.get(), limit, further)) {
       furtherUnreadable_ = true;
       return false;
     }
@@ -99,9 +110,8 @@ class WorkbookFileSession : public Session {
   void CloseWorkbook() noexcept {
     cells_.Clear();
     cells_.SetDateSystem(DateSystem::Base1900);
-    nativePath_.clear();
+    input_.reset();
     workbookOpen_ = false;
-    fromFile_ = false;
     furtherUnreadable_ = false;
     rowsRead_ = 0;
     size_ = kLargeSheet;
@@ -109,9 +119,8 @@ class WorkbookFileSession : public Session {
 
   bool open_ = false;
   bool workbookOpen_ = false;
-  bool fromFile_ = false;
   bool furtherUnreadable_ = false;
-  std::string nativePath_;
+  InputRef input_;  // none for the empty workbook
   SheetCells cells_;
   std::int32_t rowsRead_ = 0;
   SheetSize size_ = kLargeSheet;

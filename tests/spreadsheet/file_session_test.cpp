@@ -280,6 +280,25 @@ TEST(FileSession, FormatIsRecognisedByContentUnderAnyName) {
   }
 }
 
+// Rows read later come from the workbook as it was opened, even when a newer
+// file has taken its name meanwhile (as saving it again does).
+TEST(FileSession, RowsReadLaterComeFromTheWorkbookAsOpened) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char* file : {"data3000.xls", "data3000.xlsx", "data3000.ods"}) {
+    const auto path = dir.path() / file;
+    WriteFile(path, ReadFile(kWorkbooks + file));
+    auto session = OpenedSession(path.string());
+    const auto newer = dir.path() / "newer";
+    WriteFile(newer, ReadFile(kWorkbooks + "types.xlsx"));
+    std::filesystem::rename(newer, path);
+    EXPECT_EQ(session->BeriCelico(3005, 2), std::string("CICG3005")) << file;
+    EXPECT_EQ(session->BeriCelico(2, 2), std::string("ZVTG")) << file;
+    session->OdpriZvezek(path.string(), false);
+    EXPECT_EQ(session->BeriCelico(1, 1), std::string("label")) << file;
+  }
+}
+
 TEST(WorkbookReader, ArchiveThatIsNoWorkbookCannotBeOpened) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
