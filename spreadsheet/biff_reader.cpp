@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/cp1250.h"
@@ -445,7 +446,7 @@ struct Globals {
   DateSystem dateSystem = DateSystem::Base1900;
   std::int64_t activeTab = -1;
   std::vector<Sheet> sheets;
-  std::vector<std::pair<std::uint16_t, std::string>> formats;  // id, code
+  std::unordered_map<std::uint16_t, NumberStyle> formatStyles;  // of each FORMAT record's code; the last counts
   std::vector<std::uint16_t> xfFormats;                         // format id of each XF
   std::vector<NumberStyle> xfStyles;
   Pieces sst;
@@ -456,16 +457,15 @@ struct Globals {
   CodePage codePage;
 };
 
+// How a number in a cell of an XF reads. The built-in date, time and
+// currency formats keep their meaning whatever code a writer stored for them.
 NumberStyle StyleOfFormat(const Globals& globals, std::uint16_t id) {
   if (id < 50) {
     const NumberStyle builtin = StyleOfBuiltinFormat(id);
     if (builtin != NumberStyle::General) return builtin;
   }
-  // the last FORMAT record of an id counts
-  for (auto it = globals.formats.rbegin(); it != globals.formats.rend(); ++it) {
-    if (it->first == id) return StyleOfFormatCode(it->second);
-  }
-  return StyleOfBuiltinFormat(id);
+  const auto it = globals.formatStyles.find(id);
+  return it != globals.formatStyles.end() ? it->second : StyleOfBuiltinFormat(id);
 }
 
 // Where a shared string starts, so that a LABELSST can decode its string
@@ -549,7 +549,7 @@ bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
           const std::size_t length = std::min<std::size_t>(p[2], n - 3);
           globals.codePage.Append(p + 3, length, code);
         }
-        globals.formats.emplace_back(U16(p), std::move(code));
+        globals.formatStyles[U16(p)] = StyleOfFormatCode(code);
         break;
       }
       case kXf:
