@@ -42,10 +42,12 @@ constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 40;
 // spreadsheet application cuts it. UTF-8 needs at most four bytes a character.
 constexpr std::size_t kMaxCellCharacters = 32767;
 constexpr std::size_t kMaxCellTextBytes = 4 * kMaxCellCharacters + 4;
-// Repeated cells are stored once per position they cover; a sheet whose rows
-// read would hold more cells than this (a bomb of repeats, not a price list)
-// cannot be opened rather than exhaust memory.
-constexpr std::size_t kMaxStoredCells = 1'000'000;
+// Repeated cells are stored once per position they cover. A sheet whose rows
+// read would take more memory than this (a bomb of repeats, not a price list)
+// cannot be opened rather than exhaust memory; a stored cell costs about
+// kCellOverheadBytes besides a long text's bytes.
+constexpr std::uint64_t kStoreBudgetBytes = 32u << 20;
+constexpr std::uint64_t kCellOverheadBytes = 100;
 // The name of the active table is short; a longer one names no table.
 constexpr std::size_t kMaxTableNameBytes = 4096;
 
@@ -268,7 +270,7 @@ class ContentHandler final : public XmlHandler {
     }
     if (activeName_ && name == *activeName_) {
       cells_.Clear();  // whatever the first table left
-      stored_ = 0;
+      spent_ = 0;
       role_ = Role::Active;
     } else if (tableCount_ == 1) {
       role_ = activeName_ ? Role::Provisional : Role::Active;
@@ -304,14 +306,22 @@ class ContentHandler final : public XmlHandler {
     if (storingRow_ && !rowCells_.empty()) {
       // A repeated row holds the same cells in every row it covers.
       const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
+      std::uint64_t rowCost = 0;  // at most 16384 columns of at most 2^18 bytes each
+      for (const auto& cell : rowCells_) {
+        const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
+        rowCost += static_cast<std::uint64_t>(lastColumn - cell.column + 1) *
+                   (kCellOverheadBytes + (cell.value.text.size() > 15 ? cell.value.text.size() : 0));
+      }
+      const auto rows = static_cast<std::uint64_t>(lastRow - nextRow_ + 1);
+      if (rowCost > 0 && rows > (kStoreBudgetBytes - spent_) / rowCost) {
+        Fail();
+        return;
+      }
+      spent_ += rows * rowCost;
       for (std::int64_t row = nextRow_; row <= lastRow; ++row) {
         for (const auto& cell : rowCells_) {
           const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
           for (std::int64_t column = cell.column; column <= lastColumn; ++column) {
-            if (++stored_ > kMaxStoredCells) {
-              Fail();
-              return;
-            }
             cells_.Put(static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), cell.value);
           }
         }
@@ -481,7 +491,7 @@ class ContentHandler final : public XmlHandler {
 
   int tableCount_ = 0;
   Role role_ = Role::Skip;
-  std::size_t stored_ = 0;
+  std::uint64_t spent_ = 0;  // of kStoreBudgetBytes
 
   std::int64_t nextRow_ = 1;
   std::int64_t rowRepeat_ = 1;
