@@ -4,9 +4,12 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QString>
+#include <QTranslator>
 #include <QWidget>
 
 #include "common/cp1250.h"
@@ -39,6 +42,7 @@ QString ApplicationTitle() { return QFileInfo(QCoreApplication::applicationFileP
 
 QString DisplayText(const std::string& cp1250) {
   QString text = FromCp1250(cp1250);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QChar(u'\r'), QChar(u'\n'));
   return text;
 }
@@ -52,6 +56,14 @@ std::string WithDefaultExtension(const std::string& path) {
   const std::string lower = path + ".xls";
   if (IsExistingFile(lower)) return lower;
   return upper;
+}
+
+bool InstallToolkitTranslations(QTranslator& translator) {
+  if (!translator.load(QLocale(QLocale::Slovenian), QStringLiteral("qt"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    return false;
+  }
+  return QCoreApplication::installTranslator(&translator);
 }
 
 void QtMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }

@@ -5,8 +5,9 @@
 #include <optional>
 #include <string>
 
-class QWidget;
 class QString;
+class QTranslator;
+class QWidget;
 
 namespace ratemover::desktop {
 
@@ -48,6 +49,10 @@ QString DisplayText(const std::string& cp1250);
 // system that tells case apart, whichever of "name.XLS" and "name.xls" exists
 // is taken. Paths are Windows-1250.
 std::string WithDefaultExtension(const std::string& path);
+
+// Loads the toolkit's own Slovene texts (dialog buttons, the file dialog) into
+// the translator and installs it; false when they are not installed.
+bool InstallToolkitTranslations(QTranslator& translator);
 
 class QtMessageBoxes final : public MessageBoxes {
  public:

@@ -2,8 +2,6 @@
 // parameters window, then the message loop; the first activation of the
 // application reads the configuration and, with "-A", runs the transfer.
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QStringList>
 #include <QTranslator>
 
@@ -23,10 +21,7 @@ int main(int argc, char* argv[]) {
 
   // The toolkit's own dialog texts in Slovene, where the translations are installed.
   QTranslator qtTexts;
-  if (qtTexts.load(QLocale(QLocale::Slovenian), QStringLiteral("qt"), QStringLiteral("_"),
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtTexts);
-  }
+  ratemover::desktop::InstallToolkitTranslations(qtTexts);
 
   // The toolkit has taken its own options (-platform and the like) out already.
   std::vector<std::string> arguments;

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 
 #include <stdexcept>
 
@@ -492,6 +493,26 @@ TEST(Picker, DefaultExtensionFindsTheExistingSpelling) {
   for (const auto& [typed, expected] : cases) {
     EXPECT_EQ(WithDefaultExtension(PathIn(dir, typed)), PathIn(dir, expected)) << typed;
   }
+}
+
+}  // namespace
+}  // namespace ratemover::desktop
+
+namespace ratemover::desktop {
+namespace {
+
+TEST(RealWidgets, ToolkitDialogsSpeakSlovene) {
+  QTranslator translator;
+  ASSERT_TRUE(InstallToolkitTranslations(translator)) << "qt6-translations-l10n is not installed";
+  const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+  QCoreApplication::removeTranslator(&translator);
+  EXPECT_NE(lookIn, "Look in:");
+}
+
+TEST(MessageText, EachStoredLineBreakBecomesOne) {
+  const std::pair<std::string, QString> cases[] = {
+      {"a\rb", "a\nb"}, {"a\r\rb", "a\n\nb"}, {"a\r\nb", "a\nb"}, {"\xE8\r", QStringLiteral("č\n")}, {"", ""}};
+  for (const auto& [stored, shown] : cases) EXPECT_EQ(DisplayText(stored), shown) << stored;
 }
 
 }  // namespace
