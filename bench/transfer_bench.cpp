@@ -1,0 +1,100 @@
+// A full transfer of 3000 rows with an index column, rate file included.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "spreadsheet/memory_session.h"
+#include "transfer/import_run.h"
+#include "transfer/rate_record.h"
+
+namespace {
+
+class QuietView : public ratemover::OperatorView {
+ public:
+  void ShowMessage(const std::string&) override {}
+  void SetProgressVisible(bool) override {}
+  void ProcessPendingMessages() override {}
+};
+
+std::filesystem::path MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "rm_bench_XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  return pattern;
+}
+
+void FillSheet(ratemover::spreadsheet::MemorySession& session) {
+  session.SetCell(2, 1, "5.3.2024");
+  for (std::int32_t row = 2; row <= ratemover::kLastRow; ++row) {
+    session.SetCell(row, 2, "SIMBOL " + std::to_string(row));
+    session.SetCell(row, 4, std::to_string(row) + "," + std::to_string(row % 1000) + "5");
+    session.SetCell(row, 5, row % 3 == 0 ? "x" : "");
+  }
+}
+
+void BM_FullTransfer(benchmark::State& state) {
+  const auto dir = MakeTempDir();
+  ratemover::spreadsheet::MemorySession session;
+  FillSheet(session);
+  QuietView view;
+  ratemover::ImportRunInput input;
+  input.workbookPath = (dir / "tecaji.xls").string();
+  input.profile.startRow = 2;
+  input.profile.datum = "A";
+  input.profile.simbol = "B";
+  input.profile.tecaj = "D";
+  input.profile.indeks = "E";
+  input.currentYear = 2026;
+  std::int32_t rows = 0;
+  for (auto _ : state) {
+    session.ClearReads();
+    const auto result = ratemover::ImportIzExcela(input, session, view);
+    rows = result.writtenRows;
+    benchmark::DoNotOptimize(rows);
+  }
+  if (rows != ratemover::kLastRow - 1) state.SkipWithError("not every row was written");
+  state.counters["rows"] = rows;
+  state.counters["file_bytes"] = static_cast<double>(std::filesystem::file_size(dir / "tecaji.ztr"));
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_FullTransfer)->Unit(benchmark::kMillisecond);
+
+// The same 1 + 3 * 2999 + 1 cell reads without the run: what the in-memory
+// session itself costs inside BM_FullTransfer.
+void BM_SessionReadsOnly(benchmark::State& state) {
+  ratemover::spreadsheet::MemorySession session;
+  FillSheet(session);
+  session.OdpriExcel();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    session.ClearReads();
+    bytes += session.BeriCelico(2, 1)->size();
+    for (std::int32_t row = 2; row <= ratemover::kLastRow; ++row) {
+      bytes += session.BeriCelico(row, 2)->size();
+      bytes += session.BeriCelico(row, 4)->size();
+      bytes += session.BeriCelico(row, 5)->size();
+    }
+    benchmark::DoNotOptimize(bytes);
+  }
+}
+BENCHMARK(BM_SessionReadsOnly)->Unit(benchmark::kMillisecond);
+
+void BM_PriceLine(benchmark::State& state) {
+  double price = 1234.5678;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ratemover::VrsticaTecaja("SIMBOL", "INDEKS", price, "05.03.2024"));
+    price += 0.000001;
+  }
+}
+BENCHMARK(BM_PriceLine);
+
+void BM_PriceText(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(ratemover::DveDecimalki("1234.5678"));
+}
+BENCHMARK(BM_PriceText);
+
+}  // namespace
+
+BENCHMARK_MAIN();
