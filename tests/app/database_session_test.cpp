@@ -57,10 +57,11 @@ TEST(Faktorji, LoadsRowsInQueryOrder) {
 
 TEST(Faktorji, StopsAtTheTablesCapacity) {
   QTemporaryDir dir;
-  std::vector<QString> statements{kCreate};
+  std::vector<QString> statements{kCreate, QStringLiteral("BEGIN")};
   for (int i = 1; i <= 250; ++i) {
     statements.push_back(QStringLiteral("INSERT INTO VLTKNV VALUES ('K%1', %1.5)").arg(i));
   }
+  statements.push_back(QStringLiteral("COMMIT"));
   DatabaseSession session;
   session.databaseName = MakeDatabase(dir, statements);
   session.Faktorji();
