@@ -42,12 +42,7 @@ using InputRef = std::unique_ptr<GsfInput, InputUnref>;
 
 // The workbook file, opened for as long as the workbook is: rows read later
 // come from the same file even when it is replaced on disk meanwhile.
-InputRef OpenInput(const std::string& nativePath) {
-  GError* error = nullptr;
-  GsfInput* input = gsf_input_stdio_new(nativePath.c_str(), &error);
-  g_clear_error(&error);
-  return InputRef(input);
-}
+InputRef OpenInput(const std::string& nativePath) { return InputRef(OpenWorkbookFile(nativePath)); }
 
 class WorkbookFileSession : public Session {
  public:

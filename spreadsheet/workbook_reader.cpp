@@ -1,7 +1,11 @@
 #include "spreadsheet/workbook_reader.h"
 
+#include <fcntl.h>
 #include <gsf/gsf.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -132,11 +136,30 @@ bool ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) 
   return read;
 }
 
-bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells) {
+GsfInput* OpenWorkbookFile(const std::string& nativePath) {
   InitGsfOnce();
-  GError* error = nullptr;
-  Ref<GsfInput> input(gsf_input_stdio_new(nativePath.c_str(), &error));
-  g_clear_error(&error);
+  // Opened without waiting (a pipe would wait for a writer) and checked on the
+  // opened file itself, so that nothing can swap a device in between.
+  const int fd = open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  GsfInput* input = gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE);
+  if (input == nullptr) std::fclose(file);
+  return input;
+}
+
+bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells) {
+  Ref<GsfInput> input(OpenWorkbookFile(nativePath));
   if (!input) {
     cells.Clear();
     return false;

@@ -14,6 +14,11 @@ namespace ratemover::spreadsheet {
 // workbook cannot be opened: not a workbook, encrypted, or damaged in what is
 // read (a sheet that breaks off before its end or before row rowLimit + 1).
 bool ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+
+// The workbook file opened for reading; nullptr when it is missing or not a
+// regular file (a device or a pipe would never end). The caller owns the
+// reference.
+GsfInput* OpenWorkbookFile(const std::string& nativePath);
 bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells);
 
 // The readers of the three formats, on an opened container.

@@ -2,6 +2,7 @@
 // reading below row 3000, and the session's lifecycle.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -168,6 +169,20 @@ TEST(FileSession, WorkbookThatCannotBeOpenedIsAnEmptySheet) {
     }
     EXPECT_EQ(session->BeriCelico(1048577, 1), std::nullopt) << file;
     EXPECT_EQ(session->BeriCelico(0, 1), std::nullopt) << file;
+  }
+}
+
+// A device or a pipe in place of a workbook would never end, or never start:
+// it cannot be opened.
+TEST(FileSession, DeviceOrPipeIsAnEmptySheet) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string fifo = (dir.path() / "cevi.xlsx").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), std::string("/dev/urandom"), fifo}) {
+    auto session = OpenedSession(path);
+    EXPECT_EQ(session->BeriCelico(1, 1), std::string("")) << path;
+    EXPECT_EQ(session->BeriCelico(5000, 1), std::string("")) << path;
   }
 }
 
