@@ -231,7 +231,12 @@ class ContentHandler final : public XmlHandler {
       EndTable();
     } else if (depth_ == spreadsheetDepth_) {
       spreadsheetDepth_ = 0;
-      Finish();  // every table seen: the first one stands when none had the active name
+      // Every table seen: the first one stands when none had the active name.
+      if (firstTableTooBig_) {
+        Fail();
+      } else {
+        Finish();
+      }
     }
     --depth_;
   }
@@ -271,6 +276,7 @@ class ContentHandler final : public XmlHandler {
     if (activeName_ && name == *activeName_) {
       cells_.Clear();  // whatever the first table left
       spent_ = 0;
+      firstTableTooBig_ = false;
       role_ = Role::Active;
     } else if (tableCount_ == 1) {
       role_ = activeName_ ? Role::Provisional : Role::Active;
@@ -303,10 +309,10 @@ class ContentHandler final : public XmlHandler {
 
   void EndRow() {
     rowDepth_ = 0;
+    std::uint64_t rowCost = 0;  // at most 16384 columns of at most 2^18 bytes each
     if (storingRow_ && !rowCells_.empty()) {
       // A repeated row holds the same cells in every row it covers.
       const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
-      std::uint64_t rowCost = 0;  // at most 16384 columns of at most 2^18 bytes each
       for (const auto& cell : rowCells_) {
         const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
         rowCost += static_cast<std::uint64_t>(lastColumn - cell.column + 1) *
@@ -314,10 +320,22 @@ class ContentHandler final : public XmlHandler {
       }
       const auto rows = static_cast<std::uint64_t>(lastRow - nextRow_ + 1);
       if (rowCost > 0 && rows > (kStoreBudgetBytes - spent_) / rowCost) {
-        Fail();
-        return;
+        if (role_ == Role::Active) {
+          Fail();
+          return;
+        }
+        // The first table, kept in case no table has the active name, is too
+        // big: it cannot be opened either, should it turn out to be the one.
+        cells_.Clear();
+        spent_ = 0;
+        firstTableTooBig_ = true;
+        role_ = Role::Skip;
+        storingRow_ = false;
       }
-      spent_ += rows * rowCost;
+    }
+    if (storingRow_ && !rowCells_.empty()) {
+      const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
+      spent_ += static_cast<std::uint64_t>(lastRow - nextRow_ + 1) * rowCost;
       for (std::int64_t row = nextRow_; row <= lastRow; ++row) {
         for (const auto& cell : rowCells_) {
           const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
@@ -492,6 +510,7 @@ class ContentHandler final : public XmlHandler {
   int tableCount_ = 0;
   Role role_ = Role::Skip;
   std::uint64_t spent_ = 0;  // of kStoreBudgetBytes
+  bool firstTableTooBig_ = false;
 
   std::int64_t nextRow_ = 1;
   std::int64_t rowRepeat_ = 1;

@@ -430,6 +430,20 @@ TEST(OdsReader, RepeatBombsCannotBeOpened) {
   }
 }
 
+// A bomb in a table that is not the active one costs nothing; in the table
+// that stands in for an unknown active one, it cannot be opened.
+TEST(OdsReader, RepeatBombInTheFirstTable) {
+  const std::string tables =
+      Table("Bomba", R"~(<table:table-row table:number-rows-repeated="5000"><table:table-cell office:value-type="float" office:value="1" table:number-columns-repeated="16384"/></table:table-row>)~") +
+      Table("Cene", R"~(<table:table-row><table:table-cell office:value-type="float" office:value="2"/></table:table-row>)~");
+  SheetCells cells;
+  ASSERT_TRUE(ReadPackage(Package(ContentXml(tables), SettingsXml("Cene")), cells));
+  EXPECT_EQ(TextAt(cells, 1, 1), CellText("2"));
+  EXPECT_EQ(cells.Size(), 1u);
+  EXPECT_FALSE(ReadPackage(Package(ContentXml(tables), SettingsXml("Nobena")), cells));
+  EXPECT_FALSE(ReadPackage(Package(ContentXml(tables)), cells));
+}
+
 TEST(OdsReader, ActiveTable) {
   const std::string tables = Table("Prvi", R"~(<table:table-row><table:table-cell office:value-type="string"><text:p>first</text:p></table:table-cell></table:table-row>)~") +
                              Table("Drugi", R"~(<table:table-row><table:table-cell office:value-type="string"><text:p>second</text:p></table:table-cell></table:table-row>)~") +
