@@ -75,8 +75,19 @@ void ParametersForm::Open() {
 }
 
 void ParametersForm::cbTecajniceSelect() {
-  const std::int32_t slot = ChosenSlot();
-  if (slot == 0) return;
+  int item = view_.ChosenListItem();
+  if (item < 0 || static_cast<std::size_t>(item) >= itemSlots_.size()) return;
+  // Of several items of one name, the first stands for them all; it becomes the
+  // chosen one, so that the chosen item and the selected slot stay in step.
+  const std::string name = view_.ListItemText(item);
+  for (int earlier = 0; earlier < item; ++earlier) {
+    if (view_.ListItemText(earlier) == name) {
+      item = earlier;
+      view_.ChooseListItem(item);
+      break;
+    }
+  }
+  const std::int32_t slot = itemSlots_[static_cast<std::size_t>(item)];
   state_.table.selected = slot;
   state_.current = state_.table.Slot(slot);
   FillFieldsFromCurrent();

@@ -56,7 +56,8 @@ extern const char* const kSeznamPoln;
 
 // The handlers. Each list item stands for one slot of the table: the form keeps
 // the slot number of every item, so that choosing, updating and deleting always
-// reach the slot whose name the operator sees, also after deletions.
+// reach the slot whose name the operator sees, also after deletions. Of two
+// items with the same name, choosing either selects the first.
 class ParametersForm {
  public:
   // writeConfig writes the configuration file; it throws when that fails.

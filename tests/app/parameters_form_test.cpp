@@ -107,16 +107,32 @@ TEST(ParametersFormOpen, SelectionNamingNoListedSlotChoosesNothing) {
   EXPECT_EQ(blank.view.chosen, -1);
 }
 
-TEST(ParametersFormSelect, ChoosingAnItemMakesItsOwnSlotCurrent) {
-  // Two slots of the same name: each item reaches its own slot.
+TEST(ParametersFormSelect, ChoosingAnItemMakesItsSlotCurrent) {
+  Fixture f(ThreeProfiles(), 1);
+  f.view.chosen = 2;
+  f.form.cbTecajniceSelect();
+  EXPECT_EQ(f.state.table.selected, 3);
+  EXPECT_EQ(f.state.current, Profile("KDD", 3, "B", "C", "E"));
+  EXPECT_EQ(f.view.FieldText(ParameterField::ZacetnaVrstica), "3");
+  EXPECT_EQ(f.view.FieldText(ParameterField::Datum), "B");
+  EXPECT_EQ(f.view.labels, (std::vector<std::string>{"KDD"}));
+}
+
+TEST(ParametersFormSelect, OfTwoItemsWithOneNameEitherSelectsTheFirst) {
   Fixture f({Profile("X", 2, "A", "B", "D"), Profile("X", 7, "E", "F", "G")}, 1);
   f.view.chosen = 1;
   f.form.cbTecajniceSelect();
+  EXPECT_EQ(f.state.table.selected, 1);
+  EXPECT_EQ(f.state.current, Profile("X", 2, "A", "B", "D"));
+  EXPECT_EQ(f.view.chosen, 0);  // the chosen item follows the selected slot
+  EXPECT_EQ(f.view.FieldText(ParameterField::ZacetnaVrstica), "2");
+  // deleting now removes the first slot's item, the second stays listed and reachable
+  f.form.btnBrisiClick();
+  EXPECT_EQ(f.state.table.Slot(1).name, "");
+  EXPECT_EQ(f.view.items, (std::vector<std::string>{"X"}));
+  f.view.chosen = 0;
+  f.form.cbTecajniceSelect();
   EXPECT_EQ(f.state.table.selected, 2);
-  EXPECT_EQ(f.state.current, Profile("X", 7, "E", "F", "G"));
-  EXPECT_EQ(f.view.FieldText(ParameterField::ZacetnaVrstica), "7");
-  EXPECT_EQ(f.view.FieldText(ParameterField::Datum), "E");
-  EXPECT_EQ(f.view.labels, (std::vector<std::string>{"X"}));
 }
 
 struct LetterCase {
