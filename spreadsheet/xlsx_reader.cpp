@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/cp1250.h"
+#include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
@@ -84,6 +85,57 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
   if (r < 1 || r > kMaxRow) return false;
   row = static_cast<std::int32_t>(r);
   column = static_cast<std::int32_t>(col);
+  return true;
+}
+
+// Digits at pos, exactly count of them.
+bool Digits(std::string_view s, std::size_t pos, std::size_t count, int& value) {
+  if (s.size() < pos + count) return false;
+  value = 0;
+  for (std::size_t i = pos; i < pos + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    value = value * 10 + (s[i] - '0');
+  }
+  return true;
+}
+
+// A date cell (t="d") holds an ISO 8601 date, "2024-03-05" or "2024-03-05T14:30:15[.5][Z]".
+bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
+  text = TrimXml(text);
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, month) ||
+      text[7] != '-' || !Digits(text, 8, 2, day)) {
+    return false;
+  }
+  double fraction = 0;
+  std::string_view rest = text.substr(10);
+  if (!rest.empty()) {
+    if (rest.size() < 9 || rest[0] != 'T' || !Digits(rest, 1, 2, hour) || rest[3] != ':' ||
+        !Digits(rest, 4, 2, minute) || rest[6] != ':' || !Digits(rest, 7, 2, second)) {
+      return false;
+    }
+    rest.remove_prefix(9);
+    if (!rest.empty() && rest.front() == '.') {
+      std::size_t n = 1;
+      double scale = 0.1;
+      while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') {
+        fraction += (rest[n] - '0') * scale;
+        scale /= 10;
+        ++n;
+      }
+      if (n == 1) return false;
+      rest.remove_prefix(n);
+    }
+    if (rest == "Z") rest = {};
+    if (!rest.empty()) return false;
+  }
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+      hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  serial = SerialOfDateTime(year, month, day, hour * 3600.0 + minute * 60.0 + second + fraction, system);
   return true;
 }
 
@@ -494,6 +546,12 @@ class SheetHandler : public DepthHandler {
       return Fail();
     }
     if (type_ == "e") return Put(CellValue::OfError());
+    if (type_ == "d") {
+      if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
+      double serial = 0;
+      if (!ParseIsoDate(v_, cells_.GetDateSystem(), serial)) return Fail();
+      return Put(CellValue::OfNumber(serial, NumberStyle::DateTime));
+    }
     Fail();  // a cell type the format does not have
   }
 
