@@ -448,6 +448,12 @@ class ContentHandler final : public XmlHandler {
   // value that cannot be read are read failures.
   CellValue ValueOfCell() const {
     if (calcExtValueType_ == "error") return CellValue::OfError();
+    // Producers without an error type write a formula's error as an ordinary
+    // result (an empty text, or 0) whose paragraph shows the error's name.
+    if (hasFormula_ && calcExtValueType_.empty() && !valueType_.empty() && IsErrorDisplay(text_) &&
+        !(valueType_ == "string" && !stringValue_.empty())) {
+      return CellValue::OfError();
+    }
     if (valueType_.empty()) {
       // No value type: text, or empty. A formula without a value type has a
       // cached result only as its paragraph (an empty text result).
@@ -477,11 +483,6 @@ class ContentHandler final : public XmlHandler {
       return CellValue::OfBoolean(*value);
     }
     if (valueType_ == "string") {
-      // A producer without an error type writes a formula's error as a string
-      // result with an empty value and the error's name as the paragraph.
-      if (hasFormula_ && calcExtValueType_.empty() && stringValue_.empty() && IsErrorDisplay(text_)) {
-        return CellValue::OfError();
-      }
       return CellValue::OfText(CellTextOfUtf8(hasStringValue_ ? std::string_view(stringValue_) : text_));
     }
     return CellValue::OfError();  // a value type this reader does not know

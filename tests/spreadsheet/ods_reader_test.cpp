@@ -340,6 +340,8 @@ TEST(OdsReader, CellValuesAndTexts) {
       {"error type", cell(R"~(<table:table-cell table:formula="of:=NA()" office:value-type="string" office:string-value="" calcext:value-type="error"><text:p>#N/A</text:p></table:table-cell>)~"), std::nullopt},
       {"error written as text", cell(R"~(<table:table-cell table:formula="of:=1/0" office:value-type="string" office:string-value=""><text:p>#DIV/0!</text:p></table:table-cell>)~"), std::nullopt},
       {"error code written as text", cell(R"~(<table:table-cell table:formula="of:=X" office:value-type="string"><text:p>Err:502</text:p></table:table-cell>)~"), std::nullopt},
+      {"error written as a number", cell(R"~(<table:table-cell table:formula="of:=1/0" office:value-type="float" office:value="0"><text:p>#DIV/0!</text:p></table:table-cell>)~"), std::nullopt},
+      {"number formula of the modern writer", cell(R"~(<table:table-cell table:formula="of:=1" office:value-type="float" office:value="0" calcext:value-type="float"><text:p>#DIV/0!</text:p></table:table-cell>)~"), "0"},
       {"error name typed as text", cell(R"~(<table:table-cell office:value-type="string"><text:p>#N/A</text:p></table:table-cell>)~"), "#N/A"},
       {"formula text result that looks like an error", cell(R"~(<table:table-cell table:formula="of:=X" office:value-type="string" office:string-value="#N/A" calcext:value-type="string"><text:p>#N/A</text:p></table:table-cell>)~"), "#N/A"},
       {"formula without cached result", cell(R"~(<table:table-cell table:formula="of:=1+1"/>)~"), std::nullopt},
