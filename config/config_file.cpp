@@ -8,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -278,23 +277,18 @@ void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields,
   LineTaker taker(state, fields);
   std::vector<char> buffer(16 * 1024);
   std::streambuf* source = in.rdbuf();
-  // The bytes are taken from the stream's buffer as they arrive, so that a read
-  // error loses none of the lines that came before it.
+  // The bytes are taken as the stream's buffer holds them, one refill at a time,
+  // so that a read error loses none of the lines that came before it.
   while (source != nullptr) {
     std::streamsize got = 0;
     bool atEnd = false;
     bool failed = false;
     try {
-      std::streamsize available = source->in_avail();
-      if (available <= 0) {
-        if (std::streambuf::traits_type::eq_int_type(source->sgetc(), std::streambuf::traits_type::eof())) {
-          atEnd = true;
-        } else {
-          available = std::max<std::streamsize>(source->in_avail(), 1);
-        }
-      }
-      if (!atEnd) {
-        got = source->sgetn(buffer.data(), std::min(available, static_cast<std::streamsize>(buffer.size())));
+      if (std::streambuf::traits_type::eq_int_type(source->sgetc(), std::streambuf::traits_type::eof())) {
+        atEnd = true;
+      } else {
+        const std::streamsize buffered = std::max<std::streamsize>(source->in_avail(), 1);
+        got = source->sgetn(buffer.data(), std::min(buffered, static_cast<std::streamsize>(buffer.size())));
       }
     } catch (const std::exception&) {
       failed = true;
