@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -188,7 +187,10 @@ INSTANTIATE_TEST_SUITE_P(Producers, Data3000,
                                            Producer{"bad/reclen_overrun.xls"}),
                          [](const auto& info) {
                            std::string name = info.param.file;
-                           if (name.rfind("bad/", 0) == 0) name = "bad_" + name.substr(4);
+                           for (const char* folder : {"bad/", "fuzz/"}) {
+                             const std::string prefix = folder;
+                             if (name.rfind(prefix, 0) == 0) name = prefix.substr(0, prefix.size() - 1) + "_" + name.substr(prefix.size());
+                           }
                            return name.substr(0, name.find('.'));
                          });
 
@@ -221,23 +223,18 @@ INSTANTIATE_TEST_SUITE_P(Files, CannotBeOpened,
                                            Producer{"bad/ole2_named.xlsx"}, Producer{"bad/zero.xls"},
                                            Producer{"bad/text.xls"}, Producer{"bad/trunc_600.xls"},
                                            Producer{"bad/trunc_half.xls"}, Producer{"bad/garbage_mid.xls"},
-                                           Producer{"bad/sst_index_bad.xls"}),
+                                           Producer{"bad/sst_index_bad.xls"},
+                                           // fuzzing: a compound-file directory that the container
+                                           // library rejects (and loses a few bytes over)
+                                           Producer{"fuzz/msole_directory_leak.xls"}),
                          [](const auto& info) {
                            std::string name = info.param.file;
-                           if (name.rfind("bad/", 0) == 0) name = "bad_" + name.substr(4);
+                           for (const char* folder : {"bad/", "fuzz/"}) {
+                             const std::string prefix = folder;
+                             if (name.rfind(prefix, 0) == 0) name = prefix.substr(0, prefix.size() - 1) + "_" + name.substr(prefix.size());
+                           }
                            return name.substr(0, name.find('.'));
                          });
-
-TEST(BiffReader, FuzzFindingsStayFixed) {
-  // inputs that once crashed, hung or misread; each must now read without harm
-  const std::filesystem::path folder = Workbook("fuzz");
-  if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no findings kept";
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    SheetCells cells;
-    (void)ReadActiveSheetFromFile(entry.path().string(), 3000, cells);
-    EXPECT_LE(cells.Size(), 3000u * 256u) << entry.path();
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Workbooks built here, record by record, in a compound file of our own.
