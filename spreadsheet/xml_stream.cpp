@@ -162,15 +162,19 @@ struct ParseState {
   std::vector<XmlAttribute> attributes;
 };
 
+// Expat gives a namespaced name as "URI local"; one pass finds both parts.
 void SplitName(const XML_Char* full, std::string_view& ns, std::string_view& local) {
-  const std::string_view name(full);
-  const std::size_t sep = name.find(' ');
-  if (sep == std::string_view::npos) {
+  const XML_Char* sep = nullptr;
+  const XML_Char* end = full;
+  for (; *end != '\0'; ++end) {
+    if (*end == ' ') sep = end;
+  }
+  if (sep == nullptr) {
     ns = {};
-    local = name;
+    local = std::string_view(full, static_cast<std::size_t>(end - full));
   } else {
-    ns = name.substr(0, sep);
-    local = name.substr(sep + 1);
+    ns = std::string_view(full, static_cast<std::size_t>(sep - full));
+    local = std::string_view(sep + 1, static_cast<std::size_t>(end - sep - 1));
   }
 }
 
