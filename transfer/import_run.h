@@ -22,7 +22,7 @@ struct ImportRunInput {
 
 enum class RunOutcome {
   SessionUnavailable,  // "Verjetno ni instaliran EXCEL"
-  FileNotCreated,      // "Ne morem pisati v datoteko ..."
+  FileNotCreated,      // "Ne morem pisati v datoteko ...", also when it would be the workbook itself
   NoDate,              // "... ni v pravem formatu! ..."
   NothingWritten,      // "Podatki niso bili prepisani! ..."
   Written,             // at least one price line
