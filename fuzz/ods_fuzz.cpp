@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gsf_init();
   // The container library warns about every damaged header; nobody reads that here.
   g_log_set_default_handler([](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+  g_set_printerr_handler([](const gchar*) {});
   return 0;
 }
 
