@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTranslator>
 
+#include <csignal>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@
 #include "spreadsheet/session.h"
 
 int main(int argc, char* argv[]) {
+  // A file that reaches the size limit fails its write (and is reported)
+  // instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
 
   // The toolkit's own dialog texts in Slovene, where the translations are installed.

@@ -1,5 +1,6 @@
 // ratemover-batch end to end: the real program on real workbooks.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +33,8 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path& dir) {
+// Runs the program; fileSizeLimit, when not 0, caps the size of every file it writes.
+ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path& dir, rlim_t fileSizeLimit = 0) {
   const fs::path outFile = dir / "stdout.txt";
   const fs::path errFile = dir / "stderr.txt";
   const pid_t pid = fork();
@@ -43,6 +45,10 @@ ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path
     dup2(out, 1);
     dup2(err, 2);
     dup2(none, 0);
+    if (fileSizeLimit != 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<char*> argv;
     std::string exe = RATEMOVER_BATCH_EXE;
     argv.push_back(exe.data());
@@ -172,6 +178,18 @@ TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("Ne morem pisati v datoteko " + (dir_ / "zaklenjen.ztr").string()), std::string::npos)
       << run.err;
+}
+
+// A disk that fills up half way through must not leave half a price list that
+// ZTR would load as complete.
+TEST_F(BatchTest, WriteFailureLeavesAnEmptyRateFile) {
+  const fs::path workbook = Workbook("data3000.xlsx", "poln_disk.xlsx");
+  const ProcessResult run = RunBatch({"--conf", noConf_, workbook.string()}, dir_, 200000);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Napaka pri pisanju v datoteko " + (dir_ / "poln_disk.ztr").string()), std::string::npos)
+      << run.err;
+  EXPECT_EQ(fs::file_size(dir_ / "poln_disk.ztr"), 0u);
+  EXPECT_EQ(run.out, "");
 }
 
 TEST_F(BatchTest, HelpAndVersion) {
