@@ -1,14 +1,75 @@
 // Arbitrary bytes as an .xlsx package: whatever they hold, the read ends,
 // without a crash, a hang or unbounded memory, in a reading or a refusal.
+//
+// Input that starts with "PK" is the whole package. Anything else is taken as
+// the XML of the active sheet and packed, stored and with a right CRC, into a
+// small package with a workbook, styles and shared strings, so that the
+// mutations reach the sheet's XML instead of breaking a deflate stream.
 #include <gsf/gsf.h>
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "spreadsheet/workbook_reader.h"
 
 namespace {
+
 void Quiet(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+
+// A ZIP archive of stored members.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string file, directory;
+  for (const auto& [name, data] : members) {
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    const std::string common = Le16(20) + Le16(0) + Le16(0) + Le16(0) + Le16(0x21) + Le32(crc) +
+                               Le32(static_cast<std::uint32_t>(data.size())) +
+                               Le32(static_cast<std::uint32_t>(data.size())) +
+                               Le16(static_cast<unsigned>(name.size())) + Le16(0);
+    const auto offset = static_cast<std::uint32_t>(file.size());
+    file += Le32(0x04034b50) + common + name + data;
+    directory += Le32(0x02014b50) + Le16(20) + common + Le16(0) + Le16(0) + Le16(0) + Le32(0) + Le32(offset) + name;
+  }
+  const auto cdOffset = static_cast<std::uint32_t>(file.size());
+  file += directory;
+  file += Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(static_cast<unsigned>(members.size())) +
+          Le16(static_cast<unsigned>(members.size())) + Le32(static_cast<std::uint32_t>(directory.size())) +
+          Le32(cdOffset) + Le16(0);
+  return file;
+}
+
+std::string PackageAroundSheet(std::string sheet) {
+  const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  const std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  return StoredZip({
+      {"_rels/.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + rel + "officeDocument\" Target=\"xl/workbook.xml\"/>"
+                          "</Relationships>"},
+      {"xl/workbook.xml",
+       "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" +
+           rel.substr(0, rel.size() - 1) +
+           "\"><sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels",
+       rels + "<Relationship Id=\"rId1\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>" +
+           "<Relationship Id=\"rId2\" Type=\"" + rel + "styles\" Target=\"styles.xml\"/>" +
+           "<Relationship Id=\"rId3\" Type=\"" + rel + "sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>"},
+      {"xl/styles.xml",
+       "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><numFmts>"
+       "<numFmt numFmtId=\"164\" formatCode=\"dd\\.mm\\.yyyy\"/></numFmts><cellXfs><xf numFmtId=\"0\"/>"
+       "<xf numFmtId=\"14\"/><xf numFmtId=\"164\"/><xf numFmtId=\"7\"/></cellXfs></styleSheet>"},
+      {"xl/sharedStrings.xml",
+       "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><si><t>a</t></si>"
+       "<si><r><t>b</t></r><rPh><t>c</t></rPh></si><si><t>_x017E_</t></si></sst>"},
+      {"xl/worksheets/sheet1.xml", std::move(sheet)},
+  });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -18,6 +79,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string bytes;
+  if (size < 2 || data[0] != 'P' || data[1] != 'K') {
+    bytes = PackageAroundSheet(std::string(reinterpret_cast<const char*>(data), size));
+    data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    size = bytes.size();
+  }
   GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
   if (input == nullptr) return 0;
   ratemover::spreadsheet::SheetCells cells;
