@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -194,17 +193,6 @@ TEST(XlsxReader, HugeSharedStringCountsAreNotTrusted) {
   EXPECT_EQ(Show(book.Cell(2, 4)), Show(std::string("2083")));
   EXPECT_EQ(Show(book.Cell(6, 2)), Show(std::string("\x8EITO")));
   EXPECT_EQ(Show(book.Cell(3000, 2)), Show(std::string("KRKG3000")));
-}
-
-TEST(XlsxReader, FuzzFindingsStayFixed) {
-  const std::filesystem::path folder = kWorkbooks + "fuzz";
-  if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no fuzz findings kept";
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.path().extension() != ".xlsx") continue;
-    SheetCells cells;
-    ReadActiveSheetFromFile(entry.path().string(), 3000, cells);  // must return, whatever it reads
-    SUCCEED() << entry.path();
-  }
 }
 
 // --- packages built here, one rule at a time ---
