@@ -17,6 +17,13 @@ struct CatalogueCell {
 
 inline std::string Long300() { return "\x8E" + std::string(298, 'x') + "\x8E"; }
 
+// Row 34: LibreOffice typed 15 January 1900 and stored the serial 16 of its own
+// calendar. In the 1900 system of .xls and .xlsx, with its phantom 29 February
+// 1900, serial 16 is 16 January, and that is what the spreadsheet application
+// shows; the 1904 files carry -1446 and the .ods files an ISO date, both
+// 15 January.
+inline std::string Row34Text(bool serialIn1900System) { return serialIn1900System ? "16.1.1900" : "15.1.1900"; }
+
 inline const std::vector<CatalogueCell>& TipiColumnB() {
   static const std::vector<CatalogueCell> cells = {
       {2, "text_slovene", std::string("\xE8\x9A\x9E\xE6\xF0 \xC8\x8A\x8E\xC6\xD0")},
@@ -51,7 +58,7 @@ inline const std::vector<CatalogueCell>& TipiColumnB() {
       {31, "int_2147483648", std::string("2147483648")},
       {32, "f_err VALUE", std::nullopt},
       {33, "f_empty_string", std::string("")},
-      {34, "date_1900-01-15", std::string("15.1.1900")},
+      {34, "date_1900-01-15", std::string("15.1.1900")},  // see Row34Text
       {35, "num_literal_EUR", std::string("7,5")},
       {36, "date_long_sl", std::string("5.3.2024")},
       {37, "date_locale_424", std::string("5.3.2024")},

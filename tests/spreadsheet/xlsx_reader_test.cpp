@@ -43,17 +43,9 @@ TEST_P(XlsxCatalogue, EveryCellOfColumnBReadsAsTheApplicationShowsIt) {
   ASSERT_TRUE(ReadActiveSheetFromFile(kWorkbooks + GetParam(), 3000, cells));
   OpenedWorkbook book(kWorkbooks + GetParam());
   for (const auto& cell : testdata::TipiColumnB()) {
-    if (cell.row == 34 && cells.GetDateSystem() == DateSystem::Base1900) {
-      // 15.1.1900 is stored as serial 16; which text a serial before the
-      // phantom 29.2.1900 gets is the cell text's rule, not the reader's.
-      const CellValue* value = cells.Find(34, 2);
-      ASSERT_NE(value, nullptr);
-      EXPECT_EQ(value->kind, CellValue::Kind::Number);
-      EXPECT_EQ(value->number, 16.0);
-      EXPECT_EQ(value->style, NumberStyle::DateTime);
-      continue;
-    }
-    EXPECT_EQ(Show(book.Cell(cell.row, 2)), Show(cell.text)) << GetParam() << " B" << cell.row << " " << cell.label;
+    const std::optional<std::string> expected =
+        cell.row == 34 ? testdata::Row34Text(cells.GetDateSystem() == DateSystem::Base1900) : cell.text;
+    EXPECT_EQ(Show(book.Cell(cell.row, 2)), Show(expected)) << GetParam() << " B" << cell.row << " " << cell.label;
   }
   // The active sheet is "Tipi", the second one.
   EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("label")));
