@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
-# Configures and builds one build tree. Usage: scripts/build.sh DIR [cmake options...]
+# Configures and builds one build tree.
+# Usage: scripts/build.sh DIR [cmake options...] [-- target...]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="$1"; shift
-cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+options=()
+targets=()
+while [ $# -gt 0 ]; do
+  if [ "$1" = "--" ]; then shift; targets=("$@"); break; fi
+  options+=("$1"); shift
+done
+cmake -S "$root" -B "$dir" -G Ninja "${options[@]}" >/dev/null
+if [ ${#targets[@]} -gt 0 ]; then
+  cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
+else
+  cmake --build "$dir" -j "$(nproc)"
+fi
