@@ -31,6 +31,15 @@ bool IsColumnLetter(const std::string& text) { return ColumnNumberOf(text) != 0;
 
 bool SameColumn(const std::string& a, const std::string& b) { return AsciiUpper(a) == AsciiUpper(b); }
 
+// A stored profile takes the start row and the column letters; it keeps its name.
+void StoreColumns(const Tecajnica& from, Tecajnica& entry) {
+  entry.startRow = from.startRow;
+  entry.datum = from.datum;
+  entry.simbol = from.simbol;
+  entry.tecaj = from.tecaj;
+  entry.indeks = from.indeks;
+}
+
 }  // namespace
 
 ParametersForm::ParametersForm(ProfileState& state, ParametersView& view, std::function<void()> writeConfig)
@@ -170,12 +179,7 @@ void ParametersForm::btnAzurirajClick() {
     // The listed profile of that name takes the fields and keeps its stored
     // name; it becomes the chosen one, whichever item was chosen before.
     const std::int32_t slot = itemSlots_[static_cast<std::size_t>(listed)];
-    Tecajnica& entry = state_.table.Slot(slot);
-    entry.startRow = current.startRow;
-    entry.datum = current.datum;
-    entry.simbol = current.simbol;
-    entry.tecaj = current.tecaj;
-    entry.indeks = current.indeks;
+    StoreColumns(current, state_.table.Slot(slot));
     view_.ChooseListItem(listed);
     state_.table.selected = slot;
   }
@@ -213,15 +217,7 @@ void ParametersForm::btnPotrdiClick() {
 
   TakeFieldsIntoCurrent();
   const std::int32_t slot = ChosenSlot();
-  if (slot != 0) {
-    const Tecajnica& current = state_.current;
-    Tecajnica& entry = state_.table.Slot(slot);
-    entry.simbol = current.simbol;
-    entry.datum = current.datum;
-    entry.tecaj = current.tecaj;
-    entry.indeks = current.indeks;
-    entry.startRow = current.startRow;
-  }
+  if (slot != 0) StoreColumns(state_.current, state_.table.Slot(slot));
   writeConfig_();
   view_.CloseWindow();
 }

@@ -12,16 +12,13 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include "app/desktop/widget_kit.h"
 #include "common/cp1250.h"
 #include "common/program_dir.h"
 
 namespace ratemover::desktop {
 
 namespace {
-
-QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
-
-std::string ToCp1250(const QString& text) { return Cp1250FromUtf8(text.toStdString()); }
 
 QWidget* BoxParent() {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;

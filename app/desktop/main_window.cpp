@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "app/desktop/parameters_window.h"
+#include "app/desktop/widget_kit.h"
 #include "common/cp1250.h"
 #include "common/text.h"
 #include "transfer/transfer_request.h"
@@ -25,23 +26,11 @@ namespace ratemover::desktop {
 
 namespace {
 
-const QColor kNavy(0, 0, 128);
-
-QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
-
-std::string ToCp1250(const QString& text) { return Cp1250FromUtf8(text.toStdString()); }
-
 QFont PixelFont(const QFont& base, int pixels, bool bold) {
   QFont font = base;
   font.setPixelSize(pixels);
   font.setBold(bold);
   return font;
-}
-
-void Colour(QWidget* widget, const QColor& colour) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  widget->setPalette(palette);
 }
 
 // A label keeps at least its designed size and grows with its text, so that a
@@ -64,14 +53,6 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
   label->setProperty("designSize", design.size());
   FitLabel(label);
   return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect design) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(design);
-  button->setAutoDefault(false);
-  return button;
 }
 
 }  // namespace

@@ -11,23 +11,15 @@
 #include <exception>
 #include <utility>
 
-#include "common/cp1250.h"
+#include "app/desktop/widget_kit.h"
 
 namespace ratemover::desktop {
 
 namespace {
 
-const QColor kNavy(0, 0, 128);
-
-QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
-
-std::string ToCp1250(const QString& text) { return Cp1250FromUtf8(text.toStdString()); }
-
 QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top, int width, const QColor& colour) {
   auto* label = new QLabel(text, parent);
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  label->setPalette(palette);
+  Colour(label, colour);
   QFont font = parent->font();
   font.setBold(true);
   label->setFont(font);
@@ -54,14 +46,6 @@ QLineEdit* MakeLetterField(QWidget* parent, const char* name, QRect geometry) {
   QObject::connect(field, &QLineEdit::textEdited, field,
                    [field](const QString& text) { field->setMaxLength(std::max<qsizetype>(1, text.size())); });
   return field;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(geometry);
-  button->setAutoDefault(false);
-  return button;
 }
 
 }  // namespace

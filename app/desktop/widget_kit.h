@@ -1,0 +1,26 @@
+#pragma once
+// What the two windows share: the text edge between Windows-1250 and Qt, the
+// design colours and the plain push button of the design.
+#include <QColor>
+#include <QRect>
+#include <QString>
+
+#include <string>
+
+class QPushButton;
+class QWidget;
+
+namespace ratemover::desktop {
+
+inline const QColor kNavy(0, 0, 128);
+
+QString FromCp1250(const std::string& text);
+std::string ToCp1250(const QString& text);
+
+// Sets the colour of a widget's text.
+void Colour(QWidget* widget, const QColor& colour);
+
+// A push button at its design place that never takes Enter for itself.
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry);
+
+}  // namespace ratemover::desktop
