@@ -1,9 +1,10 @@
 #include "spreadsheet/xml_stream.h"
 
-#include <expat.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input.h>
 #include <gsf/gsf-utils.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -152,77 +153,134 @@ GsfInput* OpenMember(GsfInfile* zip, const std::string& partName, std::string& f
   }
 }
 
-// Feeds expat's callbacks to the handler.
+// Feeds the parser's SAX callbacks to the handler.
 struct ParseState {
   XmlHandler* handler = nullptr;
-  XML_Parser parser = nullptr;
+  xmlParserCtxtPtr parser = nullptr;
   std::uint64_t fed = 0;           // bytes handed to the parser so far
   std::uint64_t lastElement = 0;   // value of fed when the last element started
   bool doctype = false;
+  bool malformed = false;          // the parser reported an error
   std::vector<XmlAttribute> attributes;
+  std::vector<std::string> decoded;  // attribute values that needed decoding, by attribute index
 };
 
-// Expat gives a namespaced name as "URI local"; one pass finds both parts.
-void SplitName(const XML_Char* full, std::string_view& ns, std::string_view& local) {
-  const XML_Char* sep = nullptr;
-  const XML_Char* end = full;
-  for (; *end != '\0'; ++end) {
-    if (*end == ' ') sep = end;
-  }
-  if (sep == nullptr) {
-    ns = {};
-    local = std::string_view(full, static_cast<std::size_t>(end - full));
-  } else {
-    ns = std::string_view(full, static_cast<std::size_t>(sep - full));
-    local = std::string_view(sep + 1, static_cast<std::size_t>(end - sep - 1));
-  }
+std::string_view View(const xmlChar* s) {
+  return s == nullptr ? std::string_view() : std::string_view(reinterpret_cast<const char*>(s));
 }
 
-void AfterCallback(ParseState& state) {
-  if (state.handler->StopRequested()) XML_StopParser(state.parser, XML_FALSE);
+// Without entity substitution (which is left off, so that nothing a document
+// declares is ever expanded) the parser hands an ampersand in an attribute
+// value on as the reference "&#38;", every other reference already replaced.
+// Every "&" of such a value starts one, so turning each back into "&" gives
+// the value exactly.
+std::string_view DecodeAmpersands(ParseState& state, std::size_t index, std::string_view value) {
+  std::string& out = state.decoded[index];
+  out.clear();
+  constexpr std::string_view kReference = "&#38;";
+  std::size_t pos = 0;
+  while (pos < value.size()) {
+    const std::size_t amp = value.find('&', pos);
+    if (amp == std::string_view::npos) {
+      out.append(value.substr(pos));
+      break;
+    }
+    out.append(value.substr(pos, amp - pos));
+    out += '&';
+    pos = value.substr(amp, kReference.size()) == kReference ? amp + kReference.size() : amp + 1;
+  }
+  return out;
 }
 
-void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** atts) {
-  auto& state = *static_cast<ParseState*>(data);
-  if (state.handler->StopRequested()) return;
+ParseState& StateOf(void* data) { return *static_cast<ParseState*>(data); }
+
+// Whether the stream is over: the handler asked for it, or the document is
+// already known to be damaged. The parser is halted so that nothing more of
+// the document reaches the handler.
+bool Over(ParseState& state) {
+  if (state.handler->StopRequested() || state.malformed || state.doctype) {
+    xmlStopParser(state.parser);
+    return true;
+  }
+  return false;
+}
+
+void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri, int, const xmlChar**,
+             int attributeCount, int, const xmlChar** attributes) {
+  auto& state = StateOf(data);
+  if (Over(state)) return;
   state.lastElement = state.fed;
   state.attributes.clear();
-  for (const XML_Char** a = atts; a[0] != nullptr && a[1] != nullptr; a += 2) {
-    XmlAttribute attribute;
-    SplitName(a[0], attribute.ns, attribute.name);
-    attribute.value = a[1];
-    state.attributes.push_back(attribute);
+  // Sized before any value is decoded: the views handed on must not move.
+  if (state.decoded.size() < static_cast<std::size_t>(attributeCount)) {
+    state.decoded.resize(static_cast<std::size_t>(attributeCount));
   }
-  std::string_view ns, local;
-  SplitName(name, ns, local);
-  state.handler->StartElement(ns, local, state.attributes);
-  AfterCallback(state);
+  // Each attribute comes as local name, prefix, namespace URI, value start, value end.
+  for (int i = 0; i < attributeCount; ++i) {
+    const xmlChar* const* a = attributes + 5 * i;
+    std::string_view value(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
+    if (value.find('&') != std::string_view::npos) value = DecodeAmpersands(state, static_cast<std::size_t>(i), value);
+    state.attributes.push_back({View(a[2]), View(a[0]), value});
+  }
+  state.handler->StartElement(View(uri), View(localName), state.attributes);
+  Over(state);
 }
 
-void XMLCALL OnEnd(void* data, const XML_Char* name) {
-  auto& state = *static_cast<ParseState*>(data);
-  if (state.handler->StopRequested()) return;
-  std::string_view ns, local;
-  SplitName(name, ns, local);
-  state.handler->EndElement(ns, local);
-  AfterCallback(state);
+void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri) {
+  auto& state = StateOf(data);
+  if (Over(state)) return;
+  state.handler->EndElement(View(uri), View(localName));
+  Over(state);
 }
 
-void XMLCALL OnText(void* data, const XML_Char* text, int len) {
-  auto& state = *static_cast<ParseState*>(data);
-  if (state.handler->StopRequested() || len <= 0) return;
-  state.handler->Text(std::string_view(text, static_cast<std::size_t>(len)));
-  AfterCallback(state);
+void OnText(void* data, const xmlChar* text, int len) {
+  auto& state = StateOf(data);
+  if (Over(state) || len <= 0) return;
+  state.handler->Text(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len)));
+  Over(state);
 }
 
-void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  auto& state = *static_cast<ParseState*>(data);
+// Package parts never carry a document type declaration: one is refused
+// before anything it declares could be used.
+void OnDoctype(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto& state = StateOf(data);
   state.doctype = true;
-  XML_StopParser(state.parser, XML_FALSE);
+  xmlStopParser(state.parser);
+}
+
+// Errors stay off the terminal; an error (not a warning) makes the part
+// damaged. A namespace URI that is not a well-formed URI is an error to the
+// parser but not to the namespace rules, so it does not count.
+void OnError(void* data, xmlErrorPtr error) {
+  if (error == nullptr || error->level < XML_ERR_ERROR) return;
+  if (error->domain == XML_FROM_NAMESPACE && error->code == XML_WAR_NS_URI) return;
+  StateOf(data).malformed = true;
+}
+
+void Quiet(void*, const char*, ...) {}
+
+xmlSAXHandler MakeSaxHandler() {
+  xmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  sax.initialized = XML_SAX2_MAGIC;
+  sax.startElementNs = OnStart;
+  sax.endElementNs = OnEnd;
+  sax.characters = OnText;
+  // Blanks are text like any other (the same callback, so the parser never
+  // tries to tell ignorable blanks apart); CDATA sections are text too.
+  sax.ignorableWhitespace = OnText;
+  sax.cdataBlock = OnText;
+  sax.internalSubset = OnDoctype;
+  sax.externalSubset = OnDoctype;
+  sax.serror = OnError;
+  sax.warning = Quiet;
+  sax.error = Quiet;
+  sax.fatalError = Quiet;
+  return sax;
 }
 
 struct ParserDeleter {
-  void operator()(XML_ParserStruct* p) const { XML_ParserFree(p); }
+  void operator()(xmlParserCtxt* p) const { xmlFreeParserCtxt(p); }
 };
 
 struct InputUnref {
@@ -279,15 +337,16 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
   const auto entry = impl_->entries.find(fullName);
   if (entry == impl_->entries.end() || entry->second.duplicate) return XmlPartResult::Damaged;
 
-  std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreateNS(nullptr, ' '));
-  if (!parser) return XmlPartResult::Damaged;
+  static const xmlSAXHandler sax = MakeSaxHandler();
   ParseState state;
   state.handler = &handler;
+  std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
+      xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
+  if (!parser) return XmlPartResult::Damaged;
   state.parser = parser.get();
-  XML_SetUserData(parser.get(), &state);
-  XML_SetElementHandler(parser.get(), OnStart, OnEnd);
-  XML_SetCharacterDataHandler(parser.get(), OnText);
-  XML_SetStartDoctypeDeclHandler(parser.get(), OnDoctype);
+  // Nothing outside the part is ever loaded: no external subset, no entity
+  // substitution, no network.
+  xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
 
   uLong crc = crc32(0, nullptr, 0);
   bool stopped = false;
@@ -299,16 +358,15 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
     crc = crc32(crc, data, static_cast<uInt>(n));
     const bool last = gsf_input_remaining(member.get()) <= 0;
     state.fed += n;
-    const XML_Status status =
-        XML_Parse(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(n), last ? XML_TRUE : XML_FALSE);
-    if (state.doctype || handler.Failed()) return XmlPartResult::Damaged;
-    if (status != XML_STATUS_OK) {
-      if (handler.StopRequested() && XML_GetErrorCode(parser.get()) == XML_ERROR_ABORTED) {
-        stopped = true;
-        break;
-      }
-      return XmlPartResult::Damaged;
+    // The last chunk ends the document: one that breaks off is an error.
+    const int status =
+        xmlParseChunk(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(n), last ? 1 : 0);
+    if (state.doctype || state.malformed || handler.Failed()) return XmlPartResult::Damaged;
+    if (handler.StopRequested()) {
+      stopped = true;
+      break;
     }
+    if (status != 0 || !parser->wellFormed) return XmlPartResult::Damaged;
     if (state.fed - state.lastElement > kMaxBytesWithoutElement) return XmlPartResult::Damaged;
   }
   if (!stopped) {
