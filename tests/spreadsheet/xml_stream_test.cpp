@@ -1,0 +1,206 @@
+// The XML of package parts as the readers receive it: character and entity
+// references, CDATA and line ends reach a cell's text exactly as the document
+// means them, and a part that is not a well-formed namespaced document, or
+// that carries a document type declaration, makes the workbook one that
+// cannot be opened. Observed through small .xlsx packages (stored members).
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string file, directory;
+  for (const auto& [name, data] : members) {
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    const std::string common = Le16(20) + Le16(0) + Le16(0) + Le16(0) + Le16(0x21) + Le32(crc) +
+                               Le32(static_cast<std::uint32_t>(data.size())) +
+                               Le32(static_cast<std::uint32_t>(data.size())) +
+                               Le16(static_cast<unsigned>(name.size())) + Le16(0);
+    const auto offset = static_cast<std::uint32_t>(file.size());
+    file += Le32(0x04034b50) + common + name + data;
+    directory += Le32(0x02014b50) + Le16(20) + common + Le16(0) + Le16(0) + Le16(0) + Le32(0) + Le32(offset) + name;
+  }
+  const auto cdOffset = static_cast<std::uint32_t>(file.size());
+  file += directory;
+  file += Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(static_cast<unsigned>(members.size())) +
+          Le16(static_cast<unsigned>(members.size())) + Le32(static_cast<std::uint32_t>(directory.size())) +
+          Le32(cdOffset) + Le16(0);
+  return file;
+}
+
+const std::string kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+// A workbook whose one sheet is the part sheetPart, reached through the
+// relationship target sheetTarget (written into the XML as it stands).
+std::optional<SheetCells> Read(const std::string& sheetXml, const std::string& sheetTarget = "worksheets/sheet1.xml",
+                               const std::string& sheetPart = "xl/worksheets/sheet1.xml") {
+  const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  const std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"_rels/.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + relNs +
+                          "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml", "<workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + relNs +
+                              "\"><sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + relNs + "/worksheet\" Target=\"" +
+                                         sheetTarget + "\"/></Relationships>"},
+      {sheetPart, sheetXml},
+  };
+  static int counter = 0;
+  const std::string path = testing::TempDir() + "xml_stream_test_" + std::to_string(++counter) + ".xlsx";
+  const std::string bytes = StoredZip(members);
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  SheetCells cells;
+  const bool ok = ReadActiveSheetFromFile(path, 3000, cells);
+  std::remove(path.c_str());
+  if (!ok) return std::nullopt;
+  return cells;
+}
+
+std::string Sheet(const std::string& sheetData) {
+  return "<worksheet xmlns=\"" + kMain + "\"><sheetData>" + sheetData + "</sheetData></worksheet>";
+}
+
+std::string InlineCell(const std::string& ref, const std::string& text) {
+  return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + text + "</t></is></c>";
+}
+
+std::string TextAt(const SheetCells& cells, int row, int column) {
+  const CellValue* value = cells.Find(row, column);
+  const CellText text = TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem());
+  return text ? *text : std::string("<read failure>");
+}
+
+TEST(XmlStream, ReferencesCdataAndLineEndsReachTheTextAsMeant) {
+  struct Case {
+    const char* what;
+    std::string xml;       // the text element's content
+    std::string expected;  // cp1250
+  };
+  const std::vector<Case> cases = {
+      {"predefined entities", "A &amp; B &lt;C&gt; &quot;&apos;", "A & B <C> \"'"},
+      {"character references", "&#38;&#x26;&#x10D;&#269;&#x4E2D;", "&&\xE8\xE8?"},
+      {"a reference spelled out as text", "&amp;#38;", "&#38;"},
+      {"CDATA section", "a<![CDATA[<b>&amp;]]>c", "a<b>&amp;c"},
+      {"line ends become line feeds", "a\r\nb\rc\nd", "a\nb\nc\nd"},
+      {"blanks only", "  \t ", "  \t "},
+  };
+  for (const auto& c : cases) {
+    const auto cells = Read(Sheet("<row r=\"1\">" + InlineCell("A1", c.xml) + "</row>"));
+    ASSERT_TRUE(cells.has_value()) << c.what;
+    EXPECT_EQ(TextAt(*cells, 1, 1), c.expected) << c.what;
+  }
+}
+
+TEST(XmlStream, AttributeValuesKeepAnAmpersandExactly) {
+  // The relationship's target names the sheet part; the part exists only
+  // under the name the decoded target gives.
+  const std::string sheet = Sheet("<row r=\"1\">" + InlineCell("A1", "found") + "</row>");
+  const struct {
+    const char* what;
+    std::string target;
+    std::string part;
+  } cases[] = {
+      {"entity", "worksheets/R&amp;D.xml", "xl/worksheets/R&D.xml"},
+      {"character reference", "worksheets/R&#38;D.xml", "xl/worksheets/R&D.xml"},
+      {"hexadecimal reference", "worksheets/R&#x26;D.xml", "xl/worksheets/R&D.xml"},
+      {"a reference spelled out", "worksheets/R&amp;#38;D.xml", "xl/worksheets/R&#38;D.xml"},
+      {"two ampersands and a blank", "worksheets/a&amp;&amp;&#32;b.xml", "xl/worksheets/a&& b.xml"},
+  };
+  for (const auto& c : cases) {
+    const auto cells = Read(sheet, c.target, c.part);
+    ASSERT_TRUE(cells.has_value()) << c.what;
+    EXPECT_EQ(TextAt(*cells, 1, 1), "found") << c.what;
+  }
+}
+
+TEST(XmlStream, DocumentsThatAreNotWellFormedCannotBeOpened) {
+  const std::string ns = "xmlns=\"" + kMain + "\"";
+  const std::string row = "<row r=\"1\">" + InlineCell("A1", "x") + "</row>";
+  const struct {
+    const char* what;
+    std::string xml;
+  } cases[] = {
+      {"document type declaration", "<!DOCTYPE worksheet [<!ENTITY e \"1\">]>" + Sheet(row)},
+      {"external document type", "<!DOCTYPE worksheet SYSTEM \"file:///etc/passwd\">" + Sheet(row)},
+      {"undeclared entity in text", Sheet("<row r=\"1\">" + InlineCell("A1", "&e;") + "</row>")},
+      {"undeclared entity in an attribute", Sheet("<row r=\"1&e;\">" + InlineCell("A1", "x") + "</row>")},
+      {"element prefix without namespace", "<worksheet " + ns + "><sheetData><x:row r=\"1\"/></sheetData></worksheet>"},
+      {"attribute prefix without namespace", Sheet("<row x:r=\"1\">" + InlineCell("A1", "x") + "</row>")},
+      {"one attribute twice through two prefixes",
+       "<worksheet " + ns + " xmlns:a=\"urn:x\" xmlns:b=\"urn:x\"><sheetData><row a:q=\"1\" b:q=\"2\"/></sheetData>"
+       "</worksheet>"},
+      {"mismatched end tag", "<worksheet " + ns + "><sheetData>" + row + "</sheetdata></worksheet>"},
+      {"breaks off inside a tag", Sheet(row).substr(0, Sheet(row).size() - 5)},
+      {"breaks off after the sheet data", "<worksheet " + ns + "><sheetData>" + row + "</sheetData>"},
+      {"second root element", Sheet(row) + "<worksheet/>"},
+      {"malformed UTF-8", Sheet("<row r=\"1\">" + InlineCell("A1", "\xC3(") + "</row>")},
+      {"character that XML excludes", Sheet("<row r=\"1\">" + InlineCell("A1", "&#1;") + "</row>")},
+      {"empty part", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(Read(c.xml).has_value()) << c.what;
+  }
+  // The same package with a well-formed sheet reads.
+  ASSERT_TRUE(Read(Sheet(row)).has_value());
+}
+
+TEST(XmlStream, DeclaredEncodingsAreDecoded) {
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"UTF-8 with a byte order mark", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>" +
+                                           Sheet("<row r=\"1\">" + InlineCell("A1", "\xC5\xBE") + "</row>")},
+      {"ISO-8859-2", "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>" +
+                         Sheet("<row r=\"1\">" + InlineCell("A1", "\xBE") + "</row>")},
+  };
+  for (const auto& c : cases) {
+    const auto cells = Read(c.bytes);
+    ASSERT_TRUE(cells.has_value()) << c.what;
+    EXPECT_EQ(TextAt(*cells, 1, 1), "\x9E") << c.what;  // ž
+  }
+}
+
+TEST(XmlStream, PartsOfManyChunksReadWholeOrStopAtTheRowLimit) {
+  // A text far longer than one chunk arrives whole; rows beyond the limit stop the read.
+  const std::string longText(200000, 'x');
+  std::string rows = "<row r=\"1\">" + InlineCell("A1", longText) + "</row>";
+  for (int r = 2; r <= 4000; ++r) {
+    rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"B" + std::to_string(r) + "\"><v>" + std::to_string(r) +
+            ".5</v></c></row>";
+  }
+  const auto whole = Read(Sheet(rows));
+  ASSERT_TRUE(whole.has_value());
+  EXPECT_EQ(TextAt(*whole, 1, 1), longText);
+  EXPECT_EQ(TextAt(*whole, 3000, 2), "3000,5");
+  EXPECT_EQ(whole->Find(3001, 2), nullptr);
+
+  // Broken well past row 3000: the read stopped before the damage.
+  const auto stopped = Read(Sheet(rows + "<row r=\"4001\"><oops></row>"));
+  ASSERT_TRUE(stopped.has_value());
+  EXPECT_EQ(TextAt(*stopped, 2999, 2), "2999,5");
+
+  // Broken before row 3000 in a later chunk: cannot be opened.
+  std::string early = rows;
+  early.insert(early.find("<row r=\"2999\">"), "<row r=\"2998\"><oops></row>");
+  EXPECT_FALSE(Read(Sheet(early)).has_value());
+}
+
+}  // namespace
+}  // namespace ratemover::spreadsheet
