@@ -1,20 +1,83 @@
 #include "spreadsheet/sheet_cells.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace ratemover::spreadsheet {
+namespace {
+
+struct KeyLess {
+  template <typename Entry>
+  bool operator()(const Entry& e, std::uint64_t key) const {
+    return e.key < key;
+  }
+  template <typename Entry>
+  bool operator()(const Entry& a, const Entry& b) const {
+    return a.key < b.key;
+  }
+};
+
+}  // namespace
 
 void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
-  if (value.kind == CellValue::Kind::Empty) {
-    cells_.erase(Key(row, column));
+  const std::uint64_t key = Key(row, column);
+  const bool empty = value.kind == CellValue::Kind::Empty;
+  if (ordered_) {
+    if (entries_.empty() || key > entries_.back().key) {
+      if (!empty) entries_.push_back({key, std::move(value)});
+      return;
+    }
+    const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
+    if (it->key == key) {
+      it->value = std::move(value);
+      return;
+    }
+    if (empty) return;  // nothing stored there to empty
+  } else if (entries_.back().key == key) {
+    entries_.back().value = std::move(value);
     return;
   }
-  cells_[Key(row, column)] = std::move(value);
+  ordered_ = false;
+  entries_.push_back({key, std::move(value)});
+  if (entries_.size() >= orderAt_) Order();
+}
+
+void SheetCells::Order() const {
+  if (!ordered_) {
+    // Of the values stored for one cell, the last one stands.
+    std::stable_sort(entries_.begin(), entries_.end(), KeyLess{});
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (i + 1 < entries_.size() && entries_[i + 1].key == entries_[i].key) continue;
+      if (entries_[i].value.kind == CellValue::Kind::Empty) continue;
+      if (out != i) entries_[out] = std::move(entries_[i]);
+      ++out;
+    }
+    entries_.resize(out);
+    ordered_ = true;
+  }
+  orderAt_ = std::max(kFirstOrderAt, 2 * entries_.size());
 }
 
 const CellValue* SheetCells::Find(std::int32_t row, std::int32_t column) const {
-  const auto it = cells_.find(Key(row, column));
-  return it == cells_.end() ? nullptr : &it->second;
+  if (!ordered_) Order();
+  const std::uint64_t key = Key(row, column);
+  const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
+  if (it == entries_.end() || it->key != key || it->value.kind == CellValue::Kind::Empty) return nullptr;
+  return &it->value;
+}
+
+std::size_t SheetCells::Size() const {
+  if (!ordered_) Order();
+  return static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) {
+    return e.value.kind != CellValue::Kind::Empty;
+  }));
+}
+
+void SheetCells::Clear() {
+  entries_.clear();
+  ordered_ = true;
+  orderAt_ = kFirstOrderAt;
 }
 
 }  // namespace ratemover::spreadsheet

@@ -1,7 +1,7 @@
 #pragma once
 // The cells of the rows read so far of one sheet.
 #include <cstdint>
-#include <unordered_map>
+#include <vector>
 
 #include "spreadsheet/cell_value.h"
 
@@ -18,14 +18,28 @@ class SheetCells {
   // The stored cell, or nullptr for a cell that holds nothing.
   const CellValue* Find(std::int32_t row, std::int32_t column) const;
 
-  std::size_t Size() const { return cells_.size(); }
-  void Clear() { cells_.clear(); }
+  std::size_t Size() const;
+  void Clear();
 
  private:
+  // Cells are kept in one vector ordered by row, then column, which is the
+  // order the readers meet them in: storing is an append, finding a binary
+  // search. A cell that comes out of order is appended all the same and the
+  // vector is put in order again when next searched (or when it has doubled
+  // since it was last in order, so that repeated cells cannot pile up).
+  struct Entry {
+    std::uint64_t key;
+    CellValue value;  // Empty: the cell was emptied after it was stored
+  };
   static std::uint64_t Key(std::int32_t row, std::int32_t column) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) | static_cast<std::uint32_t>(column);
   }
-  std::unordered_map<std::uint64_t, CellValue> cells_;
+  void Order() const;
+
+  mutable std::vector<Entry> entries_;
+  mutable bool ordered_ = true;  // ascending keys, each at most once
+  mutable std::size_t orderAt_ = kFirstOrderAt;
+  static constexpr std::size_t kFirstOrderAt = 1024;
   DateSystem dateSystem_ = DateSystem::Base1900;
 };
 

@@ -526,6 +526,9 @@ class SheetHandler : public DepthHandler {
       if (!hasV_ || !ParseIndex(v_, index) || index > 0xFFFFFFFFll) return Fail();
       if (++cellCount_ > kMaxCells) return Fail();
       pending_.push_back({cellRow_, cellColumn_, static_cast<std::uint32_t>(index)});
+      // Holds the cell's place in sheet order until its string is read, so
+      // that storing the strings later replaces cells instead of inserting them.
+      cells_.Put(cellRow_, cellColumn_, CellValue::OfText({}));
       return;
     }
     if (type_ == "str") {
