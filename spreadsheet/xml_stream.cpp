@@ -260,6 +260,7 @@ void OnError(void* data, xmlErrorPtr error) {
 void Quiet(void*, const char*, ...) {}
 
 xmlSAXHandler MakeSaxHandler() {
+  xmlInitParser();  // once, before the first parse, whichever thread it runs on
   xmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
   sax.initialized = XML_SAX2_MAGIC;

@@ -13,7 +13,13 @@
 //
 // Bounds: more than kMaxBytesWithoutElement bytes of a part without the start
 // of an element (a bomb of blanks, a start tag without end) makes the part
-// damaged; a document type declaration (which package parts never carry) too.
+// damaged; a document type declaration (which package parts never carry) too,
+// and so does a part beyond the XML parser's own limits (on the length of one
+// name or attribute value, for instance). Nothing outside the part is ever
+// loaded, and no entity a document declares is ever expanded.
+//
+// Well-formedness includes the namespace rules: a prefix that is not declared,
+// or one attribute given twice through two prefixes, makes the part damaged.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
