@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libbenchmark-dev
-  libgsf-1-dev libxml2-dev libexpat1-dev zlib1g-dev
+  libgsf-1-dev libxml2-dev zlib1g-dev
   qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n
   clang libclang-rt-14-dev
   "$@"
