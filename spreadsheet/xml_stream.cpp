@@ -261,6 +261,9 @@ void Quiet(void*, const char*, ...) {}
 
 xmlSAXHandler MakeSaxHandler() {
   xmlInitParser();  // once, before the first parse, whichever thread it runs on
+  // Complaints that bypass the parser context (a broken declared encoding, for
+  // one) stay off the terminal too; the parse itself still fails.
+  xmlSetGenericErrorFunc(nullptr, Quiet);
   xmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
   sax.initialized = XML_SAX2_MAGIC;
