@@ -2,6 +2,8 @@
 // the workbooks of real producers cell by cell, damaged files, and small
 // workbooks built here for the corners that no producer's file shows (strings
 // split over CONTINUE records, encryption, a sheet that breaks off).
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -328,7 +330,7 @@ struct Built {
 Built Read(const std::string& stream, const std::string& streamName = "Workbook", std::int32_t rowLimit = 3000) {
   static int counter = 0;
   Built built;
-  built.path = ::testing::TempDir() + "/biff_built_" + std::to_string(++counter) + ".xls";
+  built.path = ::testing::TempDir() + "/biff_built_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + ".xls";
   std::ofstream(built.path, std::ios::binary) << CompoundFile(streamName, stream);
   built.opened = ReadActiveSheetFromFile(built.path, rowLimit, built.cells);
   return built;

@@ -1,6 +1,8 @@
 // The .xlsx reader through the public interfaces: the file session for the
 // workbooks that real producers wrote, ReadActiveSheetFromFile for packages
 // built here to reach one rule at a time.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -281,7 +283,8 @@ std::vector<Member> Members(const Book& b) {
 
 std::string WriteTemp(const std::string& bytes) {
   static int counter = 0;
-  const std::string path = testing::TempDir() + "xlsx_reader_test_" + std::to_string(++counter) + ".xlsx";
+  const std::string path = testing::TempDir() + "xlsx_reader_test_" + std::to_string(getpid()) + "_" +
+                           std::to_string(++counter) + ".xlsx";
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return path;
 }

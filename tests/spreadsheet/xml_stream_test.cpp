@@ -3,6 +3,8 @@
 // means them, and a part that is not a well-formed namespaced document, or
 // that carries a document type declaration, makes the workbook one that
 // cannot be opened. Observed through small .xlsx packages (stored members).
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -62,7 +64,9 @@ std::optional<SheetCells> Read(const std::string& sheetXml, const std::string& s
       {sheetPart, sheetXml},
   };
   static int counter = 0;
-  const std::string path = testing::TempDir() + "xml_stream_test_" + std::to_string(++counter) + ".xlsx";
+  // the process id keeps tests that run side by side off each other's files
+  const std::string path = testing::TempDir() + "xml_stream_test_" + std::to_string(getpid()) + "_" +
+                           std::to_string(++counter) + ".xlsx";
   const std::string bytes = StoredZip(members);
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   SheetCells cells;
