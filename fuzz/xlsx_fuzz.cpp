@@ -15,35 +15,13 @@
 #include <vector>
 
 #include "spreadsheet/workbook_reader.h"
+#include "tests/support/zip_writer.h"
 
 namespace {
 
 void Quiet(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
-std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
-
-// A ZIP archive of stored members.
-std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string file, directory;
-  for (const auto& [name, data] : members) {
-    const auto crc = static_cast<std::uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-    const std::string common = Le16(20) + Le16(0) + Le16(0) + Le16(0) + Le16(0x21) + Le32(crc) +
-                               Le32(static_cast<std::uint32_t>(data.size())) +
-                               Le32(static_cast<std::uint32_t>(data.size())) +
-                               Le16(static_cast<unsigned>(name.size())) + Le16(0);
-    const auto offset = static_cast<std::uint32_t>(file.size());
-    file += Le32(0x04034b50) + common + name + data;
-    directory += Le32(0x02014b50) + Le16(20) + common + Le16(0) + Le16(0) + Le16(0) + Le32(0) + Le32(offset) + name;
-  }
-  const auto cdOffset = static_cast<std::uint32_t>(file.size());
-  file += directory;
-  file += Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(static_cast<unsigned>(members.size())) +
-          Le16(static_cast<unsigned>(members.size())) + Le32(static_cast<std::uint32_t>(directory.size())) +
-          Le32(cdOffset) + Le16(0);
-  return file;
-}
+using ratemover::testsupport::StoredZip;
 
 std::string PackageAroundSheet(std::string sheet) {
   const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";

@@ -16,6 +16,7 @@
 #include "spreadsheet/session.h"
 #include "spreadsheet/sheet_cells.h"
 #include "spreadsheet/workbook_reader.h"
+#include "tests/support/zip_writer.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -55,70 +56,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A ZIP archive of stored (uncompressed) members.
-std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
-  auto crc32 = [](const std::string& data) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : data) {
-      crc ^= byte;
-      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-  };
-  auto put16 = [](std::string& out, std::uint32_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-  };
-  auto put32 = [&](std::string& out, std::uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-  };
-  std::string archive;
-  std::string directory;
-  for (const auto& [name, data] : members) {
-    const auto offset = static_cast<std::uint32_t>(archive.size());
-    const std::uint32_t crc = crc32(data);
-    const auto size = static_cast<std::uint32_t>(data.size());
-    put32(archive, 0x04034b50);
-    put16(archive, 20);
-    put16(archive, 0);
-    put16(archive, 0);  // stored
-    put32(archive, 0);  // time, date
-    put32(archive, crc);
-    put32(archive, size);
-    put32(archive, size);
-    put16(archive, static_cast<std::uint32_t>(name.size()));
-    put16(archive, 0);
-    archive += name;
-    archive += data;
-    put32(directory, 0x02014b50);
-    put16(directory, 20);
-    put16(directory, 20);
-    put16(directory, 0);
-    put16(directory, 0);
-    put32(directory, 0);
-    put32(directory, crc);
-    put32(directory, size);
-    put32(directory, size);
-    put16(directory, static_cast<std::uint32_t>(name.size()));
-    put32(directory, 0);  // extra and comment lengths
-    put16(directory, 0);  // disk
-    put16(directory, 0);  // internal attributes
-    put32(directory, 0);  // external attributes
-    put32(directory, offset);
-    directory += name;
-  }
-  const auto directoryOffset = static_cast<std::uint32_t>(archive.size());
-  archive += directory;
-  put32(archive, 0x06054b50);
-  put32(archive, 0);
-  put16(archive, static_cast<std::uint32_t>(members.size()));
-  put16(archive, static_cast<std::uint32_t>(members.size()));
-  put32(archive, static_cast<std::uint32_t>(directory.size()));
-  put32(archive, directoryOffset);
-  put16(archive, 0);
-  return archive;
-}
+using ratemover::testsupport::StoredZip;
 
 struct Expected {
   std::int32_t row;

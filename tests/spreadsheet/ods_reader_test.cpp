@@ -18,6 +18,7 @@
 #include "spreadsheet/session.h"
 #include "spreadsheet/sheet_cells.h"
 #include "spreadsheet/workbook_reader.h"
+#include "tests/support/zip_writer.h"
 #include "tests/spreadsheet/catalogue.h"
 
 namespace ratemover::spreadsheet {
@@ -35,81 +36,11 @@ CellText TextAt(const SheetCells& cells, std::int32_t row, std::int32_t column) 
 // ---------------------------------------------------------------------------
 // A ZIP writer for packages built in the tests (members stored, not deflated).
 
-std::uint32_t Crc32(const std::string& data) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const unsigned char byte : data) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
+using Member = ratemover::testsupport::ZipMember;
 
-void Put16(std::string& out, std::uint32_t value) {
-  out.push_back(static_cast<char>(value & 0xFF));
-  out.push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-
-void Put32(std::string& out, std::uint32_t value) {
-  Put16(out, value & 0xFFFF);
-  Put16(out, value >> 16);
-}
-
-struct Member {
-  std::string name;
-  std::string data;
-};
-
-std::string ZipOf(const std::vector<Member>& members) {
-  std::string zip;
-  std::string directory;
-  for (const auto& member : members) {
-    const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
-    const std::uint32_t crc = Crc32(member.data);
-    const auto size = static_cast<std::uint32_t>(member.data.size());
-    Put32(zip, 0x04034b50u);
-    Put16(zip, 20);  // version needed
-    Put16(zip, 0);   // flags
-    Put16(zip, 0);   // stored
-    Put16(zip, 0);   // time
-    Put16(zip, 0x21);  // date
-    Put32(zip, crc);
-    Put32(zip, size);
-    Put32(zip, size);
-    Put16(zip, static_cast<std::uint32_t>(member.name.size()));
-    Put16(zip, 0);
-    zip += member.name;
-    zip += member.data;
-
-    Put32(directory, 0x02014b50u);
-    Put16(directory, 20);
-    Put16(directory, 20);
-    Put16(directory, 0);
-    Put16(directory, 0);
-    Put16(directory, 0);
-    Put16(directory, 0x21);
-    Put32(directory, crc);
-    Put32(directory, size);
-    Put32(directory, size);
-    Put16(directory, static_cast<std::uint32_t>(member.name.size()));
-    Put16(directory, 0);  // extra
-    Put16(directory, 0);  // comment
-    Put16(directory, 0);  // disk
-    Put16(directory, 0);  // internal attributes
-    Put32(directory, 0);  // external attributes
-    Put32(directory, offset);
-    directory += member.name;
-  }
-  const std::uint32_t directoryOffset = static_cast<std::uint32_t>(zip.size());
-  zip += directory;
-  Put32(zip, 0x06054b50u);
-  Put16(zip, 0);
-  Put16(zip, 0);
-  Put16(zip, static_cast<std::uint32_t>(members.size()));
-  Put16(zip, static_cast<std::uint32_t>(members.size()));
-  Put32(zip, static_cast<std::uint32_t>(directory.size()));
-  Put32(zip, directoryOffset);
-  Put16(zip, 0);
-  return zip;
+std::string StoredZipOf(std::vector<Member> members) {
+  for (auto& member : members) member.stored = true;
+  return ratemover::testsupport::ZipOf(members);
 }
 
 constexpr const char* kMimeType = "application/vnd.oasis.opendocument.spreadsheet";
@@ -155,7 +86,7 @@ std::string Package(const std::string& content, const std::optional<std::string>
   std::vector<Member> members = {{"mimetype", kMimeType}};
   if (settings) members.push_back({"settings.xml", *settings});
   members.push_back({"content.xml", content});
-  return ZipOf(members);
+  return StoredZipOf(members);
 }
 
 class TempFile {
@@ -473,9 +404,9 @@ TEST(OdsReader, PackagesThatCannotBeOpened) {
   };
   const std::vector<Case> cases = {
       {"intact", Package(good), true},
-      {"no mimetype, content.xml", ZipOf({{"content.xml", good}}), true},
-      {"text document", ZipOf({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", good}}), false},
-      {"no content", ZipOf({{"mimetype", kMimeType}}), false},
+      {"no mimetype, content.xml", StoredZipOf({{"content.xml", good}}), true},
+      {"text document", StoredZipOf({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", good}}), false},
+      {"no content", StoredZipOf({{"mimetype", kMimeType}}), false},
       {"content without a spreadsheet", Package("<a/>"), false},
       {"content cut inside the table", Package(good.substr(0, good.find("</table:table>"))), false},
       {"content cut after the table", Package(good.substr(0, good.find("</office:spreadsheet>"))), true},
@@ -483,7 +414,7 @@ TEST(OdsReader, PackagesThatCannotBeOpened) {
       {"active table cut", Package(twoTables.substr(0, twoTables.rfind("</table:table>")), SettingsXml("B")), false},
       {"document type declaration", Package("<!DOCTYPE x [<!ENTITY e \"1\">]>" + good), false},
       {"malformed settings", Package(good, SettingsXml("T").substr(0, 300)), false},
-      {"encrypted content", ZipOf({{"mimetype", kMimeType}, {"META-INF/manifest.xml", encryptedManifest}, {"content.xml", good}}), false},
+      {"encrypted content", StoredZipOf({{"mimetype", kMimeType}, {"META-INF/manifest.xml", encryptedManifest}, {"content.xml", good}}), false},
   };
   for (const auto& c : cases) {
     SheetCells cells;
