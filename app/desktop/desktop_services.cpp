@@ -12,11 +12,23 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include <exception>
+
 #include "app/desktop/widget_kit.h"
 #include "common/cp1250.h"
 #include "common/program_dir.h"
 
 namespace ratemover::desktop {
+
+void MessageBoxes::Guarded(const std::function<void()>& steps) {
+  try {
+    steps();
+  } catch (const std::exception& failure) {
+    ShowErrorReport(failure.what());
+  } catch (...) {
+    ShowErrorReport("Nepri\xE8" "akovana napaka.");
+  }
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 // The desktop's links to the operator and the platform: message boxes, the
 // workbook picker and ending the application. Each is a small interface so that
 // the windows can be driven without a person in front of them.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,10 @@ class MessageBoxes {
   virtual void ShowMessage(const std::string& text) = 0;
   // The general error report: a failure that a handler did not catch.
   virtual void ShowErrorReport(const std::string& text) = 0;
+
+  // Runs a handler's steps; a failure that they do not catch ends the handler
+  // and goes to the general error report, and the program goes on.
+  void Guarded(const std::function<void()>& steps);
 };
 
 // Asks the operator for a workbook; the chosen file's full path (Windows-1250),

@@ -153,16 +153,6 @@ void TForm1::FormCreate() {
   });
 }
 
-template <typename Steps>
-void TForm1::Guarded(Steps steps) {
-  try {
-    steps();
-  } catch (const std::exception& failure) {
-    messages_.ShowErrorReport(failure.what());
-  } catch (...) {
-    messages_.ShowErrorReport("Nepri\xE8" "akovana napaka.");
-  }
-}
 
 std::string TForm1::WorkbookPath() const { return ToCp1250(eDatoteka->text()); }
 
@@ -176,7 +166,7 @@ void TForm1::SetProfileLabel(const std::string& name) {
 void TForm1::AppActivate() {
   if (!firstActivation_) return;
   firstActivation_ = false;
-  Guarded([this] {
+  messages_.Guarded([this] {
     BeriIniDatoteko(state_, *this, configPath_, programDir_);
     repaint();
     QCoreApplication::processEvents();
@@ -211,11 +201,11 @@ void TForm1::Transfer() {
 }
 
 void TForm1::btnImportClick() {
-  Guarded([this] { Transfer(); });
+  messages_.Guarded([this] { Transfer(); });
 }
 
 void TForm1::btnOdpriClick() {
-  Guarded([this] {
+  messages_.Guarded([this] {
     const auto chosen = picker_.PickWorkbook(this);
     if (!chosen) return;
     SetWorkbookPath(*chosen);
@@ -224,14 +214,14 @@ void TForm1::btnOdpriClick() {
 }
 
 void TForm1::btnKonecClick() {
-  Guarded([this] {
+  messages_.Guarded([this] {
     PisiIniDatoteko(state_, WorkbookPath(), configPath_);
     ending_.EndApplication();
   });
 }
 
 void TForm1::Parametri1Click() {
-  Guarded([this] {
+  messages_.Guarded([this] {
     form2_->Open();
     form2_->exec();
   });

@@ -67,10 +67,6 @@ class TForm1 final : public QMainWindow, public ConfigFields {
   void FormCreate();
   void BuildContent();
   void Transfer();
-  // Runs a handler's steps; a failure that they do not catch ends the handler
-  // and goes to the general error report, and the program goes on.
-  template <typename Steps>
-  void Guarded(Steps steps);
 
   MessageBoxes& messages_;
   WorkbookPicker& picker_;

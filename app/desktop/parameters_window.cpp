@@ -96,33 +96,23 @@ TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(c
   connect(btnPotrdi, &QPushButton::clicked, this, [this] { btnPotrdiClick(); });
 }
 
-template <typename Steps>
-void TForm2::Guarded(Steps steps) {
-  try {
-    steps();
-  } catch (const std::exception& failure) {
-    messages_.ShowErrorReport(failure.what());
-  } catch (...) {
-    messages_.ShowErrorReport("Nepri\xE8" "akovana napaka.");
-  }
-}
 
 void TForm2::Open() { form_.Open(); }
 
 void TForm2::cbTecajniceSelect() {
-  Guarded([this] { form_.cbTecajniceSelect(); });
+  messages_.Guarded([this] { form_.cbTecajniceSelect(); });
 }
 
 void TForm2::btnAzurirajClick() {
-  Guarded([this] { form_.btnAzurirajClick(); });
+  messages_.Guarded([this] { form_.btnAzurirajClick(); });
 }
 
 void TForm2::btnBrisiClick() {
-  Guarded([this] { form_.btnBrisiClick(); });
+  messages_.Guarded([this] { form_.btnBrisiClick(); });
 }
 
 void TForm2::btnPotrdiClick() {
-  Guarded([this] { form_.btnPotrdiClick(); });
+  messages_.Guarded([this] { form_.btnPotrdiClick(); });
 }
 
 QLineEdit* TForm2::Field(ParameterField field) const {

@@ -48,8 +48,6 @@ class TForm2 final : public QDialog, public ParametersView {
   void CloseWindow() override;
 
  private:
-  template <typename Steps>
-  void Guarded(Steps steps);
   QLineEdit* Field(ParameterField field) const;
 
   MessageBoxes& messages_;

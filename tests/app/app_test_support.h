@@ -65,13 +65,14 @@ inline std::optional<std::string> ReadBytes(const std::string& path) {
 }
 
 // Runs the action on the first modal widget that appears (a message box, a
-// dialog) from inside its own event loop; gives up after about five seconds.
+// dialog) from inside its own event loop; gives up after about thirty seconds
+// (the first file dialog of a process can take seconds to appear on a busy machine).
 inline void WhenModal(std::function<void(QWidget*)> action, QWidget* notThis = nullptr) {
   auto* timer = new QTimer;
   auto tries = std::make_shared<int>(0);
   QObject::connect(timer, &QTimer::timeout, [timer, tries, action, notThis] {
     QWidget* modal = QApplication::activeModalWidget();
-    if ((modal != nullptr && modal != notThis) || ++*tries > 500) {
+    if ((modal != nullptr && modal != notThis) || ++*tries > 3000) {
       timer->stop();
       timer->deleteLater();
       if (modal != nullptr && modal != notThis) action(modal);
