@@ -19,6 +19,8 @@ batch="$build/app/batch/ratemover-batch"
 work="$build/bench-workbooks"
 data="$source_dir/tests/data/workbooks"
 
+# the workbook generator's writers, hyperfine and GNU time
+"$source_dir/scripts/setup.sh" hyperfine time python3-openpyxl python3-xlwt python3-odf
 [ -x "$batch" ] || { echo "no $batch: build the ratemover-batch target first" >&2; exit 1; }
 mkdir -p "$work"
 /usr/bin/python3 "$here/make_workbooks.py" "$work" >/dev/null
