@@ -3,7 +3,7 @@
 namespace ratemover::spreadsheet {
 
 void MemorySession::SetCell(std::int32_t row, std::int32_t column, CellText text) {
-  cells_[{row, column}] = std::move(text);
+  cells_[Key(row, column)] = std::move(text);
 }
 
 bool MemorySession::OdpriExcel() {
@@ -17,7 +17,7 @@ void MemorySession::OdpriZvezek(const std::string& path, bool) { openedPath_ = p
 CellText MemorySession::BeriCelico(std::int32_t row, std::int32_t column) {
   reads_.emplace_back(row, column);
   if (!open_ || row < 1 || column < 1) return std::nullopt;
-  const auto it = cells_.find({row, column});
+  const auto it = cells_.find(Key(row, column));
   return it == cells_.end() ? CellText(std::string()) : it->second;
 }
 
