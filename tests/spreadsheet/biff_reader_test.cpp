@@ -46,6 +46,15 @@ struct Producer {
   bool date1904 = false;
 };
 
+// A test's name from its workbook: "bad/trunc_600.xls" names "bad_trunc_600".
+std::string TestNameOf(const ::testing::TestParamInfo<Producer>& info) {
+  std::string name = info.param.file;
+  for (const std::string folder : {"bad/", "fuzz/"}) {
+    if (name.rfind(folder, 0) == 0) name = folder.substr(0, folder.size() - 1) + "_" + name.substr(folder.size());
+  }
+  return name.substr(0, name.find('.'));
+}
+
 class Catalogue : public ::testing::TestWithParam<Producer> {};
 
 TEST_P(Catalogue, EveryCellOfColumnBReadsAsTheApplicationShowsIt) {
@@ -72,10 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Producers, Catalogue,
                          ::testing::Values(Producer{"types.xls"}, Producer{"types1904.xls", true},
                                            Producer{"types_biff5.xls"}, Producer{"types1904_biff5.xls", true},
                                            Producer{"types_gnumeric.xls"}),
-                         [](const auto& info) {
-                           std::string name = info.param.file;
-                           return name.substr(0, name.find('.'));
-                         });
+                         TestNameOf);
 
 TEST(BiffReader, TheDateSystemOfTheWorkbookIsKept) {
   for (const char* file : {"types1904.xls", "types1904_biff5.xls"}) {
@@ -182,14 +188,7 @@ INSTANTIATE_TEST_SUITE_P(Producers, Data3000,
                                            // damage that lies outside what is read
                                            Producer{"bad/dims_max.xls"}, Producer{"bad/sst_count_huge.xls"},
                                            Producer{"bad/reclen_overrun.xls"}),
-                         [](const auto& info) {
-                           std::string name = info.param.file;
-                           for (const char* folder : {"bad/", "fuzz/"}) {
-                             const std::string prefix = folder;
-                             if (name.rfind(prefix, 0) == 0) name = prefix.substr(0, prefix.size() - 1) + "_" + name.substr(prefix.size());
-                           }
-                           return name.substr(0, name.find('.'));
-                         });
+                         TestNameOf);
 
 TEST(BiffReader, TheFarCellOfASparseSheet) {
   SheetCells cells;
@@ -224,14 +223,7 @@ INSTANTIATE_TEST_SUITE_P(Files, CannotBeOpened,
                                            // fuzzing: a compound-file directory that the container
                                            // library rejects (and loses a few bytes over)
                                            Producer{"fuzz/msole_directory_leak.xls"}),
-                         [](const auto& info) {
-                           std::string name = info.param.file;
-                           for (const char* folder : {"bad/", "fuzz/"}) {
-                             const std::string prefix = folder;
-                             if (name.rfind(prefix, 0) == 0) name = prefix.substr(0, prefix.size() - 1) + "_" + name.substr(prefix.size());
-                           }
-                           return name.substr(0, name.find('.'));
-                         });
+                         TestNameOf);
 
 // ---------------------------------------------------------------------------
 // Workbooks built here, record by record, in a compound file of our own.

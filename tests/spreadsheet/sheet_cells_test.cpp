@@ -19,20 +19,26 @@ struct Step {
   const char* text;  // nullptr: the cell is emptied
 };
 
+using CellMap = std::map<std::pair<std::int32_t, std::int32_t>, std::string>;
+
+// One step, into SheetCells and into the plain map that it is checked against.
+void Apply(const Step& s, SheetCells& cells, CellMap& expected) {
+  if (s.text != nullptr) {
+    cells.Put(s.row, s.column, CellValue::OfText(s.text));
+    expected[{s.row, s.column}] = s.text;
+  } else {
+    cells.Put(s.row, s.column, CellValue::Empty());
+    expected.erase({s.row, s.column});
+  }
+}
+
 // Replays the steps into SheetCells and into a plain map, and compares every
 // cell of the area (and Size) after each step.
 void CheckAgainstMap(const std::vector<Step>& steps, const std::string& what) {
   SheetCells cells;
-  std::map<std::pair<std::int32_t, std::int32_t>, std::string> expected;
+  CellMap expected;
   for (std::size_t i = 0; i < steps.size(); ++i) {
-    const Step& s = steps[i];
-    if (s.text != nullptr) {
-      cells.Put(s.row, s.column, CellValue::OfText(s.text));
-      expected[{s.row, s.column}] = s.text;
-    } else {
-      cells.Put(s.row, s.column, CellValue::Empty());
-      expected.erase({s.row, s.column});
-    }
+    Apply(steps[i], cells, expected);
     ASSERT_EQ(cells.Size(), expected.size()) << what << ", step " << i;
     for (std::int32_t r = 1; r <= 4; ++r) {
       for (std::int32_t c = 1; c <= 4; ++c) {
@@ -73,16 +79,8 @@ TEST(SheetCells, ManyCellsInShuffledOrderWithRepeats) {
                      kTexts[random() % 4]});
   }
   SheetCells cells;
-  std::map<std::pair<std::int32_t, std::int32_t>, std::string> expected;
-  for (const auto& s : steps) {
-    if (s.text != nullptr) {
-      cells.Put(s.row, s.column, CellValue::OfText(s.text));
-      expected[{s.row, s.column}] = s.text;
-    } else {
-      cells.Put(s.row, s.column, CellValue::Empty());
-      expected.erase({s.row, s.column});
-    }
-  }
+  CellMap expected;
+  for (const auto& s : steps) Apply(s, cells, expected);
   // Far apart, descending: every put comes before the ones already stored.
   for (std::int32_t r = 3000; r > 10; --r) {
     cells.Put(r, 1 + r % 7, CellValue::OfText(std::to_string(r)));
