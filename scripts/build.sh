@@ -10,7 +10,10 @@ while [ $# -gt 0 ]; do
   if [ "$1" = "--" ]; then shift; targets=("$@"); break; fi
   options+=("$1"); shift
 done
-cmake -S "$root" -B "$dir" -G Ninja "${options[@]}" >/dev/null
+launcher=()
+# a compiler cache, where the machine has one, makes rebuilds of other trees cheap
+if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "${options[@]}" >/dev/null
 if [ ${#targets[@]} -gt 0 ]; then
   cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
 else
