@@ -1,18 +1,13 @@
 #include "transfer/import_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <exception>
-#include <memory>
+#include <optional>
 #include <stdexcept>
 
-#include "common/program_dir.h"
 #include "common/regional.h"
 #include "common/text.h"
 #include "transfer/date_text.h"
+#include "transfer/rate_file.h"
 #include "transfer/rate_record.h"
 
 namespace ratemover {
@@ -31,94 +26,62 @@ std::int32_t ResolveColumn(std::string_view letter, std::int32_t fallback) {
   return number == 0 ? fallback : number;
 }
 
-// The rate file, written through one buffer. Lines end in CR LF. Every write,
-// the final flush and the close are checked; a failure empties the file before
-// it is reported, so that ZTR never finds half a price list that looks whole.
-class RateFile {
- public:
-  explicit RateFile(std::string path) : path_(std::move(path)), native_(NativePath(path_)) {}
-  RateFile(const RateFile&) = delete;
-  RateFile& operator=(const RateFile&) = delete;
-  ~RateFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  // Creates the file, or empties an existing one. A workbook whose own name
-  // ends in ".ztr" would be its own rate file; it is never emptied.
-  bool Create(const std::string& workbookPath) {
-    struct stat target {};
-    struct stat workbook {};
-    if (::stat(native_.c_str(), &target) == 0 && ::stat(NativePath(workbookPath).c_str(), &workbook) == 0 &&
-        target.st_dev == workbook.st_dev && target.st_ino == workbook.st_ino) {
-      return false;
-    }
-    fd_ = ::open(native_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    buffer_.reserve(kFlushSize + 1024);
-    return fd_ >= 0;
-  }
-
-  void WriteLine(std::string_view line) {
-    buffer_.append(line);
-    EndLine();
-  }
-
-  // The price line is built straight into the buffer, then ended here.
-  std::string& Buffer() { return buffer_; }
-  void EndLine() {
-    buffer_.append("\r\n");
-    if (buffer_.size() >= kFlushSize) Flush();
-  }
-
-  // Writes what is buffered and closes the file; throws when either fails.
-  void Close() {
-    Flush();
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) Fail();
-  }
-
-  // Leaves an empty file behind and lets it go; used on every failure after the
-  // file was created.
-  void Discard() noexcept {
-    buffer_.clear();
-    if (fd_ >= 0) {
-      (void)::ftruncate(fd_, 0);
-      ::close(fd_);
-      fd_ = -1;
-    } else {
-      (void)::truncate(native_.c_str(), 0);
-    }
-  }
-
-  bool IsOpen() const { return fd_ >= 0; }
-
- private:
-  static constexpr std::size_t kFlushSize = 1 << 16;
-
-  void Flush() {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-      const ssize_t written = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        Fail();
-      }
-      if (written == 0) Fail();
-      done += static_cast<std::size_t>(written);
-    }
-    buffer_.clear();
-  }
-
-  [[noreturn]] void Fail() {
-    Discard();
-    throw std::runtime_error("Napaka pri pisanju v datoteko " + path_);
-  }
-
-  std::string path_;
-  std::string native_;
-  std::string buffer_;
-  int fd_ = -1;
+struct Columns {
+  std::int32_t date = kDefaultDateColumn;
+  std::int32_t symbol = kDefaultSymbolColumn;
+  std::int32_t price = kDefaultPriceColumn;
+  std::int32_t index = kNoIndexColumn;
 };
+
+Columns ResolveColumns(const Tecajnica& profile) {
+  return Columns{ResolveColumn(profile.datum, kDefaultDateColumn), ResolveColumn(profile.simbol, kDefaultSymbolColumn),
+                 ResolveColumn(profile.tecaj, kDefaultPriceColumn), ResolveColumn(profile.indeks, kNoIndexColumn)};
+}
+
+// The date cell of the start row; a cell that cannot be read is thrown.
+std::string ReadDateCell(spreadsheet::Session& session, std::int32_t startRow, std::int32_t dateColumn) {
+  const spreadsheet::CellText dateCell = session.BeriCelico(startRow, dateColumn);
+  // rows are counted from 1: a session that answers for row 0 does not make it a date
+  if (!dateCell || startRow < 1) {
+    throw std::runtime_error("Celice v vrstici " + DecimalText(startRow) + ", stolpcu " + DecimalText(dateColumn) +
+                             " ni mogo\xE8" "e prebrati");
+  }
+  return *dateCell;
+}
+
+// The price of a row; a price text that is not a number counts as 0.
+double PriceOf(const std::string& priceText) {
+  try {
+    return DveDecimalki(priceText);
+  } catch (const ConversionError&) {
+    return 0;
+  }
+}
+
+// Writes a price line for every row with a price, from the start row down to the
+// first blank symbol or the row limit; returns how many were written.
+std::int32_t WritePriceLines(spreadsheet::Session& session, const Columns& columns, std::int32_t startRow,
+                             const std::string& formattedDate, RateFile& file) {
+  std::int32_t written = 0;
+  for (std::int32_t row = startRow; row <= kLastRow; ++row) {
+    // an unreadable symbol or price counts as an empty one
+    const std::string symbol = session.BeriCelico(row, columns.symbol).value_or(std::string());
+    if (IsBlank(symbol)) break;
+    const std::string priceText = session.BeriCelico(row, columns.price).value_or(std::string());
+    std::string_view marker;
+    if (columns.index >= 1) {
+      const spreadsheet::CellText indexCell = session.BeriCelico(row, columns.index);
+      if (indexCell && !IsBlank(*indexCell)) marker = kIndexMarker;
+    }
+    const double price = PriceOf(priceText);
+    if (price != 0) {
+      ++written;
+      AppendVrsticaTecaja(file.Buffer(), symbol, marker, price, formattedDate);
+      file.EndLine();
+    }
+  }
+  return written;
+}
 
 std::string NoDateMessage(const ImportRunInput& input, const std::string& dateText) {
   std::string text = "Excel datoteka '" + input.workbookPath + "' ni v pravem formatu!";
@@ -156,9 +119,9 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
   view.SetProgressVisible(true);
   view.ProcessPendingMessages();
 
-  // Every failure that leaves the run as an exception empties the rate file,
-  // hides the label and closes the session on its way out.
-  std::unique_ptr<RateFile> file;
+  // Every failure that leaves the run as an exception puts an empty rate file in
+  // place (once the new one was begun), hides the label and closes the session.
+  std::optional<RateFile> file;
   try {
     if (!session.OdpriExcel()) {
       view.ShowMessage("Verjetno ni instaliran EXCEL");
@@ -167,15 +130,10 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
       return result;
     }
     session.OdpriZvezek(input.workbookPath, input.show);
-
     result.outputPath = OutputFileName(input.workbookPath);
-    const Tecajnica& profile = input.profile;
-    const std::int32_t dateColumn = ResolveColumn(profile.datum, kDefaultDateColumn);
-    const std::int32_t symbolColumn = ResolveColumn(profile.simbol, kDefaultSymbolColumn);
-    const std::int32_t priceColumn = ResolveColumn(profile.tecaj, kDefaultPriceColumn);
-    const std::int32_t indexColumn = ResolveColumn(profile.indeks, kNoIndexColumn);
+    const Columns columns = ResolveColumns(input.profile);
 
-    file = std::make_unique<RateFile>(result.outputPath);
+    file.emplace(result.outputPath);
     if (!file->Create(input.workbookPath)) {
       file.reset();
       view.ShowMessage("Ne morem pisati v datoteko " + result.outputPath);
@@ -184,19 +142,15 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
       return result;
     }
 
-    const std::int32_t startRow = profile.startRow;
-    const spreadsheet::CellText dateCell = session.BeriCelico(startRow, dateColumn);
-    // rows are counted from 1: a session that answers for row 0 does not make it a date
-    if (!dateCell || startRow < 1) {
-      throw std::runtime_error("Celice v vrstici " + DecimalText(startRow) + ", stolpcu " + DecimalText(dateColumn) +
-                               " ni mogo\xE8" "e prebrati");
-    }
+    const std::int32_t startRow = input.profile.startRow;
+    const std::string dateCell = ReadDateCell(session, startRow, columns.date);
     const int currentYear = input.currentYear != 0 ? input.currentYear : CurrentYear();
-    const auto date = ParseDateText(PrvaBeseda(*dateCell), Regional(), currentYear);
+    const auto date = ParseDateText(PrvaBeseda(dateCell), Regional(), currentYear);
     if (!date) {
-      view.ShowMessage(NoDateMessage(input, *dateCell));
+      // nothing written: an empty file takes the rate file's place before the operator is told
       file->Close();
       file.reset();
+      view.ShowMessage(NoDateMessage(input, dateCell));
       view.SetProgressVisible(false);
       session.ZapriExcel();
       result.outcome = RunOutcome::NoDate;
@@ -205,30 +159,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
 
     const std::string formattedDate = FormattedDate(date->day, date->month, date->year);
     file->WriteLine(VrsticaDatuma(formattedDate));
-
-    std::int32_t written = 0;
-    for (std::int32_t row = startRow; row <= kLastRow; ++row) {
-      // an unreadable symbol or price counts as an empty one
-      const std::string symbol = session.BeriCelico(row, symbolColumn).value_or(std::string());
-      if (IsBlank(symbol)) break;
-      const std::string priceText = session.BeriCelico(row, priceColumn).value_or(std::string());
-      std::string_view marker;
-      if (indexColumn >= 1) {
-        const spreadsheet::CellText indexCell = session.BeriCelico(row, indexColumn);
-        if (indexCell && !IsBlank(*indexCell)) marker = kIndexMarker;
-      }
-      double price = 0;
-      try {
-        price = DveDecimalki(priceText);
-      } catch (const ConversionError&) {
-        price = 0;
-      }
-      if (price != 0) {
-        ++written;
-        AppendVrsticaTecaja(file->Buffer(), symbol, marker, price, formattedDate);
-        file->EndLine();
-      }
-    }
+    const std::int32_t written = WritePriceLines(session, columns, startRow, formattedDate, *file);
     file->Close();
     file.reset();
     result.writtenRows = written;

@@ -456,13 +456,127 @@ TEST_F(ImportRunTest, WriteFailureLeavesAnEmptyFileAndIsThrown) {
   EXPECT_EQ(session.ZapriCount(), 1);
 }
 
-TEST_F(ImportRunTest, WriteFailureOnAFullDevice) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  std::filesystem::create_symlink("/dev/full", output);
+// What stands under the rate file's name decides whether the run may replace
+// it: anything but a regular file that may be written is M2, and is left as it
+// was; a pipe is never opened, so nothing waits for a reader.
+TEST_F(ImportRunTest, WhatCannotBeReplacedIsReportedAndLeftAlone) {
   session.SetCell(2, 2, "S");
   session.SetCell(2, 4, "1");
+  const struct {
+    const char* name;
+    void (*make)(const std::string& path);
+  } cases[] = {
+      {"pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); }},
+      {"folder", [](const std::string& path) { std::filesystem::create_directory(path); }},
+      {"device through a link", [](const std::string& path) { std::filesystem::create_symlink("/dev/null", path); }},
+      {"read-only file",
+       [](const std::string& path) {
+         std::ofstream(path) << "yesterday\r\n";
+         ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(output);
+    c.make(output);
+    const auto before = std::filesystem::symlink_status(output).type();
+    RecordingView freshView;
+    ::alarm(20);  // a run that waits on the pipe ends the test program instead of hanging it
+    const RunResult result = ImportIzExcela(input, session, freshView);
+    ::alarm(0);
+    EXPECT_EQ(result.outcome, RunOutcome::FileNotCreated);
+    EXPECT_EQ(freshView.messages, std::vector<std::string>{"Ne morem pisati v datoteko " + output});
+    EXPECT_EQ(std::filesystem::symlink_status(output).type(), before);
+    if (before == std::filesystem::file_type::regular) {
+      EXPECT_EQ(ReadFile(output), "yesterday\r\n");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("")), {}), 1) << "nothing else left";
+  }
+}
+
+TEST_F(ImportRunTest, ALinkKeepsPointingAndTheFileItNamesIsReplaced) {
+  session.SetCell(2, 2, "S");
+  session.SetCell(2, 4, "1");
+  std::filesystem::create_directory(dir.File("arhiv"));
+  const std::string real = dir.File("arhiv/danes.ztr");
+  struct Case {
+    const char* name;
+    bool realExists;
+    std::string linkText;
+  };
+  for (const Case& c : {Case{"absolute link", true, real}, Case{"relative link", true, "arhiv/danes.ztr"},
+                        Case{"link to a file not there yet", false, "arhiv/danes.ztr"}}) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(output);
+    std::filesystem::remove(real);
+    if (c.realExists) {
+      std::ofstream(real) << "yesterday\r\n";
+      ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    }
+    std::filesystem::create_symlink(c.linkText, output);
+    RecordingView freshView;
+    EXPECT_EQ(ImportIzExcela(input, session, freshView).outcome, RunOutcome::Written);
+    ASSERT_TRUE(std::filesystem::is_symlink(output));
+    EXPECT_EQ(std::filesystem::read_symlink(output), c.linkText);
+    EXPECT_EQ(Lines(ReadFile(real)).size(), 2u);
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    if (c.realExists) {
+      EXPECT_EQ(info.st_mode & 07777, 0640u);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("arhiv")), {}), 1);
+  }
+}
+
+// Yesterday's rate file keeps its permission bits, and its owner and group when
+// the superuser runs the transfer.
+TEST_F(ImportRunTest, ReplacedFileKeepsItsPermissionsAndOwner) {
+  session.SetCell(2, 2, "S");
+  session.SetCell(2, 4, "1");
+  const bool superuser = ::geteuid() == 0;
+  for (const mode_t mode : {0600u, 0644u, 0664u, 0222u}) {
+    SCOPED_TRACE(mode);
+    std::filesystem::remove(output);
+    std::ofstream(output) << "yesterday\r\n";
+    ASSERT_EQ(::chmod(output.c_str(), mode), 0);
+    if (superuser) {
+      ASSERT_EQ(::chown(output.c_str(), 65534, 65534), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(output.c_str(), &before), 0);
+    RecordingView freshView;
+    EXPECT_EQ(ImportIzExcela(input, session, freshView).outcome, RunOutcome::Written);
+    struct stat after {};
+    ASSERT_EQ(::stat(output.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not rewritten";
+    EXPECT_EQ(after.st_mode & 07777, mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    ASSERT_EQ(::chmod(output.c_str(), 0644), 0);
+    EXPECT_EQ(Lines(ReadFile(output)).size(), 2u);
+  }
+}
+
+// A run that fails half way, whether by a full disk or an unreadable date cell,
+// leaves an empty file in place of yesterday's and nothing beside it.
+TEST_F(ImportRunTest, FailuresLeaveAnEmptyFileAndNoTemporaryOne) {
+  for (std::int32_t row = 2; row <= 3000; ++row) {
+    session.SetCell(row, 2, "S" + std::to_string(row));
+    session.SetCell(row, 4, "1,5");
+  }
+  {
+    std::ofstream(output) << "yesterday\r\n";
+    FileSizeLimit limit(100'000);
+    EXPECT_THROW(Run(), std::runtime_error);
+  }
+  EXPECT_EQ(ReadFile(output), "");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("")), {}), 1);
+
+  std::ofstream(output) << "yesterday\r\n";
+  session.SetCell(2, 1, std::nullopt);
   EXPECT_THROW(Run(), std::runtime_error);
-  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(ReadFile(output), "");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("")), {}), 1);
 }
 
 class TransferRequestTest : public ImportRunTest {};

@@ -1,0 +1,79 @@
+#include "transfer/rate_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "common/program_dir.h"
+
+namespace ratemover {
+
+namespace {
+
+constexpr std::size_t kFlushSize = 1 << 16;
+
+bool IsSameFile(const std::string& nativeA, const std::string& nativeB) {
+  struct stat a {};
+  struct stat b {};
+  return ::stat(nativeA.c_str(), &a) == 0 && ::stat(nativeB.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+// The last resort when not even an empty new file can be put in place: the old
+// file itself is emptied, if it is a regular file.
+void EmptyInPlace(const std::string& nativePath) noexcept {
+  const int fd = ::open(nativePath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) (void)::ftruncate(fd, 0);
+  ::close(fd);
+}
+
+}  // namespace
+
+RateFile::RateFile(std::string path) : path_(std::move(path)), replacement_(NativePath(path_)) {}
+
+bool RateFile::Create(const std::string& workbookPath) {
+  if (IsSameFile(NativePath(path_), NativePath(workbookPath))) return false;
+  open_ = replacement_.Begin() == 0;
+  buffer_.reserve(kFlushSize + 1024);
+  return open_;
+}
+
+void RateFile::WriteLine(std::string_view line) {
+  buffer_.append(line);
+  EndLine();
+}
+
+void RateFile::EndLine() {
+  buffer_.append("\r\n");
+  if (buffer_.size() >= kFlushSize) Flush();
+}
+
+void RateFile::Close() {
+  Flush();
+  if (replacement_.Commit() != 0) Fail();
+  open_ = false;
+}
+
+void RateFile::Discard() noexcept {
+  buffer_.clear();
+  if (!open_) return;
+  open_ = false;
+  if (replacement_.CommitEmpty() != 0) EmptyInPlace(replacement_.Target());
+}
+
+void RateFile::Flush() {
+  if (!WriteAll(replacement_.Descriptor(), buffer_)) Fail();
+  buffer_.clear();
+}
+
+void RateFile::Fail() {
+  Discard();
+  throw std::runtime_error("Napaka pri pisanju v datoteko " + path_);
+}
+
+}  // namespace ratemover
