@@ -6,13 +6,12 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
 
+#include "common/file_replacement.h"
 #include "common/program_dir.h"
 #include "common/text.h"
 
@@ -218,6 +217,8 @@ std::string ReasonText(int error) {
       return "mapa ne obstaja";
     case EISDIR:
       return "na tem mestu je mapa";
+    case EINVAL:
+      return "na tem mestu ni navadna datoteka";
     case ENAMETOOLONG:
       return "ime je predolgo";
     default:
@@ -241,31 +242,6 @@ void AppendLine(std::string& out, std::string_view key, std::string_view value) 
   out.append(OneLine(value));
   out.append("\r\n");
 }
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Removes the half-written temporary file and reports the failure.
-[[noreturn]] void Abandon(const std::string& configPath, const std::string& tempPath, int fd, int error) {
-  if (fd >= 0) ::close(fd);
-  ::unlink(tempPath.c_str());
-  ThrowWriteError(configPath, error);
-}
-
-std::atomic<unsigned> tempCounter{0};
 
 }  // namespace
 
@@ -300,6 +276,56 @@ void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields,
   taker.Finish();
   state.current = state.table.SelectsEntry() ? state.table.Slot(state.table.selected) : DefaultProfile();
   fields.SetProfileLabel(state.current.name);
+}
+
+ConfigFileProblem CheckConfigFile(const std::string& configPath) {
+  const std::string native = NativePath(configPath);
+  struct stat info {};
+  if (::stat(native.c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? ConfigFileProblem::Missing : ConfigFileProblem::Unreadable;
+  }
+  if (!S_ISREG(info.st_mode)) return ConfigFileProblem::NotAFile;
+  // Not blocking: should a pipe have taken the file's place since, opening and
+  // reading it returns at once.
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return ConfigFileProblem::Unreadable;
+  ConfigFileProblem problem = ConfigFileProblem::NoSection;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) problem = ConfigFileProblem::NotAFile;
+  // The section line, trimmed, among lines ended by CR, LF or both.
+  std::string line;
+  bool tooLong = false;
+  const auto endLine = [&] {
+    if (!tooLong && Trimmed(line) == kSectionLine) problem = ConfigFileProblem::None;
+    line.clear();
+    tooLong = false;
+  };
+  std::vector<char> buffer(16 * 1024);
+  while (problem == ConfigFileProblem::NoSection) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      problem = ConfigFileProblem::Unreadable;
+      break;
+    }
+    if (got == 0) {
+      endLine();
+      break;
+    }
+    for (ssize_t i = 0; i < got && problem == ConfigFileProblem::NoSection; ++i) {
+      const char c = buffer[static_cast<std::size_t>(i)];
+      if (c == '\r' || c == '\n') {
+        endLine();
+      } else if (line.empty() && IsTrimmable(c)) {
+        continue;  // indentation
+      } else if (line.size() < 64) {
+        line.push_back(c);
+      } else {
+        tooLong = !IsTrimmable(c) || tooLong;
+      }
+    }
+  }
+  ::close(fd);
+  return problem;
 }
 
 void BeriIniDatoteko(ProfileState& state, ConfigFields& fields, const std::string& configPath,
@@ -347,45 +373,19 @@ std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workb
 void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath, const std::string& configPath) {
   const std::string text = ConfigFileText(state.table, workbookPath);
 
-  std::string target = NativePath(configPath);
-  // A symbolic link keeps pointing at the configuration: the file behind it is
-  // the one replaced.
-  struct stat info {};
-  if (::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
-      target = resolved;
-      std::free(resolved);
-    }
+  // The new text goes to a new file beside the old one and replaces it only when
+  // it is wholly on disk: a crash or a full disk midway keeps the old profiles.
+  FileReplacement replacement(NativePath(configPath));
+  const int refused = replacement.Begin();
+  if (refused != 0) {
+    // A folder the operator may not write, holding a file the operator may:
+    // the file itself is rewritten, and restored when that fails.
+    if (!replacement.FolderRefused()) ThrowWriteError(configPath, refused);
+    if (const int error = replacement.WriteInPlace(text)) ThrowWriteError(configPath, error);
+    return;
   }
-  const bool hadFile = ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-
-  // The new text goes to a temporary file beside the old one and replaces it
-  // only when it is wholly on disk: a crash or a full disk midway keeps the
-  // old profiles.
-  std::string tempPath;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    tempPath = target + ".tmp-" + DecimalText(::getpid()) + "-" + DecimalText(tempCounter.fetch_add(1));
-    fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) ThrowWriteError(configPath, errno);
-  if (hadFile) (void)::fchmod(fd, info.st_mode & 07777);  // keep the old file's permissions
-
-  if (!WriteAll(fd, text)) Abandon(configPath, tempPath, fd, errno);
-  if (::fsync(fd) != 0) Abandon(configPath, tempPath, fd, errno);
-  const int closed = ::close(fd);
-  if (closed != 0) Abandon(configPath, tempPath, -1, errno);
-  if (::rename(tempPath.c_str(), target.c_str()) != 0) Abandon(configPath, tempPath, -1, errno);
-
-  // The rename itself reaches the disk with the folder's entry.
-  const auto slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    (void)::fsync(folderFd);
-    ::close(folderFd);
-  }
+  if (!WriteAll(replacement.Descriptor(), text)) ThrowWriteError(configPath, errno);
+  if (const int error = replacement.Commit()) ThrowWriteError(configPath, error);
 }
 
 }  // namespace ratemover

@@ -27,6 +27,18 @@ class ConfigFields {
   virtual void SetProfileLabel(const std::string& name) = 0;   // the profile label
 };
 
+// What keeps a configuration file that was asked for by name from being read.
+enum class ConfigFileProblem {
+  None,
+  Missing,      // nothing under that name, or a folder on the way missing
+  NotAFile,     // a folder, a pipe, a device: never read, never waited on
+  Unreadable,   // it cannot be opened or read
+  NoSection,    // it holds no "[EXCEL_FORMAT]" line, so no setting in it would count
+};
+
+// Checks the file at configPath (Windows-1250 text) the way the reader will take it.
+ConfigFileProblem CheckConfigFile(const std::string& configPath);
+
 // ProgramDir followed by the file name.
 std::string ConfigFilePath();
 
@@ -54,9 +66,12 @@ std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table);
 std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workbookPath);
 
 // Writes the whole file from the table, the selected index and the workbook
-// path. The new content replaces the old file only once it is complete on disk;
-// any failure is thrown (std::runtime_error, Windows-1250 text) and leaves the
-// old file whole.
+// path. The new content replaces the old file only once it is complete on disk,
+// and a killed write leaves no temporary file that a later write would not
+// remove. A file the process may write in a folder it may not is rewritten in
+// place, and its old bytes are written back when that fails. Any failure is
+// thrown (std::runtime_error, Windows-1250 text) and leaves the old file whole;
+// a folder, a pipe or a read-only file under the name is such a failure.
 void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath, const std::string& configPath);
 
 }  // namespace ratemover

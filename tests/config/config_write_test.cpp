@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <stdexcept>
 
@@ -281,6 +282,186 @@ TEST(ConfigWrite, AFolderWithoutWritePermissionKeepsTheOldFile) {
   ::chmod(dir.path().c_str(), 0755);
   EXPECT_EQ(ReadBytes(conf), kOldContent);
   EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+}
+
+}  // namespace
+}  // namespace ratemover
+
+namespace ratemover {
+namespace {
+
+using testing::Listing;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// Runs `write` in a child process, as the ordinary user 65534 when this process
+// is the superuser (whom permissions do not bind). The child's exit status: 0
+// when `write` returned, 1 when it threw, 2 when privileges could not be dropped.
+int StatusOfWriteAsOrdinaryUser(void (*write)(const std::string& conf), const std::string& conf) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    try {
+      write(conf);
+    } catch (const std::runtime_error&) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+ProfileState OneProfile() {
+  ProfileState state;
+  state.table.Slot(++state.table.count) = Tecajnica{"NOVA", 2, "A", "B", "D", ""};
+  state.table.selected = 1;
+  return state;
+}
+
+const std::string kOld = "[EXCEL_FORMAT]\r\n  DATOTEKA=stara.xls\r\n  IZBRANA_TECAJNICA=0\r\n";
+
+// A writable configuration in a folder the operator cannot write, as a common
+// install has it, is rewritten in place; when that fails, it keeps its old bytes.
+TEST(ConfigWriteInPlace, AWritableFileInAReadOnlyFolder) {
+  const struct {
+    const char* name;
+    void (*write)(const std::string& conf);
+    int status;
+    bool becomesNew;
+  } cases[] = {
+      {"written in place", [](const std::string& conf) { PisiIniDatoteko(OneProfile(), "nova.xls", conf); }, 0, true},
+      {"a failed write restores the old bytes",
+       [](const std::string& conf) {
+         std::signal(SIGXFSZ, SIG_IGN);
+         const rlimit limit{static_cast<rlim_t>(kOld.size() + 10), static_cast<rlim_t>(kOld.size() + 10)};
+         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+         PisiIniDatoteko(OneProfile(), "nova.xls", conf);
+       },
+       1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string conf = dir.File("Ratemover.CONF");
+    WriteBytes(conf, kOld);
+    ASSERT_EQ(::chmod(conf.c_str(), 0666), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(conf.c_str(), &before), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    EXPECT_EQ(StatusOfWriteAsOrdinaryUser(c.write, conf), c.status);
+    ::chmod(dir.path().c_str(), 0755);
+    struct stat after {};
+    ASSERT_EQ(::stat(conf.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadBytes(conf), c.becomesNew ? ConfigFileText(OneProfile().table, "nova.xls") : kOld);
+    EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+  }
+}
+
+// Only a regular file that may be written is replaced; the superuser too leaves
+// a read-only file alone, and nothing waits on a pipe.
+TEST(ConfigWrite, WhatCannotBeReplacedIsReportedAndLeftAlone) {
+  const struct {
+    const char* name;
+    void (*make)(const std::string& conf);
+    const char* reason;
+  } cases[] = {
+      {"read-only file",
+       [](const std::string& conf) {
+         WriteBytes(conf, kOld);
+         ::chmod(conf.c_str(), 0444);
+       },
+       "dostop ni dovoljen"},
+      {"pipe", [](const std::string& conf) { ::mkfifo(conf.c_str(), 0666); }, "ni navadna datoteka"},
+      {"folder", [](const std::string& conf) { ::mkdir(conf.c_str(), 0755); }, "na tem mestu je mapa"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string conf = dir.File("Ratemover.CONF");
+    c.make(conf);
+    ::alarm(20);  // a write that waits on the pipe ends the test program instead of hanging it
+    try {
+      PisiIniDatoteko(OneProfile(), "nova.xls", conf);
+      ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
+    }
+    ::alarm(0);
+    EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+    struct stat info {};
+    ASSERT_EQ(::lstat(conf.c_str(), &info), 0);
+    if (S_ISREG(info.st_mode)) {
+      EXPECT_EQ(ReadBytes(conf), kOld);
+    }
+  }
+}
+
+pid_t DeadProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+// A write killed between the temporary file and the rename may leave the
+// temporary file; the next write removes those of processes that are gone, and
+// only those.
+TEST(ConfigWrite, StaleTemporaryFilesOfDeadProcessesAreRemoved) {
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  const std::string dead = std::to_string(DeadProcess());
+  const struct {
+    std::string name;
+    bool kept;
+  } files[] = {
+      {"Ratemover.CONF.tmp-" + dead + "-0", false},
+      {"Ratemover.CONF.tmp-" + dead + "-17", false},
+      {"Ratemover.CONF.tmp-1-0", true},  // the init process lives
+      {"Ratemover.CONF.tmp-" + dead, true},
+      {"Ratemover.CONF.tmp-" + dead + "-x", true},
+      {"Drugo.CONF.tmp-" + dead + "-0", true},
+      {"Ratemover.CONF", true},
+  };
+  for (const auto& f : files) WriteBytes(dir.File(f.name), "x");
+  PisiIniDatoteko(OneProfile(), "nova.xls", conf);
+  std::string expected;
+  std::vector<std::string> names;
+  for (const auto& f : files) {
+    if (f.kept) names.push_back(f.name);
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& n : names) expected += n + "\n";
+  EXPECT_EQ(Listing(dir.path()), expected);
+}
+
+// Killed at any moment, a write leaves the old file or the new one, whole, and
+// after the next write nothing else.
+TEST(ConfigWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNothingBeside) {
+  TempDir dir;
+  const std::string conf = dir.File("Ratemover.CONF");
+  WriteBytes(conf, kOld);
+  const std::string fresh = ConfigFileText(OneProfile().table, "nova.xls");
+  int leftBehind = 0;
+  for (int kill = 0; kill < 40; ++kill) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (;;) PisiIniDatoteko(OneProfile(), "nova.xls", conf);
+    }
+    ::usleep(static_cast<useconds_t>(500 + (kill * 997) % 5000));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const std::string content = ReadBytes(conf);
+    EXPECT_TRUE(content == kOld || content == fresh) << content.size();
+    if (Listing(dir.path()) != "Ratemover.CONF\n") ++leftBehind;
+  }
+  PisiIniDatoteko(OneProfile(), "nova.xls", conf);
+  EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+  RecordProperty("kills_leaving_a_temporary_file", leftBehind);
 }
 
 }  // namespace
