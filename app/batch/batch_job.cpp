@@ -10,6 +10,7 @@
 #include "config/config_file.h"
 #include "config/name_folding.h"
 #include "spreadsheet/session.h"
+#include "transfer/rate_record.h"
 #include "transfer/transfer_request.h"
 
 #ifndef RATEMOVER_VERSION
@@ -39,6 +40,23 @@ const Tecajnica* FindListedProfile(const ProfileState& state, const std::string&
     if (!IsBlank(slot.name) && EnakaImena(slot.name, name)) return &slot;
   }
   return nullptr;
+}
+
+// Why a configuration named with --conf cannot be used, or empty when it can.
+std::string ConfigFileComplaint(const std::string& configPath, const std::string& shownName) {
+  switch (CheckConfigFile(configPath)) {
+    case ConfigFileProblem::None:
+      return std::string();
+    case ConfigFileProblem::Missing:
+      return "datoteka z nastavitvami " + shownName + " ne obstaja";
+    case ConfigFileProblem::NotAFile:
+      return shownName + " ni navadna datoteka z nastavitvami";
+    case ConfigFileProblem::Unreadable:
+      return "datoteke z nastavitvami " + shownName + " ni mogoče brati";
+    case ConfigFileProblem::NoSection:
+      return "v datoteki z nastavitvami " + shownName + " ni vrstice [EXCEL_FORMAT]";
+  }
+  return std::string();
 }
 
 int StatusOfRun(const RunResult& run) {
@@ -78,17 +96,28 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
     ProfileState state;
     PlainFields fields;
     const std::string configPath = options.configFile ? Cp1250FromUtf8(*options.configFile) : ConfigFilePath();
+    // Settings asked for by name must be there: a job that silently ran with
+    // none would write with the wrong columns. Missing beside the program means none.
+    if (options.configFile) {
+      const std::string complaint = ConfigFileComplaint(configPath, EscapedName(*options.configFile));
+      if (!complaint.empty()) {
+        err << "ratemover-batch: " << complaint << "\n";
+        return kExitConfig;
+      }
+    }
+    view.SetNames({configPath});
     BeriIniDatoteko(state, fields, configPath, ProgramDir());
 
     if (options.profileName) {
       const Tecajnica* profile = FindListedProfile(state, Cp1250FromUtf8(*options.profileName));
       if (profile == nullptr) {
-        err << "ratemover-batch: v nastavitvah ni tečajnice " << *options.profileName << "\n";
+        err << "ratemover-batch: v nastavitvah ni tečajnice " << EscapedName(*options.profileName) << "\n";
         return kExitUsage;
       }
       state.current = *profile;
     }
     if (options.workbook) fields.workbookPath = Cp1250FromUtf8(*options.workbook);
+    view.SetNames({fields.workbookPath, OutputFileName(fields.workbookPath), configPath});
 
     ImportRunInput input;
     input.workbookPath = fields.workbookPath;
@@ -103,7 +132,7 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
     const int status = StatusOfRun(result.run);
     if (result.run.outcome == RunOutcome::Written || result.run.outcome == RunOutcome::NothingWritten) {
       out << "Prepisanih vrstic: " << result.run.writtenRows << "\n"
-          << "Izhodna datoteka: " << Utf8FromCp1250(result.run.outputPath) << "\n";
+          << "Izhodna datoteka: " << EscapedName(Utf8FromCp1250(result.run.outputPath)) << "\n";
     }
     return status;
   } catch (const std::exception& failure) {

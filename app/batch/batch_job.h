@@ -14,6 +14,7 @@ enum ExitStatus : int {
   kExitNotTransferred = 2,  // workbook missing, no session, rate file not creatable, no date
   kExitNothingWritten = 3,  // the run wrote no price line
   kExitUsage = 64,          // wrong command line
+  kExitConfig = 78,         // the configuration named with --conf cannot be used
 };
 
 // Runs the job for the arguments after the program's name. Messages the

@@ -76,7 +76,8 @@ std::string UsageText() {
          "  --version         različica\n"
          "\n"
          "Izhodna koda: 0 prepisana vsaj ena vrstica, 3 nobena vrstica, 2 zvezek manjka ali ni v\n"
-         "pravem formatu ali izhodne datoteke ni mogoče pisati, 1 druga napaka, 64 napačna uporaba.\n";
+         "pravem formatu ali izhodne datoteke ni mogoče pisati, 1 druga napaka, 64 napačna uporaba,\n"
+         "78 datoteke z nastavitvami iz --conf ni ali ni uporabna.\n";
 }
 
 }  // namespace ratemover::batch

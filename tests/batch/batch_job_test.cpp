@@ -75,8 +75,9 @@ class BatchTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    // a configuration that does not exist: the default profile A, B, D from row 2
-    noConf_ = (dir_ / "none.CONF").string();
+    // a configuration without profiles: the default profile A, B, D from row 2
+    defaultConf_ = (dir_ / "default.CONF").string();
+    std::ofstream(defaultConf_, std::ios::binary) << "[EXCEL_FORMAT]\r\n";
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -92,7 +93,7 @@ class BatchTest : public ::testing::Test {
   }
 
   fs::path dir_;
-  std::string noConf_;
+  std::string defaultConf_;
 };
 
 // The same price list saved by different programs in different formats gives
@@ -106,7 +107,7 @@ TEST_F(BatchTest, EveryFormatGivesTheExpectedRateFile) {
     SCOPED_TRACE(fixture);
     // the name says nothing of the format: the content decides
     const fs::path workbook = Workbook(fixture, "danes_" + std::to_string(&fixture - fixtures.data()) + ".bin");
-    const ProcessResult run = RunBatch({"--conf", noConf_, workbook.string()}, dir_);
+    const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
     EXPECT_EQ(run.status, 0) << run.err;
     fs::path output = workbook;
     output.replace_extension("ztr");
@@ -150,12 +151,12 @@ TEST_F(BatchTest, FailuresMapToTheirExitStatus) {
     std::string errContains;
   };
   const std::vector<Case> cases = {
-      {"missing workbook", {"--conf", noConf_, (dir_ / "ni.xls").string()}, 2,
+      {"missing workbook", {"--conf", defaultConf_, (dir_ / "ni.xls").string()}, 2,
        "Datoteka ne obstaja!\n" + (dir_ / "ni.xls").string()},
-      {"a directory is no workbook", {"--conf", noConf_, dir_.string()}, 2, "Datoteka ne obstaja!\n"},
-      {"unreadable workbook: no date", {"--conf", noConf_, workbook.string()}, 2,
+      {"a directory is no workbook", {"--conf", defaultConf_, dir_.string()}, 2, "Datoteka ne obstaja!\n"},
+      {"unreadable workbook: no date", {"--conf", defaultConf_, workbook.string()}, 2,
        "Excel datoteka '" + workbook.string() + "' ni v pravem formatu!\nV celici A2 bi moral biti datum!\nDatum: ''"},
-      {"unknown profile", {"--conf", noConf_, "--profile", "NIKJER", workbook.string()}, 64, "NIKJER"},
+      {"unknown profile", {"--conf", defaultConf_, "--profile", "NIKJER", workbook.string()}, 64, "NIKJER"},
       {"unknown option", {"--hitro", workbook.string()}, 64, "Uporaba:"},
       {"two workbooks", {workbook.string(), workbook.string()}, 64, "Uporaba:"},
       {"option without value", {"--conf"}, 64, "Uporaba:"},
@@ -174,7 +175,7 @@ TEST_F(BatchTest, FailuresMapToTheirExitStatus) {
 TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {
   const fs::path workbook = Workbook("data3000.xls", "zaklenjen.xls");
   fs::create_directory(dir_ / "zaklenjen.ztr");  // a folder where the rate file should go
-  const ProcessResult run = RunBatch({"--conf", noConf_, workbook.string()}, dir_);
+  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("Ne morem pisati v datoteko " + (dir_ / "zaklenjen.ztr").string()), std::string::npos)
       << run.err;
@@ -184,7 +185,7 @@ TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {
 // ZTR would load as complete.
 TEST_F(BatchTest, WriteFailureLeavesAnEmptyRateFile) {
   const fs::path workbook = Workbook("data3000.xlsx", "poln_disk.xlsx");
-  const ProcessResult run = RunBatch({"--conf", noConf_, workbook.string()}, dir_, 200000);
+  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_, 200000);
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Napaka pri pisanju v datoteko " + (dir_ / "poln_disk.ztr").string()), std::string::npos)
       << run.err;
