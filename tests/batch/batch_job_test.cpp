@@ -1,14 +1,20 @@
 // ratemover-batch end to end: the real program on real workbooks.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -33,10 +39,16 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs the program; fileSizeLimit, when not 0, caps the size of every file it writes.
-ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path& dir, rlim_t fileSizeLimit = 0) {
-  const fs::path outFile = dir / "stdout.txt";
-  const fs::path errFile = dir / "stderr.txt";
+struct RunOptions {
+  rlim_t fileSizeLimit = 0;     // when not 0, caps the size of every file the program writes
+  bool asOrdinaryUser = false;  // run as user 65534 when the test runs as the superuser
+  std::string tag = "";         // tells apart the output files of programs that run at once
+};
+
+// Starts the program with its output going to files in dir.
+pid_t StartBatch(const std::vector<std::string>& arguments, const fs::path& dir, const RunOptions& options = {}) {
+  const fs::path outFile = dir / ("stdout" + options.tag + ".txt");
+  const fs::path errFile = dir / ("stderr" + options.tag + ".txt");
   const pid_t pid = fork();
   if (pid == 0) {
     const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -45,10 +57,11 @@ ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path
     dup2(out, 1);
     dup2(err, 2);
     dup2(none, 0);
-    if (fileSizeLimit != 0) {
-      const rlimit limit{fileSizeLimit, fileSizeLimit};
+    if (options.fileSizeLimit != 0) {
+      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.asOrdinaryUser && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     std::vector<char*> argv;
     std::string exe = RATEMOVER_BATCH_EXE;
     argv.push_back(exe.data());
@@ -58,12 +71,29 @@ ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path
     execv(exe.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+constexpr int kTimedOut = 999;
+
+// The program's exit status, 128 + the signal that ended it, or kTimedOut when it
+// had not ended within 30 seconds (it is then killed): no test waits forever.
+int WaitForBatch(pid_t pid) {
+  for (int waited = 0; waited < 30000; ++waited) {
+    int raw = 0;
+    if (waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    usleep(1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return kTimedOut;
+}
+
+ProcessResult RunBatch(const std::vector<std::string>& arguments, const fs::path& dir, const RunOptions& options = {}) {
   ProcessResult result;
-  int raw = 0;
-  waitpid(pid, &raw, 0);
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  result.out = ReadFile(outFile);
-  result.err = ReadFile(errFile);
+  result.status = WaitForBatch(StartBatch(arguments, dir, options));
+  result.out = ReadFile(dir / ("stdout" + options.tag + ".txt"));
+  result.err = ReadFile(dir / ("stderr" + options.tag + ".txt"));
   return result;
 }
 
@@ -90,6 +120,15 @@ class BatchTest : public ::testing::Test {
 
   void WriteConf(const std::string& cp1250Text) {
     std::ofstream(dir_ / "Ratemover.CONF", std::ios::binary) << cp1250Text;
+  }
+
+  // A configuration whose selected profile has the index column E.
+  std::string IndexConf() {
+    const fs::path conf = dir_ / "indeks.CONF";
+    std::ofstream(conf, std::ios::binary)
+        << "[EXCEL_FORMAT]\r\n  IZBRANA_TECAJNICA=1\r\n  TECAJNICA=Z INDEKSOM\r\n    START_VRSTICA=2\r\n"
+           "    DATUM=A\r\n    SIMBOL=B\r\n    TECAJ=D\r\n    INDEKS=E\r\n";
+    return conf.string();
   }
 
   fs::path dir_;
@@ -185,12 +224,174 @@ TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {
 // ZTR would load as complete.
 TEST_F(BatchTest, WriteFailureLeavesAnEmptyRateFile) {
   const fs::path workbook = Workbook("data3000.xlsx", "poln_disk.xlsx");
-  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_, 200000);
+  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_, {.fileSizeLimit = 200000});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Napaka pri pisanju v datoteko " + (dir_ / "poln_disk.ztr").string()), std::string::npos)
       << run.err;
   EXPECT_EQ(fs::file_size(dir_ / "poln_disk.ztr"), 0u);
   EXPECT_EQ(run.out, "");
+}
+
+// Settings asked for by name that cannot be used end the job before anything is
+// read or written: a job must not quietly run with other columns.
+TEST_F(BatchTest, AConfigurationThatCannotBeUsedEndsWithStatus78) {
+  const fs::path workbook = Workbook("data3000.xlsx", "tecaji.xlsx");
+  const std::string yesterday = "yesterday\r\n";
+  std::ofstream(dir_ / "tecaji.ztr", std::ios::binary) << yesterday;
+  std::ofstream(dir_ / "garbage.CONF", std::ios::binary) << "  DATOTEKA=x.xls\r\n[EXCEL_FORMAT ]\r\n\x01\x02\xff";
+  std::ofstream(dir_ / "secret.CONF", std::ios::binary) << "[EXCEL_FORMAT]\r\n";
+  ASSERT_EQ(chmod((dir_ / "secret.CONF").c_str(), 0), 0);
+  ASSERT_EQ(mkfifo((dir_ / "pipe.CONF").c_str(), 0666), 0);
+  fs::create_directory(dir_ / "folder.CONF");
+  struct Case {
+    const char* name;
+    fs::path conf;
+    std::string message;
+    RunOptions options;
+  };
+  const std::vector<Case> cases = {
+      {"missing", dir_ / "none.CONF", "datoteka z nastavitvami " + (dir_ / "none.CONF").string() + " ne obstaja", {}},
+      {"folder on the way missing", dir_ / "none" / "x.CONF",
+       "datoteka z nastavitvami " + (dir_ / "none" / "x.CONF").string() + " ne obstaja", {}},
+      {"folder", dir_ / "folder.CONF", (dir_ / "folder.CONF").string() + " ni navadna datoteka z nastavitvami", {}},
+      {"pipe", dir_ / "pipe.CONF", (dir_ / "pipe.CONF").string() + " ni navadna datoteka z nastavitvami", {}},
+      {"no section line", dir_ / "garbage.CONF",
+       "v datoteki z nastavitvami " + (dir_ / "garbage.CONF").string() + " ni vrstice [EXCEL_FORMAT]", {}},
+      {"unreadable", dir_ / "secret.CONF",
+       "datoteke z nastavitvami " + (dir_ / "secret.CONF").string() + " ni mogo\u010De brati", {.asOrdinaryUser = true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult run = RunBatch({"--conf", c.conf.string(), workbook.string()}, dir_, c.options);
+    EXPECT_EQ(run.status, 78);
+    EXPECT_EQ(run.err, "ratemover-batch: " + c.message + "\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ReadFile(dir_ / "tecaji.ztr"), yesterday);
+  }
+  // an indented section line among other lines is the reader's too
+  std::ofstream(dir_ / "indented.CONF", std::ios::binary) << "; x\n\t  [EXCEL_FORMAT]  \r";
+  EXPECT_EQ(RunBatch({"--conf", (dir_ / "indented.CONF").string(), workbook.string()}, dir_).status, 0);
+}
+
+// Names are printed so that each stays on its line, while the line breaks of the
+// messages themselves still break lines.
+TEST_F(BatchTest, NamesWithControlCharactersArePrintedEscaped) {
+  const fs::path workbook = Workbook("data3000.xlsx", "dnevni\ntecaji\t\x7f.xlsx");
+  ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Prepisanih vrstic: 2969\nIzhodna datoteka: " + dir_.string() + "/dnevni\\ntecaji\\t\\x7F.ztr\n");
+
+  const std::string missing = (dir_ / "ni\r\\tu.xls").string();
+  run = RunBatch({"--conf", defaultConf_, missing}, dir_);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "Datoteka ne obstaja!\n" + dir_.string() + "/ni\\r\\\\tu.xls\n");
+
+  const fs::path blocked = Workbook("data3000.xlsx", "zaprt\x1b.xlsx");
+  fs::create_directory(dir_ / "zaprt\x1b.ztr");
+  run = RunBatch({"--conf", defaultConf_, blocked.string()}, dir_);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "Ne morem pisati v datoteko " + dir_.string() + "/zaprt\\x1B.ztr\n");
+
+  run = RunBatch({"--conf", defaultConf_, "--profile", "A\nB", blocked.string()}, dir_);
+  EXPECT_EQ(run.err, "ratemover-batch: v nastavitvah ni te\u010Dajnice A\\nB\n");
+}
+
+// The rate file as ZTR may find it at any moment: yesterday's whole file or
+// today's, never a shorter list.
+class RateFileReplacementTest : public BatchTest {
+ protected:
+  void SetUp() override {
+    BatchTest::SetUp();
+    workbook_ = Workbook("data3000.xlsx", "tecaji.xlsx");
+    rateFile_ = dir_ / "tecaji.ztr";
+    yesterday_ = ReadFile(kExpected / "data3000_indeks.ztr");
+    today_ = ReadFile(kExpected / "data3000.ztr");
+    ASSERT_FALSE(yesterday_.empty());
+    ASSERT_NE(yesterday_, today_);
+  }
+
+  bool IsWhole(const std::string& content) const { return content == yesterday_ || content == today_; }
+
+  // Temporary files beside the rate file.
+  int Temporaries() const {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      if (entry.path().filename().string().starts_with("tecaji.ztr.tmp-")) ++count;
+    }
+    return count;
+  }
+
+  fs::path workbook_;
+  fs::path rateFile_;
+  std::string yesterday_;
+  std::string today_;
+};
+
+TEST_F(RateFileReplacementTest, AKilledRunLeavesYesterdaysOrTodaysWholeFile) {
+  // how long one run takes here, to kill runs at moments all through it
+  std::ofstream(rateFile_, std::ios::binary) << yesterday_;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunBatch({"--conf", defaultConf_, workbook_.string()}, dir_).status, 0);
+  const auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  std::mt19937 random(20240305);
+  std::uniform_int_distribution<long> moment(0, runMicros.count() * 5 / 4);
+  int kills = 0, leftYesterday = 0, leftToday = 0, leftTemporary = 0;
+  for (int n = 0; n < 60; ++n) {
+    std::ofstream(rateFile_, std::ios::binary | std::ios::trunc) << yesterday_;
+    const pid_t pid = StartBatch({"--conf", defaultConf_, workbook_.string()}, dir_);
+    usleep(static_cast<useconds_t>(moment(random)));
+    if (kill(pid, SIGKILL) == 0) ++kills;
+    WaitForBatch(pid);
+    const std::string content = ReadFile(rateFile_);
+    ASSERT_TRUE(IsWhole(content)) << "run " << n << ": a file of " << content.size() << " bytes";
+    (content == yesterday_ ? leftYesterday : leftToday) += 1;
+    if (Temporaries() > 0) ++leftTemporary;
+  }
+  // the next run removes what killed runs left behind
+  EXPECT_EQ(RunBatch({"--conf", defaultConf_, workbook_.string()}, dir_).status, 0);
+  EXPECT_EQ(ReadFile(rateFile_), today_);
+  EXPECT_EQ(Temporaries(), 0);
+  EXPECT_GT(leftYesterday, 0) << "no kill came early enough to test anything";
+  RecordProperty("kills", kills);
+  RecordProperty("left_yesterday", leftYesterday);
+  RecordProperty("left_today", leftToday);
+  RecordProperty("left_temporary", leftTemporary);
+}
+
+TEST_F(RateFileReplacementTest, AReaderNeverSeesAPartialFile) {
+  std::ofstream(rateFile_, std::ios::binary) << yesterday_;
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, partial{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::string content = ReadFile(rateFile_);
+      ++reads;
+      if (!IsWhole(content)) ++partial;
+    }
+  });
+  for (int n = 0; n < 10; ++n) {
+    // the indexed profile gives yesterday's file again, the default one today's
+    const std::vector<std::string> arguments =
+        n % 2 == 0 ? std::vector<std::string>{"--conf", defaultConf_, workbook_.string()}
+                   : std::vector<std::string>{"--conf", IndexConf(), workbook_.string()};
+    EXPECT_EQ(RunBatch(arguments, dir_).status, 0);
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(partial, 0) << "of " << reads << " reads";
+  EXPECT_GT(reads, 10);
+  RecordProperty("reads", reads);
+}
+
+TEST_F(RateFileReplacementTest, OverlappingRunsEachLeaveAWholeFile) {
+  for (int round = 0; round < 10; ++round) {
+    const pid_t plain = StartBatch({"--conf", defaultConf_, workbook_.string()}, dir_, {.tag = "1"});
+    const pid_t indexed = StartBatch({"--conf", IndexConf(), workbook_.string()}, dir_, {.tag = "2"});
+    EXPECT_EQ(WaitForBatch(plain), 0);
+    EXPECT_EQ(WaitForBatch(indexed), 0);
+    ASSERT_TRUE(IsWhole(ReadFile(rateFile_))) << "round " << round;
+  }
+  EXPECT_EQ(Temporaries(), 0);
 }
 
 TEST_F(BatchTest, HelpAndVersion) {
