@@ -263,8 +263,8 @@ struct Sheet {
 };
 
 // A workbook stream: globals (BOF, the given records, the sheet directory,
-// EOF), unread filler, then the sheets. The filler keeps the stream out of
-// the compound file's small-stream area.
+// EOF), the sheets, then zero padding, as some writers leave it. The padding
+// keeps the stream out of the compound file's small-stream area.
 std::string Stream(unsigned version, const std::string& globals, const std::vector<Sheet>& sheets) {
   const bool biff8 = version == 0x0600;
   const auto boundSheet = [&](std::uint32_t offset, const std::string& name, unsigned type) {
@@ -273,7 +273,7 @@ std::string Stream(unsigned version, const std::string& globals, const std::vect
   std::string directory;
   for (std::size_t i = 0; i < sheets.size(); ++i) directory += boundSheet(0, "S" + std::to_string(i), 0);
   const std::string head = Bof(version, 0x0005) + globals;
-  std::size_t offset = head.size() + directory.size() + 4 + 5000;
+  std::size_t offset = head.size() + directory.size() + 4;
   directory.clear();
   std::string tail;
   for (std::size_t i = 0; i < sheets.size(); ++i) {
@@ -281,7 +281,7 @@ std::string Stream(unsigned version, const std::string& globals, const std::vect
                             sheets[i].type == 0x20 ? 2 : 0);
     tail += Bof(version, sheets[i].type) + sheets[i].body + (sheets[i].withEof ? Eof() : "");
   }
-  return head + directory + Eof() + std::string(5000, '\0') + tail;
+  return head + directory + Eof() + tail + std::string(5000, '\0');
 }
 
 // A compound file (version 3, 512-byte sectors) holding one stream.
