@@ -536,9 +536,11 @@ std::string Hex16(std::uint16_t value) {
 // The workbook globals, from the stream's first record to their EOF.
 void ReadGlobals(RecordCursor& cursor, Globals& globals) {
   Record record;
-  if (cursor.Next(record) != RecordCursor::Step::Record || record.type != kBof || record.length < 4) {
-    ThrowDamaged("the workbook stream does not begin with a BOF record");
+  if (cursor.Next(record) != RecordCursor::Step::Record) ThrowDamaged("the workbook stream holds no record");
+  if (record.type == 0x0009 || record.type == 0x0209 || record.type == 0x0409) {
+    throw WorkbookError(OpenFailure::UnknownFormat, "a BIFF2 to BIFF4 worksheet inside a compound file");
   }
+  if (record.type != kBof || record.length < 4) ThrowDamaged("the workbook stream does not begin with a BOF record");
   const std::uint8_t* bof = cursor.Data(record);
   globals.version = U16(bof);
   if (globals.version != kBiff8 && globals.version != kBiff5) {
