@@ -20,7 +20,8 @@ Usage:
   differential.py BATCH_PROGRAM [--seed N] [--count N] [--fixture FILE ...]
                   [--keep DIR] [--strict] [--jobs N]
 
-With --strict the exit status is 1 when any fault outcome appears.
+With --strict the exit status is 1 when any fault outcome appears; it is 77
+(skipped) when the program has not been built.
 Standard library only.
 """
 
@@ -38,7 +39,6 @@ import tempfile
 import threading
 import warnings
 import zipfile
-import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORKBOOKS = os.path.join(HERE, "..", "data", "workbooks")
@@ -607,6 +607,9 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     args = parser.parse_args()
 
+    if not os.path.isfile(args.program):
+        print("%s is not built: nothing to run" % args.program)
+        return 77  # skipped
     fixtures = args.fixture or DEFAULT_FIXTURES
     scratch = tempfile.mkdtemp(prefix="ratemover-damage-")
     faults = 0
