@@ -69,6 +69,12 @@ constexpr std::uint16_t kFormula = 0x0006;
 constexpr std::uint16_t kString = 0x0207;
 constexpr std::uint16_t kBlank = 0x0201;
 constexpr std::uint16_t kMulBlank = 0x00BE;
+constexpr std::uint16_t kRow = 0x0208;
+constexpr std::uint16_t kDbCell = 0x00D7;
+constexpr std::uint16_t kShrFmla = 0x04BC;
+constexpr std::uint16_t kArray = 0x0221;
+constexpr std::uint16_t kTable = 0x0236;
+constexpr std::uint16_t kUncalced = 0x005E;
 
 // The longest record data that a workbook holds; longer data goes on in
 // CONTINUE records.
@@ -642,8 +648,13 @@ class SheetReader {
     if (type != kWorksheetType && type != kMacroSheetType) {
       ThrowDamaged("the active sheet's BOF names substream type " + Hex16(type));
     }
-    int depth = 0;              // inside an embedded chart
-    bool afterEmbedded = false;  // the cell table comes before any embedded chart
+    int depth = 0;  // inside an embedded chart
+    // The cells stand together in one table of rows, cells and the records
+    // that belong to them; whatever else a sheet holds comes before or after
+    // it. A cell record damaged into another type ends the table early, and
+    // the cells after it show it.
+    bool inCellTable = false;
+    bool cellTableEnded = false;
     for (;;) {
       record = cursor.Expect("the active sheet");
       if (record.type == kBof) {
@@ -653,21 +664,23 @@ class SheetReader {
           ThrowDamaged("a BOF record at offset " + std::to_string(record.offset - 4) + " inside the active sheet");
         }
         ++depth;
+        cellTableEnded = inCellTable;
         continue;
       }
       if (record.type == kEof) {
-        if (depth > 0) {
-          --depth;
-          afterEmbedded = true;
-          continue;
-        }
-        return true;
+        if (depth == 0) return true;
+        --depth;
+        continue;
       }
-      if (depth > 0 || !IsCell(record.type)) continue;
-      if (afterEmbedded) {
-        ThrowDamaged("a cell record at offset " + std::to_string(record.offset - 4) + " after an embedded chart");
+      if (depth > 0) continue;
+      const bool ofCellTable = IsCell(record.type) || record.type == kRow;
+      if (ofCellTable && cellTableEnded) {
+        ThrowDamaged("a record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
+                     " after the end of the sheet's cells");
       }
-      Cell(cursor, record);
+      if (ofCellTable) inCellTable = true;
+      if (inCellTable && !ofCellTable && !InCellTable(record.type)) cellTableEnded = true;
+      if (IsCell(record.type)) Cell(cursor, record);
     }
   }
 
@@ -742,6 +755,22 @@ class SheetReader {
         return n >= 8;
       default:
         return true;
+    }
+  }
+
+  // The records that stand between the cells besides the cells and rows: an
+  // index block's DBCELL, and what goes with a formula.
+  static bool InCellTable(std::uint16_t type) {
+    switch (type) {
+      case kDbCell:
+      case kShrFmla:
+      case kArray:
+      case kTable:
+      case kString:
+      case kUncalced:
+        return true;
+      default:
+        return false;
     }
   }
 
@@ -872,7 +901,7 @@ class SheetReader {
     for (;;) {
       std::uint16_t type;
       if (!cursor.PeekType(type)) ThrowDamaged("the active sheet breaks off after a formula cell");
-      if (type == 0x04BC || type == 0x0221 || type == 0x0236) {  // SHRFMLA, ARRAY, TABLE
+      if (type == kShrFmla || type == kArray || type == kTable) {
         cursor.Expect("the active sheet");
         continue;
       }

@@ -522,6 +522,12 @@ TEST(BuiltWorkbook, DamageAndEncryption) {
        "Workbook", kRead},
       {"cell after an embedded chart", Stream(0x0600, "", {{cells + Bof(0x0600, 0x20) + Eof() + Number(3, 1, 3)}}),
        "Workbook", kDamaged},
+      {"cell damaged into another record type",
+       Stream(0x0600, "", {{cells + Rec(0x0200, std::string(14, '\0')) + Number(3, 1, 3)}}), "Workbook", kDamaged},
+      {"other records before and after the cells",
+       Stream(0x0600, "", {{Rec(0x0200, std::string(14, '\0')) + Rec(0x0208, std::string(16, '\0')) + cells +
+                            Rec(0x00D7, U32(0)) + Rec(0x023E, std::string(18, '\0'))}}),
+       "Workbook", kRead},
       {"bytes after the last sheet", Stream(0x0600, "", {{cells}}) + "junk", "Workbook", kDamaged},
       {"zero padding after the last sheet", Stream(0x0600, "", {{cells}}) + std::string(7, '\0'), "Workbook", kRead},
       // cells in ascending order, row by row, column by column
