@@ -832,6 +832,12 @@ class SheetReader {
       case kRString: {
         std::string text;
         if (!ByteOrUnicodeString(p + 6, n - 6, text)) ThrowCellDamaged(record, "holds a string longer than itself");
+        // a BIFF5 LABEL is its string and nothing else: a length that does
+        // not fill it is damaged
+        if (record.type == kLabel && !biff8_ &&
+            n - 8 != static_cast<std::size_t>(U16(p + 6)) * (globals_.codePage.IsUtf16() ? 2 : 1)) {
+          ThrowCellDamaged(record, "holds a string shorter than itself");
+        }
         Put(p, CellValue::OfText(std::move(text)));
         return;
       }

@@ -500,6 +500,7 @@ TEST(BuiltWorkbook, DamageAndEncryption) {
   } cases[] = {
       {"intact", Stream(0x0600, "", {{cells}}), "Workbook", kRead},
       {"intact BIFF5", Stream(0x0500, "", {{Cell(0x0204, 1, 1, U16(1) + "a")}}), "Book", kRead},
+      {"BIFF5 label longer than its string", Stream(0x0500, "", {{Cell(0x0204, 1, 1, U16(1) + "ab")}}), "Book", kDamaged},
       {"encrypted", Stream(0x0600, Rec(0x002F, U16(1) + std::string(52, '\0')), {{cells}}), "Workbook",
        OpenFailure::Encrypted},
       {"no workbook stream", Stream(0x0600, "", {{cells}}), "Contents", OpenFailure::UnknownFormat},
