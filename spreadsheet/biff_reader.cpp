@@ -9,9 +9,18 @@
 //
 // Every length, count and offset comes from the file and is checked against
 // the bytes that are really there; nothing is allocated by a number that the
-// file merely claims. A record that runs past the end of the stream, or a
-// sheet that ends before its EOF record (or before the first row beyond the
-// limit), makes the workbook one that cannot be opened.
+// file merely claims.
+//
+// BIFF carries no checksum, so its structure is all that tells a whole
+// workbook from a damaged one, and all of it is checked: the records chain
+// from the globals' BOF to their EOF and on into the first sheet without a
+// gap; the shared-string table parses whole to the number of strings it
+// declares; the active sheet is read to its own EOF record (rows beyond the
+// limit are checked, not stored), its cells come in ascending order (row,
+// then column: every writer stores them so), and its EOF ends exactly where
+// the next sheet begins or where the stream ends (after it only padding).
+// A sheet never ends where a row number says. Writers do store wrong
+// DIMENSIONS and leave out INDEX and DBCELL records, so those are not read.
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input.h>
 #include <iconv.h>
@@ -29,6 +38,7 @@
 
 #include "common/cp1250.h"
 #include "spreadsheet/number_format.h"
+#include "spreadsheet/open_failure.h"
 #include "spreadsheet/workbook_reader.h"
 
 namespace ratemover::spreadsheet {
@@ -59,6 +69,12 @@ constexpr std::uint16_t kFormula = 0x0006;
 constexpr std::uint16_t kString = 0x0207;
 constexpr std::uint16_t kBlank = 0x0201;
 constexpr std::uint16_t kMulBlank = 0x00BE;
+constexpr std::uint16_t kRow = 0x0208;
+constexpr std::uint16_t kDbCell = 0x00D7;
+constexpr std::uint16_t kShrFmla = 0x04BC;
+constexpr std::uint16_t kArray = 0x0221;
+constexpr std::uint16_t kTable = 0x0236;
+constexpr std::uint16_t kUncalced = 0x005E;
 
 // The longest record data that a workbook holds; longer data goes on in
 // CONTINUE records.
@@ -179,6 +195,27 @@ class RecordCursor {
   }
 
   const std::uint8_t* Data(const Record& record) const { return stream_.At(record.offset); }
+
+  // Where the next record starts: after the last one given, the end of what
+  // the records have covered.
+  std::uint64_t Position() const { return next_; }
+
+  // The next record of a part that must go on to its EOF; damage when the
+  // stream ends or a record runs past it.
+  Record Expect(std::string_view part) {
+    const std::uint64_t at = next_;
+    Record record;
+    switch (Next(record)) {
+      case Step::Record:
+        return record;
+      case Step::End:
+        ThrowDamaged(std::string(part) + " ends at offset " + std::to_string(at) + " without its EOF record");
+      case Step::Broken:
+        break;
+    }
+    ThrowDamaged(std::string(part) + ": the record at offset " + std::to_string(at) +
+                 " runs past the end of the workbook stream or is longer than a record can be");
+  }
 
  private:
   Stream& stream_;
@@ -306,6 +343,8 @@ class Pieces {
    public:
     Reader(const Pieces& pieces, Position at) : stream_(pieces.stream_), pieces_(pieces.pieces_), at_(at) {}
     Position At() const { return at_; }
+    // Whether every byte of every piece has been read.
+    bool AtEnd() { return !Settle(); }
 
     bool Byte(std::uint8_t& value) {
       if (!Settle()) return false;
@@ -348,7 +387,9 @@ class Pieces {
           ++at_.piece;
           at_.offset = 0;
           if (pieces_[at_.piece].size == 0) return false;
-          wide = (*stream_.At(pieces_[at_.piece].offset + at_.offset++) & 0x01) != 0;
+          const std::uint8_t options = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
+          if ((options & 0xFE) != 0) return false;  // only the width bit is defined here
+          wide = (options & 0x01) != 0;
         }
         const Piece& piece = pieces_[at_.piece];
         const std::size_t available = piece.size - at_.offset;
@@ -391,6 +432,7 @@ class Pieces {
     std::uint16_t length;
     std::uint8_t options;
     if (!reader.U16(length) || !reader.Byte(options)) return false;
+    if ((options & 0xF2) != 0) return false;  // bits that no writer sets: not a string's start
     std::uint16_t runs = 0;
     std::uint32_t phonetic = 0;
     if ((options & 0x08) != 0 && !reader.U16(runs)) return false;
@@ -450,11 +492,9 @@ struct Globals {
   std::vector<std::uint16_t> xfFormats;                         // format id of each XF
   std::vector<NumberStyle> xfStyles;
   Pieces sst;
-  std::vector<Pieces::Position> strings;  // where each shared string found so far starts
-  Pieces::Position sstNext;               // where the next one starts
-  std::uint32_t sstLeft = 0;              // strings that the record still claims
-  bool sstStarted = false;                // the counts at its head are read
+  std::vector<Pieces::Position> strings;  // where each shared string starts
   CodePage codePage;
+  std::uint64_t end = 0;  // just after the EOF record
 };
 
 // How a number in a cell of an XF reads. The built-in date, time and
@@ -468,48 +508,56 @@ NumberStyle StyleOfFormat(const Globals& globals, std::uint16_t id) {
   return it != globals.formatStyles.end() ? it->second : StyleOfBuiltinFormat(id);
 }
 
-// Where a shared string starts, so that a LABELSST can decode its string
-// when it is read. The strings are found one after the other, only as far as
-// the cells read need them; the count that the SST record claims only bounds
-// the walk, which ends where the strings really end.
-bool FindSharedString(Globals& globals, std::uint32_t index, Pieces::Position& at) {
-  if (index < globals.strings.size()) {
-    at = globals.strings[index];
-    return true;
-  }
-  if (globals.sst.Empty()) return false;
-  Pieces::Reader reader(globals.sst, globals.sstNext);
-  if (!globals.sstStarted) {
-    globals.sstStarted = true;
-    std::uint32_t total;
-    if (!reader.U32(total) || !reader.U32(globals.sstLeft)) globals.sstLeft = 0;
-  }
-  while (globals.strings.size() <= index && globals.sstLeft > 0) {
+// Where each shared string starts, so that a LABELSST can decode its string
+// when it is read. The table must parse whole: exactly the number of strings
+// that it declares, ending exactly where its last CONTINUE ends. A string
+// length or option byte that damage changed shifts every string after it, so
+// the walk stops short, runs over, or meets bytes that cannot start a string.
+void IndexSharedStrings(Globals& globals) {
+  if (globals.sst.Empty()) return;
+  Pieces::Reader reader(globals.sst, {});
+  std::uint32_t total;
+  std::uint32_t count;
+  if (!reader.U32(total) || !reader.U32(count)) ThrowDamaged("the shared-string table is shorter than its header");
+  while (globals.strings.size() < count) {
     const Pieces::Position start = reader.At();
     if (!Pieces::ReadUnicodeString(reader, nullptr)) {
-      globals.sstLeft = 0;
-      break;
+      ThrowDamaged("shared string " + std::to_string(globals.strings.size()) + " of the " + std::to_string(count) +
+                   " that the table declares does not parse");
     }
     globals.strings.push_back(start);
-    --globals.sstLeft;
   }
-  globals.sstNext = reader.At();
-  if (index >= globals.strings.size()) return false;
-  at = globals.strings[index];
-  return true;
+  if (!reader.AtEnd()) {
+    ThrowDamaged("the shared-string table goes on after the " + std::to_string(count) + " strings that it declares");
+  }
 }
 
-bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
+std::string Hex16(std::uint16_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) text.push_back(kDigits[(value >> shift) & 0x0F]);
+  return text;
+}
+
+// The workbook globals, from the stream's first record to their EOF.
+void ReadGlobals(RecordCursor& cursor, Globals& globals) {
   Record record;
-  if (cursor.Next(record) != RecordCursor::Step::Record || record.type != kBof || record.length < 4) return false;
+  if (cursor.Next(record) != RecordCursor::Step::Record) ThrowDamaged("the workbook stream holds no record");
+  if (record.type == 0x0009 || record.type == 0x0209 || record.type == 0x0409) {
+    throw WorkbookError(OpenFailure::UnknownFormat, "a BIFF2 to BIFF4 worksheet inside a compound file");
+  }
+  if (record.type != kBof || record.length < 4) ThrowDamaged("the workbook stream does not begin with a BOF record");
   const std::uint8_t* bof = cursor.Data(record);
   globals.version = U16(bof);
-  if ((globals.version != kBiff8 && globals.version != kBiff5) || U16(bof + 2) != kGlobalsType) return false;
+  if (globals.version != kBiff8 && globals.version != kBiff5) {
+    throw WorkbookError(OpenFailure::UnknownFormat, "a workbook stream of BIFF version " + Hex16(globals.version));
+  }
+  if (U16(bof + 2) != kGlobalsType) ThrowDamaged("the workbook stream does not begin with the workbook globals");
   const bool biff8 = globals.version == kBiff8;
   globals.codePage.Set(biff8 ? 1200 : 1252);
   bool inSst = false;
   for (;;) {
-    if (cursor.Next(record) != RecordCursor::Step::Record) return false;
+    record = cursor.Expect("the workbook globals");
     const std::uint8_t* p = cursor.Data(record);
     const std::size_t n = record.length;
     if (record.type == kContinue) {
@@ -519,11 +567,15 @@ bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
     inSst = false;
     switch (record.type) {
       case kEof:
+        globals.end = cursor.Position();
         globals.xfStyles.reserve(globals.xfFormats.size());
         for (const std::uint16_t id : globals.xfFormats) globals.xfStyles.push_back(StyleOfFormat(globals, id));
-        return true;
+        IndexSharedStrings(globals);
+        return;
+      case kBof:
+        ThrowDamaged("a BOF record at offset " + std::to_string(record.offset - 4) + " inside the workbook globals");
       case kFilepass:
-        return false;  // encrypted
+        throw WorkbookError(OpenFailure::Encrypted, "the workbook globals hold a FILEPASS record");
       case kCodepage:
         if (n >= 2 && !biff8) globals.codePage.Set(U16(p));
         break;
@@ -537,7 +589,7 @@ bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
         globals.hasRecalcId = true;
         break;
       case kBoundsheet:
-        if (n < 6) return false;
+        if (n < 6) ThrowDamaged("a BOUNDSHEET record of " + std::to_string(n) + " bytes");
         globals.sheets.push_back({U32(p), p[5]});
         break;
       case kFormat: {
@@ -553,12 +605,12 @@ bool ReadGlobals(RecordCursor& cursor, Globals& globals) {
         break;
       }
       case kXf:
-        if (n < 4) return false;
+        if (n < 4) ThrowDamaged("an XF record of " + std::to_string(n) + " bytes");
         globals.xfFormats.push_back(U16(p + 2));
         break;
       case kSst:
         if (!biff8) break;
-        globals.sst.Clear();
+        if (!globals.sst.Empty()) ThrowDamaged("a second shared-string table in the workbook globals");
         globals.sst.Add(record);
         inSst = true;
         break;
@@ -584,19 +636,35 @@ class SheetReader {
   SheetReader(const Stream& stream, Globals& globals, std::int32_t rowLimit, SheetCells& cells)
       : globals_(globals), rowLimit_(rowLimit), cells_(cells), biff8_(globals.version == kBiff8), pieces_(stream) {}
 
-  // Reads the substream from its BOF. False when the workbook cannot be
-  // opened: the substream is not a sheet, or breaks off.
+  // Reads the sheet substream from its BOF to its EOF; the rows beyond the
+  // limit are checked like the others but not stored. False for a chart or
+  // module, which holds no cells and is not walked. Throws WorkbookError when
+  // the workbook cannot be opened.
   bool Read(RecordCursor& cursor) {
-    Record record;
-    if (cursor.Next(record) != RecordCursor::Step::Record || record.type != kBof || record.length < 4) return false;
+    Record record = cursor.Expect("the active sheet");
+    if (record.type != kBof || record.length < 4) ThrowDamaged("the active sheet does not begin with a BOF record");
     const std::uint16_t type = U16(cursor.Data(record) + 2);
-    if (type == kChartType || type == kModuleType) return true;  // a chart or module holds no cells
-    if (type != kWorksheetType && type != kMacroSheetType) return false;
-    int depth = 0;  // embedded substreams (charts) inside the sheet
+    if (type == kChartType || type == kModuleType) return false;
+    if (type != kWorksheetType && type != kMacroSheetType) {
+      ThrowDamaged("the active sheet's BOF names substream type " + Hex16(type));
+    }
+    int depth = 0;  // inside an embedded chart
+    // The cells stand together in one table of rows, cells and the records
+    // that belong to them; whatever else a sheet holds comes before or after
+    // it. A cell record damaged into another type ends the table early, and
+    // the cells after it show it.
+    bool inCellTable = false;
+    bool cellTableEnded = false;
     for (;;) {
-      if (cursor.Next(record) != RecordCursor::Step::Record) return false;
+      record = cursor.Expect("the active sheet");
       if (record.type == kBof) {
+        // only a chart is embedded in a sheet; any other BOF here is a
+        // damaged record
+        if (record.length < 4 || U16(cursor.Data(record) + 2) != kChartType) {
+          ThrowDamaged("a BOF record at offset " + std::to_string(record.offset - 4) + " inside the active sheet");
+        }
         ++depth;
+        cellTableEnded = inCellTable;
         continue;
       }
       if (record.type == kEof) {
@@ -605,14 +673,22 @@ class SheetReader {
         continue;
       }
       if (depth > 0) continue;
-      const Outcome outcome = Cell(cursor, record);
-      if (outcome == Outcome::Broken) return false;
-      if (outcome == Outcome::BeyondLimit) return true;
+      const bool ofCellTable = IsCell(record.type) || record.type == kRow;
+      if (ofCellTable && cellTableEnded) {
+        ThrowDamaged("a record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
+                     " after the end of the sheet's cells");
+      }
+      if (ofCellTable) inCellTable = true;
+      if (inCellTable && !ofCellTable && !InCellTable(record.type)) cellTableEnded = true;
+      if (IsCell(record.type)) Cell(cursor, record);
     }
   }
 
  private:
-  enum class Outcome { Next, BeyondLimit, Broken };
+  [[noreturn]] static void ThrowCellDamaged(const Record& record, std::string_view what) {
+    ThrowDamaged("the cell record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
+                 " " + std::string(what));
+  }
 
   NumberStyle StyleOf(std::uint16_t xf) const {
     return xf < globals_.xfStyles.size() ? globals_.xfStyles[xf] : NumberStyle::General;
@@ -623,8 +699,29 @@ class SheetReader {
     return CellValue::OfNumber(value, style);
   }
 
+  // Keeps a cell of a row within the limit; the rest are only checked.
+  void Store(std::int32_t row, std::int32_t column, CellValue value) {
+    if (row <= rowLimit_) cells_.Put(row, column, std::move(value));
+  }
+
   void Put(const std::uint8_t* p, CellValue value) {
-    cells_.Put(static_cast<std::int32_t>(U16(p)) + 1, static_cast<std::int32_t>(U16(p + 2)) + 1, std::move(value));
+    Store(static_cast<std::int32_t>(U16(p)) + 1, static_cast<std::int32_t>(U16(p + 2)) + 1, std::move(value));
+  }
+
+  // Cells come row by row and, within a row, column by column; a cell that
+  // goes back, or repeats one, has a damaged address.
+  void CheckOrder(const Record& record, const std::uint8_t* p, std::size_t n) {
+    const std::uint16_t row = U16(p);
+    const std::uint16_t first = U16(p + 2);
+    const std::uint16_t last = record.type == kMulRk || record.type == kMulBlank ? U16(p + n - 2) : first;
+    if (haveCell_ && (row < lastRow_ || (row == lastRow_ && first <= lastColumn_))) {
+      ThrowCellDamaged(record, "for row " + std::to_string(row + 1) + ", column " + std::to_string(first + 1) +
+                                   " comes after row " + std::to_string(lastRow_ + 1) + ", column " +
+                                   std::to_string(lastColumn_ + 1));
+    }
+    haveCell_ = true;
+    lastRow_ = row;
+    lastColumn_ = last;
   }
 
   // Whether a cell record has the shape of its type: the exact size of the
@@ -661,6 +758,22 @@ class SheetReader {
     }
   }
 
+  // The records that stand between the cells besides the cells and rows: an
+  // index block's DBCELL, and what goes with a formula.
+  static bool InCellTable(std::uint16_t type) {
+    switch (type) {
+      case kDbCell:
+      case kShrFmla:
+      case kArray:
+      case kTable:
+      case kString:
+      case kUncalced:
+        return true;
+      default:
+        return false;
+    }
+  }
+
   static bool IsCell(std::uint16_t type) {
     switch (type) {
       case kNumber:
@@ -679,57 +792,63 @@ class SheetReader {
     }
   }
 
-  Outcome Cell(RecordCursor& cursor, const Record& record) {
-    if (!IsCell(record.type)) return Outcome::Next;
+  void Cell(RecordCursor& cursor, const Record& record) {
     const std::uint8_t* p = cursor.Data(record);
     const std::size_t n = record.length;
-    if (!WellFormed(p, record.type, n)) return Outcome::Broken;
-    // rows come in ascending order: the first cell beyond the limit ends what
-    // is read
-    if (static_cast<std::int32_t>(U16(p)) + 1 > rowLimit_) return Outcome::BeyondLimit;
+    if (!WellFormed(p, record.type, n)) ThrowCellDamaged(record, "does not have the shape of its type");
+    CheckOrder(record, p, n);
     switch (record.type) {
       case kNumber:
         Put(p, NumberValue(F64(p + 6), StyleOf(U16(p + 4))));
-        return Outcome::Next;
+        return;
       case kRk:
         Put(p, NumberValue(RkValue(U32(p + 6)), StyleOf(U16(p + 4))));
-        return Outcome::Next;
+        return;
       case kMulRk: {
         const std::int32_t row = static_cast<std::int32_t>(U16(p)) + 1;
         const std::int32_t first = static_cast<std::int32_t>(U16(p + 2)) + 1;
         const std::size_t count = (n - 6) / 6;
         for (std::size_t i = 0; i < count; ++i) {
           const std::uint8_t* item = p + 4 + 6 * i;
-          cells_.Put(row, first + static_cast<std::int32_t>(i), NumberValue(RkValue(U32(item + 2)), StyleOf(U16(item))));
+          Store(row, first + static_cast<std::int32_t>(i), NumberValue(RkValue(U32(item + 2)), StyleOf(U16(item))));
         }
-        return Outcome::Next;
+        return;
       }
       case kLabelSst: {
         const std::uint32_t index = U32(p + 6);
         // a cell whose shared string does not exist has lost its text: the
         // workbook is damaged, not the cell empty
-        Pieces::Position at;
-        if (!FindSharedString(globals_, index, at)) return Outcome::Broken;
-        Pieces::Reader reader(globals_.sst, at);
+        if (index >= globals_.strings.size()) {
+          ThrowCellDamaged(record, "names shared string " + std::to_string(index) + " of " +
+                                       std::to_string(globals_.strings.size()));
+        }
+        Pieces::Reader reader(globals_.sst, globals_.strings[index]);
         std::string text;
-        if (!Pieces::ReadUnicodeString(reader, &text)) return Outcome::Broken;
+        Pieces::ReadUnicodeString(reader, &text);  // it parsed when the table was indexed
         Put(p, CellValue::OfText(std::move(text)));
-        return Outcome::Next;
+        return;
       }
       case kLabel:
       case kRString: {
         std::string text;
-        if (!ByteOrUnicodeString(p + 6, n - 6, text)) return Outcome::Broken;
+        if (!ByteOrUnicodeString(p + 6, n - 6, text)) ThrowCellDamaged(record, "holds a string longer than itself");
+        // a BIFF5 LABEL is its string and nothing else: a length that does
+        // not fill it is damaged
+        if (record.type == kLabel && !biff8_ &&
+            n - 8 != static_cast<std::size_t>(U16(p + 6)) * (globals_.codePage.IsUtf16() ? 2 : 1)) {
+          ThrowCellDamaged(record, "holds a string shorter than itself");
+        }
         Put(p, CellValue::OfText(std::move(text)));
-        return Outcome::Next;
+        return;
       }
       case kBoolErr:
         Put(p, p[7] != 0 ? CellValue::OfError() : CellValue::OfBoolean(p[6] != 0));
-        return Outcome::Next;
+        return;
       case kFormula:
-        return Formula(cursor, p);
+        Formula(cursor, p);
+        return;
       default:  // BLANK, MULBLANK: formatted but empty
-        return Outcome::Next;
+        return;
     }
   }
 
@@ -752,68 +871,69 @@ class SheetReader {
 
   // A formula cell reads as its cached result. A text result is in the
   // STRING record that follows (after any shared or array formula record).
-  Outcome Formula(RecordCursor& cursor, const std::uint8_t* p) {
+  void Formula(RecordCursor& cursor, const std::uint8_t* p) {
     const std::uint8_t* result = p + 6;
     if (U16(result + 6) != 0xFFFF) {
       Put(p, NumberValue(F64(result), StyleOf(U16(p + 4))));
-      return Outcome::Next;
+      return;
     }
     switch (result[0]) {
       case 0:
-        return FormulaString(cursor, p);
+        FormulaString(cursor, p);
+        return;
       case 1:
         Put(p, CellValue::OfBoolean(result[2] != 0));
-        return Outcome::Next;
+        return;
       case 3:
         // An empty text result is what a calculated ="" leaves; a workbook
         // that no calculation engine has saved (a BIFF8 file without the
         // engine's record, such as a generator writes) carries the same bytes
         // as a mere placeholder for every formula, which is no result at all.
         Put(p, !biff8_ || globals_.hasRecalcId ? CellValue::OfText(std::string()) : CellValue::OfError());
-        return Outcome::Next;
+        return;
       default:  // 2: an error value; anything else is no result we know
         Put(p, CellValue::OfError());
-        return Outcome::Next;
+        return;
     }
   }
 
-  Outcome FormulaString(RecordCursor& cursor, const std::uint8_t* formula) {
+  void FormulaString(RecordCursor& cursor, const std::uint8_t* formula) {
     const std::uint16_t row = U16(formula);
     const std::uint16_t column = U16(formula + 2);
     const auto put = [&](CellValue value) {
-      cells_.Put(static_cast<std::int32_t>(row) + 1, static_cast<std::int32_t>(column) + 1, std::move(value));
+      Store(static_cast<std::int32_t>(row) + 1, static_cast<std::int32_t>(column) + 1, std::move(value));
     };
     Record record;
     for (;;) {
       std::uint16_t type;
-      if (!cursor.PeekType(type)) return Outcome::Broken;
-      if (type == 0x04BC || type == 0x0221 || type == 0x0236) {  // SHRFMLA, ARRAY, TABLE
-        if (cursor.Next(record) != RecordCursor::Step::Record) return Outcome::Broken;
+      if (!cursor.PeekType(type)) ThrowDamaged("the active sheet breaks off after a formula cell");
+      if (type == kShrFmla || type == kArray || type == kTable) {
+        cursor.Expect("the active sheet");
         continue;
       }
       if (type != kString) {
         put(CellValue::OfError());  // a text result whose text is missing
-        return Outcome::Next;
+        return;
       }
       break;
     }
-    if (cursor.Next(record) != RecordCursor::Step::Record) return Outcome::Broken;
+    record = cursor.Expect("the active sheet");
     std::string text;
     if (biff8_) {
       pieces_.Clear();
       pieces_.Add(record);
       std::uint16_t type;
       while (cursor.PeekType(type) && type == kContinue) {
-        if (cursor.Next(record) != RecordCursor::Step::Record) return Outcome::Broken;
+        record = cursor.Expect("the active sheet");
         pieces_.Add(record);
       }
       Pieces::Reader reader(pieces_, {});
-      if (!Pieces::ReadUnicodeString(reader, &text)) return Outcome::Broken;
+      if (!Pieces::ReadUnicodeString(reader, &text)) ThrowCellDamaged(record, "does not hold a string");
     } else if (!ByteOrUnicodeString(cursor.Data(record), record.length, text)) {
-      return Outcome::Broken;
+      ThrowCellDamaged(record, "holds a string longer than itself");
     }
     put(CellValue::OfText(std::move(text)));
-    return Outcome::Next;
+    return;
   }
 
   Globals& globals_;
@@ -821,6 +941,9 @@ class SheetReader {
   SheetCells& cells_;
   const bool biff8_;
   Pieces pieces_;
+  bool haveCell_ = false;
+  std::uint16_t lastRow_ = 0;
+  std::uint16_t lastColumn_ = 0;
 };
 
 // The workbook stream: "Workbook" for BIFF8, "Book" for BIFF5 (the name's
@@ -839,12 +962,54 @@ GsfInput* WorkbookStream(GsfInfile* ole) {
   return nullptr;
 }
 
+// The sheets follow the globals: the first begins where the globals' EOF
+// ends, and none begins inside the globals or past the stream. A record of
+// the globals damaged into an EOF, or a damaged directory offset, shows here.
+void CheckSheetOffsets(const Globals& globals, std::uint64_t streamSize) {
+  std::uint64_t first = streamSize;
+  for (const Sheet& sheet : globals.sheets) {
+    if (sheet.offset < globals.end || sheet.offset >= streamSize) {
+      ThrowDamaged("a sheet at offset " + std::to_string(sheet.offset) + ", outside the sheets' part of the stream (" +
+                   std::to_string(globals.end) + " to " + std::to_string(streamSize) + ")");
+    }
+    first = std::min<std::uint64_t>(first, sheet.offset);
+  }
+  if (first != globals.end) {
+    ThrowDamaged("the workbook globals end at offset " + std::to_string(globals.end) + ", the first sheet begins at " +
+                 std::to_string(first));
+  }
+}
+
+// The active sheet's EOF ends where the next sheet begins; after the last
+// sheet the stream holds at most padding of zero bytes.
+void CheckSheetEnd(const Globals& globals, const Sheet& sheet, Stream& stream, std::uint64_t end) {
+  std::uint64_t next = stream.Size();
+  for (const Sheet& other : globals.sheets) {
+    if (other.offset > sheet.offset) next = std::min<std::uint64_t>(next, other.offset);
+  }
+  if (next < stream.Size()) {
+    if (end != next) {
+      ThrowDamaged("the active sheet ends at offset " + std::to_string(end) + ", the next sheet begins at " +
+                   std::to_string(next));
+    }
+    return;
+  }
+  if (end == next) return;
+  if (!stream.Ensure(next)) ThrowDamaged("the workbook stream cannot be read to its end");
+  for (std::uint64_t at = end; at < next; ++at) {
+    if (*stream.At(at) != 0) {
+      ThrowDamaged("the workbook stream goes on after the last sheet's EOF record, at offset " + std::to_string(end));
+    }
+  }
+}
+
 }  // namespace
 
 bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells) {
-  if (ole == nullptr) return false;
+  if (ole == nullptr) throw WorkbookError(OpenFailure::NotAWorkbook, "no compound file");
   GsfInput* input = WorkbookStream(ole);
-  if (input == nullptr) return false;  // no workbook stream: an encrypted .xlsx, another OLE2 document
+  // no workbook stream: an encrypted .xlsx, another OLE2 document
+  if (input == nullptr) throw WorkbookError(OpenFailure::UnknownFormat, "a compound file without a workbook stream");
   struct Release {
     GsfInput* input;
     ~Release() { g_object_unref(input); }
@@ -853,8 +1018,9 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
   Stream stream(input, 0);
   Globals globals(stream);
   RecordCursor globalsCursor(stream, 0);
-  if (!ReadGlobals(globalsCursor, globals)) return false;
-  if (globals.sheets.empty()) return false;
+  ReadGlobals(globalsCursor, globals);
+  if (globals.sheets.empty()) ThrowDamaged("the workbook globals list no sheet");
+  CheckSheetOffsets(globals, stream.Size());
 
   std::size_t active = 0;
   if (globals.activeTab >= 0 && static_cast<std::size_t>(globals.activeTab) < globals.sheets.size()) {
@@ -864,10 +1030,10 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
   const Sheet& sheet = globals.sheets[active];
   if (sheet.type != 0 && sheet.type != 1) return true;  // a chart or module is active: no cells
   Stream sheetStream(input, sheet.offset);
-  if (sheet.offset >= sheetStream.Size()) return false;
   RecordCursor sheetCursor(sheetStream, sheet.offset);
   SheetReader reader(sheetStream, globals, rowLimit, cells);
-  return reader.Read(sheetCursor);
+  if (reader.Read(sheetCursor)) CheckSheetEnd(globals, sheet, sheetStream, sheetCursor.Position());
+  return true;
 }
 
 }  // namespace ratemover::spreadsheet

@@ -2,18 +2,23 @@
 // the workbooks of real producers cell by cell, damaged files, and small
 // workbooks built here for the corners that no producer's file shows (strings
 // split over CONTINUE records, encryption, a sheet that breaks off).
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-input.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "spreadsheet/open_failure.h"
 #include "spreadsheet/session.h"
 #include "spreadsheet/workbook_reader.h"
 #include "tests/spreadsheet/catalogue.h"
@@ -24,6 +29,25 @@ namespace {
 using Text = std::optional<std::string>;
 
 std::string Workbook(const std::string& name) { return std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + name; }
+
+// Why the .xls reader refuses a file; nothing when it reads it.
+std::optional<OpenFailure> FailureOf(const std::string& path, std::int32_t rowLimit = 3000) {
+  GsfInput* input = OpenWorkbookFile(path);
+  if (input == nullptr) return OpenFailure::NotReadable;
+  GError* error = nullptr;
+  GsfInfile* ole = gsf_infile_msole_new(input, &error);
+  g_clear_error(&error);
+  std::optional<OpenFailure> failure;
+  try {
+    SheetCells cells;
+    ReadBiffActiveSheet(ole, rowLimit, cells);
+  } catch (const WorkbookError& e) {
+    failure = e.Reason();
+  }
+  if (ole != nullptr) g_object_unref(ole);
+  g_object_unref(input);
+  return failure;
+}
 
 class Opened {
  public:
@@ -185,9 +209,9 @@ TEST_P(Data3000, RowsBeyondTheLimitAreNotStoredButReadOnRequest) {
 
 INSTANTIATE_TEST_SUITE_P(Producers, Data3000,
                          ::testing::Values(Producer{"data3000.xls"}, Producer{"data3000_biff5.xls"},
-                                           // damage that lies outside what is read
-                                           Producer{"bad/dims_max.xls"}, Producer{"bad/sst_count_huge.xls"},
-                                           Producer{"bad/reclen_overrun.xls"}),
+                                           // damage that lies outside what is read (another sheet),
+                                           // or that writers commit themselves (wrong DIMENSIONS)
+                                           Producer{"bad/dims_max.xls"}, Producer{"bad/reclen_overrun.xls"}),
                          TestNameOf);
 
 TEST(BiffReader, TheFarCellOfASparseSheet) {
@@ -206,6 +230,7 @@ TEST(BiffReader, TheFarCellOfASparseSheet) {
 class CannotBeOpened : public ::testing::TestWithParam<Producer> {};
 
 TEST_P(CannotBeOpened, TheSessionReadsAnEmptySheet) {
+  EXPECT_NE(FailureOf(Workbook(GetParam().file)), std::nullopt);
   SheetCells cells;
   EXPECT_FALSE(ReadActiveSheetFromFile(Workbook(GetParam().file), 3000, cells));
   Opened book(Workbook(GetParam().file));
@@ -220,6 +245,8 @@ INSTANTIATE_TEST_SUITE_P(Files, CannotBeOpened,
                                            Producer{"bad/text.xls"}, Producer{"bad/trunc_600.xls"},
                                            Producer{"bad/trunc_half.xls"}, Producer{"bad/garbage_mid.xls"},
                                            Producer{"bad/sst_index_bad.xls"},
+                                           // more strings declared than the table holds
+                                           Producer{"bad/sst_count_huge.xls"},
                                            // fuzzing: a compound-file directory that the container
                                            // library rejects (and loses a few bytes over)
                                            Producer{"fuzz/msole_directory_leak.xls"}),
@@ -263,8 +290,8 @@ struct Sheet {
 };
 
 // A workbook stream: globals (BOF, the given records, the sheet directory,
-// EOF), unread filler, then the sheets. The filler keeps the stream out of
-// the compound file's small-stream area.
+// EOF), the sheets, then zero padding, as some writers leave it. The padding
+// keeps the stream out of the compound file's small-stream area.
 std::string Stream(unsigned version, const std::string& globals, const std::vector<Sheet>& sheets) {
   const bool biff8 = version == 0x0600;
   const auto boundSheet = [&](std::uint32_t offset, const std::string& name, unsigned type) {
@@ -273,7 +300,7 @@ std::string Stream(unsigned version, const std::string& globals, const std::vect
   std::string directory;
   for (std::size_t i = 0; i < sheets.size(); ++i) directory += boundSheet(0, "S" + std::to_string(i), 0);
   const std::string head = Bof(version, 0x0005) + globals;
-  std::size_t offset = head.size() + directory.size() + 4 + 5000;
+  std::size_t offset = head.size() + directory.size() + 4;
   directory.clear();
   std::string tail;
   for (std::size_t i = 0; i < sheets.size(); ++i) {
@@ -281,7 +308,7 @@ std::string Stream(unsigned version, const std::string& globals, const std::vect
                             sheets[i].type == 0x20 ? 2 : 0);
     tail += Bof(version, sheets[i].type) + sheets[i].body + (sheets[i].withEof ? Eof() : "");
   }
-  return head + directory + Eof() + std::string(5000, '\0') + tail;
+  return head + directory + Eof() + tail + std::string(5000, '\0');
 }
 
 // A compound file (version 3, 512-byte sectors) holding one stream.
@@ -315,6 +342,7 @@ std::string CompoundFile(const std::string& streamName, const std::string& strea
 
 struct Built {
   bool opened;
+  std::optional<OpenFailure> failure;  // as the .xls reader says it
   SheetCells cells;
   std::string path;
 };
@@ -325,6 +353,8 @@ Built Read(const std::string& stream, const std::string& streamName = "Workbook"
   built.path = ::testing::TempDir() + "/biff_built_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + ".xls";
   std::ofstream(built.path, std::ios::binary) << CompoundFile(streamName, stream);
   built.opened = ReadActiveSheetFromFile(built.path, rowLimit, built.cells);
+  built.failure = FailureOf(built.path, rowLimit);
+  EXPECT_EQ(built.opened, !built.failure.has_value());
   return built;
 }
 
@@ -459,40 +489,178 @@ TEST(BuiltWorkbook, TheActiveSheet) {
 
 TEST(BuiltWorkbook, DamageAndEncryption) {
   const std::string cells = Label8(1, 1, "a") + Number(2, 1, 1);
+  const std::optional<OpenFailure> kRead;
+  const auto kDamaged = OpenFailure::Damaged;
+  const std::string sst = Rec(0x00FC, U32(2) + U32(2) + Compressed("one") + Compressed("two"));
   const struct {
     const char* what;
     std::string stream;
     std::string streamName;
-    bool opened;
+    std::optional<OpenFailure> failure;
   } cases[] = {
-      {"intact", Stream(0x0600, "", {{cells}}), "Workbook", true},
-      {"intact BIFF5", Stream(0x0500, "", {{Cell(0x0204, 1, 1, U16(1) + "a")}}), "Book", true},
-      {"encrypted", Stream(0x0600, Rec(0x002F, U16(1) + std::string(52, '\0')), {{cells}}), "Workbook", false},
-      {"no workbook stream", Stream(0x0600, "", {{cells}}), "Contents", false},
-      {"sheet without EOF", Stream(0x0600, "", {{cells, false}}), "Workbook", false},
-      {"record past the end", Stream(0x0600, "", {{cells + U16(0x0203) + U16(14) + "abc", false}}), "Workbook", false},
-      {"record too long", Stream(0x0600, "", {{cells + Rec(0x0203, std::string(9000, '\0'))}}), "Workbook", false},
-      {"cell record of the wrong size", Stream(0x0600, "", {{cells + Cell(0x00FD, 3, 1, U32(0) + "xx")}}), "Workbook", false},
-      {"column past the sheet", Stream(0x0600, "", {{Number(1, 300, 1)}}), "Workbook", false},
-      {"sheet is not a worksheet substream", Stream(0x0600, "", {{cells, true, 0x0005}}), "Workbook", false},
-      {"BIFF4", Rec(0x0409, U16(0) + U16(0x10)) + std::string(5000, '\0'), "Book", false},
+      {"intact", Stream(0x0600, "", {{cells}}), "Workbook", kRead},
+      {"intact BIFF5", Stream(0x0500, "", {{Cell(0x0204, 1, 1, U16(1) + "a")}}), "Book", kRead},
+      {"BIFF5 label longer than its string", Stream(0x0500, "", {{Cell(0x0204, 1, 1, U16(1) + "ab")}}), "Book", kDamaged},
+      {"encrypted", Stream(0x0600, Rec(0x002F, U16(1) + std::string(52, '\0')), {{cells}}), "Workbook",
+       OpenFailure::Encrypted},
+      {"no workbook stream", Stream(0x0600, "", {{cells}}), "Contents", OpenFailure::UnknownFormat},
+      {"BIFF4", Rec(0x0409, U16(0) + U16(0x10)) + std::string(5000, '\0'), "Book", OpenFailure::UnknownFormat},
+      {"sheet without EOF", Stream(0x0600, "", {{cells, false}}), "Workbook", kDamaged},
+      {"record past the end", Stream(0x0600, "", {{cells + U16(0x0203) + U16(14) + "abc", false}}), "Workbook", kDamaged},
+      {"record too long", Stream(0x0600, "", {{cells + Rec(0x0203, std::string(9000, '\0'))}}), "Workbook", kDamaged},
+      {"cell record of the wrong size", Stream(0x0600, "", {{cells + Cell(0x00FD, 3, 1, U32(0) + "xx")}}), "Workbook", kDamaged},
+      {"column past the sheet", Stream(0x0600, "", {{Number(1, 300, 1)}}), "Workbook", kDamaged},
+      {"sheet is not a worksheet substream", Stream(0x0600, "", {{cells, true, 0x0005}}), "Workbook", kDamaged},
+      // the records chain from the globals through the sheet to its EOF
+      {"EOF inside the globals", Stream(0x0600, Eof() + Rec(0x0022, U16(0)), {{cells}}), "Workbook", kDamaged},
+      {"BOF inside the globals", Stream(0x0600, Bof(0x0600, 0x10), {{cells}}), "Workbook", kDamaged},
+      {"EOF inside the cells", Stream(0x0600, "", {{cells + Eof() + Number(3, 1, 3)}}), "Workbook", kDamaged},
+      {"EOF inside the cells of the first of two sheets",
+       Stream(0x0600, "", {{cells + Eof() + Number(3, 1, 3)}, {cells}}), "Workbook", kDamaged},
+      {"worksheet BOF inside the cells", Stream(0x0600, "", {{cells + Bof(0x0600, 0x10) + Number(3, 1, 3)}}), "Workbook",
+       kDamaged},
+      {"embedded chart after the cells", Stream(0x0600, "", {{cells + Bof(0x0600, 0x20) + Eof() + Rec(0x023E, std::string(18, '\0'))}}),
+       "Workbook", kRead},
+      {"cell after an embedded chart", Stream(0x0600, "", {{cells + Bof(0x0600, 0x20) + Eof() + Number(3, 1, 3)}}),
+       "Workbook", kDamaged},
+      {"cell damaged into another record type",
+       Stream(0x0600, "", {{cells + Rec(0x0200, std::string(14, '\0')) + Number(3, 1, 3)}}), "Workbook", kDamaged},
+      {"other records before and after the cells",
+       Stream(0x0600, "", {{Rec(0x0200, std::string(14, '\0')) + Rec(0x0208, std::string(16, '\0')) + cells +
+                            Rec(0x00D7, U32(0)) + Rec(0x023E, std::string(18, '\0'))}}),
+       "Workbook", kRead},
+      {"bytes after the last sheet", Stream(0x0600, "", {{cells}}) + "junk", "Workbook", kDamaged},
+      {"zero padding after the last sheet", Stream(0x0600, "", {{cells}}) + std::string(7, '\0'), "Workbook", kRead},
+      // cells in ascending order, row by row, column by column
+      {"row goes back", Stream(0x0600, "", {{Number(2, 1, 1) + Number(1, 1, 1)}}), "Workbook", kDamaged},
+      {"column goes back", Stream(0x0600, "", {{Number(1, 2, 1) + Number(1, 1, 1)}}), "Workbook", kDamaged},
+      {"same cell twice", Stream(0x0600, "", {{Number(1, 1, 1) + Number(1, 1, 2)}}), "Workbook", kDamaged},
+      {"list overlaps the next cell",
+       Stream(0x0600, "", {{Rec(0x00BE, U16(0) + U16(0) + U16(0) + U16(0) + U16(0) + U16(2)) + Number(1, 2, 1)}}),
+       "Workbook", kDamaged},
+      {"list then the next column",
+       Stream(0x0600, "", {{Rec(0x00BE, U16(0) + U16(0) + U16(0) + U16(0) + U16(0) + U16(2)) + Number(1, 4, 1)}}),
+       "Workbook", kRead},
+      {"damage beyond the row limit", Stream(0x0600, "", {{cells + Number(4000, 1, 1) + Number(3999, 1, 1)}}),
+       "Workbook", kDamaged},
+      // the shared strings parse whole to their declared count
+      {"shared strings whole", Stream(0x0600, sst, {{Cell(0x00FD, 1, 1, U32(1))}}), "Workbook", kRead},
+      {"fewer shared strings than declared",
+       Stream(0x0600, Rec(0x00FC, U32(3) + U32(3) + Compressed("one") + Compressed("two")), {{cells}}), "Workbook",
+       kDamaged},
+      {"more shared strings than declared",
+       Stream(0x0600, Rec(0x00FC, U32(1) + U32(1) + Compressed("one") + Compressed("two")), {{cells}}), "Workbook",
+       kDamaged},
+      {"a shared string's length one too long",
+       Stream(0x0600, Rec(0x00FC, U32(2) + U32(2) + U16(4) + U8(0) + "one" + Compressed("two")), {{cells}}),
+       "Workbook", kDamaged},
+      {"two shared-string tables", Stream(0x0600, sst + sst, {{cells}}), "Workbook", kDamaged},
+      // what writers get wrong themselves is no reason to refuse
+      {"wrong DIMENSIONS, no INDEX",
+       Stream(0x0600, "", {{Rec(0x0200, U32(0) + U32(65536) + U16(0) + U16(256) + U16(0)) + cells}}), "Workbook", kRead},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Read(c.stream, c.streamName).opened, c.opened) << c.what;
+    EXPECT_EQ(Read(c.stream, c.streamName).failure, c.failure) << c.what;
   }
 }
 
-TEST(BuiltWorkbook, ReadingStopsAtTheFirstRowBeyondTheLimit) {
-  // whatever follows the first cell beyond the limit is not read: here it
-  // breaks off
-  const std::string sheet = Number(1, 1, 1) + Number(2, 1, 2) + Number(5, 1, 5) + U16(0x0203) + U16(14);
-  const Built built = Read(Stream(0x0600, "", {{sheet, false}}), "Workbook", 2);
+TEST(BuiltWorkbook, RowsBeyondTheLimitAreCheckedButNotStored) {
+  const std::string sheet = Number(1, 1, 1) + Number(2, 1, 2) + Number(5, 1, 5) + Number(6, 2, 6);
+  const Built built = Read(Stream(0x0600, "", {{sheet}}), "Workbook", 2);
   ASSERT_TRUE(built.opened);
   EXPECT_EQ(built.cells.Size(), 2u);
   EXPECT_EQ(built.cells.Find(5, 1), nullptr);
-  // the whole sheet, asked for, is damaged
-  EXPECT_FALSE(Read(Stream(0x0600, "", {{sheet, false}}), "Workbook", 5).opened);
+  // a sheet that breaks off beyond the limit is a damaged workbook, whatever
+  // the limit
+  const std::string broken = sheet + U16(0x0203) + U16(14);
+  for (const std::int32_t limit : {2, 5, 3000}) {
+    EXPECT_EQ(Read(Stream(0x0600, "", {{broken, false}}), "Workbook", limit).failure, OpenFailure::Damaged) << limit;
+  }
 }
+
+// ---------------------------------------------------------------------------
+// The price list with the smallest damage that real files suffer, made here
+// from the fixture's bytes: each must be refused as damaged, since BIFF has
+// no checksum and any of them would otherwise pass as a shorter or garbled
+// price list.
+
+// The one offset of a byte pattern in a file; a '?' in the mask matches any
+// byte at its position.
+std::size_t FindOnce(const std::string& bytes, const std::string& pattern, const std::string& mask = "") {
+  std::size_t found = std::string::npos;
+  for (std::size_t at = 0; at + pattern.size() <= bytes.size(); ++at) {
+    bool match = true;
+    for (std::size_t i = 0; i < pattern.size() && match; ++i) {
+      match = (i < mask.size() && mask[i] == '?') || bytes[at + i] == pattern[i];
+    }
+    if (!match) continue;
+    EXPECT_EQ(found, std::string::npos) << "the pattern is not unique";
+    if (found == std::string::npos) found = at;
+  }
+  EXPECT_NE(found, std::string::npos) << "the pattern is not in the file";
+  return found;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct FixtureDamage {
+  const char* name;
+  const char* fixture;
+  // changes the file's bytes in place
+  void (*damage)(std::string& bytes);
+};
+
+// Record headers and cells of the active sheet, by their bytes: type, length,
+// row - 1, column - 1.
+const std::string kLabelB1126 = U16(0x00FD) + U16(10) + U16(1125) + U16(1);
+const std::string kFormulaF1126 = U16(0x0006) + U16(27) + U16(1125) + U16(5);
+const std::string kLabelC1473 = U16(0x00FD) + U16(10) + U16(1472) + U16(2);
+const std::string kLabelB2500 = U16(0x00FD) + U16(10) + U16(2499) + U16(1);
+
+const FixtureDamage kFixtureDamage[] = {
+    {"formula_length_27_to_28", "data3000.xls",
+     [](std::string& b) { b[FindOnce(b, kFormulaF1126) + 2] = 28; }},
+    {"row_1126_to_4126", "data3000.xls",
+     [](std::string& b) { b.replace(FindOnce(b, kLabelB1126) + 4, 2, U16(4125)); }},
+    {"cell_type_to_eof", "data3000.xls", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x000A)); }},
+    {"cell_type_to_bof", "data3000.xls", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x0809)); }},
+    {"swapped_sectors", "data3000.xls",
+     [](std::string& b) {
+       const std::size_t first = FindOnce(b, kLabelB1126) / 512 * 512;
+       const std::size_t second = FindOnce(b, kLabelB2500) / 512 * 512;
+       const std::string saved = b.substr(first, 512);
+       b.replace(first, 512, b.substr(second, 512));
+       b.replace(second, 512, saved);
+     }},
+    {"sst_string_length", "data3000.xls",
+     [](std::string& b) { b[FindOnce(b, U16(4) + U8(0) + "ZVTG")] = 5; }},
+    {"biff5_row_1126_to_4126", "data3000_biff5.xls",
+     [](std::string& b) { b.replace(FindOnce(b, U16(0x0204) + U16(0) + U16(1125) + U16(1), "  ??") + 4, 2, U16(4125)); }},
+    {"biff5_cell_type_to_eof", "data3000_biff5.xls",
+     [](std::string& b) { b.replace(FindOnce(b, U16(0x0204) + U16(0) + U16(1472) + U16(2), "  ??"), 2, U16(0x000A)); }},
+};
+
+class FixtureDamaged : public ::testing::TestWithParam<FixtureDamage> {};
+
+TEST_P(FixtureDamaged, IsRefusedAsDamaged) {
+  std::string bytes = ReadBytes(Workbook(GetParam().fixture));
+  ASSERT_FALSE(bytes.empty());
+  const std::string intact = bytes;
+  GetParam().damage(bytes);
+  ASSERT_NE(bytes, intact);
+  const std::string path = ::testing::TempDir() + "/biff_damaged_" + std::to_string(getpid()) + "_" + GetParam().name + ".xls";
+  std::ofstream(path, std::ios::binary) << bytes;
+  EXPECT_EQ(FailureOf(path), OpenFailure::Damaged);
+  SheetCells cells;
+  EXPECT_FALSE(ReadActiveSheetFromFile(path, 3000, cells));
+  std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Data3000, FixtureDamaged, ::testing::ValuesIn(kFixtureDamage),
+                         [](const ::testing::TestParamInfo<FixtureDamage>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ratemover::spreadsheet
