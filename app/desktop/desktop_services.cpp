@@ -125,7 +125,7 @@ std::string WithDefaultExtension(const std::string& path) {
 }
 
 SloveneToolkitTexts::SloveneToolkitTexts()
-    : qt_(std::make_unique<QTranslator>()), own_(std::make_unique<QTranslator>()) {
+    : qt_(std::make_unique<QTranslator>()), own_(std::make_unique<QTranslator>()), formerLocale_(QLocale()) {
   // File type names (from the system's MIME database) follow the default locale.
   QLocale::setDefault(QLocale(QLocale::Slovenian, QLocale::Slovenia));
   qtInstalled_ = qt_->load(QLocale(QLocale::Slovenian), QStringLiteral("qt"), QStringLiteral("_"),
@@ -139,6 +139,7 @@ SloveneToolkitTexts::SloveneToolkitTexts()
 SloveneToolkitTexts::~SloveneToolkitTexts() {
   if (ownInstalled_) QCoreApplication::removeTranslator(own_.get());
   if (qtInstalled_) QCoreApplication::removeTranslator(qt_.get());
+  QLocale::setDefault(formerLocale_);
 }
 
 void QtMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }

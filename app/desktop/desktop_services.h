@@ -2,6 +2,8 @@
 // The desktop's links to the operator and the platform: message boxes, the
 // workbook picker and ending the application. Each is a small interface so that
 // the windows can be driven without a person in front of them.
+#include <QLocale>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,6 +75,7 @@ class SloveneToolkitTexts {
  private:
   std::unique_ptr<QTranslator> qt_;
   std::unique_ptr<QTranslator> own_;
+  QLocale formerLocale_;
   bool qtInstalled_ = false;
   bool ownInstalled_ = false;
 };

@@ -146,7 +146,9 @@ TEST(SloveneToolkit, BoxesAndThePickerReadSlovene) {
 }
 
 TEST(SloveneToolkit, LeavingRestoresTheToolkitsOwnTexts) {
+  const QLocale before;
   { SloveneToolkitTexts texts; }
+  EXPECT_EQ(QLocale(), before);
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("OK"));
   EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
 }
