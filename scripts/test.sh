@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine and runs every test: the test suite in a normal build and
 # again with AddressSanitizer and UndefinedBehaviorSanitizer, then a short smoke
-# run of each fuzz target on its seeds.
+# run of each fuzz target on its seeds; the Debian package is built and checked
+# between them.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
@@ -21,6 +22,9 @@ ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
 LSAN_OPTIONS=suppressions="$root/tests/sanitizer/lsan.supp":print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "== Debian package: lintian, unpacked and run"
+"$root/.ci/package-check.sh"
 
 echo "== fuzz smoke runs"
 "$root/scripts/fuzz.sh" smoke

@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QPointer>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -17,6 +20,7 @@
 #include "app/desktop/widget_kit.h"
 #include "common/cp1250.h"
 #include "common/program_dir.h"
+#include "common/regional.h"
 
 namespace ratemover::desktop {
 
@@ -37,13 +41,66 @@ QWidget* BoxParent() {
   return QApplication::activeWindow();
 }
 
+// Without a window manager nobody gives the keyboard back when a box or a
+// dialog closes: the window under it would stay without focus, and its Alt+P
+// would do nothing until clicked. This hands the focus back to the window and
+// the control that had it before.
+class FocusReturn {
+ public:
+  explicit FocusReturn(QWidget* parent) {
+    QWidget* window = parent != nullptr ? parent->window() : QApplication::activeWindow();
+    window_ = window;
+    focus_ = window != nullptr ? window->focusWidget() : nullptr;
+  }
+  ~FocusReturn() {
+    if (window_ == nullptr || !window_->isVisible()) return;
+    window_->activateWindow();
+    if (focus_ != nullptr && focus_->window() == window_) focus_->setFocus(Qt::OtherFocusReason);
+  }
+  FocusReturn(const FocusReturn&) = delete;
+  FocusReturn& operator=(const FocusReturn&) = delete;
+
+ private:
+  QPointer<QWidget> window_;
+  QPointer<QWidget> focus_;
+};
+
 void ShowBox(QMessageBox::Icon icon, const std::string& text) {
-  QMessageBox box(icon, ApplicationTitle(), DisplayText(text), QMessageBox::Ok, BoxParent());
+  QWidget* parent = BoxParent();
+  FocusReturn focusReturn(parent);
+  QMessageBox box(icon, ApplicationTitle(), DisplayText(text), QMessageBox::Ok, parent);
   box.setObjectName(icon == QMessageBox::Critical ? QStringLiteral("ErrorReport") : QStringLiteral("Message"));
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }
+
+// The picker's size and date columns in the program's regional form instead of
+// the process locale's.
+class RegionalFileColumns final : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || files == nullptr || !index.isValid()) return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    if (index.column() == kSizeColumn && !files->isDir(source)) {
+      return QLocale(QLocale::Slovenian, QLocale::Slovenia).formattedDataSize(files->size(source));
+    }
+    if (index.column() == kDateColumn) {
+      const RegionalSettings& regional = Regional();
+      const QString format =
+          QString::fromStdString(regional.shortDateFormat) + QChar(u' ') + QString::fromStdString(regional.timeFormat);
+      return files->lastModified(source).toString(format);
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
+
+ private:
+  static constexpr int kSizeColumn = 1;
+  static constexpr int kDateColumn = 3;
+};
 
 }  // namespace
 
@@ -67,12 +124,22 @@ std::string WithDefaultExtension(const std::string& path) {
   return upper;
 }
 
-bool InstallToolkitTranslations(QTranslator& translator) {
-  if (!translator.load(QLocale(QLocale::Slovenian), QStringLiteral("qt"), QStringLiteral("_"),
-                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    return false;
-  }
-  return QCoreApplication::installTranslator(&translator);
+SloveneToolkitTexts::SloveneToolkitTexts()
+    : qt_(std::make_unique<QTranslator>()), own_(std::make_unique<QTranslator>()), formerLocale_(QLocale()) {
+  // File type names (from the system's MIME database) follow the default locale.
+  QLocale::setDefault(QLocale(QLocale::Slovenian, QLocale::Slovenia));
+  qtInstalled_ = qt_->load(QLocale(QLocale::Slovenian), QStringLiteral("qt"), QStringLiteral("_"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+                 QCoreApplication::installTranslator(qt_.get());
+  // Installed last, so looked up first.
+  ownInstalled_ = own_->load(QStringLiteral(":/ratemover/ratemover_sl.qm")) &&
+                  QCoreApplication::installTranslator(own_.get());
+}
+
+SloveneToolkitTexts::~SloveneToolkitTexts() {
+  if (ownInstalled_) QCoreApplication::removeTranslator(own_.get());
+  if (qtInstalled_) QCoreApplication::removeTranslator(qt_.get());
+  QLocale::setDefault(formerLocale_);
 }
 
 void QtMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }
@@ -80,6 +147,7 @@ void QtMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox:
 void QtMessageBoxes::ShowErrorReport(const std::string& text) { ShowBox(QMessageBox::Critical, text); }
 
 std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
+  FocusReturn focusReturn(parent);
   QFileDialog dialog(parent, QString::fromUtf8(kPickerTitle));
   dialog.setObjectName(QStringLiteral("OpenDialog1"));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -89,6 +157,7 @@ std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
   dialog.setNameFilters({QString::fromUtf8(kPickerExcelFilter), QString::fromUtf8(kPickerAllFilter)});
   dialog.selectNameFilter(QString::fromUtf8(kPickerExcelFilter));
   dialog.setOption(QFileDialog::DontUseNativeDialog, QApplication::platformName() == QStringLiteral("offscreen"));
+  dialog.setProxyModel(new RegionalFileColumns(&dialog));
   if (!lastChosen_.empty()) dialog.selectFile(FromCp1250(lastChosen_));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();

@@ -2,7 +2,10 @@
 // The desktop's links to the operator and the platform: message boxes, the
 // workbook picker and ending the application. Each is a small interface so that
 // the windows can be driven without a person in front of them.
+#include <QLocale>
+
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -55,9 +58,27 @@ QString DisplayText(const std::string& cp1250);
 // is taken. Paths are Windows-1250.
 std::string WithDefaultExtension(const std::string& path);
 
-// Loads the toolkit's own Slovene texts (dialog buttons, the file dialog) into
-// the translator and installs it; false when they are not installed.
-bool InstallToolkitTranslations(QTranslator& translator);
+// The toolkit's own texts (dialog buttons, the file dialog, file types) in
+// Slovene while the object lives: Qt's own translations where they are
+// installed, then the program's, which complete what Qt's lack and are looked
+// up first.
+class SloveneToolkitTexts {
+ public:
+  SloveneToolkitTexts();
+  ~SloveneToolkitTexts();
+  SloveneToolkitTexts(const SloveneToolkitTexts&) = delete;
+  SloveneToolkitTexts& operator=(const SloveneToolkitTexts&) = delete;
+
+  bool QtTextsInstalled() const { return qtInstalled_; }
+  bool OwnTextsInstalled() const { return ownInstalled_; }
+
+ private:
+  std::unique_ptr<QTranslator> qt_;
+  std::unique_ptr<QTranslator> own_;
+  QLocale formerLocale_;
+  bool qtInstalled_ = false;
+  bool ownInstalled_ = false;
+};
 
 class QtMessageBoxes final : public MessageBoxes {
  public:

@@ -3,7 +3,6 @@
 // application reads the configuration and, with "-A", runs the transfer.
 #include <QApplication>
 #include <QStringList>
-#include <QTranslator>
 
 #include <csignal>
 
@@ -13,6 +12,7 @@
 
 #include "app/desktop/desktop_services.h"
 #include "app/desktop/main_window.h"
+#include "app/desktop/program_icon.h"
 #include "common/cp1250.h"
 #include "common/program_dir.h"
 #include "config/config_file.h"
@@ -24,9 +24,9 @@ int main(int argc, char* argv[]) {
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
 
-  // The toolkit's own dialog texts in Slovene, where the translations are installed.
-  QTranslator qtTexts;
-  ratemover::desktop::InstallToolkitTranslations(qtTexts);
+  ratemover::desktop::SloveneToolkitTexts toolkitTexts;
+  QApplication::setWindowIcon(ratemover::desktop::ProgramIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("ratemover"));
 
   // The toolkit has taken its own options (-platform and the like) out already.
   std::vector<std::string> arguments;

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "app/desktop/parameters_window.h"
+#include "app/desktop/program_icon.h"
 #include "app/desktop/widget_kit.h"
 #include "common/cp1250.h"
 #include "common/text.h"
@@ -98,6 +99,7 @@ TForm1::~TForm1() = default;
 void TForm1::BuildContent() {
   setObjectName(QStringLiteral("TForm1"));
   setWindowTitle(QStringLiteral("Ratemover - prepis tečajev iz XLS v ZTR (format 111)"));
+  setWindowIcon(ProgramIcon());
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPixelSize(11);
   setFont(font);
@@ -159,7 +161,13 @@ std::string TForm1::WorkbookPath() const { return ToCp1250(eDatoteka->text()); }
 void TForm1::SetWorkbookPath(const std::string& path) { eDatoteka->setText(FromCp1250(path)); }
 
 void TForm1::SetProfileLabel(const std::string& name) {
-  lblTecajnica->setText(FromCp1250(name));
+  // A name wider than the room up to the right edge of the "..." button is
+  // shortened with an ellipsis; the tool tip then shows it whole.
+  const QString whole = FromCp1250(name);
+  const int room = btnOdpri->geometry().right() + 1 - lblTecajnica->x();
+  const QString shown = QFontMetrics(lblTecajnica->font()).elidedText(whole, Qt::ElideRight, room - 2);
+  lblTecajnica->setText(shown);
+  lblTecajnica->setToolTip(shown == whole ? QString() : whole);
   FitLabel(lblTecajnica);
 }
 

@@ -1,12 +1,52 @@
 #include "app/desktop/widget_kit.h"
 
+#include <QApplication>
+#include <QPainter>
 #include <QPalette>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOption>
 #include <QWidget>
 
 #include "common/cp1250.h"
 
 namespace ratemover::desktop {
+
+namespace {
+
+// The toolkit's own focus mark on a push button is a thin light-blue line that
+// vanishes against navy; this style draws a ring over the button's edge.
+class VisibleFocusStyle final : public QProxyStyle {
+ public:
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    QProxyStyle::drawControl(element, option, painter, widget);
+    if (element != CE_PushButton || !(option->state & State_HasFocus)) return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setBrush(Qt::NoBrush);
+    const QRect edge = option->rect;
+    painter->setPen(QPen(kFocusRing, 1));
+    painter->drawRect(edge.adjusted(0, 0, -1, -1));
+    painter->drawRect(edge.adjusted(1, 1, -2, -2));
+    painter->setPen(QPen(kNavy, 1));
+    painter->drawRect(edge.adjusted(2, 2, -3, -3));
+    painter->restore();
+  }
+};
+
+// One style for every button, owned by the application.
+QStyle* ButtonStyle() {
+  static QPointer<QStyle> style;
+  if (style == nullptr) {
+    style = new VisibleFocusStyle;
+    style->setParent(QApplication::instance());
+  }
+  return style;
+}
+
+}  // namespace
 
 QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
 
@@ -23,6 +63,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, 
   button->setObjectName(QString::fromLatin1(name));
   button->setGeometry(geometry);
   button->setAutoDefault(false);
+  button->setStyle(ButtonStyle());
   return button;
 }
 

@@ -13,6 +13,10 @@ class QWidget;
 namespace ratemover::desktop {
 
 inline const QColor kNavy(0, 0, 128);
+// The ring round the button that has the keyboard focus: the design's yellow,
+// plain to see on navy, with a navy line inside it that sets it off from the
+// button's light face.
+inline const QColor kFocusRing(Qt::yellow);
 
 QString FromCp1250(const std::string& text);
 std::string ToCp1250(const QString& text);
@@ -20,7 +24,8 @@ std::string ToCp1250(const QString& text);
 // Sets the colour of a widget's text.
 void Colour(QWidget* widget, const QColor& colour);
 
-// A push button at its design place that never takes Enter for itself.
+// A push button at its design place that never takes Enter for itself and
+// shows the keyboard focus as a ring of kFocusRing.
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry);
 
 }  // namespace ratemover::desktop

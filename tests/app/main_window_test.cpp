@@ -19,6 +19,8 @@
 #include <stdexcept>
 
 #include "app/desktop/parameters_window.h"
+#include "app/desktop/program_icon.h"
+#include "app/desktop/widget_kit.h"
 #include "app_test_support.h"
 #include "spreadsheet/memory_session.h"
 
@@ -148,13 +150,45 @@ TEST(MainWindowLayout, ControlsCarryTheirNamesTextsAndPlaces) {
   EXPECT_TRUE(w.form->Form2().isHidden());
 }
 
-TEST(MainWindowLayout, LongProfileNameWidensItsLabel) {
+TEST(MainWindowLayout, ProfileNameFitsBesideTheDesignedControls) {
+  struct Case {
+    std::string name;
+    bool shortened;
+  };
+  const Case cases[] = {
+      {"LJSE", false},
+      {std::string(60, 'W'), true},
+      {"TE\xC8" "AJNICA LJUBLJANSKE BORZE VREDNOSTNIH PAPIRJEV, DELNICE IN OBVEZNICE", true},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    Window w;
+    auto* label = w.Child<QLabel>("lblTecajnica");
+    auto* picker = w.Child<QPushButton>("btnOdpri");
+    const QRect pickerPlace = picker->geometry();
+    const QSize windowSize = w.form->size();
+    w.form->SetProfileLabel(c.name);
+    const QString whole = FromCp1250(c.name);
+    if (c.shortened) {
+      EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << c.name;
+      EXPECT_TRUE(whole.startsWith(label->text().chopped(1))) << c.name;
+      EXPECT_EQ(label->toolTip(), whole) << c.name;
+    } else {
+      EXPECT_EQ(label->text(), whole) << c.name;
+      EXPECT_TRUE(label->toolTip().isEmpty()) << c.name;
+    }
+    // Shown whole within the label, which ends where the "..." button ends.
+    EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text())) << c.name;
+    EXPECT_LE(label->geometry().right(), pickerPlace.right()) << c.name;
+    EXPECT_EQ(picker->geometry(), pickerPlace) << c.name;
+    EXPECT_EQ(w.form->size(), windowSize) << c.name;
+  }
+}
+
+TEST(MainWindowLayout, WindowCarriesTheProgramIcon) {
   Window w;
-  const std::string name(60, 'W');
-  w.form->SetProfileLabel(name);
-  auto* label = w.Child<QLabel>("lblTecajnica");
-  EXPECT_EQ(label->text().toStdString(), name);
-  EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()));
+  ASSERT_FALSE(w.form->windowIcon().isNull());
+  EXPECT_EQ(w.form->windowIcon().pixmap(32, 32).toImage(), ProgramIcon().pixmap(32, 32).toImage());
 }
 
 TEST(RunModes, AutomaticArgumentRule) {
@@ -502,11 +536,40 @@ namespace ratemover::desktop {
 namespace {
 
 TEST(RealWidgets, ToolkitDialogsSpeakSlovene) {
-  QTranslator translator;
-  ASSERT_TRUE(InstallToolkitTranslations(translator)) << "qt6-translations-l10n is not installed";
-  const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
-  QCoreApplication::removeTranslator(&translator);
-  EXPECT_NE(lookIn, "Look in:");
+  SloveneToolkitTexts texts;
+  ASSERT_TRUE(texts.QtTextsInstalled()) << "qt6-translations-l10n is not installed";
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Išči v:"));
+  // The program's own texts complete Qt's.
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("V redu"));
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Prekliči"));
+}
+
+// Without a window manager a closed box leaves no window active; the program
+// gives the keyboard back, so the next Alt+P works without a click.
+TEST(RealWidgets, KeyboardReturnsToTheWindowAfterEveryBox) {
+  QtMessageBoxes boxes;
+  Window w({}, false, &boxes);
+  w.form->show();
+  w.form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  std::remove(w.workbook.c_str());
+  auto* transfer = w.Child<QPushButton>("btnImport");
+  transfer->setFocus();
+
+  int boxesSeen = 0;
+  for (int round = 0; round < 3; ++round) {
+    WhenModal([&](QWidget* modal) {
+      ++boxesSeen;
+      QTest::keyClick(modal, Qt::Key_Return);  // closed from the keyboard
+    });
+    QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : w.form.get(), Qt::Key_P,
+                    Qt::AltModifier);
+    (void)QTest::qWaitFor([&] { return boxesSeen > round && QApplication::activeModalWidget() == nullptr; }, 5000);
+    QTest::qWait(20);
+    EXPECT_EQ(QApplication::activeWindow(), w.form.get()) << round;
+    EXPECT_EQ(QApplication::focusWidget(), transfer) << round;
+  }
+  EXPECT_EQ(boxesSeen, 3);
 }
 
 TEST(MessageText, EachStoredLineBreakBecomesOne) {
