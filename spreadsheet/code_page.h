@@ -16,6 +16,8 @@ class CodePage {
   CodePage& operator=(const CodePage&) = delete;
   ~CodePage();
 
+  // A number without a converter throws WorkbookError (UnknownFormat): text
+  // read as another code page would come out as other letters.
   void Set(std::uint16_t codePage);
 
   bool IsUtf16() const { return codePage_ == 1200; }
