@@ -17,6 +17,7 @@ seeds_of() {
   local data="$root/tests/data"
   case "$1" in
     biff_fuzz) ls "$data"/workbooks/*.xls "$data"/workbooks/quirks/*.xls "$data"/workbooks/bad/*.xls ;;
+    biff234_fuzz) ls "$data"/workbooks/biff234/*.xls ;;
     xlsx_fuzz) ls "$data"/workbooks/*.xlsx "$data"/workbooks/quirks/*.xlsx ;;
     ods_fuzz) ls "$data"/workbooks/*.ods "$data"/workbooks/bad/*.ods ;;
     config_fuzz) ls "$data"/config/* 2>/dev/null || true ;;

@@ -23,10 +23,8 @@
 // DIMENSIONS and leave out INDEX and DBCELL records, so those are not read.
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input.h>
-#include <iconv.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -37,6 +35,9 @@
 #include <vector>
 
 #include "common/cp1250.h"
+#include "spreadsheet/biff_values.h"
+#include "spreadsheet/code_page.h"
+#include "spreadsheet/little_endian.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/workbook_reader.h"
@@ -88,19 +89,6 @@ constexpr std::uint16_t kWorksheetType = 0x0010;
 constexpr std::uint16_t kMacroSheetType = 0x0040;
 constexpr std::uint16_t kChartType = 0x0020;
 constexpr std::uint16_t kModuleType = 0x0006;
-
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-double F64(const std::uint8_t* p) {
-  std::uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
 
 // A part of the workbook stream, from a start offset on, read from the
 // compound file in large blocks as far as the reader needs it: the buffer
@@ -220,83 +208,6 @@ class RecordCursor {
  private:
   Stream& stream_;
   std::uint64_t next_;
-};
-
-// Text in a single-byte or double-byte code page (BIFF5 strings) turned into
-// the program's Windows-1250 text.
-class CodePage {
- public:
-  CodePage() = default;
-  CodePage(const CodePage&) = delete;
-  CodePage& operator=(const CodePage&) = delete;
-  ~CodePage() {
-    if (converter_ != reinterpret_cast<iconv_t>(-1)) iconv_close(converter_);
-  }
-
-  void Set(std::uint16_t codePage) {
-    codePage_ = codePage;
-    if (converter_ != reinterpret_cast<iconv_t>(-1)) {
-      iconv_close(converter_);
-      converter_ = reinterpret_cast<iconv_t>(-1);
-    }
-    if (codePage == 1250 || codePage == 1200 || codePage == 1252 || codePage == 367 || codePage == 32769) return;
-    std::string name;
-    if (codePage == 10000 || codePage == 32768) {
-      name = "MACINTOSH";
-    } else {
-      name = "CP" + std::to_string(codePage);
-    }
-    converter_ = iconv_open("UTF-8", name.c_str());
-    // a code page that the system does not know reads as Windows-1252
-  }
-
-  bool IsUtf16() const { return codePage_ == 1200; }
-
-  void Append(const std::uint8_t* bytes, std::size_t count, std::string& out) const {
-    if (codePage_ == 1250) {
-      out.append(reinterpret_cast<const char*>(bytes), count);
-      return;
-    }
-    if (converter_ != reinterpret_cast<iconv_t>(-1)) {
-      AppendConverted(bytes, count, out);
-      return;
-    }
-    for (std::size_t i = 0; i < count; ++i) out.push_back(Cp1250OfCodePoint(Windows1252(bytes[i])));
-  }
-
- private:
-  static char32_t Windows1252(std::uint8_t byte) {
-    static constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    if (byte >= 0x80 && byte < 0xA0) return kHigh[byte - 0x80];
-    return byte;
-  }
-
-  void AppendConverted(const std::uint8_t* bytes, std::size_t count, std::string& out) const {
-    std::string utf8;
-    char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes));
-    std::size_t inLeft = count;
-    char buffer[1024];
-    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-    while (inLeft > 0) {
-      char* outPtr = buffer;
-      std::size_t outLeft = sizeof buffer;
-      const std::size_t result = iconv(converter_, &in, &inLeft, &outPtr, &outLeft);
-      utf8.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-      if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
-        // a byte that the code page does not define
-        utf8.push_back('?');
-        ++in;
-        --inLeft;
-      }
-    }
-    out += Cp1250FromUtf8(utf8);
-  }
-
-  std::uint16_t codePage_ = 1252;
-  iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
 };
 
 // UTF-16 code units appended as Windows-1250; a surrogate pair (a character
@@ -618,17 +529,6 @@ void ReadGlobals(RecordCursor& cursor, Globals& globals) {
         break;
     }
   }
-}
-
-double RkValue(std::uint32_t rk) {
-  double value;
-  if ((rk & 0x02) != 0) {
-    value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
-  } else {
-    const std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32;
-    std::memcpy(&value, &bits, sizeof value);
-  }
-  return (rk & 0x01) != 0 ? value / 100.0 : value;
 }
 
 class SheetReader {

@@ -112,7 +112,8 @@ bool ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
       if (IsOpenDocument(zip.get())) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
       return false;
     }
-    case Container::Unknown: break;
+    case Container::Unknown:
+      return ReadBiff234ActiveSheet(input, rowLimit, cells);
   }
   return false;
 }

@@ -26,4 +26,10 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
 bool ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 bool ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 
+// Excel 2.x to 4.0 worksheets and Excel 4.0 workbooks: a bare record stream
+// starting with a BOF record. False when the input does not start so; a
+// damaged stream throws WorkbookError.
+bool IsBiff234Stream(GsfInput* input);
+bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+
 }  // namespace ratemover::spreadsheet

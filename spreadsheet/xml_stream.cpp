@@ -11,6 +11,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "spreadsheet/little_endian.h"
+
 namespace ratemover::spreadsheet {
 namespace {
 
@@ -18,13 +20,6 @@ constexpr std::size_t kChunk = 64 * 1024;
 // The central directory is read whole; a package with a larger one is refused.
 constexpr std::uint64_t kMaxCentralDirectory = 16u << 20;
 constexpr std::uint16_t kMethodStored = 0;
-
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t U64(const std::uint8_t* p) { return U32(p) | (static_cast<std::uint64_t>(U32(p + 4)) << 32); }
 
 // Reads len bytes at offset of the input into out; false when the input is shorter.
 bool ReadAt(GsfInput* input, std::uint64_t offset, std::size_t len, std::vector<std::uint8_t>& out) {
