@@ -324,7 +324,7 @@ Built Read(const std::string& stream, const std::string& streamName = "Workbook"
   Built built;
   built.path = ::testing::TempDir() + "/biff_built_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + ".xls";
   std::ofstream(built.path, std::ios::binary) << CompoundFile(streamName, stream);
-  built.opened = ReadActiveSheetFromFile(built.path, rowLimit, built.cells);
+  built.opened = static_cast<bool>(ReadActiveSheetFromFile(built.path, rowLimit, built.cells));
   return built;
 }
 
