@@ -45,6 +45,7 @@ class WorkbookFileSession : public Session {
   void OdpriZvezek(const std::string& path, bool /*show: there is no window to show*/) override {
     if (!open_) throw std::runtime_error("Seja z delovnim zvezkom ni odprta.");
     CloseWorkbook();
+    failure_.reset();
     // The workbook file stays open for as long as the workbook is: rows read
     // later come from the same file, and are refused if it changed meanwhile.
     SheetRead read;
@@ -112,7 +113,6 @@ class WorkbookFileSession : public Session {
     cells_.Clear();
     cells_.SetDateSystem(DateSystem::Base1900);
     file_.reset();
-    failure_.reset();
     workbookOpen_ = false;
     furtherUnreadable_ = false;
     rowsRead_ = 0;
@@ -123,7 +123,7 @@ class WorkbookFileSession : public Session {
   bool workbookOpen_ = false;
   bool furtherUnreadable_ = false;
   std::unique_ptr<WorkbookFile> file_;  // none for the empty workbook
-  std::optional<WorkbookError> failure_;
+  std::optional<WorkbookError> failure_;  // kept past ZapriExcel, for whoever asks after the run
   SheetCells cells_;
   std::int32_t rowsRead_ = 0;
   SheetSize size_ = kLargeSheet;

@@ -33,7 +33,8 @@ class Session {
 
   // Why the workbook of the last OdpriZvezek could not be opened (the session
   // went on with an empty one), or why rows read after opening could not be
-  // read; none when nothing failed. Nothing is shown: the caller decides.
+  // read; none when nothing failed. It outlasts ZapriExcel, so that it can be
+  // asked after a run. Nothing is shown: the caller decides.
   virtual std::optional<WorkbookError> OpenFailureOf() const { return std::nullopt; }
 };
 
