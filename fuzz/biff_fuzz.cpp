@@ -49,7 +49,7 @@ GsfInput* Container(const std::uint8_t* data, std::size_t size) {
 bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
   GsfInput* input = Container(data, size);
   if (input == nullptr) return false;
-  const bool read = ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells);
+  const bool read = static_cast<bool>(ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells));
   g_object_unref(input);
   return read;
 }

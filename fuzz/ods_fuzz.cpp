@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t rowLimit = size % 2 == 0 ? 3000 : 4;
     try {
       ratemover::spreadsheet::ReadOdsActiveSheet(zip, rowLimit, cells);
+    } catch (const ratemover::spreadsheet::WorkbookError&) {
+      // a package that cannot be opened says why; that is all
     } catch (const std::bad_alloc&) {
       // the caller turns running out of memory into "cannot be opened"
     }

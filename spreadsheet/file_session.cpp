@@ -35,15 +35,6 @@ bool IsOle2(GsfInput* input) {
   return std::memcmp(head, kOle2, sizeof head) == 0;
 }
 
-struct InputUnref {
-  void operator()(GsfInput* input) const { g_object_unref(input); }
-};
-using InputRef = std::unique_ptr<GsfInput, InputUnref>;
-
-// The workbook file, opened for as long as the workbook is: rows read later
-// come from the same file even when it is replaced on disk meanwhile.
-InputRef OpenInput(const std::string& nativePath) { return InputRef(OpenWorkbookFile(nativePath)); }
-
 class WorkbookFileSession : public Session {
  public:
   bool OdpriExcel() override {
@@ -54,15 +45,25 @@ class WorkbookFileSession : public Session {
   void OdpriZvezek(const std::string& path, bool /*show: there is no window to show*/) override {
     if (!open_) throw std::runtime_error("Seja z delovnim zvezkom ni odprta.");
     CloseWorkbook();
-    input_ = OpenInput(NativePath(path));
-    if (input_ && ReadActiveSheet(input_.get(), kRowsOnOpen, cells_)) {
+    failure_.reset();
+    // The workbook file stays open for as long as the workbook is: rows read
+    // later come from the same file, and are refused if it changed meanwhile.
+    SheetRead read;
+    try {
+      file_ = std::make_unique<WorkbookFile>(NativePath(path));
+      read = ReadActiveSheet(*file_, kRowsOnOpen, cells_);
+    } catch (const WorkbookError& failure) {
+      read.failure = failure;
+    }
+    if (read) {
       rowsRead_ = kRowsOnOpen;
-      size_ = IsOle2(input_.get()) ? kBiffSheet : kLargeSheet;
+      size_ = IsOle2(file_->Input()) ? kBiffSheet : kLargeSheet;
     } else {
       // The workbook cannot be opened: go on, silently, with an empty
-      // workbook of one sheet.
+      // workbook of one sheet; the reason is kept for whoever asks.
+      failure_ = read.failure;
       cells_.Clear();
-      input_.reset();
+      file_.reset();
       size_ = kLargeSheet;
     }
     workbookOpen_ = true;
@@ -71,7 +72,7 @@ class WorkbookFileSession : public Session {
   CellText BeriCelico(std::int32_t row, std::int32_t column) override {
     if (!open_ || !workbookOpen_) return std::nullopt;
     if (row < 1 || column < 1 || row > size_.rows || column > size_.columns) return std::nullopt;
-    if (input_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
+    if (file_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
     const CellValue* value = cells_.Find(row, column);
     if (value == nullptr) return std::string();
     return TextOfCell(*value, cells_.GetDateSystem());
@@ -81,6 +82,8 @@ class WorkbookFileSession : public Session {
     CloseWorkbook();
     open_ = false;
   }
+
+  std::optional<WorkbookError> OpenFailureOf() const override { return failure_; }
 
  private:
   // A cell below the rows read: read the sheet again, far enough down. The
@@ -93,7 +96,11 @@ class WorkbookFileSession : public Session {
     std::int32_t limit = rowsRead_ <= size_.rows / 2 ? rowsRead_ * 2 : size_.rows;
     if (limit < row) limit = row;
     SheetCells further;
-    if (!ReadActiveSheet(input_.get(), limit, further)) {
+    // The rows already read came from the file as opened: the rest must too,
+    // though a newer file may have taken its name meanwhile.
+    const SheetRead read = ReadActiveSheet(*file_, limit, further, /*contentOnly=*/true);
+    if (!read) {
+      failure_ = read.failure;
       furtherUnreadable_ = true;
       return false;
     }
@@ -105,7 +112,7 @@ class WorkbookFileSession : public Session {
   void CloseWorkbook() noexcept {
     cells_.Clear();
     cells_.SetDateSystem(DateSystem::Base1900);
-    input_.reset();
+    file_.reset();
     workbookOpen_ = false;
     furtherUnreadable_ = false;
     rowsRead_ = 0;
@@ -115,7 +122,8 @@ class WorkbookFileSession : public Session {
   bool open_ = false;
   bool workbookOpen_ = false;
   bool furtherUnreadable_ = false;
-  InputRef input_;  // none for the empty workbook
+  std::unique_ptr<WorkbookFile> file_;  // none for the empty workbook
+  std::optional<WorkbookError> failure_;  // kept past ZapriExcel, for whoever asks after the run
   SheetCells cells_;
   std::int32_t rowsRead_ = 0;
   SheetSize size_ = kLargeSheet;

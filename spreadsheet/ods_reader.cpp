@@ -554,38 +554,23 @@ bool IsSpreadsheetPackage(GsfInfile* zip, const ZipPackage& package) {
 
 }  // namespace
 
-bool ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
+void ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
   cells.Clear();
   cells.SetDateSystem(DateSystem::Base1900);  // dates arrive as calendar dates
-  if (zip == nullptr || rowLimit < 0) return false;
+  if (zip == nullptr || rowLimit < 0) throw WorkbookError(OpenFailure::NotReadable, "no package");
   const ZipPackage package(zip);
-  if (!package.Usable() || !IsSpreadsheetPackage(zip, package)) return false;
+  if (!IsSpreadsheetPackage(zip, package)) throw WorkbookError(OpenFailure::UnknownFormat, "mimetype");
 
   ManifestHandler manifest;
-  switch (package.Stream("META-INF/manifest.xml", manifest)) {
-    case XmlPartResult::Damaged: return false;
-    case XmlPartResult::Missing:
-    case XmlPartResult::Stopped:
-    case XmlPartResult::Complete: break;
-  }
-  if (manifest.Encrypted()) return false;
+  package.Stream("META-INF/manifest.xml", manifest);
+  if (manifest.Encrypted()) throw WorkbookError(OpenFailure::Encrypted, "META-INF/manifest.xml");
 
   SettingsHandler settings;
-  switch (package.Stream("settings.xml", settings)) {
-    case XmlPartResult::Damaged: return false;
-    case XmlPartResult::Missing:
-    case XmlPartResult::Stopped:
-    case XmlPartResult::Complete: break;
-  }
+  package.Stream("settings.xml", settings);
 
   ContentHandler content(settings.ActiveTable(), rowLimit, cells);
-  switch (package.Stream("content.xml", content)) {
-    case XmlPartResult::Missing:
-    case XmlPartResult::Damaged: return false;
-    case XmlPartResult::Stopped:
-    case XmlPartResult::Complete: break;
-  }
-  return content.Finished();
+  if (package.Stream("content.xml", content) == XmlPartResult::Missing) ThrowDamaged("content.xml: part missing");
+  if (!content.Finished()) ThrowDamaged("content.xml: no sheet");
 }
 
 }  // namespace ratemover::spreadsheet

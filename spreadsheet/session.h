@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "spreadsheet/open_failure.h"
+
 namespace ratemover::spreadsheet {
 
 // The text of one cell (Windows-1250), or no value when the read fails.
@@ -28,6 +30,12 @@ class Session {
 
   // Closes the session; never fails, may be called with nothing open.
   virtual void ZapriExcel() noexcept = 0;
+
+  // Why the workbook of the last OdpriZvezek could not be opened (the session
+  // went on with an empty one), or why rows read after opening could not be
+  // read; none when nothing failed. It outlasts ZapriExcel, so that it can be
+  // asked after a run. Nothing is shown: the caller decides.
+  virtual std::optional<WorkbookError> OpenFailureOf() const { return std::nullopt; }
 };
 
 // A session that reads the workbook file itself (.xls, .xlsx, .ods, recognised

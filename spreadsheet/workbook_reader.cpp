@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -95,77 +97,161 @@ bool IsOpenDocument(GsfInfile* zip) {
   return HasMember(zip, nullptr, "content.xml");
 }
 
-bool ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
-  switch (ContainerOf(input)) {
-    case Container::Ole2: {
-      GError* error = nullptr;
-      Ref<GsfInfile> ole(gsf_infile_msole_new(input, &error));
-      g_clear_error(&error);
-      return ole && ReadBiffActiveSheet(ole.get(), rowLimit, cells);
-    }
-    case Container::Zip: {
-      GError* error = nullptr;
-      Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
-      g_clear_error(&error);
-      if (!zip) return false;
-      if (IsOfficeOpenXml(zip.get())) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
-      if (IsOpenDocument(zip.get())) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
-      return false;
-    }
-    case Container::Unknown:
-      return ReadBiff234ActiveSheet(input, rowLimit, cells);
+// An OLE2 stream at the root, by name without regard to letter case.
+bool HasOleStream(GsfInfile* ole, const char* name) {
+  const int n = gsf_infile_num_children(ole);
+  for (int i = 0; i < n; ++i) {
+    const char* childName = gsf_infile_name_by_index(ole, i);
+    if (childName != nullptr && g_ascii_strcasecmp(childName, name) == 0) return true;
   }
   return false;
+}
+
+void ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  GError* error = nullptr;
+  Ref<GsfInfile> ole(gsf_infile_msole_new(input, &error));
+  g_clear_error(&error);
+  if (!ole) ThrowDamaged("OLE2 directory");
+  // A password-protected .xlsx travels as an OLE2 file of these two streams.
+  if (HasOleStream(ole.get(), "EncryptionInfo") || HasOleStream(ole.get(), "EncryptedPackage")) {
+    throw WorkbookError(OpenFailure::Encrypted, "EncryptionInfo");
+  }
+  if (!HasOleStream(ole.get(), "Workbook") && !HasOleStream(ole.get(), "Book")) {
+    throw WorkbookError(OpenFailure::UnknownFormat, "OLE2 file without a workbook stream");
+  }
+  if (!ReadBiffActiveSheet(ole.get(), rowLimit, cells)) ThrowDamaged("workbook stream");
+}
+
+void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  GError* error = nullptr;
+  Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
+  g_clear_error(&error);
+  if (!zip) ThrowDamaged("ZIP directory");
+  if (IsOfficeOpenXml(zip.get())) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
+  if (IsOpenDocument(zip.get())) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
+  throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");
+}
+
+void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  switch (ContainerOf(input)) {
+    case Container::Ole2: return ReadOle2(input, rowLimit, cells);
+    case Container::Zip: return ReadZip(input, rowLimit, cells);
+    case Container::Unknown: break;
+  }
+  if (IsBiff234Stream(input)) {
+    if (!ReadBiff234ActiveSheet(input, rowLimit, cells)) ThrowDamaged("worksheet stream");
+    return;
+  }
+  throw WorkbookError(OpenFailure::NotAWorkbook, "");
 }
 
 }  // namespace
 
 // The format is told by the content alone: an .xlsx that is really an OLE2
-// file (as an encrypted .xlsx is) goes to the .xls reader, which refuses it.
-bool ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+// file (as an encrypted .xlsx is) goes to the OLE2 side, which refuses it.
+SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   cells.Clear();
   cells.SetDateSystem(DateSystem::Base1900);
-  if (input == nullptr || rowLimit < 0) return false;
-  InitGsfOnce();
-  bool read = false;
-  try {
-    read = ReadContainer(input, rowLimit, cells);
-  } catch (const std::exception&) {
-    read = false;  // out of memory or the like: the workbook cannot be opened
+  SheetRead result;
+  if (input == nullptr || rowLimit < 0) {
+    result.failure.emplace(OpenFailure::NotReadable, "");
+    return result;
   }
-  if (!read) cells.Clear();
-  return read;
+  InitGsfOnce();
+  try {
+    ReadContainer(input, rowLimit, cells);
+  } catch (const WorkbookError& failure) {
+    result.failure = failure;
+  } catch (const std::bad_alloc&) {
+    result.failure.emplace(OpenFailure::TooLarge, "out of memory");
+  } catch (const std::exception& failure) {
+    result.failure.emplace(OpenFailure::Damaged, failure.what());
+  }
+  if (result.failure) cells.Clear();
+  return result;
 }
 
-GsfInput* OpenWorkbookFile(const std::string& nativePath) {
+WorkbookFile::Identity WorkbookFile::IdentityOf(const struct stat& info) {
+  return {static_cast<unsigned long long>(info.st_dev),   static_cast<unsigned long long>(info.st_ino),
+          static_cast<unsigned long long>(info.st_nlink), static_cast<long long>(info.st_size),         static_cast<long long>(info.st_mtim.tv_sec),
+          static_cast<long long>(info.st_mtim.tv_nsec), static_cast<long long>(info.st_ctim.tv_sec),
+          static_cast<long long>(info.st_ctim.tv_nsec)};
+}
+
+WorkbookFile::WorkbookFile(const std::string& nativePath) : path_(nativePath) {
   InitGsfOnce();
   // Opened without waiting (a pipe would wait for a writer) and checked on the
   // opened file itself, so that nothing can swap a device in between.
   const int fd = open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) throw WorkbookError(OpenFailure::NotReadable, std::strerror(errno));
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    return nullptr;
+    throw WorkbookError(OpenFailure::NotReadable, "not a regular file");
   }
+  opened_ = IdentityOf(info);
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::FILE* file = fdopen(fd, "rb");
   if (file == nullptr) {
     close(fd);
-    return nullptr;
+    throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
-  GsfInput* input = gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE);
-  if (input == nullptr) std::fclose(file);
-  return input;
+  input_ = gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE);
+  if (input_ == nullptr) {
+    std::fclose(file);
+    throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
+  }
+  descriptor_ = fd;
 }
 
-bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells) {
-  Ref<GsfInput> input(OpenWorkbookFile(nativePath));
-  if (!input) {
-    cells.Clear();
-    return false;
+WorkbookFile::~WorkbookFile() { g_object_unref(input_); }
+
+void WorkbookFile::CheckUnchanged() const {
+  struct stat now {};
+  if (fstat(descriptor_, &now) != 0 || !(IdentityOf(now) == opened_)) {
+    throw WorkbookError(OpenFailure::Changed, "size or time of the file");
   }
-  return ReadActiveSheet(input.get(), rowLimit, cells);
+  struct stat named {};
+  if (stat(path_.c_str(), &named) != 0 || !(IdentityOf(named) == opened_)) {
+    throw WorkbookError(OpenFailure::Changed, "another file behind the name");
+  }
+}
+
+void WorkbookFile::CheckContentUnchanged() const {
+  struct stat now {};
+  if (fstat(descriptor_, &now) != 0) throw WorkbookError(OpenFailure::Changed, "file no longer readable");
+  const Identity current = IdentityOf(now);
+  const bool sameTimes = current.modifiedSeconds == opened_.modifiedSeconds &&
+                         current.modifiedNanoseconds == opened_.modifiedNanoseconds &&
+                         (current.links != opened_.links || (current.changedSeconds == opened_.changedSeconds &&
+                                                             current.changedNanoseconds == opened_.changedNanoseconds));
+  if (current.size != opened_.size || !sameTimes) throw WorkbookError(OpenFailure::Changed, "size or time of the file");
+}
+
+SheetRead ReadActiveSheet(const WorkbookFile& file, std::int32_t rowLimit, SheetCells& cells, bool contentOnly) {
+  SheetRead result = ReadActiveSheet(file.Input(), rowLimit, cells);
+  try {
+    if (contentOnly) {
+      file.CheckContentUnchanged();
+    } else {
+      file.CheckUnchanged();
+    }
+  } catch (const WorkbookError& changed) {
+    // Whatever was read, or refused, came from a file in motion.
+    cells.Clear();
+    result.failure = changed;
+  }
+  return result;
+}
+
+SheetRead ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells) {
+  cells.Clear();
+  try {
+    const WorkbookFile file(nativePath);
+    return ReadActiveSheet(file, rowLimit, cells);
+  } catch (const WorkbookError& failure) {
+    return SheetRead{failure};
+  }
 }
 
 }  // namespace ratemover::spreadsheet

@@ -1,30 +1,76 @@
 #pragma once
 // Reading the active sheet of a workbook file, whatever its format.
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_cells.h"
+
+struct stat;
 
 typedef struct _GsfInput GsfInput;
 typedef struct _GsfInfile GsfInfile;
 
 namespace ratemover::spreadsheet {
 
-// Reads rows 1 to rowLimit of the active sheet into cells. False when the
-// workbook cannot be opened: not a workbook, encrypted, or damaged in what is
-// read (a sheet that breaks off before its end or before row rowLimit + 1).
-bool ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+// Whether the sheet was read and, when it was not, why.
+struct SheetRead {
+  std::optional<WorkbookError> failure;  // none: the sheet was read
+  explicit operator bool() const { return !failure.has_value(); }
+};
 
-// The workbook file opened for reading; nullptr when it is missing or not a
-// regular file (a device or a pipe would never end). The caller owns the
-// reference.
-GsfInput* OpenWorkbookFile(const std::string& nativePath);
-bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells);
+// Reads rows 1 to rowLimit of the active sheet into cells; the cells stay
+// empty when the workbook cannot be opened: not a workbook, encrypted, or
+// damaged in what is read (every part or stream that is read is checked
+// whole, not only the rows up to the limit).
+SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+
+// The workbook file opened for reading, with what it was when opened: its
+// size, modification and change times, and the file behind its name.
+class WorkbookFile {
+ public:
+  // Throws WorkbookError(NotReadable) when the file is missing or not a
+  // regular file (a device or a pipe would never end).
+  explicit WorkbookFile(const std::string& nativePath);
+  ~WorkbookFile();
+  WorkbookFile(const WorkbookFile&) = delete;
+  WorkbookFile& operator=(const WorkbookFile&) = delete;
+
+  GsfInput* Input() const { return input_; }
+
+  // Throws WorkbookError(Changed) when the file is no longer as it was opened,
+  // or its name now leads to another file (or none).
+  void CheckUnchanged() const;
+  // Throws WorkbookError(Changed) when the bytes of the opened file may have
+  // changed: its size or modification time, or its change time while it kept
+  // its links. A file that a newer one replaced under its name (which changes
+  // the old one's link count and change time only) still reads as it was.
+  void CheckContentUnchanged() const;
+
+ private:
+  std::string path_;
+  GsfInput* input_ = nullptr;  // one reference; owns the descriptor
+  int descriptor_ = -1;
+  struct Identity {
+    unsigned long long device, inode, links;
+    long long size, modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds;
+    bool operator==(const Identity&) const = default;
+  } opened_{};
+  static Identity IdentityOf(const struct stat& info);
+};
+
+// Reads the sheet from the file, then checks that the file did not change
+// meanwhile: the whole check, or with contentOnly only its content's.
+SheetRead ReadActiveSheet(const WorkbookFile& file, std::int32_t rowLimit, SheetCells& cells, bool contentOnly = false);
+SheetRead ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells);
 
 // The readers of the three formats, on an opened container.
 bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells);
-bool ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
-bool ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
+// Each throws WorkbookError, with its reason, when the workbook cannot be
+// opened. The .xls reader says false for a workbook it cannot open.
+void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
+void ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 
 // Excel 2.x to 4.0 worksheets and Excel 4.0 workbooks: a bare record stream
 // starting with a BOF record. False when the input does not start so; a

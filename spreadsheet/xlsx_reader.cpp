@@ -15,6 +15,7 @@
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
+#include "spreadsheet/open_failure.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
@@ -448,43 +449,41 @@ class SheetHandler : public DepthHandler {
     target->append(utf8);
   }
 
-  // Whether the sheet was read to its end or to a row beyond the limit.
-  bool Whole() const { return beyondLimit_ || sheetDataEnded_; }
+  // Whether the sheet's data was there and ended.
+  bool Whole() const { return sheetDataEnded_; }
   const std::vector<PendingString>& Pending() const { return pending_; }
 
  private:
+  // Rows come in ascending order, each once; so do the cells of a row. Rows
+  // past the limit are still read, for that order, but nothing of them is kept.
   void StartRow(const std::vector<XmlAttribute>& attributes) {
     std::int64_t r = 0;
     if (const auto* a = FindAttribute(attributes, "r")) {
-      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRow) return Fail();
+      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRow) return Fail("row number not valid");
+      if (r <= previousRow_) return Fail("rows out of order");
     } else {
       r = static_cast<std::int64_t>(previousRow_) + 1;
-      if (r > kMaxRow) return Fail();
+      if (r > kMaxRow) return Fail("row number not valid");
     }
     row_ = static_cast<std::int32_t>(r);
     previousColumn_ = 0;
-    if (row_ > rowLimit_) {
-      beyondLimit_ = true;
-      Stop();
-    }
   }
 
   void StartCell(const std::vector<XmlAttribute>& attributes) {
     std::int32_t row = row_;
     std::int32_t column = previousColumn_ + 1;
     if (const auto* a = FindAttribute(attributes, "r")) {
-      if (!ParseCellReference(a->value, row, column)) return Fail();
+      if (!ParseCellReference(a->value, row, column)) return Fail("cell reference not valid");
+      if (row_ != 0 && row != row_) return Fail("cell outside its row");
+      if (column <= previousColumn_) return Fail("cells out of order");
     } else if (row_ == 0 || column > kMaxColumn) {
-      return Fail();  // a cell outside a row, or past the last column
+      return Fail("cell outside a row");  // or past the last column
     }
-    if (row > rowLimit_) {
-      beyondLimit_ = true;
-      return Stop();
-    }
+    previousColumn_ = column;
+    if (row > rowLimit_) return;
     inCell_ = true;
     cellRow_ = row;
     cellColumn_ = column;
-    previousColumn_ = column;
     type_ = "n";
     if (const auto* a = FindAttribute(attributes, "t")) type_ = TrimXml(a->value);
     style_ = 0;
@@ -565,7 +564,6 @@ class SheetHandler : public DepthHandler {
   bool sawSheetData_ = false;
   bool inSheetData_ = false;
   bool sheetDataEnded_ = false;
-  bool beyondLimit_ = false;
   std::int32_t row_ = 0;
   std::int32_t previousRow_ = 0;
   std::int32_t previousColumn_ = 0;
@@ -643,32 +641,33 @@ class SharedStringsHandler : public DepthHandler {
   std::unordered_map<std::uint32_t, std::string> strings_;
 };
 
+// Streams a part the workbook cannot do without: a missing one is damage.
+void StreamWhole(const ZipPackage& package, const std::string& partName, XmlHandler& handler) {
+  if (package.Stream(partName, handler) == XmlPartResult::Missing) ThrowDamaged(partName + ": part missing");
+}
+
 }  // namespace
 
-bool ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
-  ZipPackage package(zip);
-  if (!package.Usable()) return false;
+void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
+  const ZipPackage package(zip);
 
   // The workbook part: the package's officeDocument relationship, else the usual name.
   std::string workbookPart = "xl/workbook.xml";
   {
     RelationshipsHandler root;
-    const XmlPartResult result = package.Stream("_rels/.rels", root);
-    if (result == XmlPartResult::Complete) {
+    if (package.Stream("_rels/.rels", root) != XmlPartResult::Missing) {
       if (const Relationship* r = root.ByType("/officeDocument")) {
         workbookPart = ResolvePartName("", r->target);
-        if (workbookPart.empty()) return false;
+        if (workbookPart.empty()) ThrowDamaged("_rels/.rels: workbook target not valid");
       }
-    } else if (result != XmlPartResult::Missing) {
-      return false;
     }
   }
 
   WorkbookHandler workbook;
-  if (package.Stream(workbookPart, workbook) != XmlPartResult::Complete) return false;
-  if (workbook.sheetIds.empty()) return false;
+  StreamWhole(package, workbookPart, workbook);
+  if (workbook.sheetIds.empty()) ThrowDamaged(workbookPart + ": no sheet");
   RelationshipsHandler workbookRels;
-  if (package.Stream(RelationshipsPartOf(workbookPart), workbookRels) != XmlPartResult::Complete) return false;
+  StreamWhole(package, RelationshipsPartOf(workbookPart), workbookRels);
   const std::string folder = FolderOf(workbookPart);
 
   const std::size_t active =
@@ -676,41 +675,40 @@ bool ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
           ? static_cast<std::size_t>(workbook.activeTab)
           : 0;
   const Relationship* sheetRel = workbookRels.ById(workbook.sheetIds[active]);
-  if (sheetRel == nullptr) return false;
+  if (sheetRel == nullptr) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": active sheet not related");
   const std::string sheetPart = ResolvePartName(folder, sheetRel->target);
-  if (sheetPart.empty()) return false;
+  if (sheetPart.empty()) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": sheet target not valid");
 
   std::vector<NumberStyle> styles;
   if (const Relationship* r = workbookRels.ByType("/styles")) {
     const std::string stylesPart = ResolvePartName(folder, r->target);
+    if (stylesPart.empty()) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": styles target not valid");
     StylesHandler handler;
-    if (stylesPart.empty() || package.Stream(stylesPart, handler) != XmlPartResult::Complete) return false;
+    StreamWhole(package, stylesPart, handler);
     styles = handler.Styles();
   }
 
   cells.SetDateSystem(workbook.date1904 ? DateSystem::Base1904 : DateSystem::Base1900);
   SheetHandler sheet(rowLimit, styles, cells);
-  const XmlPartResult sheetResult = package.Stream(sheetPart, sheet);
-  if (sheetResult != XmlPartResult::Complete && sheetResult != XmlPartResult::Stopped) return false;
-  if (!sheet.Whole()) return false;
+  if (package.Stream(sheetPart, sheet) == XmlPartResult::Missing) ThrowDamaged(sheetPart + ": part missing");
+  if (!sheet.Whole()) ThrowDamaged(sheetPart + ": sheet data missing");
 
-  if (sheet.Pending().empty()) return true;
+  if (sheet.Pending().empty()) return;
   std::string stringsPart = folder + "sharedStrings.xml";
   if (const Relationship* r = workbookRels.ByType("/sharedStrings")) {
     stringsPart = ResolvePartName(folder, r->target);
   }
+  if (stringsPart.empty()) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": shared strings target not valid");
   std::vector<std::uint32_t> wanted;
   wanted.reserve(sheet.Pending().size());
   for (const auto& p : sheet.Pending()) wanted.push_back(p.index);
   SharedStringsHandler strings(std::move(wanted));
-  const XmlPartResult stringsResult = stringsPart.empty() ? XmlPartResult::Missing : package.Stream(stringsPart, strings);
-  if (stringsResult != XmlPartResult::Complete && stringsResult != XmlPartResult::Stopped) return false;
+  if (package.Stream(stringsPart, strings) == XmlPartResult::Missing) ThrowDamaged(stringsPart + ": part missing");
   for (const auto& p : sheet.Pending()) {
     const std::string* text = strings.Find(p.index);
-    if (text == nullptr) return false;  // a string cell whose string is not there
+    if (text == nullptr) ThrowDamaged(stringsPart + ": string index out of range");
     cells.Put(p.row, p.column, CellValue::OfText(*text));
   }
-  return true;
 }
 
 }  // namespace ratemover::spreadsheet

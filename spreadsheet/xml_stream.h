@@ -1,15 +1,13 @@
 #pragma once
 // Streaming the XML parts of a ZIP container (an .xlsx or .ods package) into a
-// SAX-style handler: a part is inflated in chunks of 64 KiB and fed to the
-// parser as it comes, never held whole in memory, and the handler may stop the
-// stream once it has what it needs.
+// SAX-style handler: a part comes from a ZipPartReader in chunks of 64 KiB and
+// is fed to the parser as it comes, never held whole in memory.
 //
-// Integrity: a part read to its end has its CRC-32 compared with the one the
-// central directory records; a stored part that the handler stops early is
-// still read to its end for that check (it costs no inflating). A deflated part
-// stopped early is not inflated further, so its CRC is not checked: the
-// inflater itself refuses a broken deflate stream, and the unread rest of the
-// part cannot change what was read.
+// Integrity: every part streamed is read and parsed to its end, and its size
+// and CRC-32 are checked against the central directory, before Stream returns;
+// a handler that has what it needs stops its own callbacks, not the reading.
+// So nothing taken from a part counts unless the whole part is sound: a
+// caller uses what its handler gathered only after Stream has returned.
 //
 // Bounds: more than kMaxBytesWithoutElement bytes of a part without the start
 // of an element (a bomb of blanks, a start tag without end) makes the part
@@ -47,19 +45,22 @@ class XmlHandler {
   // Character data, in pieces of any size (UTF-8).
   virtual void Text(std::string_view utf8) = 0;
 
-  // Ends the stream after the current callback: the handler has what it needs.
+  // No more callbacks after the current one: the handler has what it needs.
+  // The rest of the part is still read and checked.
   void Stop() { stopRequested_ = true; }
-  // Ends the stream after the current callback: the content is damaged.
-  void Fail() {
-    failed_ = true;
+  // Ends the stream after the current callback: the content is damaged, for
+  // the reason given (plain ASCII, naming the check).
+  void Fail(const char* reason = "content not valid") {
+    failure_ = reason;
     stopRequested_ = true;
   }
   bool StopRequested() const { return stopRequested_; }
-  bool Failed() const { return failed_; }
+  bool Failed() const { return failure_ != nullptr; }
+  const char* Failure() const { return failure_; }
 
  private:
   bool stopRequested_ = false;
-  bool failed_ = false;
+  const char* failure_ = nullptr;
 };
 
 // The value of an attribute by local name (any namespace), or nullptr.
@@ -67,9 +68,8 @@ const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, s
 
 enum class XmlPartResult {
   Missing,   // no such part in the package
-  Damaged,   // malformed XML, a short or broken member, a wrong CRC, a bound exceeded, or the handler failed
-  Stopped,   // the handler stopped the stream before the end of the part
-  Complete,  // the whole part was read and is well-formed
+  Stopped,   // the handler stopped its callbacks early; the whole part was read and is sound
+  Complete,  // the handler saw the whole part, which is sound
 };
 
 class ZipPackage {
@@ -77,20 +77,20 @@ class ZipPackage {
   // More bytes of a part than this without the start of an element: damaged.
   static constexpr std::uint64_t kMaxBytesWithoutElement = 16u << 20;
 
+  // Throws WorkbookError(Damaged) when the central directory cannot be read.
   explicit ZipPackage(GsfInfile* zip);
   ~ZipPackage();
   ZipPackage(const ZipPackage&) = delete;
   ZipPackage& operator=(const ZipPackage&) = delete;
 
-  // False when the container's central directory could not be read (then no
-  // part can be checked and none is streamed).
-  bool Usable() const;
-
   // Whether a part of this name (no leading "/"; letter case is not
   // significant, as in package part names) exists.
   bool Has(const std::string& partName) const;
 
-  // Streams one part through the handler.
+  // Streams one part through the handler. Throws WorkbookError when the part
+  // is damaged (malformed XML, a short or broken member, a wrong size or
+  // CRC-32, a bound exceeded, or the handler failed) or too large; the detail
+  // names the part and the check.
   XmlPartResult Stream(const std::string& partName, XmlHandler& handler) const;
 
  private:

@@ -127,6 +127,11 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
 
     const auto session = spreadsheet::MakeWorkbookFileSession();
     const RequestResult result = TransferRequest(input, *session, view);
+    // The run itself goes on with an empty sheet, silently; the operator of
+    // a batch job is told why in one line.
+    if (const auto failure = session->OpenFailureOf()) {
+      err << "ratemover-batch: delovnega zvezka ni mogoče odpreti: " << failure->what() << "\n";
+    }
     if (result.workbookMissing) return kExitNotTransferred;
 
     const int status = StatusOfRun(result.run);

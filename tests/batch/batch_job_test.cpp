@@ -212,6 +212,37 @@ TEST_F(BatchTest, FailuresMapToTheirExitStatus) {
   EXPECT_EQ(fs::file_size(dir_ / "prazen.ztr"), 0u);
 }
 
+// A workbook that cannot be opened is read as an empty sheet, silently, as
+// the desktop does; the batch program adds one line saying why.
+TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
+  const std::string lead = "ratemover-batch: delovnega zvezka ni mogoče odpreti: ";
+  const struct {
+    const char* fixture;
+    const char* name;
+    std::string reason;
+  } cases[] = {
+      {"bad/crc_mismatch_deflated.xlsx", "a.xlsx", "damaged: xl/worksheets/sheet2.xml: CRC-32 differs"},
+      {"bad/crc_mismatch_deflated.ods", "b.ods", "damaged: content.xml: CRC-32 differs"},
+      {"bad/row_beyond_limit.xlsx", "c.xlsx", "damaged: xl/worksheets/sheet2.xml: cell outside its row"},
+      {"bad/bomb_1g.xlsx", "d.xlsx", "too large: xl/worksheets/sheet1.xml: declared size above 256 MiB"},
+      {"bad/text.xlsx", "e.xlsx", "not a workbook"},
+      {"types_pw.ods", "f.ods", "encrypted: META-INF/manifest.xml"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const fs::path workbook = Workbook(c.fixture, c.name);
+    const ProcessResult run = RunBatch({"--conf", noConf_, workbook.string()}, dir_);
+    EXPECT_EQ(run.status, 2);
+    const std::string line = lead + c.reason + "\n";
+    const auto at = run.err.find(line);
+    EXPECT_NE(at, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(lead, at + 1), std::string::npos) << run.err;
+  }
+  // a workbook that opens gets no such line
+  const fs::path good = Workbook("data3000.xlsx", "g.xlsx");
+  EXPECT_EQ(RunBatch({"--conf", noConf_, good.string()}, dir_).err.find(lead), std::string::npos);
+}
+
 TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {
   const fs::path workbook = Workbook("data3000.xls", "zaklenjen.xls");
   fs::create_directory(dir_ / "zaklenjen.ztr");  // a folder where the rate file should go

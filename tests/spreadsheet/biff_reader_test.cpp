@@ -32,21 +32,10 @@ std::string Workbook(const std::string& name) { return std::string(RATEMOVER_TES
 
 // Why the .xls reader refuses a file; nothing when it reads it.
 std::optional<OpenFailure> FailureOf(const std::string& path, std::int32_t rowLimit = 3000) {
-  GsfInput* input = OpenWorkbookFile(path);
-  if (input == nullptr) return OpenFailure::NotReadable;
-  GError* error = nullptr;
-  GsfInfile* ole = gsf_infile_msole_new(input, &error);
-  g_clear_error(&error);
-  std::optional<OpenFailure> failure;
-  try {
-    SheetCells cells;
-    ReadBiffActiveSheet(ole, rowLimit, cells);
-  } catch (const WorkbookError& e) {
-    failure = e.Reason();
-  }
-  if (ole != nullptr) g_object_unref(ole);
-  g_object_unref(input);
-  return failure;
+  SheetCells cells;
+  const SheetRead read = ReadActiveSheetFromFile(path, rowLimit, cells);
+  if (read.failure) return read.failure->Reason();
+  return std::nullopt;
 }
 
 class Opened {
@@ -352,7 +341,7 @@ Built Read(const std::string& stream, const std::string& streamName = "Workbook"
   Built built;
   built.path = ::testing::TempDir() + "/biff_built_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + ".xls";
   std::ofstream(built.path, std::ios::binary) << CompoundFile(streamName, stream);
-  built.opened = ReadActiveSheetFromFile(built.path, rowLimit, built.cells);
+  built.opened = static_cast<bool>(ReadActiveSheetFromFile(built.path, rowLimit, built.cells));
   built.failure = FailureOf(built.path, rowLimit);
   EXPECT_EQ(built.opened, !built.failure.has_value());
   return built;

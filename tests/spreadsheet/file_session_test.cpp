@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -108,6 +112,98 @@ TEST(FileSession, WorkbookThatCannotBeOpenedIsAnEmptySheet) {
     EXPECT_EQ(session->BeriCelico(1048577, 1), std::nullopt) << file;
     EXPECT_EQ(session->BeriCelico(0, 1), std::nullopt) << file;
   }
+}
+
+// The session keeps why the last workbook could not be opened, past
+// ZapriExcel, until the next workbook is opened.
+TEST(FileSession, TellsWhyTheWorkbookCouldNotBeOpened) {
+  const struct {
+    const char* file;
+    std::optional<OpenFailure> reason;
+  } cases[] = {
+      {"data3000.xlsx", std::nullopt},
+      {"data3000.ods", std::nullopt},
+      {"bad/crc_mismatch_deflated.xlsx", OpenFailure::Damaged},
+      {"bad/crc_mismatch_deflated.ods", OpenFailure::Damaged},
+      {"bad/bomb_1g.xlsx", OpenFailure::TooLarge},
+      {"bad/text.ods", OpenFailure::NotAWorkbook},
+      {"types_pw.ods", OpenFailure::Encrypted},
+      {"no_such_workbook.xlsx", OpenFailure::NotReadable},
+      {"bad", OpenFailure::NotReadable},  // a folder
+  };
+  auto session = MakeWorkbookFileSession();
+  for (const auto& c : cases) {
+    ASSERT_TRUE(session->OdpriExcel());
+    session->OdpriZvezek(kWorkbooks + c.file, false);
+    session->ZapriExcel();
+    const auto failure = session->OpenFailureOf();
+    ASSERT_EQ(failure.has_value(), c.reason.has_value()) << c.file;
+    if (c.reason) {
+      EXPECT_EQ(OpenFailureText(failure->Reason()), OpenFailureText(*c.reason)) << c.file;
+    }
+  }
+}
+
+// A workbook that changes while it is read cannot be opened; one that changes
+// after the first rows were read gives read failures below them.
+TEST(WorkbookFile, ChangesWhileItIsReadAreRefused) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const auto path = dir.path() / "tecaji.xlsx";
+  const std::string original = ReadFile(kWorkbooks + "data3000.xlsx");
+  struct Case {
+    const char* what;
+    std::function<void()> change;  // between opening and reading
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"nothing changes", [] {}, false},
+      {"a byte appended", [&] { std::ofstream(path, std::ios::binary | std::ios::app) << 'x'; }, true},
+      {"rewritten in place, same bytes",
+       [&] {
+         struct stat before {};
+         stat(path.c_str(), &before);
+         // a later modification time than the one opened, whatever the clock's grain
+         const timespec times[2] = {before.st_atim, {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+         WriteFile(path, original);
+         utimensat(AT_FDCWD, path.c_str(), times, 0);
+       },
+       true},
+      {"another file under its name",
+       [&] {
+         WriteFile(dir.path() / "newer", original);
+         std::filesystem::rename(dir.path() / "newer", path);
+       },
+       true},
+      {"removed", [&] { std::filesystem::remove(path); }, true},
+  };
+  for (const auto& c : cases) {
+    WriteFile(path, original);
+    const WorkbookFile file(path.string());
+    c.change();
+    SheetCells cells;
+    const SheetRead read = ReadActiveSheet(file, 3000, cells);
+    EXPECT_EQ(static_cast<bool>(read), !c.refused) << c.what;
+    if (c.refused) {
+      ASSERT_TRUE(read.failure.has_value()) << c.what;
+      EXPECT_EQ(OpenFailureText(read.failure->Reason()), OpenFailureText(OpenFailure::Changed)) << c.what;
+      EXPECT_EQ(cells.Size(), 0u) << c.what;
+    }
+  }
+}
+
+TEST(FileSession, RowsBelowTheFirstReadFailWhenTheFileChangedMeanwhile) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const auto path = dir.path() / "tecaji.xlsx";
+  WriteFile(path, ReadFile(kWorkbooks + "data3000.xlsx"));
+  auto session = OpenedSession(path.string());
+  EXPECT_EQ(session->BeriCelico(2, 2), std::string("ZVTG"));
+  std::ofstream(path, std::ios::binary | std::ios::app) << 'x';
+  EXPECT_EQ(session->BeriCelico(3005, 2), std::nullopt);
+  EXPECT_EQ(session->BeriCelico(2, 2), std::string("ZVTG"));  // the rows read before keep their texts
+  ASSERT_TRUE(session->OpenFailureOf().has_value());
+  EXPECT_EQ(OpenFailureText(session->OpenFailureOf()->Reason()), OpenFailureText(OpenFailure::Changed));
 }
 
 // A device or a pipe in place of a workbook would never end, or never start:

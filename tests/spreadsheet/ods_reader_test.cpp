@@ -108,7 +108,7 @@ class TempFile {
 // Reads a package built here: false when it cannot be opened.
 bool ReadPackage(const std::string& bytes, SheetCells& cells, std::int32_t rowLimit = 3000) {
   const TempFile file(bytes);
-  return ReadActiveSheetFromFile(file.Path(), rowLimit, cells);
+  return static_cast<bool>(ReadActiveSheetFromFile(file.Path(), rowLimit, cells));
 }
 
 // The text of cell A1 of a one-table package whose only row is given.
@@ -409,7 +409,7 @@ TEST(OdsReader, PackagesThatCannotBeOpened) {
       {"no content", StoredZipOf({{"mimetype", kMimeType}}), false},
       {"content without a spreadsheet", Package("<a/>"), false},
       {"content cut inside the table", Package(good.substr(0, good.find("</table:table>"))), false},
-      {"content cut after the table", Package(good.substr(0, good.find("</office:spreadsheet>"))), true},
+      {"content cut after the table", Package(good.substr(0, good.find("</office:spreadsheet>"))), false},
       {"content cut before the active table", Package(twoTables.substr(0, twoTables.find("table:name=\"B\"")), SettingsXml("B")), false},
       {"active table cut", Package(twoTables.substr(0, twoTables.rfind("</table:table>")), SettingsXml("B")), false},
       {"document type declaration", Package("<!DOCTYPE x [<!ENTITY e \"1\">]>" + good), false},
@@ -425,9 +425,9 @@ TEST(OdsReader, PackagesThatCannotBeOpened) {
   }
 }
 
-// A sheet that breaks off below the row limit cannot be opened; one that
-// breaks off only beyond it reads the rows up to the limit.
-TEST(OdsReader, TruncationBeyondTheRowLimitDoesNotMatter) {
+// A sheet that breaks off cannot be opened, even where it breaks off only
+// beyond the row limit: the whole part is read.
+TEST(OdsReader, TruncationBeyondTheRowLimitIsDamageToo) {
   std::string rows;
   for (int row = 1; row <= 10; ++row) {
     rows += R"~(<table:table-row><table:table-cell office:value-type="float" office:value=")~" + std::to_string(row) +
@@ -436,9 +436,11 @@ TEST(OdsReader, TruncationBeyondTheRowLimitDoesNotMatter) {
   const std::string content = ContentXml(Table("T", rows));
   const std::string cut = content.substr(0, content.find("value=\"8\""));
   SheetCells cells;
-  EXPECT_FALSE(ReadPackage(Package(cut), cells, 8));
-  // The start of row 8 is there: it is the row beyond a limit of 7.
-  ASSERT_TRUE(ReadPackage(Package(cut), cells, 7));
+  for (const std::int32_t limit : {8, 7, 2}) {
+    EXPECT_FALSE(ReadPackage(Package(cut), cells, limit)) << limit;
+    EXPECT_EQ(cells.Size(), 0u) << limit;
+  }
+  ASSERT_TRUE(ReadPackage(Package(content), cells, 7));
   EXPECT_EQ(TextAt(cells, 7, 1), CellText("7"));
   EXPECT_EQ(cells.Find(8, 1), nullptr);
 }

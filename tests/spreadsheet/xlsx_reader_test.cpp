@@ -153,32 +153,62 @@ TEST(XlsxReader, SparseSheetStopsAtTheFarRowAndReadsItWhenAsked) {
 // --- damaged files: cannot be opened (every cell empty) or a correct reading ---
 
 TEST(XlsxReader, DamagedFilesCannotBeOpened) {
-  for (const char* name : {"bad/zero.xlsx", "bad/text.xlsx", "bad/trunc_600.xlsx", "bad/trunc_half.xlsx",
-                           "bad/garbage_mid.xlsx", "bad/badxml.xlsx", "bad/crc_mismatch.xlsx", "bad/ole2_named.xlsx"}) {
+  struct Case {
+    const char* name;
+    OpenFailure reason;
+    const char* detail;  // nullptr: any
+  };
+  const std::vector<Case> cases = {
+      {"bad/zero.xlsx", OpenFailure::NotAWorkbook, nullptr},
+      {"bad/text.xlsx", OpenFailure::NotAWorkbook, nullptr},
+      {"bad/trunc_600.xlsx", OpenFailure::Damaged, nullptr},
+      {"bad/trunc_half.xlsx", OpenFailure::Damaged, nullptr},
+      {"bad/garbage_mid.xlsx", OpenFailure::Damaged, nullptr},
+      {"bad/badxml.xlsx", OpenFailure::Damaged, "xl/worksheets/sheet2.xml: XML not well-formed"},
+      {"bad/crc_mismatch.xlsx", OpenFailure::Damaged, "xl/worksheets/sheet2.xml: CRC-32 differs"},
+      {"bad/crc_mismatch_deflated.xlsx", OpenFailure::Damaged, "xl/worksheets/sheet2.xml: CRC-32 differs"},
+      {"bad/row_beyond_limit.xlsx", OpenFailure::Damaged, "xl/worksheets/sheet2.xml: cell outside its row"},
+      {"bad/inflates_longer.xlsx", OpenFailure::Damaged,
+       "xl/worksheets/sheet2.xml: inflates to more than its declared size"},
+      // an encrypted .xls under an .xlsx name: the OLE2 side refuses it
+      {"bad/ole2_named.xlsx", OpenFailure::Damaged, nullptr},
+  };
+  for (const auto& c : cases) {
     SheetCells cells;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ReadActiveSheetFromFile(kWorkbooks + name, 3000, cells)) << name;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << name;
+    const SheetRead read = ReadActiveSheetFromFile(kWorkbooks + c.name, 3000, cells);
+    ASSERT_FALSE(read) << c.name;
+    EXPECT_EQ(cells.Size(), 0u) << c.name;
+    if (std::string_view(c.name) != "bad/ole2_named.xlsx") {
+      EXPECT_EQ(OpenFailureText(read.failure->Reason()), OpenFailureText(c.reason)) << c.name;
+    }
+    if (c.detail != nullptr) {
+      EXPECT_EQ(read.failure->Detail(), c.detail) << c.name;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.name;
 
-    OpenedWorkbook book(kWorkbooks + name);
+    OpenedWorkbook book(kWorkbooks + c.name);
     for (const auto& [row, column] : std::vector<std::pair<int, int>>{{1, 1}, {2, 1}, {2, 2}, {2, 4}, {3000, 2}}) {
-      EXPECT_EQ(Show(book.Cell(row, column)), Show(std::string(""))) << name << " row " << row;
+      EXPECT_EQ(Show(book.Cell(row, column)), Show(std::string(""))) << c.name << " row " << row;
     }
   }
 }
 
-TEST(XlsxReader, BombOfBlanksBeyondTheFarRow) {
-  // The gigabyte of blanks lies after the far row: reading to row 3000 stops
-  // before it, reading on to the far row meets it and gives up in time.
+TEST(XlsxReader, BombOfBlanksBeyondTheFarRowIsTooLarge) {
+  // The sheet declares a gigabyte: it is refused before anything is
+  // inflated, whatever the row limit.
   OpenedWorkbook book(kWorkbooks + "bad/bomb_1g.xlsx");
-  EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("start")));
-  EXPECT_EQ(Show(book.Cell(2, 1)), Show(std::string("")));
-  EXPECT_EQ(Show(book.Cell(3000, 2)), Show(std::string("")));
+  EXPECT_EQ(Show(book.Cell(1, 1)), Show(std::string("")));
 
-  SheetCells cells;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ReadActiveSheetFromFile(kWorkbooks + "bad/bomb_1g.xlsx", 1048576, cells));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  for (const std::int32_t limit : {3000, 1048576}) {
+    SheetCells cells;
+    const auto start = std::chrono::steady_clock::now();
+    const SheetRead read = ReadActiveSheetFromFile(kWorkbooks + "bad/bomb_1g.xlsx", limit, cells);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.failure->Reason(), OpenFailure::TooLarge);
+    EXPECT_EQ(read.failure->Detail(), "xl/worksheets/sheet1.xml: declared size above 256 MiB");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  }
 }
 
 TEST(XlsxReader, HugeSharedStringCountsAreNotTrusted) {
@@ -249,7 +279,7 @@ std::string WriteTemp(const std::string& bytes) {
 std::optional<SheetCells> ReadBook(const std::vector<Member>& members, std::int32_t rowLimit = 3000) {
   const std::string path = WriteTemp(Zip(members));
   SheetCells cells;
-  const bool ok = ReadActiveSheetFromFile(path, rowLimit, cells);
+  const bool ok = static_cast<bool>(ReadActiveSheetFromFile(path, rowLimit, cells));
   std::remove(path.c_str());
   if (!ok) return std::nullopt;
   return cells;
@@ -343,6 +373,12 @@ TEST(XlsxReader, DamagedContentCannotBeOpened) {
       {"date that is no date", "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-02-29</v></c></row>"},
       {"boolean that is neither", "<row r=\"1\"><c r=\"A1\" t=\"b\"><v>2</v></c></row>"},
       {"malformed XML", "<row r=\"1\"><c r=\"A1\"><v>1</v></row>"},
+      {"rows out of order", "<row r=\"2\"><c><v>1</v></c></row><row r=\"1\"><c><v>1</v></c></row>"},
+      {"one row twice", "<row r=\"1\"><c><v>1</v></c></row><row r=\"1\"><c><v>1</v></c></row>"},
+      {"cells out of order", "<row r=\"1\"><c r=\"C1\"><v>1</v></c><c r=\"B1\"><v>1</v></c></row>"},
+      {"one cell twice", "<row r=\"1\"><c r=\"B1\"><v>1</v></c><c r=\"B1\"><v>2</v></c></row>"},
+      {"cell after an unnumbered one", "<row r=\"1\"><c r=\"B1\"><v>1</v></c><c><v>1</v></c><c r=\"C1\"><v>1</v></c></row>"},
+      {"cell of another row", "<row r=\"1\"><c r=\"A2\"><v>1</v></c></row>"},
   };
   for (const auto& [what, data] : cases) {
     Book book;
@@ -352,18 +388,42 @@ TEST(XlsxReader, DamagedContentCannotBeOpened) {
   }
 }
 
-TEST(XlsxReader, ASheetThatBreaksOffIsRefusedUnlessARowBeyondTheLimitCameFirst) {
+TEST(XlsxReader, ASheetThatBreaksOffIsRefusedWhereverItBreaks) {
   Book book;
   book.sheetData = "<row r=\"1\"><c><v>1</v></c></row><row r=\"2\"><c><v>2</v></c></row>"
                    "<row r=\"5\"><c><v>5</v></c></row><row r=\"6\"><c><v>";
   book.closeSheet = false;
-  EXPECT_FALSE(ReadBook(Members(book), 10).has_value());
-  EXPECT_FALSE(ReadBook(Members(book), 6).has_value());
-  EXPECT_TRUE(ReadBook(Members(book), 5).has_value()) << "row 6 is beyond the limit";
+  for (const std::int32_t limit : {10, 6, 5, 4, 1}) {
+    EXPECT_FALSE(ReadBook(Members(book), limit).has_value()) << limit;
+  }
+  book.sheetData += "6</v></c></row>";
+  book.closeSheet = true;
   const auto cells = ReadBook(Members(book), 4);
   ASSERT_TRUE(cells.has_value());
   EXPECT_EQ(TextAt(*cells, 2, 1), Show(std::string("2")));
   EXPECT_EQ(cells->Find(5, 1), nullptr);
+}
+
+// Order is checked in every row read, also in those past the limit whose
+// cells are not kept; a sheet in order reads.
+TEST(XlsxReader, RowsAndCellsOutOfOrderPastTheLimitAreDamageToo) {
+  const std::string first = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"rows", first + "<row r=\"3001\"><c r=\"A3001\"><v>2</v></c></row><row r=\"76\"><c r=\"A76\"><v>3</v></c></row>"},
+      {"cells", first + "<row r=\"3001\"><c r=\"D3001\"><v>2</v></c><c r=\"A3001\"><v>3</v></c></row>"},
+      {"cell of another row", first + "<row r=\"3001\"><c r=\"A75\"><v>2</v></c></row>"},
+  };
+  for (const auto& [what, data] : cases) {
+    Book book;
+    book.sheetData = data;
+    EXPECT_FALSE(ReadBook(Members(book), 3000).has_value()) << what;
+  }
+  Book inOrder;
+  inOrder.sheetData = first + "<row r=\"3001\"><c r=\"A3001\"><v>2</v></c><c r=\"D3001\"><v>3</v></c></row>";
+  const auto cells = ReadBook(Members(inOrder), 3000);
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("1")));
+  EXPECT_EQ(cells->Find(3001, 1), nullptr);
 }
 
 TEST(XlsxReader, CrcOfTheSheetIsChecked) {
@@ -374,8 +434,12 @@ TEST(XlsxReader, CrcOfTheSheetIsChecked) {
   book.stored = true;
   EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "stored, read to its end";
   book.sheetData = "<row r=\"1\"><c><v>1</v></c></row><row r=\"4000\"><c><v>2</v></c></row>";
-  EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "stored, stopped early: read to its end for the check";
+  EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "stored, past the limit: read to its end for the check";
+  book.stored = false;
+  EXPECT_FALSE(ReadBook(Members(book)).has_value()) << "deflated, past the limit: read to its end for the check";
   book.wrongCrc = false;
+  EXPECT_TRUE(ReadBook(Members(book)).has_value());
+  book.stored = true;
   EXPECT_TRUE(ReadBook(Members(book)).has_value());
 }
 

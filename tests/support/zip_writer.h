@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,8 @@ struct ZipMember {
   std::string data;
   bool stored = false;    // false: deflated
   bool wrongCrc = false;  // the recorded CRC-32 does not match the data
+  // The uncompressed size recorded in both headers, when it is not the data's own.
+  std::optional<std::uint32_t> declaredSize = std::nullopt;
 };
 
 inline std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
@@ -43,7 +46,7 @@ inline std::string ZipOf(const std::vector<ZipMember>& members) {
     if (m.wrongCrc) crc ^= 0x1234;
     const std::string common = Le16(20) + Le16(0) + Le16(m.stored ? 0 : 8) + Le16(0) + Le16(0x21) + Le32(crc) +
                                Le32(static_cast<std::uint32_t>(body.size())) +
-                               Le32(static_cast<std::uint32_t>(m.data.size())) +
+                               Le32(m.declaredSize.value_or(static_cast<std::uint32_t>(m.data.size()))) +
                                Le16(static_cast<unsigned>(m.name.size())) + Le16(0);
     const auto offset = static_cast<std::uint32_t>(file.size());
     file += Le32(0x04034b50) + common + m.name + body;
