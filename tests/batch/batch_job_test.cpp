@@ -231,7 +231,7 @@ TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
     const fs::path workbook = Workbook(c.fixture, c.name);
-    const ProcessResult run = RunBatch({"--conf", noConf_, workbook.string()}, dir_);
+    const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
     EXPECT_EQ(run.status, 2);
     const std::string line = lead + c.reason + "\n";
     const auto at = run.err.find(line);
@@ -240,7 +240,7 @@ TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
   }
   // a workbook that opens gets no such line
   const fs::path good = Workbook("data3000.xlsx", "g.xlsx");
-  EXPECT_EQ(RunBatch({"--conf", noConf_, good.string()}, dir_).err.find(lead), std::string::npos);
+  EXPECT_EQ(RunBatch({"--conf", defaultConf_, good.string()}, dir_).err.find(lead), std::string::npos);
 }
 
 TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {

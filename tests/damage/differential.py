@@ -546,6 +546,10 @@ class Runner:
         self.program = program
         self.directory = directory
         os.makedirs(directory, exist_ok=True)
+        # a configuration without profiles: the default one, columns A, B and D from row 2
+        self.config = os.path.join(directory, "default.CONF")
+        with open(self.config, "wb") as out:
+            out.write(b"[EXCEL_FORMAT]\r\n")
 
     def run(self, data):
         """(exit status or 'crashed'/'hung', rate file bytes or None, stderr)."""
@@ -557,7 +561,7 @@ class Runner:
         with open(book, "wb") as out:
             out.write(data)
         try:
-            done = subprocess.run([self.program, "--conf", os.path.join(self.directory, "none.CONF"), book],
+            done = subprocess.run([self.program, "--conf", self.config, book],
                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         except subprocess.TimeoutExpired:
             return "hung", None, b""
