@@ -21,9 +21,10 @@ bool ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
 GsfInput* OpenWorkbookFile(const std::string& nativePath);
 bool ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells);
 
-// The readers of the three formats, on an opened container.
+// The readers of the formats, on an opened container.
 bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells);
 bool ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 bool ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
+bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 
 }  // namespace ratemover::spreadsheet

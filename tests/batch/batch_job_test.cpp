@@ -101,7 +101,7 @@ TEST_F(BatchTest, EveryFormatGivesTheExpectedRateFile) {
   const std::string expected = ReadFile(kExpected / "data3000.ztr");
   ASSERT_FALSE(expected.empty());
   const std::vector<std::string> fixtures = {"data3000.xls", "data3000.xlsx", "data3000.ods",
-                                             "data3000_biff5.xls"};
+                                             "data3000_biff5.xls", "data3000.xlsb"};
   for (const auto& fixture : fixtures) {
     SCOPED_TRACE(fixture);
     // the name says nothing of the format: the content decides
