@@ -406,6 +406,18 @@ TEST(XlsbReader, ActiveTabAndDateSystem) {
   }
 }
 
+TEST(XlsbReader, WithoutPackageRelationshipsTheUsualWorkbookPartIsRead) {
+  Book book;
+  book.sheet = SheetPart(Row(0) + Record(2, Cell(0) + Le32((3u << 2) | 2)));
+  auto members = Members(book);
+  members.erase(members.begin());
+  const std::string path = WriteTemp(testsupport::ZipOf(members));
+  SheetCells cells;
+  EXPECT_TRUE(ReadActiveSheetFromFile(path, 3000, cells));
+  std::remove(path.c_str());
+  EXPECT_EQ(TextAt(cells, 1, 1), Show(std::string("3")));
+}
+
 TEST(XlsbReader, RowsPastTheLimitAreCheckedButNotStored) {
   Book book;
   book.strings = {u"a", u"b"};
