@@ -65,6 +65,52 @@ def set_workbook(active_tab, date1904):
     return edit
 
 
+def varint(n):
+    out = b""
+    while True:
+        b, n = n & 0x7F, n >> 7
+        if not n:
+            return out + bytes([b])
+        out += bytes([b | 0x80])
+
+
+def record(t, body):
+    header = bytes([t]) if t < 0x80 else bytes([(t & 0x7F) | 0x80, t >> 7])
+    return header + varint(len(body)) + body
+
+
+def wide(s):
+    return struct.pack("<I", len(s)) + s.encode("utf-16-le")
+
+
+def formula_sheet(data):
+    """Sheet Tipi of types.xlsb replaced by one row of formula records (which
+    SheetJS does not write): A1 =84 cached 84, B1 =84 cached 85, C1 ="AB",
+    D1 =TRUE(), E1 a #DIV/0! constant formula, F1 =45356 in a date format,
+    G1 a rich-string constant."""
+    def cell(column, xf=0):
+        return struct.pack("<II", column, xf)
+
+    def formula(rgce):
+        return struct.pack("<I", len(rgce)) + rgce + struct.pack("<I", 0)
+
+    def ptg_int(v):
+        return b"\x1e" + struct.pack("<H", v)
+
+    flags = b"\0\0"
+    row = [
+        record(0, struct.pack("<I", 0) + bytes(13)),
+        record(9, cell(0) + struct.pack("<d", 84) + flags + formula(ptg_int(84))),
+        record(9, cell(1) + struct.pack("<d", 85) + flags + formula(ptg_int(84))),
+        record(8, cell(2) + wide("AB") + flags + formula(b"\x17" + struct.pack("<H", 2) + "AB".encode("utf-16-le"))),
+        record(10, cell(3) + b"\x01" + flags + formula(b"\x1d\x01")),
+        record(11, cell(4) + b"\x07" + flags + formula(b"\x1c\x07")),
+        record(9, cell(5, 2) + struct.pack("<d", 45356) + flags + formula(ptg_int(45356))),
+        record(62, cell(6) + b"\x00" + wide("rich")),
+    ]
+    return record(129, b"") + record(145, b"") + b"".join(row) + record(146, b"") + record(130, b"")
+
+
 def main():
     source = sys.argv[1]
     made = [("data3000", "1", False), ("types", "1", False), ("types1904", "0", True)]
@@ -72,6 +118,11 @@ def main():
         out = os.path.join(HERE, name + ".xlsb")
         subprocess.run(["node", "-e", CONVERT, os.path.join(source, name + ".xlsx"), out, sst], check=True)
         rewrite(out, {"xl/workbook.bin": set_workbook(1, date1904)})
+
+    formulas = os.path.join(HERE, "formulas.xlsb")
+    with open(os.path.join(HERE, "types.xlsb"), "rb") as f, open(formulas, "wb") as g:
+        g.write(f.read())
+    rewrite(formulas, {"xl/worksheets/sheet2.bin": formula_sheet})
 
     base = os.path.join(HERE, "data3000.xlsb")
     sheet = "xl/worksheets/sheet2.bin"
