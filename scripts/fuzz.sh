@@ -19,6 +19,7 @@ seeds_of() {
     biff_fuzz) ls "$data"/workbooks/*.xls "$data"/workbooks/quirks/*.xls "$data"/workbooks/bad/*.xls ;;
     biff234_fuzz) ls "$data"/workbooks/biff234/*.xls ;;
     xlsx_fuzz) ls "$data"/workbooks/*.xlsx "$data"/workbooks/quirks/*.xlsx ;;
+    xlsb_fuzz) ls "$data"/workbooks/*.xlsb "$data"/workbooks/bad/*.xlsb ;;
     ods_fuzz) ls "$data"/workbooks/*.ods "$data"/workbooks/bad/*.ods ;;
     config_fuzz) ls "$data"/config/* 2>/dev/null || true ;;
   esac

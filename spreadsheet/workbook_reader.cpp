@@ -90,6 +90,13 @@ bool IsOfficeOpenXml(GsfInfile* zip) {
   return rels.find("relationships/officeDocument") != std::string::npos;
 }
 
+// A binary workbook: the package's main part is the binary xl/workbook.bin.
+bool IsBinaryWorkbook(GsfInfile* zip) {
+  const std::string rels = MemberHead(zip, "_rels", ".rels", 64 * 1024);
+  if (!rels.empty()) return rels.find("workbook.bin\"") != std::string::npos;
+  return HasMember(zip, "xl", "workbook.bin") && !HasMember(zip, "xl", "workbook.xml");
+}
+
 bool IsOpenDocument(GsfInfile* zip) {
   static constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
   const std::string mimetype = MemberHead(zip, nullptr, "mimetype", 256);
@@ -127,6 +134,10 @@ void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
   g_clear_error(&error);
   if (!zip) ThrowDamaged("ZIP directory");
+  if (IsBinaryWorkbook(zip.get())) {
+    if (!ReadXlsbActiveSheet(zip.get(), rowLimit, cells)) ThrowDamaged("binary workbook");
+    return;
+  }
   if (IsOfficeOpenXml(zip.get())) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
   if (IsOpenDocument(zip.get())) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
   throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");

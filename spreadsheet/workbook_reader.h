@@ -65,7 +65,7 @@ class WorkbookFile {
 SheetRead ReadActiveSheet(const WorkbookFile& file, std::int32_t rowLimit, SheetCells& cells, bool contentOnly = false);
 SheetRead ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t rowLimit, SheetCells& cells);
 
-// The readers of the three formats, on an opened container.
+// The readers of the formats, on an opened container.
 bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells);
 // Each throws WorkbookError, with its reason, when the workbook cannot be
 // opened. The .xls reader says false for a workbook it cannot open.
@@ -77,5 +77,6 @@ void ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells
 // damaged stream throws WorkbookError.
 bool IsBiff234Stream(GsfInput* input);
 bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 
 }  // namespace ratemover::spreadsheet
