@@ -54,7 +54,7 @@ class WorkbookFileSession : public Session {
   void OdpriZvezek(const std::string& path, bool /*show: there is no window to show*/) override {
     if (!open_) throw std::runtime_error("Seja z delovnim zvezkom ni odprta.");
     CloseWorkbook();
-    input_ = OpenInput(NativePath(path));
+    input_ = OpenInput(path);
     if (input_ && ReadActiveSheet(input_.get(), kRowsOnOpen, cells_)) {
       rowsRead_ = kRowsOnOpen;
       size_ = IsOle2(input_.get()) ? kBiffSheet : kLargeSheet;

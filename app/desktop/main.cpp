@@ -13,7 +13,6 @@
 
 #include "app/desktop/desktop_services.h"
 #include "app/desktop/main_window.h"
-#include "common/cp1250.h"
 #include "common/program_dir.h"
 #include "config/config_file.h"
 #include "spreadsheet/session.h"
@@ -31,7 +30,7 @@ int main(int argc, char* argv[]) {
   // The toolkit has taken its own options (-platform and the like) out already.
   std::vector<std::string> arguments;
   const QStringList all = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < all.size(); ++i) arguments.push_back(ratemover::Cp1250FromUtf8(all[i].toStdString()));
+  for (qsizetype i = 1; i < all.size(); ++i) arguments.push_back(all[i].toStdString());
 
   ratemover::desktop::QtMessageBoxes messages;
   ratemover::desktop::QtWorkbookPicker picker;

@@ -18,7 +18,9 @@ namespace ratemover {
 namespace {
 
 using testing::Exists;
-using testing::FakeFields;
+using testing::ReadInto;
+using testing::ReadStream;
+using testing::Shown;
 using testing::Line;
 using testing::Listing;
 using testing::ReadBytes;
@@ -42,15 +44,15 @@ TEST(ConfigWrite, NoFileThenWriteGivesThreeLinesThenTheDefaultProfile) {
   TempDir dir;
   const std::string conf = dir.File("Ratemover.CONF");
   ProfileState state;
-  FakeFields fields;
-  BeriIniDatoteko(state, fields, conf, dir.path());
-  PisiIniDatoteko(state, fields.WorkbookPath(), conf);
+  Shown fields;
+  ReadInto(state, fields, conf, dir.path());
+  PisiIniDatoteko(state, fields.workbook, conf);
   EXPECT_EQ(ReadBytes(conf), Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=" + dir.path() + "Ratemover.xls") +
                                  Line("  IZBRANA_TECAJNICA=0"));
 
   ProfileState again;
-  FakeFields fieldsAgain;
-  BeriIniDatoteko(again, fieldsAgain, conf, dir.path());
+  Shown fieldsAgain;
+  ReadInto(again, fieldsAgain, conf, dir.path());
   EXPECT_EQ(again.current, DefaultProfile());
   EXPECT_EQ(fieldsAgain.label, "TESTNA TE\xC8" "AJNICA");
   EXPECT_EQ(again.table.selected, 0);
@@ -110,8 +112,8 @@ TEST(ConfigWrite, SelectionAcrossDeletedEntries) {
     TempDir dir;
     PisiIniDatoteko(state, "w.xls", dir.File("Ratemover.CONF"));
     ProfileState read;
-    FakeFields fields;
-    BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+    Shown fields;
+    ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
     EXPECT_EQ(read.table.selected, c.written);
     EXPECT_EQ(read.current.name, c.currentAfterReading);
   }
@@ -122,14 +124,17 @@ TEST(ConfigWrite, RoundTripKeepsEntriesSelectionAndPath) {
       Entry("LJUBLJANSKA BORZA", 2, "A", "B", "D", ""), Entry("  z \xE8" "rkami \x8A\x9E", 12, "C", "E", "G", "H"),
       Entry("ISTA", -1, "Y", "X", "W", "V"),           Entry("ISTA", 2147483647, "AB", "", "", "Q"),
   };
-  const std::string path = "/home/operater/Te\xE8" "aji 2026/dan 1.xls";
+  const std::string path = "/home/operater/Te\u010Daji 2026/dan 1.xls";
   for (std::int32_t selected = 1; selected <= 4; ++selected) {
     SCOPED_TRACE(selected);
     TempDir dir;
     PisiIniDatoteko(StateWith(entries, selected), path, dir.File("Ratemover.CONF"));
+    // the file holds the path as Windows-1250 text
+    EXPECT_NE(ReadBytes(dir.File("Ratemover.CONF")).find("  DATOTEKA=/home/operater/Te\xE8" "aji 2026/dan 1.xls\r\n"),
+              std::string::npos);
     ProfileState read;
-    FakeFields fields;
-    BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+    Shown fields;
+    ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
     ASSERT_EQ(read.table.count, 4);
     for (int n = 1; n <= 4; ++n) EXPECT_EQ(read.table.Slot(n), entries[static_cast<std::size_t>(n - 1)]);
     EXPECT_EQ(read.table.selected, selected);
@@ -143,8 +148,8 @@ TEST(ConfigWrite, LowerCaseLettersAreUpperCasedByTheNextRead) {
   PisiIniDatoteko(StateWith({Entry("X", 2, "a", "b", "d", "e")}, 1), "w", dir.File("Ratemover.CONF"));
   EXPECT_NE(ReadBytes(dir.File("Ratemover.CONF")).find("    DATUM=a\r\n"), std::string::npos);
   ProfileState read;
-  FakeFields fields;
-  BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+  Shown fields;
+  ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
   EXPECT_EQ(read.current, Entry("X", 2, "A", "B", "D", "E"));
 }
 
@@ -153,8 +158,8 @@ TEST(ConfigWrite, ALineBreakInsideAValueCannotForgeLines) {
   TempDir dir;
   PisiIniDatoteko(state, "knjiga.xls\rIZBRANA_TECAJNICA=7", dir.File("Ratemover.CONF"));
   ProfileState read;
-  FakeFields fields;
-  BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+  Shown fields;
+  ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
   EXPECT_EQ(read.table.count, 1);
   EXPECT_EQ(read.table.selected, 1);
   EXPECT_EQ(read.table.Slot(1), Entry("A", 2, "A", "B", "D", ""));
