@@ -471,3 +471,55 @@ TEST(ConfigWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNothingBeside) {
 
 }  // namespace
 }  // namespace ratemover
+
+namespace ratemover {
+namespace {
+
+// What a save and a restart make of a workbook path: the file holds it as
+// Windows-1250 text, and the path read back is the same exactly when the
+// configuration says it keeps it.
+TEST(ConfigWrite, AWorkbookPathThroughASaveAndARestart) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string inFile;  // the value of the "DATOTEKA=" line
+    bool kept;
+  };
+  const Case cases[] = {
+      {"\u010D \u0161 \u017E", "/d/te\u010Daji_\u0161\u017E.xls", "/d/te\xE8" "aji_\x9A\x9E.xls", true},
+      {"\u00F1", "/d/cenik_\u00F1.xls", "/d/cenik_?.xls", false},
+      {"Cyrillic", "/d/\u043A\u0443\u0440\u0441.xls", "/d/????.xls", false},
+      {"an emoji", "/d/\U0001F4C8.xls", "/d/?.xls", false},
+      {"not UTF-8", "/d/cenik_\xF1.xls", "/d/cenik_?.xls", false},
+      {"a literal question mark", "/d/kaj?.xls", "/d/kaj?.xls", true},
+      {"blanks at the end", "/d/x.xls  ", "/d/x.xls  ", false},
+      {"blanks at the start", "  /d/x.xls", "  /d/x.xls", true},
+      {"a line break", "/d/a\rb.xls", "/d/a", false},
+      {"300 characters", "/" + std::string(299, 'p'), "/" + std::string(299, 'p'), true},
+      {"301 characters", "/" + std::string(300, 'p'), "/" + std::string(300, 'p'), false},
+      {"empty", "", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ConfigKeepsPath(c.path), c.kept);
+    TempDir dir;
+    const std::string conf = dir.File("Ratemover.CONF");
+    PisiIniDatoteko(ProfileState{}, c.path, conf);
+    EXPECT_EQ(ReadBytes(conf), Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=" + c.inFile) + Line("  IZBRANA_TECAJNICA=0"));
+    const ConfigReading reading = BeriIniDatoteko(conf, dir.path());
+    EXPECT_EQ(reading.workbookPath == c.path, c.kept) << reading.workbookPath;
+  }
+}
+
+TEST(ConfigWrite, TheOperatorIsToldWhichPathCannotBeKept) {
+  const OperatorMessage message = UnkeptPathMessage("/d/cenik_\u00F1.xls");
+  EXPECT_EQ(message.PlainText(),
+            "Poti do datoteke ni mogo\xE8" "e shraniti v Ratemover.CONF:\r/d/cenik_?.xls\r"
+            "Ob naslednjem zagonu bo treba datoteko izbrati znova.");
+  ASSERT_EQ(message.Pieces().size(), 3u);
+  EXPECT_EQ(message.Pieces()[1].bytes, "/d/cenik_\u00F1.xls");
+  EXPECT_TRUE(message.Pieces()[1].isName);
+}
+
+}  // namespace
+}  // namespace ratemover
