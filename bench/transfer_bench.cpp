@@ -18,7 +18,7 @@ namespace {
 
 class QuietView : public ratemover::OperatorView {
  public:
-  void ShowMessage(const std::string&) override {}
+  void ShowMessage(const ratemover::OperatorMessage&) override {}
   void SetProgressVisible(bool) override {}
   void ProcessPendingMessages() override {}
 };

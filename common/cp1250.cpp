@@ -61,45 +61,45 @@ char Cp1250OfCodePoint(char32_t codePoint) {
   return it == table.end() ? '?' : static_cast<char>(it->second);
 }
 
+Utf8Step DecodeUtf8At(std::string_view utf8, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(utf8[pos]);
+  int extra = 0;
+  char32_t cp = 0;
+  if (lead < 0x80) {
+    return {lead, 1, true};
+  } else if ((lead & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = lead & 0x07;
+  } else {
+    return {0, 1, false};
+  }
+  std::size_t j = pos + 1;
+  for (int k = 0; k < extra; ++k, ++j) {
+    if (j >= utf8.size() || (static_cast<unsigned char>(utf8[j]) & 0xC0) != 0x80) return {0, j - pos, false};
+    cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
+  }
+  static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  // an overlong form hides another character; surrogates and code points beyond
+  // the last plane are no characters
+  const bool ok = cp >= kSmallest[extra] && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
+  return {ok ? cp : 0, j - pos, ok};
+}
+
 std::string Cp1250FromUtf8(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   std::size_t i = 0;
   while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    int extra = 0;
-    char32_t cp = 0;
-    if (lead < 0x80) {
-      out.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = lead & 0x07;
-    } else {
-      out.push_back('?');
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    bool ok = true;
-    for (int k = 0; k < extra; ++k, ++j) {
-      if (j >= utf8.size() || (static_cast<unsigned char>(utf8[j]) & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (ok && cp < kSmallest[extra]) ok = false;  // an overlong form hides another character
-    out.push_back(ok ? Cp1250OfCodePoint(cp) : '?');
-    i = j;  // a broken sequence is one '?' up to the byte that broke it
+    const Utf8Step step = DecodeUtf8At(utf8, i);
+    // a broken sequence is one '?' up to the byte that broke it
+    out.push_back(step.valid ? Cp1250OfCodePoint(step.codePoint) : '?');
+    i += step.length;
   }
   return out;
 }

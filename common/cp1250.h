@@ -2,6 +2,7 @@
 // Conversion between the program's single-byte text (Windows-1250) and Unicode.
 // The program keeps Windows-1250 bytes inside; only text crossing an edge (a
 // widget, a file-system path, a library's UTF-8 or UTF-16) is converted.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,17 @@ char32_t CodePointOfCp1250(unsigned char byte);
 
 // The Windows-1250 byte of a code point, or '?' when the code page lacks it.
 char Cp1250OfCodePoint(char32_t codePoint);
+
+// One step through UTF-8 text: the character at a position and how many bytes
+// it takes. A malformed sequence (a stray byte, a cut or overlong sequence, a
+// surrogate) is not valid and takes the bytes up to the one that broke it, at
+// least one.
+struct Utf8Step {
+  char32_t codePoint = 0;
+  std::size_t length = 1;
+  bool valid = false;
+};
+Utf8Step DecodeUtf8At(std::string_view utf8, std::size_t pos);
 
 // UTF-8 to Windows-1250; a malformed sequence and a character the code page
 // lacks each become '?'.

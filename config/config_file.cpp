@@ -66,7 +66,7 @@ Tecajnica ProfileBeforeReading() {
 // and takes each line into the profile state.
 class LineTaker {
  public:
-  LineTaker(ProfileState& state, ConfigFields& fields) : table_(state.table), fields_(fields) {
+  explicit LineTaker(ConfigReading& reading) : table_(reading.state.table), workbookPath_(reading.workbookPath) {
     kept_.reserve(kKeptLineBytes);
   }
 
@@ -147,7 +147,7 @@ class LineTaker {
   void TakeValue(Key key, std::string_view value) {
     switch (key) {
       case Key::Datoteka:
-        fields_.SetWorkbookPath(std::string(value));
+        workbookPath_ = PathFromText(value);
         return;
       case Key::IzbranaTecajnica:
         if (const auto number = ReadWholeNumber(value)) table_.selected = *number;
@@ -189,7 +189,7 @@ class LineTaker {
   }
 
   SeznamTecajnic& table_;
-  ConfigFields& fields_;
+  std::string& workbookPath_;
   std::string kept_;         // the start of the current line, leading blanks skipped
   bool started_ = false;     // a byte above 32 has been seen in the current line
   bool moreBeyond_ = false;  // a byte above 32 stands beyond what is kept
@@ -227,7 +227,7 @@ std::string ReasonText(int error) {
 }
 
 [[noreturn]] void ThrowWriteError(const std::string& configPath, int error) {
-  throw std::runtime_error("Napaka pri pisanju datoteke " + configPath + ": " + ReasonText(error));
+  throw NamedFailure(OperatorMessage().Text("Napaka pri pisanju datoteke ").Name(configPath).Text(": " + ReasonText(error)));
 }
 
 // A line break inside a value would end its line early and let the rest pass
@@ -247,10 +247,11 @@ void AppendLine(std::string& out, std::string_view key, std::string_view value) 
 
 std::string ConfigFilePath() { return ProgramDir() + std::string(kConfigFileName); }
 
-void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields, const std::string& sourceName) {
+void ReadConfigFrom(std::istream& in, ConfigReading& reading, const std::string& sourceName) {
+  ProfileState& state = reading.state;
   state.table.count = 0;
   state.table.selected = 1;
-  LineTaker taker(state, fields);
+  LineTaker taker(reading);
   std::vector<char> buffer(16 * 1024);
   std::streambuf* source = in.rdbuf();
   // The bytes are taken as the stream's buffer holds them, one refill at a time,
@@ -270,16 +271,16 @@ void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields,
       failed = true;
     }
     if (got > 0) taker.Feed(buffer.data(), static_cast<std::size_t>(got));
-    if (failed) throw std::runtime_error("Napaka pri branju datoteke " + sourceName);
+    if (failed) throw NamedFailure(OperatorMessage().Text("Napaka pri branju datoteke ").Name(sourceName));
     if (atEnd || got <= 0) break;
   }
   taker.Finish();
   state.current = state.table.SelectsEntry() ? state.table.Slot(state.table.selected) : DefaultProfile();
-  fields.SetProfileLabel(state.current.name);
+  reading.profileChosen = true;
 }
 
 ConfigFileProblem CheckConfigFile(const std::string& configPath) {
-  const std::string native = NativePath(configPath);
+  const std::string& native = configPath;
   struct stat info {};
   if (::stat(native.c_str(), &info) != 0) {
     return errno == ENOENT || errno == ENOTDIR ? ConfigFileProblem::Missing : ConfigFileProblem::Unreadable;
@@ -328,15 +329,32 @@ ConfigFileProblem CheckConfigFile(const std::string& configPath) {
   return problem;
 }
 
-void BeriIniDatoteko(ProfileState& state, ConfigFields& fields, const std::string& configPath,
-                     const std::string& programDir) {
-  state.current = ProfileBeforeReading();
-  fields.SetWorkbookPath(programDir + std::string(kDefaultWorkbookName));
+ConfigReading BeriIniDatoteko(const std::string& configPath, const std::string& programDir, ProfileState before) {
+  ConfigReading reading;
+  reading.state = std::move(before);
+  reading.state.current = ProfileBeforeReading();
+  reading.workbookPath = programDir + std::string(kDefaultWorkbookName);
   // Something that is not a plain file (a folder, a pipe) counts as no file.
-  if (!IsExistingFile(configPath)) return;
-  std::ifstream in(NativePath(configPath), std::ios::in | std::ios::binary);
-  if (!in.is_open()) return;
-  ReadConfigFrom(in, state, fields, configPath);
+  if (!IsExistingFile(configPath)) return reading;
+  std::ifstream in(configPath, std::ios::in | std::ios::binary);
+  if (!in.is_open()) return reading;
+  ReadConfigFrom(in, reading, configPath);
+  return reading;
+}
+
+bool ConfigKeepsPath(std::string_view workbookPath) {
+  const std::string text = TextOfPath(workbookPath);
+  // what the reader gives back: one line, trimmed at its end, cut to the limit
+  if (OneLine(text).size() != text.size() || text.size() > kConfigValueLimit) return false;
+  if (!text.empty() && IsTrimmable(text.back())) return false;
+  return PathFromText(text) == workbookPath;
+}
+
+OperatorMessage UnkeptPathMessage(const std::string& workbookPath) {
+  return OperatorMessage()
+      .Text("Poti do datoteke ni mogo\xE8" "e shraniti v Ratemover.CONF:\r")
+      .Name(workbookPath)
+      .Text("\rOb naslednjem zagonu bo treba datoteko izbrati znova.");
 }
 
 std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table) {
@@ -354,7 +372,7 @@ std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table) {
 std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workbookPath) {
   std::string out;
   AppendLine(out, kSectionLine, "");
-  AppendLine(out, "  DATOTEKA=", workbookPath);
+  AppendLine(out, "  DATOTEKA=", TextOfPath(workbookPath));
   AppendLine(out, "  IZBRANA_TECAJNICA=", DecimalText(SelectedIndexToWrite(table)));
   const std::int32_t inUse = std::min(table.count, kProfileSlots);
   for (std::int32_t n = 1; n <= inUse; ++n) {
@@ -375,7 +393,7 @@ void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath,
 
   // The new text goes to a new file beside the old one and replaces it only when
   // it is wholly on disk: a crash or a full disk midway keeps the old profiles.
-  FileReplacement replacement(NativePath(configPath));
+  FileReplacement replacement(configPath);
   const int refused = replacement.Begin();
   if (refused != 0) {
     // A folder the operator may not write, holding a file the operator may:

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/operator_view.h"
 #include "config/profile_table.h"
 
 namespace ratemover {
@@ -18,13 +19,12 @@ inline constexpr std::string_view kDefaultWorkbookName = "Ratemover.xls";
 // A value is cut to this many characters when it is read.
 inline constexpr std::size_t kConfigValueLimit = 300;
 
-// The two things of the main window that the configuration reaches.
-class ConfigFields {
- public:
-  virtual ~ConfigFields() = default;
-  virtual std::string WorkbookPath() const = 0;                // the workbook field
-  virtual void SetWorkbookPath(const std::string& path) = 0;   // the workbook field
-  virtual void SetProfileLabel(const std::string& name) = 0;   // the profile label
+// What reading the configuration gives: the profile state and the workbook
+// path, which the front end then shows.
+struct ConfigReading {
+  ProfileState state;
+  std::string workbookPath;    // as the file system names it
+  bool profileChosen = false;  // the file was read and the current profile chosen: its name is shown
 };
 
 // What keeps a configuration file that was asked for by name from being read.
@@ -36,33 +36,43 @@ enum class ConfigFileProblem {
   NoSection,    // it holds no "[EXCEL_FORMAT]" line, so no setting in it would count
 };
 
-// Checks the file at configPath (Windows-1250 text) the way the reader will take it.
+// Checks the file at configPath the way the reader will take it.
 ConfigFileProblem CheckConfigFile(const std::string& configPath);
 
 // ProgramDir followed by the file name.
 std::string ConfigFilePath();
 
-// Reads the configuration file at configPath (Windows-1250 text) into the state
-// and the fields; the default workbook is programDir followed by "Ratemover.xls".
-// A missing or unopenable file leaves the table as it is. A read error in the
-// middle of the file is thrown as std::runtime_error (Windows-1250 text); the
-// table then keeps what was read, and neither the current profile nor the label
-// is chosen.
-void BeriIniDatoteko(ProfileState& state, ConfigFields& fields, const std::string& configPath,
-                     const std::string& programDir);
+// Reads the configuration file at configPath, starting from the profile state
+// `before`; the workbook path is programDir followed by "Ratemover.xls" unless
+// the file names one (the file's Windows-1250 text taken as the name it spells).
+// A missing or unopenable file leaves the table as it is and chooses no profile.
+// A read error in the middle of the file is thrown (NamedFailure).
+ConfigReading BeriIniDatoteko(const std::string& configPath, const std::string& programDir,
+                              ProfileState before = {});
 
 // The part of BeriIniDatoteko that follows the opening of the file: resets the
 // count to 0 and the selected index to 1, takes every line of `in`, then chooses
-// the current profile and shows its name. The slots are not cleared. A read error
-// of the stream is thrown as std::runtime_error naming `sourceName`.
-void ReadConfigFrom(std::istream& in, ProfileState& state, ConfigFields& fields, const std::string& sourceName);
+// the current profile. The slots are not cleared. A read error of the stream is
+// thrown as NamedFailure naming `sourceName`; `reading` then keeps what was read,
+// and no profile is chosen.
+void ReadConfigFrom(std::istream& in, ConfigReading& reading, const std::string& sourceName);
+
+// True when the configuration file keeps the workbook path: read back, it names
+// the same file. It cannot keep a name with a character that Windows-1250 lacks,
+// a name that is not valid UTF-8, a line break, blanks at its end, or more than
+// the value limit.
+bool ConfigKeepsPath(std::string_view workbookPath);
+
+// Tells the operator that the configuration could not keep the workbook path.
+OperatorMessage UnkeptPathMessage(const std::string& workbookPath);
 
 // The selected index as the writer stores it: the selected entry's position among
 // the entries that are written (blank-named ones are left out), 0 when the selected
 // slot itself is blank, and the value unchanged when it names no slot in use.
 std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table);
 
-// The whole text that PisiIniDatoteko writes, CR LF after every line.
+// The whole text that PisiIniDatoteko writes, CR LF after every line. The
+// workbook path is written as Windows-1250 text, '?' for what that lacks.
 std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workbookPath);
 
 // Writes the whole file from the table, the selected index and the workbook
@@ -70,7 +80,7 @@ std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workb
 // and a killed write leaves no temporary file that a later write would not
 // remove. A file the process may write in a folder it may not is rewritten in
 // place, and its old bytes are written back when that fails. Any failure is
-// thrown (std::runtime_error, Windows-1250 text) and leaves the old file whole;
+// thrown (NamedFailure) and leaves the old file whole;
 // a folder, a pipe or a read-only file under the name is such a failure.
 void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath, const std::string& configPath);
 

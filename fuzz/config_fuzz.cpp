@@ -26,19 +26,6 @@ namespace {
 using ratemover::ProfileState;
 using ratemover::Tecajnica;
 
-class Fields : public ratemover::ConfigFields {
- public:
-  std::string workbook = "start.xls";
-  std::string label;
-  bool labelSet = false;
-  std::string WorkbookPath() const override { return workbook; }
-  void SetWorkbookPath(const std::string& path) override { workbook = path; }
-  void SetProfileLabel(const std::string& name) override {
-    label = name;
-    labelSet = true;
-  }
-};
-
 // Hands out the bytes in pieces of 1 to 7, so that line ends fall across reads.
 class PieceBuffer : public std::streambuf {
  public:
@@ -87,22 +74,27 @@ ProfileState& Fresh(ProfileState& state) {
   return state;
 }
 
-ProfileState& Scratch(int which) {
-  static ProfileState states[4];
-  return Fresh(states[which]);
+ratemover::ConfigReading& Scratch(int which) {
+  static ratemover::ConfigReading readings[4];
+  ratemover::ConfigReading& reading = readings[which];
+  Fresh(reading.state);
+  reading.workbookPath = "start.xls";
+  reading.profileChosen = false;
+  return reading;
 }
 
-void ReadInto(const std::string& text, ProfileState& state, Fields& fields) {
+void ReadInto(const std::string& text, ratemover::ConfigReading& reading) {
   std::istringstream in(text);
-  ratemover::ReadConfigFrom(in, state, fields, "fuzz");
+  ratemover::ReadConfigFrom(in, reading, "fuzz");
 }
 
-void CheckState(const ProfileState& state, const Fields& fields) {
+void CheckState(const ratemover::ConfigReading& reading) {
+  const ProfileState& state = reading.state;
   const auto& table = state.table;
   Check(table.count >= 0 && table.count <= ratemover::kProfileSlots, "count within the table");
   const Tecajnica expected = table.SelectsEntry() ? table.Slot(table.selected) : ratemover::DefaultProfile();
   Check(state.current == expected, "current profile is the selected entry or the default");
-  Check(fields.labelSet && fields.label == state.current.name, "label shows the current name");
+  Check(reading.profileChosen, "a read chooses the current profile");
 }
 
 }  // namespace
@@ -110,31 +102,31 @@ void CheckState(const ProfileState& state, const Fields& fields) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
-  ProfileState& first = Scratch(0);
-  Fields fields;
-  ReadInto(bytes, first, fields);
-  CheckState(first, fields);
+  ratemover::ConfigReading& firstReading = Scratch(0);
+  ReadInto(bytes, firstReading);
+  CheckState(firstReading);
+  const ProfileState& first = firstReading.state;
 
   {
     PieceBuffer pieces(bytes);
     std::istream in(&pieces);
-    ProfileState& again = Scratch(1);
-    Fields againFields;
-    ratemover::ReadConfigFrom(in, again, againFields, "fuzz");
+    ratemover::ConfigReading& againReading = Scratch(1);
+    ratemover::ReadConfigFrom(in, againReading, "fuzz");
+    const ProfileState& again = againReading.state;
     Check(again.table.count == first.table.count && again.table.selected == first.table.selected,
           "pieces: same count and selection");
     for (std::int32_t n = 1; n <= first.table.count; ++n) {
       Check(again.table.Slot(n) == first.table.Slot(n), "pieces: same entries");
     }
-    Check(againFields.workbook == fields.workbook, "pieces: same workbook");
+    Check(againReading.workbookPath == firstReading.workbookPath, "pieces: same workbook");
   }
 
   // Write and read back.
-  const std::string text1 = ratemover::ConfigFileText(first.table, fields.workbook);
-  ProfileState& second = Scratch(2);
-  Fields secondFields;
-  ReadInto(text1, second, secondFields);
-  CheckState(second, secondFields);
+  const std::string text1 = ratemover::ConfigFileText(first.table, firstReading.workbookPath);
+  ratemover::ConfigReading& secondReading = Scratch(2);
+  ReadInto(text1, secondReading);
+  CheckState(secondReading);
+  const ProfileState& second = secondReading.state;
 
   std::int32_t written = 0;
   for (std::int32_t n = 1; n <= first.table.count; ++n) {
@@ -149,13 +141,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (first.table.SelectsEntry() && !ratemover::IsBlank(first.current.name)) {
     Check(second.current == AsWritten(first.current), "the same profile is current after the round trip");
   }
-  Check(secondFields.workbook == RightTrimmed(fields.workbook), "workbook path read back");
+  Check(secondReading.workbookPath == RightTrimmed(firstReading.workbookPath), "workbook path read back");
 
-  const std::string text2 = ratemover::ConfigFileText(second.table, secondFields.workbook);
-  ProfileState& third = Scratch(3);
-  Fields thirdFields;
-  ReadInto(text2, third, thirdFields);
-  Check(ratemover::ConfigFileText(third.table, thirdFields.workbook) == text2, "second round trip is stable");
+  const std::string text2 = ratemover::ConfigFileText(second.table, secondReading.workbookPath);
+  ratemover::ConfigReading& thirdReading = Scratch(3);
+  ReadInto(text2, thirdReading);
+  Check(ratemover::ConfigFileText(thirdReading.state.table, thirdReading.workbookPath) == text2,
+        "second round trip is stable");
 
   // Name folding on the names read.
   if (first.table.count >= 2) {

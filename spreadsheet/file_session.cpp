@@ -50,7 +50,7 @@ class WorkbookFileSession : public Session {
     // later come from the same file, and are refused if it changed meanwhile.
     SheetRead read;
     try {
-      file_ = std::make_unique<WorkbookFile>(NativePath(path));
+      file_ = std::make_unique<WorkbookFile>(path);
       read = ReadActiveSheet(*file_, kRowsOnOpen, cells_);
     } catch (const WorkbookError& failure) {
       read.failure = failure;

@@ -83,13 +83,14 @@ std::int32_t WritePriceLines(spreadsheet::Session& session, const Columns& colum
   return written;
 }
 
-std::string NoDateMessage(const ImportRunInput& input, const std::string& dateText) {
-  std::string text = "Excel datoteka '" + input.workbookPath + "' ni v pravem formatu!";
-  text += kCr;
+OperatorMessage NoDateMessage(const ImportRunInput& input, const std::string& dateText) {
+  OperatorMessage message;
+  message.Text("Excel datoteka '").Name(input.workbookPath).Text("' ni v pravem formatu!");
+  std::string text(1, kCr);
   text += "V celici " + input.profile.datum + DecimalText(input.profile.startRow) + " bi moral biti datum!";
   text += kCr;
   text += "Datum: '" + dateText + "'";
-  return text;
+  return message.Text(text);
 }
 
 std::string NothingWrittenMessage() {
@@ -99,17 +100,16 @@ std::string NothingWrittenMessage() {
   return text;
 }
 
-std::string SummaryMessage(const ImportRunInput& input, const RunResult& result) {
+OperatorMessage SummaryMessage(const ImportRunInput& input, const RunResult& result) {
   std::string text = "Podatki uspe\x9Ano prepisani!";
   text += kCr;
   text += kCr;
   text += "Prepisanih vrstic: " + DecimalText(result.writtenRows);
   text += kCr;
-  text += "Vhodna datoteka:  " + input.workbookPath;
-  text += kCr;
-  text += "Izhodna datoteka: " + result.outputPath;
-  text += kCr;
-  return text;
+  text += "Vhodna datoteka:  ";
+  OperatorMessage message(text);
+  message.Name(input.workbookPath).Text("\rIzhodna datoteka: ").Name(result.outputPath).Text("\r");
+  return message;
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
     file.emplace(result.outputPath);
     if (!file->Create(input.workbookPath)) {
       file.reset();
-      view.ShowMessage("Ne morem pisati v datoteko " + result.outputPath);
+      view.ShowMessage(OperatorMessage("Ne morem pisati v datoteko ").Name(result.outputPath));
       view.SetProgressVisible(false);
       result.outcome = RunOutcome::FileNotCreated;
       return result;

@@ -13,7 +13,7 @@ namespace ratemover {
 inline constexpr std::int32_t kLastRow = 3000;
 
 struct ImportRunInput {
-  std::string workbookPath;           // as typed, Windows-1250
+  std::string workbookPath;           // as typed, as the file system names it
   Tecajnica profile;                  // the current profile as the run starts
   bool show = false;                  // make the spreadsheet visible (always false here)
   bool startedWithArguments = false;  // suppresses the summary message
@@ -31,7 +31,7 @@ enum class RunOutcome {
 struct RunResult {
   RunOutcome outcome = RunOutcome::SessionUnavailable;
   std::int32_t writtenRows = 0;
-  std::string outputPath;  // Windows-1250
+  std::string outputPath;  // as the file system names it
 };
 
 // Runs one transfer. Failures at the unguarded places (the date cell read, a

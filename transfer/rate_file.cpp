@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "common/program_dir.h"
+#include "common/operator_view.h"
 
 namespace ratemover {
 
@@ -34,10 +34,10 @@ void EmptyInPlace(const std::string& nativePath) noexcept {
 
 }  // namespace
 
-RateFile::RateFile(std::string path) : path_(std::move(path)), replacement_(NativePath(path_)) {}
+RateFile::RateFile(std::string path) : path_(std::move(path)), replacement_(path_) {}
 
 bool RateFile::Create(const std::string& workbookPath) {
-  if (IsSameFile(NativePath(path_), NativePath(workbookPath))) return false;
+  if (IsSameFile(path_, workbookPath)) return false;
   open_ = replacement_.Begin() == 0;
   buffer_.reserve(kFlushSize + 1024);
   return open_;
@@ -73,7 +73,7 @@ void RateFile::Flush() {
 
 void RateFile::Fail() {
   Discard();
-  throw std::runtime_error("Napaka pri pisanju v datoteko " + path_);
+  throw NamedFailure(OperatorMessage("Napaka pri pisanju v datoteko ").Name(path_));
 }
 
 }  // namespace ratemover

@@ -12,7 +12,7 @@ namespace ratemover {
 
 class RateFile {
  public:
-  explicit RateFile(std::string path);  // Windows-1250 text
+  explicit RateFile(std::string path);  // as the file system names it
   RateFile(const RateFile&) = delete;
   RateFile& operator=(const RateFile&) = delete;
 

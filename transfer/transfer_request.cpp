@@ -10,10 +10,7 @@ RequestResult TransferRequest(const ImportRunInput& input, spreadsheet::Session&
   view.ProcessPendingMessages();
   // the path is taken exactly as typed; a directory is no workbook
   if (!IsExistingFile(input.workbookPath)) {
-    std::string text = "Datoteka ne obstaja!";
-    text += '\r';
-    text += input.workbookPath;
-    view.ShowMessage(text);
+    view.ShowMessage(OperatorMessage("Datoteka ne obstaja!\r").Name(input.workbookPath));
     result.workbookMissing = true;
     return result;
   }

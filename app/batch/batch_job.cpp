@@ -10,7 +10,6 @@
 #include "config/config_file.h"
 #include "config/name_folding.h"
 #include "spreadsheet/session.h"
-#include "transfer/rate_record.h"
 #include "transfer/transfer_request.h"
 
 #ifndef RATEMOVER_VERSION
@@ -20,17 +19,6 @@
 namespace ratemover::batch {
 
 namespace {
-
-// The two fields of the main window that the configuration fills, without a window.
-class PlainFields : public ConfigFields {
- public:
-  std::string WorkbookPath() const override { return workbookPath; }
-  void SetWorkbookPath(const std::string& path) override { workbookPath = path; }
-  void SetProfileLabel(const std::string& name) override { label = name; }
-
-  std::string workbookPath;
-  std::string label;
-};
 
 // The first listed profile (a slot in use with a name that is not blank) whose
 // name equals the given one, or nullptr.
@@ -93,35 +81,32 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
 
   StreamOperatorView view(err);
   try {
-    ProfileState state;
-    PlainFields fields;
-    const std::string configPath = options.configFile ? Cp1250FromUtf8(*options.configFile) : ConfigFilePath();
+    // Paths from the command line are used as given: the file system's own bytes.
+    const std::string configPath = options.configFile ? *options.configFile : ConfigFilePath();
     // Settings asked for by name must be there: a job that silently ran with
     // none would write with the wrong columns. Missing beside the program means none.
     if (options.configFile) {
-      const std::string complaint = ConfigFileComplaint(configPath, EscapedName(*options.configFile));
+      const std::string complaint = ConfigFileComplaint(configPath, EscapedName(configPath));
       if (!complaint.empty()) {
         err << "ratemover-batch: " << complaint << "\n";
         return kExitConfig;
       }
     }
-    view.SetNames({configPath});
-    BeriIniDatoteko(state, fields, configPath, ProgramDir());
+    ConfigReading reading = BeriIniDatoteko(configPath, ProgramDir());
 
+    Tecajnica profile = reading.state.current;
     if (options.profileName) {
-      const Tecajnica* profile = FindListedProfile(state, Cp1250FromUtf8(*options.profileName));
-      if (profile == nullptr) {
+      const Tecajnica* named = FindListedProfile(reading.state, Cp1250FromUtf8(*options.profileName));
+      if (named == nullptr) {
         err << "ratemover-batch: v nastavitvah ni tečajnice " << EscapedName(*options.profileName) << "\n";
         return kExitUsage;
       }
-      state.current = *profile;
+      profile = *named;
     }
-    if (options.workbook) fields.workbookPath = Cp1250FromUtf8(*options.workbook);
-    view.SetNames({fields.workbookPath, OutputFileName(fields.workbookPath), configPath});
 
     ImportRunInput input;
-    input.workbookPath = fields.workbookPath;
-    input.profile = state.current;
+    input.workbookPath = options.workbook ? *options.workbook : reading.workbookPath;
+    input.profile = profile;
     input.show = false;
     input.startedWithArguments = true;
 
@@ -137,9 +122,12 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
     const int status = StatusOfRun(result.run);
     if (result.run.outcome == RunOutcome::Written || result.run.outcome == RunOutcome::NothingWritten) {
       out << "Prepisanih vrstic: " << result.run.writtenRows << "\n"
-          << "Izhodna datoteka: " << EscapedName(Utf8FromCp1250(result.run.outputPath)) << "\n";
+          << "Izhodna datoteka: " << EscapedName(result.run.outputPath) << "\n";
     }
     return status;
+  } catch (const NamedFailure& failure) {
+    view.ShowMessage(failure.Message());
+    return kExitFailure;
   } catch (const std::exception& failure) {
     view.ShowMessage(failure.what());
     return kExitFailure;

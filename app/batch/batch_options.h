@@ -7,9 +7,9 @@
 namespace ratemover::batch {
 
 struct BatchOptions {
-  std::optional<std::string> configFile;  // --conf FILE (UTF-8, as given)
+  std::optional<std::string> configFile;   // --conf FILE (as given: the file system's bytes)
   std::optional<std::string> profileName;  // --profile NAME (UTF-8, as given)
-  std::optional<std::string> workbook;     // WORKBOOK (UTF-8, as given)
+  std::optional<std::string> workbook;     // WORKBOOK (as given: the file system's bytes)
   bool help = false;
   bool version = false;
 };

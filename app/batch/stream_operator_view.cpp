@@ -1,80 +1,86 @@
 #include "app/batch/stream_operator_view.h"
 
-#include <algorithm>
-
 #include "common/cp1250.h"
 
 namespace ratemover::batch {
 
 namespace {
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+constexpr char kHex[] = "0123456789ABCDEF";
 
-bool HasControl(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); });
+// C0 controls, DEL and the C1 controls, which a terminal may act upon.
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+void AppendHexBytes(std::string& out, std::string_view bytes) {
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+  }
 }
 
-void AppendEscaped(std::string& out, char c) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  switch (c) {
-    case '\n':
-      out += "\\n";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    case '\\':
-      out += "\\\\";
-      return;
-    default:
-      break;
+bool NeedsEscaping(std::string_view name) {
+  for (std::size_t i = 0; i < name.size();) {
+    const Utf8Step step = DecodeUtf8At(name, i);
+    if (!step.valid || IsControl(step.codePoint)) return true;
+    i += step.length;
   }
-  const auto byte = static_cast<unsigned char>(c);
-  if (!IsControl(byte)) {
-    out += c;
-    return;
-  }
-  out += "\\x";
-  out += kHex[byte >> 4];
-  out += kHex[byte & 0xF];
+  return false;
 }
 
 }  // namespace
 
 std::string EscapedName(std::string_view name) {
-  if (!HasControl(name)) return std::string(name);
+  if (!NeedsEscaping(name)) return std::string(name);
   std::string out;
-  for (const char c : name) AppendEscaped(out, c);
+  for (std::size_t i = 0; i < name.size();) {
+    const Utf8Step step = DecodeUtf8At(name, i);
+    const std::string_view bytes = name.substr(i, step.length);
+    i += step.length;
+    if (!step.valid) {
+      AppendHexBytes(out, bytes);
+      continue;
+    }
+    switch (step.codePoint) {
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      default:
+        break;
+    }
+    if (IsControl(step.codePoint)) {
+      AppendHexBytes(out, bytes);
+    } else {
+      out.append(bytes);
+    }
+  }
   return out;
 }
 
-void StreamOperatorView::SetNames(std::vector<std::string> names) {
-  names_.clear();
-  for (auto& name : names) {
-    if (HasControl(name)) names_.push_back(std::move(name));
-  }
-  // where one name begins with another, the longer one is the name quoted
-  std::sort(names_.begin(), names_.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
-}
-
-void StreamOperatorView::ShowMessage(const std::string& text) {
+void StreamOperatorView::ShowMessage(const OperatorMessage& message) {
   std::string shown;
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const auto name = std::find_if(names_.begin(), names_.end(), [&](const auto& n) { return rest.starts_with(n); });
-    if (name != names_.end()) {
-      shown += EscapedName(*name);
-      rest.remove_prefix(name->size());
+  for (const auto& piece : message.Pieces()) {
+    if (piece.isName) {
+      shown += EscapedName(piece.bytes);
       continue;
     }
-    const char c = rest.front();
-    rest.remove_prefix(1);
-    shown += c == '\r' ? '\n' : c;
+    // a lone CR in the stored text is the message's own line break
+    std::string text = Utf8FromCp1250(piece.bytes);
+    for (char& c : text) {
+      if (c == '\r') c = '\n';
+    }
+    shown += text;
   }
-  shown = Utf8FromCp1250(shown);
   if (shown.empty() || shown.back() != '\n') shown.push_back('\n');
   stream_ << shown << std::flush;
 }

@@ -4,34 +4,29 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/operator_view.h"
 
 namespace ratemover::batch {
 
-// A name with control characters, printed so that it stays on its line: a line
+// A file name printed so that it stays on its line and can be read: a line
 // feed as \n, a carriage return as \r, a tab as \t, a backslash as \\, any
-// other control character as \xHH. A name without control characters is
-// printed as it is.
+// other control character and each byte of a name that is not valid UTF-8 as
+// \xHH. Any other name is printed as it is (UTF-8).
 std::string EscapedName(std::string_view name);
 
 class StreamOperatorView : public OperatorView {
  public:
   explicit StreamOperatorView(std::ostream& stream) : stream_(stream) {}
 
-  // Names (Windows-1250 paths) that messages may quote. Where one stands in a
-  // message it is printed escaped, so that a CR inside a name is not taken for
-  // the message's own line break.
-  void SetNames(std::vector<std::string> names);
-
-  void ShowMessage(const std::string& text) override;
+  // Names in the message are printed escaped, so that a CR inside a name is not
+  // taken for the message's own line break.
+  void ShowMessage(const OperatorMessage& message) override;
   void SetProgressVisible(bool) override {}
   void ProcessPendingMessages() override {}
 
  private:
   std::ostream& stream_;
-  std::vector<std::string> names_;  // only those with control characters, longest first
 };
 
 }  // namespace ratemover::batch

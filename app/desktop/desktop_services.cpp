@@ -1,7 +1,9 @@
 #include "app/desktop/desktop_services.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -27,6 +29,8 @@ namespace ratemover::desktop {
 void MessageBoxes::Guarded(const std::function<void()>& steps) {
   try {
     steps();
+  } catch (const NamedFailure& failure) {
+    ShowErrorReport(failure.Message());
   } catch (const std::exception& failure) {
     ShowErrorReport(failure.what());
   } catch (...) {
@@ -65,10 +69,10 @@ class FocusReturn {
   QPointer<QWidget> focus_;
 };
 
-void ShowBox(QMessageBox::Icon icon, const std::string& text) {
+void ShowBox(QMessageBox::Icon icon, const OperatorMessage& message) {
   QWidget* parent = BoxParent();
   FocusReturn focusReturn(parent);
-  QMessageBox box(icon, ApplicationTitle(), DisplayText(text), QMessageBox::Ok, parent);
+  QMessageBox box(icon, ApplicationTitle(), DisplayText(message), QMessageBox::Ok, parent);
   box.setObjectName(icon == QMessageBox::Critical ? QStringLiteral("ErrorReport") : QStringLiteral("Message"));
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
@@ -113,6 +117,14 @@ QString DisplayText(const std::string& cp1250) {
   return text;
 }
 
+QString DisplayText(const OperatorMessage& message) {
+  QString text;
+  for (const auto& piece : message.Pieces()) text += piece.isName ? DisplayPath(piece.bytes) : DisplayText(piece.bytes);
+  return text;
+}
+
+QString DisplayPath(const std::string& path) { return QString::fromStdString(ReadablePath(path)); }
+
 std::string WithDefaultExtension(const std::string& path) {
   const auto slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -142,9 +154,9 @@ SloveneToolkitTexts::~SloveneToolkitTexts() {
   QLocale::setDefault(formerLocale_);
 }
 
-void QtMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }
+void QtMessageBoxes::ShowMessage(const OperatorMessage& message) { ShowBox(QMessageBox::NoIcon, message); }
 
-void QtMessageBoxes::ShowErrorReport(const std::string& text) { ShowBox(QMessageBox::Critical, text); }
+void QtMessageBoxes::ShowErrorReport(const OperatorMessage& message) { ShowBox(QMessageBox::Critical, message); }
 
 std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
   FocusReturn focusReturn(parent);
@@ -158,11 +170,13 @@ std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
   dialog.selectNameFilter(QString::fromUtf8(kPickerExcelFilter));
   dialog.setOption(QFileDialog::DontUseNativeDialog, QApplication::platformName() == QStringLiteral("offscreen"));
   dialog.setProxyModel(new RegionalFileColumns(&dialog));
-  if (!lastChosen_.empty()) dialog.selectFile(FromCp1250(lastChosen_));
+  if (!lastChosen_.empty()) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(lastChosen_)));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;
-  const std::string chosen = WithDefaultExtension(ToCp1250(QFileInfo(files.first()).absoluteFilePath()));
+  // the name as the file system has it, not as Windows-1250 text could spell it
+  const std::string chosen =
+      WithDefaultExtension(QFile::encodeName(QFileInfo(files.first()).absoluteFilePath()).toStdString());
   lastChosen_ = chosen;
   return chosen;
 }

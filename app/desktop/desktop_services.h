@@ -9,28 +9,31 @@
 #include <optional>
 #include <string>
 
+#include "common/operator_view.h"
+
 class QString;
 class QTranslator;
 class QWidget;
 
 namespace ratemover::desktop {
 
-// The message boxes of the program (texts in Windows-1250, a lone CR is a line
-// break). Both are modal and return when the operator has pressed OK.
+// The message boxes of the program (a lone CR is a line break; a file name in a
+// message shows as the file system has it). Both are modal and return when the
+// operator has pressed OK.
 class MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;
-  virtual void ShowMessage(const std::string& text) = 0;
+  virtual void ShowMessage(const OperatorMessage& message) = 0;
   // The general error report: a failure that a handler did not catch.
-  virtual void ShowErrorReport(const std::string& text) = 0;
+  virtual void ShowErrorReport(const OperatorMessage& message) = 0;
 
   // Runs a handler's steps; a failure that they do not catch ends the handler
   // and goes to the general error report, and the program goes on.
   void Guarded(const std::function<void()>& steps);
 };
 
-// Asks the operator for a workbook; the chosen file's full path (Windows-1250),
-// or nothing when the operator cancels.
+// Asks the operator for a workbook; the chosen file's full path as the file
+// system names it, or nothing when the operator cancels.
 class WorkbookPicker {
  public:
   virtual ~WorkbookPicker() = default;
@@ -53,9 +56,17 @@ QString ApplicationTitle();
 // line break.
 QString DisplayText(const std::string& cp1250);
 
+// A message as the operator sees it: its texts as DisplayText, each file name
+// as DisplayPath.
+QString DisplayText(const OperatorMessage& message);
+
+// A path as the operator sees it: a name that is valid UTF-8 as it is, each
+// byte of one that is not as "\xHH".
+QString DisplayPath(const std::string& path);
+
 // A path typed without an extension gets the default one, "XLS"; on a file
 // system that tells case apart, whichever of "name.XLS" and "name.xls" exists
-// is taken. Paths are Windows-1250.
+// is taken.
 std::string WithDefaultExtension(const std::string& path);
 
 // The toolkit's own texts (dialog buttons, the file dialog, file types) in
@@ -82,8 +93,8 @@ class SloveneToolkitTexts {
 
 class QtMessageBoxes final : public MessageBoxes {
  public:
-  void ShowMessage(const std::string& text) override;
-  void ShowErrorReport(const std::string& text) override;
+  void ShowMessage(const OperatorMessage& message) override;
+  void ShowErrorReport(const OperatorMessage& message) override;
 };
 
 class QtWorkbookPicker final : public WorkbookPicker {

@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
   // The toolkit has taken its own options (-platform and the like) out already.
   std::vector<std::string> arguments;
   const QStringList all = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < all.size(); ++i) arguments.push_back(ratemover::Cp1250FromUtf8(all[i].toStdString()));
+  for (qsizetype i = 1; i < all.size(); ++i) arguments.push_back(all[i].toStdString());
 
   ratemover::desktop::QtMessageBoxes messages;
   ratemover::desktop::QtWorkbookPicker picker;

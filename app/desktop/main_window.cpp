@@ -65,7 +65,7 @@ bool IsAutomaticArgument(const std::string& argument) { return AsciiUpper(argume
 class TForm1::WindowView final : public OperatorView {
  public:
   explicit WindowView(TForm1& window) : window_(window) {}
-  void ShowMessage(const std::string& text) override { window_.messages_.ShowMessage(text); }
+  void ShowMessage(const OperatorMessage& message) override { window_.messages_.ShowMessage(message); }
   void SetProgressVisible(bool visible) override {
     window_.lblOpozorilo->setVisible(visible);
     if (visible) window_.lblOpozorilo->repaint();
@@ -90,7 +90,7 @@ TForm1::TForm1(MainWindowSetup setup)
   FormCreate();
   form2_ = new TForm2(
       state_, messages_, [this](const std::string& name) { SetProfileLabel(name); },
-      [this] { PisiIniDatoteko(state_, WorkbookPath(), configPath_); }, this);
+      [this] { SaveConfiguration(); }, this);
   form2_->hide();
 }
 
@@ -130,6 +130,10 @@ void TForm1::BuildContent() {
   eDatoteka = new QLineEdit(QStringLiteral("TECAJI_PAPIRJEV.XLS"), client);
   eDatoteka->setObjectName(QStringLiteral("eDatoteka"));
   eDatoteka->setGeometry(24, 80, 377, 21);
+  workbookPath_ = eDatoteka->text().toStdString();
+  // Text the operator types names the file it spells in UTF-8.
+  connect(eDatoteka, &QLineEdit::textChanged, this,
+          [this](const QString& text) { workbookPath_ = text.toUtf8().toStdString(); });
   btnOdpri = MakeButton(client, "btnOdpri", QStringLiteral("..."), {408, 80, 25, 22});
   btnImport = MakeButton(client, "btnImport", QStringLiteral("&Prepis"), {24, 128, 75, 25});
   btnKonec = MakeButton(client, "btnKonec", QStringLiteral("&Izhod"), {328, 128, 75, 25});
@@ -156,9 +160,13 @@ void TForm1::FormCreate() {
 }
 
 
-std::string TForm1::WorkbookPath() const { return ToCp1250(eDatoteka->text()); }
+std::string TForm1::WorkbookPath() const { return workbookPath_; }
 
-void TForm1::SetWorkbookPath(const std::string& path) { eDatoteka->setText(FromCp1250(path)); }
+void TForm1::SetWorkbookPath(const std::string& path) {
+  eDatoteka->setText(DisplayPath(path));
+  // after the field's own change: a name that is not UTF-8 keeps its bytes
+  workbookPath_ = path;
+}
 
 void TForm1::SetProfileLabel(const std::string& name) {
   // A name wider than the room up to the right edge of the "..." button is
@@ -175,7 +183,7 @@ void TForm1::AppActivate() {
   if (!firstActivation_) return;
   firstActivation_ = false;
   messages_.Guarded([this] {
-    BeriIniDatoteko(state_, *this, configPath_, programDir_);
+    ReadConfiguration();
     repaint();
     QCoreApplication::processEvents();
     for (const std::string& argument : arguments_) {
@@ -187,6 +195,32 @@ void TForm1::AppActivate() {
       break;
     }
   });
+}
+
+void TForm1::ReadConfiguration() {
+  // Until it is read whole, the file holds profiles that the window does not:
+  // a save in between would lose them.
+  configUnread_ = true;
+  ConfigReading reading = BeriIniDatoteko(configPath_, programDir_);
+  configUnread_ = false;
+  state_ = std::move(reading.state);
+  SetWorkbookPath(reading.workbookPath);
+  if (reading.profileChosen) SetProfileLabel(state_.current.name);
+}
+
+void TForm1::SaveConfiguration() {
+  if (configUnread_) {
+    throw std::runtime_error(
+        "Nastavitev ni bilo mogo\xE8" "e prebrati v celoti, zato jih ne shranjujem: te\xE8" "ajnice, ki niso bile "
+        "prebrane, bi se izgubile.");
+  }
+  const std::string path = WorkbookPath();
+  PisiIniDatoteko(state_, path, configPath_);
+  // Told once for each path, not at every save.
+  if (!ConfigKeepsPath(path) && path != unkeptPathShown_) {
+    unkeptPathShown_ = path;
+    messages_.ShowMessage(UnkeptPathMessage(path));
+  }
 }
 
 void TForm1::Transfer() {
@@ -217,13 +251,13 @@ void TForm1::btnOdpriClick() {
     const auto chosen = picker_.PickWorkbook(this);
     if (!chosen) return;
     SetWorkbookPath(*chosen);
-    PisiIniDatoteko(state_, WorkbookPath(), configPath_);
+    SaveConfiguration();
   });
 }
 
 void TForm1::btnKonecClick() {
   messages_.Guarded([this] {
-    PisiIniDatoteko(state_, WorkbookPath(), configPath_);
+    SaveConfiguration();
     ending_.EndApplication();
   });
 }

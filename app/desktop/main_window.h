@@ -32,13 +32,13 @@ struct MainWindowSetup {
   MessageBoxes* messages = nullptr;
   WorkbookPicker* picker = nullptr;
   ApplicationEnd* ending = nullptr;
-  std::vector<std::string> arguments;  // Windows-1250, the program's own path left out
-  std::string configPath;              // the configuration file
-  std::string programDir;              // the default workbook lives here
+  std::vector<std::string> arguments;  // the program's own path left out
+  std::string configPath;              // the configuration file, as the file system names it
+  std::string programDir;              // the default workbook lives here (file system's name)
   std::unique_ptr<spreadsheet::Session> session;
 };
 
-class TForm1 final : public QMainWindow, public ConfigFields {
+class TForm1 final : public QMainWindow {
  public:
   explicit TForm1(MainWindowSetup setup);
   ~TForm1() override;
@@ -50,10 +50,11 @@ class TForm1 final : public QMainWindow, public ConfigFields {
   void btnKonecClick();
   void Parametri1Click();
 
-  // ConfigFields
-  std::string WorkbookPath() const override;
-  void SetWorkbookPath(const std::string& path) override;
-  void SetProfileLabel(const std::string& name) override;
+  // The workbook field: the path as the file system names it. The field shows
+  // it readably and keeps its bytes until the operator edits the text.
+  std::string WorkbookPath() const;
+  void SetWorkbookPath(const std::string& path);
+  void SetProfileLabel(const std::string& name);  // Windows-1250
 
   ProfileState& State() { return state_; }
   TForm2& Form2() { return *form2_; }
@@ -67,6 +68,8 @@ class TForm1 final : public QMainWindow, public ConfigFields {
   void FormCreate();
   void BuildContent();
   void Transfer();
+  void ReadConfiguration();
+  void SaveConfiguration();
 
   MessageBoxes& messages_;
   WorkbookPicker& picker_;
@@ -82,6 +85,9 @@ class TForm1 final : public QMainWindow, public ConfigFields {
 
   bool firstActivation_ = true;
   bool transferring_ = false;
+  bool configUnread_ = false;    // reading the configuration failed: a save would lose profiles
+  std::string workbookPath_;     // what the workbook field names
+  std::string unkeptPathShown_;  // the last path the operator was told the configuration cannot keep
 
   QLabel* lblTecajnica = nullptr;
   QLabel* Label2 = nullptr;

@@ -21,13 +21,22 @@
 
 namespace ratemover::desktop::testing {
 
-// Keeps every message as stored, CR included.
+// Keeps every message as Windows-1250 text, CR included, and as the operator
+// would read it in the box.
 class RecordingMessages final : public MessageBoxes {
  public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void ShowErrorReport(const std::string& text) override { errors.push_back(text); }
+  void ShowMessage(const OperatorMessage& message) override {
+    messages.push_back(message.PlainText());
+    shown.push_back(DisplayText(message));
+  }
+  void ShowErrorReport(const OperatorMessage& message) override {
+    errors.push_back(message.PlainText());
+    shownErrors.push_back(DisplayText(message));
+  }
   std::vector<std::string> messages;
   std::vector<std::string> errors;
+  std::vector<QString> shown;
+  std::vector<QString> shownErrors;
 };
 
 class ScriptedPicker final : public WorkbookPicker {

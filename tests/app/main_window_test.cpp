@@ -22,6 +22,7 @@
 #include "app/desktop/program_icon.h"
 #include "app/desktop/widget_kit.h"
 #include "app_test_support.h"
+#include "common/program_dir.h"
 #include "spreadsheet/memory_session.h"
 
 namespace ratemover::desktop {
@@ -336,6 +337,129 @@ TEST(Picker, WriteFailureIsReportedAndTheFieldKeepsThePick) {
   w.form->btnOdpriClick();
   EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text(), "/drugje/cene.xls");
   EXPECT_EQ(w.messages.errors.size(), 1u);
+}
+
+// The workbook path that a new run of the program reads from the configuration.
+std::string WorkbookAfterRestart(const std::string& configPath, const std::string& programDir) {
+  RecordingMessages messages;
+  ScriptedPicker picker;
+  CountingEnd ending;
+  MainWindowSetup setup;
+  setup.messages = &messages;
+  setup.picker = &picker;
+  setup.ending = &ending;
+  setup.configPath = configPath;
+  setup.programDir = programDir;
+  setup.session = std::make_unique<spreadsheet::MemorySession>();
+  TForm1 form(std::move(setup));
+  form.AppActivate();
+  return form.WorkbookPath();
+}
+
+struct NameCase {
+  const char* what;
+  std::string name;  // as the file system has it
+  QString shown;     // as the operator reads it
+  bool kept;         // the configuration keeps it across a restart
+};
+
+const NameCase kNames[] = {
+    {"\u010D \u0161 \u017E", "te\u010Daji_\u0161\u017E", QStringLiteral("te\u010Daji_\u0161\u017E"), true},
+    {"\u00F1", "cenik_\u00F1", QStringLiteral("cenik_\u00F1"), false},
+    {"Cyrillic", "\u043A\u0443\u0440\u0441\u044B", QStringLiteral("\u043A\u0443\u0440\u0441\u044B"), false},
+    {"an emoji", "cene_\U0001F4C8", QString::fromUtf8("cene_\U0001F4C8"), false},
+    {"not UTF-8", "cenik_\xF1", QStringLiteral("cenik_\\xF1"), false},
+};
+
+// A picked workbook is used under its real name, the rate file is named after
+// it, and the operator reads the real name in the messages. A name that the
+// configuration cannot keep is told once, when it is saved.
+TEST(FileNames, APickedWorkbookKeepsItsName) {
+  for (const auto& c : kNames) {
+    SCOPED_TRACE(c.what);
+    Window w;
+    w.form->AppActivate();
+    const std::string folder = w.dir.path().toStdString() + "/";
+    const QString shownFolder = w.dir.path() + "/";
+    const std::string workbook = folder + c.name + ".xls";
+    WriteBytes(workbook, "not read: the memory session stands in for it");
+    w.picker.answers = {workbook};
+
+    w.form->btnOdpriClick();
+    EXPECT_EQ(w.form->WorkbookPath(), workbook);
+    EXPECT_EQ(w.Child<QLineEdit>("eDatoteka")->text(), shownFolder + c.shown + ".xls");
+    const auto written = ReadBytes(w.configPath);
+    ASSERT_TRUE(written.has_value());
+    EXPECT_NE(written->find("  DATOTEKA=" + TextOfPath(workbook) + "\r\n"), std::string::npos);
+    if (c.kept) {
+      EXPECT_TRUE(w.messages.shown.empty());
+    } else {
+      ASSERT_EQ(w.messages.shown.size(), 1u);
+      EXPECT_EQ(w.messages.shown[0], QStringLiteral("Poti do datoteke ni mogoče shraniti v Ratemover.CONF:\n") +
+                                         shownFolder + c.shown +
+                                         QStringLiteral(".xls\nOb naslednjem zagonu bo treba datoteko izbrati znova."));
+    }
+
+    // told once: the next save of the same path says nothing
+    w.messages.shown.clear();
+    w.form->btnKonecClick();
+    EXPECT_TRUE(w.messages.shown.empty());
+
+    w.form->btnImportClick();
+    EXPECT_TRUE(ReadBytes(folder + c.name + ".ztr").has_value());
+    ASSERT_EQ(w.messages.shown.size(), 1u);
+    EXPECT_TRUE(w.messages.shown[0].endsWith(QStringLiteral("Vhodna datoteka:  ") + shownFolder + c.shown +
+                                             QStringLiteral(".xls\nIzhodna datoteka: ") + shownFolder + c.shown +
+                                             QStringLiteral(".ztr\n")))
+        << w.messages.shown[0].toStdString();
+
+    EXPECT_EQ(WorkbookAfterRestart(w.configPath, folder) == workbook, c.kept);
+  }
+}
+
+// A typed name is the file whose UTF-8 name it spells: the existence check and
+// the rate file use it, and the missing file's message shows it.
+TEST(FileNames, ATypedWorkbookIsTheFileItSpells) {
+  for (const auto& c : kNames) {
+    if (QString::fromStdString(c.name).toStdString() != c.name) continue;  // not UTF-8: no one can type it
+    SCOPED_TRACE(c.what);
+    Window w;
+    w.form->AppActivate();
+    const std::string folder = w.dir.path().toStdString() + "/";
+    WriteBytes(folder + c.name + ".xls", "not read");
+    w.Child<QLineEdit>("eDatoteka")->setText(QString::fromStdString(folder + c.name + ".xls"));
+    EXPECT_EQ(w.form->WorkbookPath(), folder + c.name + ".xls");
+    w.form->btnImportClick();
+    EXPECT_TRUE(ReadBytes(folder + c.name + ".ztr").has_value());
+
+    w.messages.shown.clear();
+    w.Child<QLineEdit>("eDatoteka")->setText(QString::fromStdString(folder + c.name + "_ni.xls"));
+    w.form->btnImportClick();
+    EXPECT_EQ(w.messages.shown,
+              std::vector<QString>{QStringLiteral("Datoteka ne obstaja!\n") + w.dir.path() + "/" + c.shown + "_ni.xls"});
+  }
+}
+
+// Editing a field that shows a name which is not UTF-8 makes the typed text the name.
+TEST(FileNames, EditingTheFieldReplacesTheKeptBytes) {
+  Window w;
+  w.form->AppActivate();
+  w.form->SetWorkbookPath("/d/cenik_\xF1.xls");
+  EXPECT_EQ(w.form->WorkbookPath(), "/d/cenik_\xF1.xls");
+  w.Child<QLineEdit>("eDatoteka")->setText(QStringLiteral("/d/cenik_\u00F1.xls"));
+  EXPECT_EQ(w.form->WorkbookPath(), "/d/cenik_\u00F1.xls");
+}
+
+TEST(FileNames, MessageTextShowsTheRealName) {
+  const std::pair<std::string, QString> cases[] = {
+      {"/d/te\u010Daji.xls", QStringLiteral("/d/te\u010Daji.xls")},
+      {"/d/\u043A\u0443\u0440\u0441.xls", QStringLiteral("/d/\u043A\u0443\u0440\u0441.xls")},
+      {"/d/\xF1\xFF.xls", QStringLiteral("/d/\\xF1\\xFF.xls")},
+  };
+  for (const auto& [path, shown] : cases) {
+    EXPECT_EQ(DisplayText(OperatorMessage("Datoteka ne obstaja!\r").Name(path)),
+              QStringLiteral("Datoteka ne obstaja!\n") + shown);
+  }
 }
 
 TEST(Exit, IzhodWritesTheConfigurationThenEnds) {

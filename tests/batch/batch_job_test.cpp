@@ -328,6 +328,53 @@ TEST_F(BatchTest, NamesWithControlCharactersArePrintedEscaped) {
   EXPECT_EQ(run.err, "ratemover-batch: v nastavitvah ni te\u010Dajnice A\\nB\n");
 }
 
+// A name is the file system's bytes: whatever it holds, the workbook, the rate
+// file and a named configuration are the files it names, and the name is
+// printed as it is (UTF-8), or with \xHH for the bytes of a name that is not UTF-8.
+TEST_F(BatchTest, NamesBeyondWindows1250NameTheirOwnFiles) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {"\u010D \u0161 \u017E", "te\u010Daji_\u0161\u017E", "te\u010Daji_\u0161\u017E"},
+      {"\u00F1", "cenik_\u00F1", "cenik_\u00F1"},
+      {"Cyrillic", "\u043A\u0443\u0440\u0441\u044B", "\u043A\u0443\u0440\u0441\u044B"},
+      {"Greek", "\u03C4\u03B9\u03BC\u03AD\u03C2", "\u03C4\u03B9\u03BC\u03AD\u03C2"},
+      {"an emoji", "cene_\U0001F4C8", "cene_\U0001F4C8"},
+      {"not UTF-8", "cenik_\xF1", "cenik_\\xF1"},
+  };
+  const std::string expected = ReadFile(kExpected / "data3000.ztr");
+  ASSERT_FALSE(expected.empty());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path workbook = Workbook("data3000.xlsx", c.name + ".xlsx");
+    // the configuration named on the command line, too
+    const fs::path conf = dir_ / (c.name + ".CONF");
+    fs::copy_file(defaultConf_, conf);
+    ProcessResult run = RunBatch({"--conf", conf.string(), workbook.string()}, dir_);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir_ / (c.name + ".ztr")), expected);
+    EXPECT_EQ(run.out, "Prepisanih vrstic: 2969\nIzhodna datoteka: " + dir_.string() + "/" + c.printed + ".ztr\n");
+    EXPECT_EQ(run.err, "");
+
+    run = RunBatch({"--conf", conf.string(), (dir_ / (c.name + "_ni.xls")).string()}, dir_);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "Datoteka ne obstaja!\n" + dir_.string() + "/" + c.printed + "_ni.xls\n");
+  }
+}
+
+// A configuration names its workbook in Windows-1250 text: a name with \u010D,
+// \u0161 and \u017E in it names the file whose UTF-8 name spells it.
+TEST_F(BatchTest, TheConfiguredWorkbookIsTheFileItsTextSpells) {
+  const fs::path workbook = Workbook("data3000.xlsx", "te\u010Daji_\u0161\u017E.xlsx");
+  WriteConf("[EXCEL_FORMAT]\r\n  DATOTEKA=" + dir_.string() + "/te\xE8" "aji_\x9A\x9E.xlsx\r\n");
+  const ProcessResult run = RunBatch({"--conf", (dir_ / "Ratemover.CONF").string()}, dir_);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir_ / "te\u010Daji_\u0161\u017E.ztr"), ReadFile(kExpected / "data3000.ztr"));
+}
+
 // The rate file as ZTR may find it at any moment: yesterday's whole file or
 // today's, never a shorter list.
 class RateFileReplacementTest : public BatchTest {

@@ -49,22 +49,51 @@ TEST(ProgramDir, IsTheFolderOfThisProgram) {
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(dir.back(), '/');
   const auto self = std::filesystem::canonical("/proc/self/exe");
-  EXPECT_EQ(std::filesystem::path(NativePath(dir)), self.parent_path().string() + "/");
+  EXPECT_EQ(std::filesystem::path(dir), self.parent_path().string() + "/");
 }
 
-TEST(ProgramDir, NativePathAndIsExistingFile) {
-  EXPECT_EQ(NativePath("/tmp/te\xE8" "aji.xls"), "/tmp/tečaji.xls");
-
+// A file name is the file system's bytes: every kind of name names its own
+// file, and only what Windows-1250 holds survives as its text.
+TEST(ProgramDir, PathsKeepTheFileSystemsBytes) {
+  struct Case {
+    const char* what;
+    std::string name;      // as the file system has it
+    std::string text;      // as Windows-1250 text
+    bool textHoldsIt;
+    std::string readable;  // as a person reads it
+  };
+  const Case cases[] = {
+      {"plain", "cene.xls", "cene.xls", true, "cene.xls"},
+      {"\u010D \u0161 \u017E", "te\u010Daji_\u0161\u017E.xls", "te\xE8" "aji_\x9A\x9E.xls", true,
+       "te\u010Daji_\u0161\u017E.xls"},
+      {"\u00F1", "cenik_\u00F1.xls", "cenik_?.xls", false, "cenik_\u00F1.xls"},
+      {"Cyrillic", "\u0446\u0435\u043D\u044B.xls", "????.xls", false, "\u0446\u0435\u043D\u044B.xls"},
+      {"Greek", "\u03C4\u03B9\u03BC\u03AD\u03C2.xls", "?????.xls", false, "\u03C4\u03B9\u03BC\u03AD\u03C2.xls"},
+      {"an emoji", "cene_\U0001F4C8.xls", "cene_?.xls", false, "cene_\U0001F4C8.xls"},
+      {"not UTF-8", "cenik_\xF1.xls", "cenik_?.xls", false, "cenik_\\xF1.xls"},
+      {"a cut sequence", "a\xC4", "a?", false, "a\\xC4"},
+  };
   std::string pattern = (std::filesystem::temp_directory_path() / "ratemover-common-XXXXXX").string();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   const std::string folder = pattern + "/";
-  const std::string fileName = folder + "te\xE8" "aji.xls";  // Windows-1250 text
-  std::ofstream(NativePath(fileName)) << "x";
-
-  EXPECT_TRUE(IsExistingFile(fileName));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = folder + c.name;
+    EXPECT_FALSE(IsExistingFile(path));
+    std::ofstream(path) << "x";
+    EXPECT_TRUE(IsExistingFile(path));
+    EXPECT_EQ(TextOfPath(c.name), c.text);
+    EXPECT_EQ(TextHoldsPath(path), c.textHoldsIt);
+    EXPECT_EQ(ReadablePath(c.name), c.readable);
+    // the text names the same file exactly when it holds the path
+    EXPECT_EQ(IsExistingFile(PathFromText(TextOfPath(path))), c.textHoldsIt);
+  }
+  EXPECT_EQ(PathFromText("/tmp/te\xE8" "aji.xls"), "/tmp/te\u010Daji.xls");
   EXPECT_FALSE(IsExistingFile(folder + "manjka.xls"));
   EXPECT_FALSE(IsExistingFile(folder));  // a folder is no file
   EXPECT_FALSE(IsExistingFile(""));
+  // a NUL would cut the name to that of another file
+  EXPECT_FALSE(IsExistingFile(folder + "cene.xls" + std::string(1, '\0') + "x"));
   std::filesystem::remove_all(pattern);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// Temporary folders, file contents and a stand-in for the main window's fields.
+// Temporary folders, file contents and what the main window shows of a read.
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "config/config_file.h"
 
@@ -31,15 +32,38 @@ bool Exists(const std::string& path);
 // The names in a folder, "." and ".." left out, sorted.
 std::string Listing(const std::string& folder);
 
-class FakeFields : public ConfigFields {
- public:
+// What the main window shows after a read: the workbook path, and the current
+// profile's name once the read has chosen one.
+struct Shown {
   std::string workbook;
-  std::optional<std::string> label;  // unset until the reader shows a name
-
-  std::string WorkbookPath() const override { return workbook; }
-  void SetWorkbookPath(const std::string& path) override { workbook = path; }
-  void SetProfileLabel(const std::string& name) override { label = name; }
+  std::optional<std::string> label;  // unset until the reader chooses a profile
 };
+
+// Reads the file starting from `state` and puts what the read gives back into
+// `state` and `shown`, as the main window does.
+inline void ReadInto(ProfileState& state, Shown& shown, const std::string& configPath, const std::string& programDir) {
+  ConfigReading reading = BeriIniDatoteko(configPath, programDir, std::move(state));
+  state = std::move(reading.state);
+  shown.workbook = reading.workbookPath;
+  if (reading.profileChosen) shown.label = state.current.name;
+}
+
+// The same for a stream; after a read error `state` keeps what was read.
+inline void ReadStream(std::istream& in, ProfileState& state, Shown& shown, const std::string& sourceName) {
+  ConfigReading reading;
+  reading.state = std::move(state);
+  reading.workbookPath = shown.workbook;
+  try {
+    ReadConfigFrom(in, reading, sourceName);
+  } catch (...) {
+    state = std::move(reading.state);
+    shown.workbook = reading.workbookPath;
+    throw;
+  }
+  state = std::move(reading.state);
+  shown.workbook = reading.workbookPath;
+  if (reading.profileChosen) shown.label = state.current.name;
+}
 
 // One line of a configuration file with its CR LF.
 inline std::string Line(std::string_view text) { return std::string(text) + "\r\n"; }

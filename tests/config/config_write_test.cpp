@@ -18,7 +18,9 @@ namespace ratemover {
 namespace {
 
 using testing::Exists;
-using testing::FakeFields;
+using testing::ReadInto;
+using testing::ReadStream;
+using testing::Shown;
 using testing::Line;
 using testing::Listing;
 using testing::ReadBytes;
@@ -42,15 +44,15 @@ TEST(ConfigWrite, NoFileThenWriteGivesThreeLinesThenTheDefaultProfile) {
   TempDir dir;
   const std::string conf = dir.File("Ratemover.CONF");
   ProfileState state;
-  FakeFields fields;
-  BeriIniDatoteko(state, fields, conf, dir.path());
-  PisiIniDatoteko(state, fields.WorkbookPath(), conf);
+  Shown fields;
+  ReadInto(state, fields, conf, dir.path());
+  PisiIniDatoteko(state, fields.workbook, conf);
   EXPECT_EQ(ReadBytes(conf), Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=" + dir.path() + "Ratemover.xls") +
                                  Line("  IZBRANA_TECAJNICA=0"));
 
   ProfileState again;
-  FakeFields fieldsAgain;
-  BeriIniDatoteko(again, fieldsAgain, conf, dir.path());
+  Shown fieldsAgain;
+  ReadInto(again, fieldsAgain, conf, dir.path());
   EXPECT_EQ(again.current, DefaultProfile());
   EXPECT_EQ(fieldsAgain.label, "TESTNA TE\xC8" "AJNICA");
   EXPECT_EQ(again.table.selected, 0);
@@ -110,8 +112,8 @@ TEST(ConfigWrite, SelectionAcrossDeletedEntries) {
     TempDir dir;
     PisiIniDatoteko(state, "w.xls", dir.File("Ratemover.CONF"));
     ProfileState read;
-    FakeFields fields;
-    BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+    Shown fields;
+    ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
     EXPECT_EQ(read.table.selected, c.written);
     EXPECT_EQ(read.current.name, c.currentAfterReading);
   }
@@ -122,14 +124,17 @@ TEST(ConfigWrite, RoundTripKeepsEntriesSelectionAndPath) {
       Entry("LJUBLJANSKA BORZA", 2, "A", "B", "D", ""), Entry("  z \xE8" "rkami \x8A\x9E", 12, "C", "E", "G", "H"),
       Entry("ISTA", -1, "Y", "X", "W", "V"),           Entry("ISTA", 2147483647, "AB", "", "", "Q"),
   };
-  const std::string path = "/home/operater/Te\xE8" "aji 2026/dan 1.xls";
+  const std::string path = "/home/operater/Te\u010Daji 2026/dan 1.xls";
   for (std::int32_t selected = 1; selected <= 4; ++selected) {
     SCOPED_TRACE(selected);
     TempDir dir;
     PisiIniDatoteko(StateWith(entries, selected), path, dir.File("Ratemover.CONF"));
+    // the file holds the path as Windows-1250 text
+    EXPECT_NE(ReadBytes(dir.File("Ratemover.CONF")).find("  DATOTEKA=/home/operater/Te\xE8" "aji 2026/dan 1.xls\r\n"),
+              std::string::npos);
     ProfileState read;
-    FakeFields fields;
-    BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+    Shown fields;
+    ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
     ASSERT_EQ(read.table.count, 4);
     for (int n = 1; n <= 4; ++n) EXPECT_EQ(read.table.Slot(n), entries[static_cast<std::size_t>(n - 1)]);
     EXPECT_EQ(read.table.selected, selected);
@@ -143,8 +148,8 @@ TEST(ConfigWrite, LowerCaseLettersAreUpperCasedByTheNextRead) {
   PisiIniDatoteko(StateWith({Entry("X", 2, "a", "b", "d", "e")}, 1), "w", dir.File("Ratemover.CONF"));
   EXPECT_NE(ReadBytes(dir.File("Ratemover.CONF")).find("    DATUM=a\r\n"), std::string::npos);
   ProfileState read;
-  FakeFields fields;
-  BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+  Shown fields;
+  ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
   EXPECT_EQ(read.current, Entry("X", 2, "A", "B", "D", "E"));
 }
 
@@ -153,8 +158,8 @@ TEST(ConfigWrite, ALineBreakInsideAValueCannotForgeLines) {
   TempDir dir;
   PisiIniDatoteko(state, "knjiga.xls\rIZBRANA_TECAJNICA=7", dir.File("Ratemover.CONF"));
   ProfileState read;
-  FakeFields fields;
-  BeriIniDatoteko(read, fields, dir.File("Ratemover.CONF"), dir.path());
+  Shown fields;
+  ReadInto(read, fields, dir.File("Ratemover.CONF"), dir.path());
   EXPECT_EQ(read.table.count, 1);
   EXPECT_EQ(read.table.selected, 1);
   EXPECT_EQ(read.table.Slot(1), Entry("A", 2, "A", "B", "D", ""));
@@ -462,6 +467,58 @@ TEST(ConfigWrite, AKilledWriteLeavesTheOldOrTheNewFileAndNothingBeside) {
   PisiIniDatoteko(OneProfile(), "nova.xls", conf);
   EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
   RecordProperty("kills_leaving_a_temporary_file", leftBehind);
+}
+
+}  // namespace
+}  // namespace ratemover
+
+namespace ratemover {
+namespace {
+
+// What a save and a restart make of a workbook path: the file holds it as
+// Windows-1250 text, and the path read back is the same exactly when the
+// configuration says it keeps it.
+TEST(ConfigWrite, AWorkbookPathThroughASaveAndARestart) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string inFile;  // the value of the "DATOTEKA=" line
+    bool kept;
+  };
+  const Case cases[] = {
+      {"\u010D \u0161 \u017E", "/d/te\u010Daji_\u0161\u017E.xls", "/d/te\xE8" "aji_\x9A\x9E.xls", true},
+      {"\u00F1", "/d/cenik_\u00F1.xls", "/d/cenik_?.xls", false},
+      {"Cyrillic", "/d/\u043A\u0443\u0440\u0441.xls", "/d/????.xls", false},
+      {"an emoji", "/d/\U0001F4C8.xls", "/d/?.xls", false},
+      {"not UTF-8", "/d/cenik_\xF1.xls", "/d/cenik_?.xls", false},
+      {"a literal question mark", "/d/kaj?.xls", "/d/kaj?.xls", true},
+      {"blanks at the end", "/d/x.xls  ", "/d/x.xls  ", false},
+      {"blanks at the start", "  /d/x.xls", "  /d/x.xls", true},
+      {"a line break", "/d/a\rb.xls", "/d/a", false},
+      {"300 characters", "/" + std::string(299, 'p'), "/" + std::string(299, 'p'), true},
+      {"301 characters", "/" + std::string(300, 'p'), "/" + std::string(300, 'p'), false},
+      {"empty", "", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ConfigKeepsPath(c.path), c.kept);
+    TempDir dir;
+    const std::string conf = dir.File("Ratemover.CONF");
+    PisiIniDatoteko(ProfileState{}, c.path, conf);
+    EXPECT_EQ(ReadBytes(conf), Line("[EXCEL_FORMAT]") + Line("  DATOTEKA=" + c.inFile) + Line("  IZBRANA_TECAJNICA=0"));
+    const ConfigReading reading = BeriIniDatoteko(conf, dir.path());
+    EXPECT_EQ(reading.workbookPath == c.path, c.kept) << reading.workbookPath;
+  }
+}
+
+TEST(ConfigWrite, TheOperatorIsToldWhichPathCannotBeKept) {
+  const OperatorMessage message = UnkeptPathMessage("/d/cenik_\u00F1.xls");
+  EXPECT_EQ(message.PlainText(),
+            "Poti do datoteke ni mogo\xE8" "e shraniti v Ratemover.CONF:\r/d/cenik_?.xls\r"
+            "Ob naslednjem zagonu bo treba datoteko izbrati znova.");
+  ASSERT_EQ(message.Pieces().size(), 3u);
+  EXPECT_EQ(message.Pieces()[1].bytes, "/d/cenik_\u00F1.xls");
+  EXPECT_TRUE(message.Pieces()[1].isName);
 }
 
 }  // namespace

@@ -28,8 +28,12 @@ using spreadsheet::MemorySession;
 // the label and message-processing events around them.
 class RecordingView : public OperatorView {
  public:
-  void ShowMessage(const std::string& text) override {
-    messages.push_back(text);
+  void ShowMessage(const OperatorMessage& message) override {
+    messages.push_back(message.PlainText());
+    names.emplace_back();
+    for (const auto& piece : message.Pieces()) {
+      if (piece.isName) names.back().push_back(piece.bytes);
+    }
     events.push_back("message");
   }
   void SetProgressVisible(bool visible) override {
@@ -39,6 +43,7 @@ class RecordingView : public OperatorView {
   void ProcessPendingMessages() override { events.push_back("pump"); }
 
   std::vector<std::string> messages;
+  std::vector<std::vector<std::string>> names;  // the file names in each message, as given
   std::vector<std::string> events;
   bool progressVisible = false;
 };
