@@ -53,12 +53,8 @@ PackageRelationships::PackageRelationships(const ZipPackage& package, const std:
     : folder_(FolderOf(sourcePart)) {
   const std::string part = RelationshipsPartOf(sourcePart);
   RelationshipsHandler handler(relationships_);
-  switch (package.Stream(part, handler)) {
-    case XmlPartResult::Complete: break;
-    case XmlPartResult::Missing: missing_ = true; break;
-    case XmlPartResult::Damaged:
-    case XmlPartResult::Stopped: ThrowDamaged(part + ": not a well-formed relationships part");
-  }
+  // damage in the part is thrown by the stream itself
+  missing_ = package.Stream(part, handler) == XmlPartResult::Missing;
 }
 
 const PackageRelationship* PackageRelationships::ByType(std::string_view typeSuffix) const {

@@ -465,7 +465,6 @@ std::uint64_t ReadSharedStrings(GsfInfile* zip, const std::string& partName, std
 
 bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
   ZipPackage package(zip);
-  if (!package.Usable()) ThrowDamaged("the ZIP directory cannot be read");
 
   // The workbook part: the package's officeDocument relationship, else the usual name.
   std::string workbookPart = "xl/workbook.bin";

@@ -304,8 +304,8 @@ TEST(FileSession, NextWorkbookReplacesTheCellsOfThePrevious) {
   EXPECT_EQ(session->BeriCelico(1, 300), std::string(""));
 }
 
-// The content decides the format, never the name; the path is the program's
-// Windows-1250 text.
+// The content decides the format, never the name; the path is the file
+// system's own bytes.
 TEST(FileSession, FormatIsRecognisedByContentUnderAnyName) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
@@ -320,9 +320,9 @@ TEST(FileSession, FormatIsRecognisedByContentUnderAnyName) {
       {"types_biff5.xls", "brez_kon\xE8" "nice"},
   };
   for (const auto& c : cases) {
-    const std::string cp1250Path = Cp1250FromUtf8(dir.path().string()) + "/" + c.cp1250Name;
-    WriteFile(Utf8FromCp1250(cp1250Path), ReadFile(kWorkbooks + c.source));
-    auto session = OpenedSession(cp1250Path);
+    const std::string path = dir.path().string() + "/" + Utf8FromCp1250(c.cp1250Name);
+    WriteFile(path, ReadFile(kWorkbooks + c.source));
+    auto session = OpenedSession(path);
     EXPECT_EQ(session->BeriCelico(1, 1), std::string("label")) << c.source;
     EXPECT_EQ(session->BeriCelico(3, 2), std::string("42")) << c.source;
     EXPECT_EQ(session->BeriCelico(15, 2), std::string("5.3.2024")) << c.source;

@@ -49,25 +49,9 @@ CellText TextOfCellAt(const SheetCells& cells, int row, int column) {
 
 // Why the reader refuses a package: "" when it reads it.
 std::string Refusal(const std::string& path, std::int32_t rowLimit = 3000) {
-  GsfInput* input = OpenWorkbookFile(path);
-  if (input == nullptr) return "not readable";
-  GError* error = nullptr;
-  GsfInfile* zip = gsf_infile_zip_new(input, &error);
-  g_clear_error(&error);
-  std::string why;
-  if (zip == nullptr) {
-    why = "not a ZIP package";
-  } else {
-    SheetCells cells;
-    try {
-      if (!ReadXlsbActiveSheet(zip, rowLimit, cells)) why = "refused without a reason";
-    } catch (const WorkbookError& e) {
-      why = e.what();
-    }
-    g_object_unref(zip);
-  }
-  g_object_unref(input);
-  return why;
+  SheetCells cells;
+  const SheetRead read = ReadActiveSheetFromFile(path, rowLimit, cells);
+  return read.failure ? read.failure->what() : "";
 }
 
 // --- the workbooks that SheetJS wrote from the LibreOffice catalogue ---
@@ -279,7 +263,7 @@ std::string WriteTemp(const std::string& bytes) {
 std::optional<SheetCells> ReadBook(const Book& book, std::int32_t rowLimit = 3000) {
   const std::string path = WriteTemp(testsupport::ZipOf(Members(book)));
   SheetCells cells;
-  const bool ok = ReadActiveSheetFromFile(path, rowLimit, cells);
+  const bool ok = static_cast<bool>(ReadActiveSheetFromFile(path, rowLimit, cells));
   std::remove(path.c_str());
   if (!ok) return std::nullopt;
   return cells;
