@@ -862,6 +862,12 @@ class SheetReader {
       }
       if (ofCellTable) inCellTable = true;
       if (inCellTable && !ofCellTable && !InCellTable(record.type)) cellTableEnded = true;
+      // a ROW record is 16 bytes in every version that is read here; a
+      // longer one has swallowed the cells after it
+      if (record.type == kRow && record.length != 16) {
+        ThrowDamaged("ROW: the record at offset " + std::to_string(record.offset - 4) + " is " +
+                     std::to_string(record.length) + " bytes long, not 16");
+      }
       if (IsCell(record.type)) Cell(cursor, record);
     }
   }
