@@ -19,6 +19,10 @@
 // limit are checked, not stored), its cells come in ascending order (row,
 // then column: every writer stores them so), and its EOF ends exactly where
 // the next sheet begins or where the stream ends (after it only padding).
+// A formula record is exactly as long as its expression, parsed token by
+// token, with the data that its array constants and reference subexpressions
+// keep after it; a ROW record is exactly 16 bytes. A damaged length that made
+// either swallow the records after it would otherwise still chain.
 // A sheet never ends where a row number says. Writers do store wrong
 // DIMENSIONS and leave out INDEX and DBCELL records, so those are not read.
 #include <gsf/gsf-infile.h>
