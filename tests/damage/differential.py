@@ -551,18 +551,13 @@ class Runner:
         """(exit status or 'crashed'/'hung', rate file bytes or None, stderr)."""
         book = os.path.join(self.directory, "cenik.bin")
         rates = os.path.join(self.directory, "cenik.ztr")
-        conf = os.path.join(self.directory, "default.CONF")
         for path in (book, rates):
             if os.path.exists(path):
                 os.remove(path)
-        if not os.path.exists(conf):
-            # the section alone: every setting at its default
-            with open(conf, "wb") as out:
-                out.write(b"[EXCEL_FORMAT]\r\n")
         with open(book, "wb") as out:
             out.write(data)
         try:
-            done = subprocess.run([self.program, "--conf", conf, book],
+            done = subprocess.run([self.program, "--conf", os.path.join(self.directory, "none.CONF"), book],
                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         except subprocess.TimeoutExpired:
             return "hung", None, b""
