@@ -203,6 +203,35 @@ INSTANTIATE_TEST_SUITE_P(Producers, Data3000,
                                            Producer{"bad/dims_max.xls"}, Producer{"bad/reclen_overrun.xls"}),
                          TestNameOf);
 
+// Formulas of every kind that the writers store (functions, choices, array
+// constants, 3-D references, names, reference subexpressions, shared and
+// array formulas): each record is as long as its expression, so all are read.
+class WriterFormulas : public ::testing::TestWithParam<Producer> {};
+
+TEST_P(WriterFormulas, AreReadWithTheirConstants) {
+  ASSERT_EQ(FailureOf(Workbook(GetParam().file)), std::nullopt);
+  Opened book(Workbook(GetParam().file));
+  EXPECT_EQ(book.Cell(1, 1), Text("1"));
+  EXPECT_EQ(book.Cell(4, 2), Text("40"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, WriterFormulas,
+                         ::testing::Values(Producer{"formulas.xls"}, Producer{"formulas_gnumeric.xls"},
+                                           Producer{"formulas_gnumeric_biff5.xls"}, Producer{"formulas_xlwt.xls"}),
+                         TestNameOf);
+
+TEST(BiffReader, CalculatedFormulaResultsOfTheWriters) {
+  // D4 sums the array constant {1,2;3,4}, D8 a 3-D area of the second sheet,
+  // D9 doubles a defined name
+  for (const char* file : {"formulas.xls", "formulas_gnumeric.xls", "formulas_gnumeric_biff5.xls"}) {
+    Opened book(Workbook(file));
+    EXPECT_EQ(book.Cell(1, 4), Text("6")) << file;
+    EXPECT_EQ(book.Cell(4, 4), Text("10")) << file;
+    EXPECT_EQ(book.Cell(8, 4), Text("3300")) << file;
+    EXPECT_EQ(book.Cell(9, 4), Text("4")) << file;
+  }
+}
+
 TEST(BiffReader, TheFarCellOfASparseSheet) {
   SheetCells cells;
   ASSERT_TRUE(ReadActiveSheetFromFile(Workbook("sparse.xls"), 3000, cells));
@@ -407,6 +436,70 @@ TEST(BuiltWorkbook, FormulaResults) {
   }
 }
 
+// A formula cell with the given tokens and the extra data after them.
+std::string FormulaOf(unsigned row, unsigned column, const std::string& tokens, const std::string& extra = "") {
+  return Cell(0x0006, row, column, F64(1) + U16(0) + U32(0) + U16(static_cast<unsigned>(tokens.size())) + tokens + extra);
+}
+
+TEST(BuiltWorkbook, AFormulaRecordIsAsLongAsItsExpression) {
+  const std::string ref8 = U8(0x44) + U16(0) + U16(0xC000);  // A1, BIFF8
+  const std::string ref5 = U8(0x44) + U16(0xC000) + U8(0);    // A1, BIFF5
+  const std::string array = U8(0x60) + std::string(7, '\0');
+  const std::string numbers8 = U8(1) + U16(0) + U8(1) + F64(1) + U8(1) + F64(2);  // {1,2}: columns - 1, rows - 1
+  const std::string text8 = U8(0) + U16(0) + U8(2) + U16(2) + U8(1) + U16(0x010C) + U16('a');  // {"\xC8a"}
+  const std::string memArea = U8(0x26) + U32(0) + U16(static_cast<unsigned>(ref8.size())) + ref8;
+  const std::string rectangle8 = U16(0) + U16(1) + U16(0) + U16(0);
+  const std::string choose = U8(0x19) + U8(0x04) + U16(2) + U16(8) + U16(10) + U16(12);
+  const std::optional<OpenFailure> kRead;
+  const auto kDamaged = OpenFailure::Damaged;
+  const struct {
+    const char* what;
+    bool biff8;
+    std::string tokens;
+    std::string extra;
+    std::optional<OpenFailure> failure;
+  } cases[] = {
+      {"integer", true, U8(0x1E) + U16(7), "", kRead},
+      {"integer cut short", true, U8(0x1E) + U8(7), "", kDamaged},
+      {"number", true, U8(0x1F) + F64(2.5), "", kRead},
+      {"a byte after the tokens", true, U8(0x1E) + U16(7), "x", kDamaged},
+      {"unknown token", true, U8(0x18) + U8(0x01) + U16(0), "", kDamaged},
+      {"token past the classes", true, U8(0x84) + U16(0) + U16(0), "", kDamaged},
+      {"wide string", true, U8(0x17) + U8(2) + U8(1) + U16(0x010C) + U16('a'), "", kRead},
+      {"wide string a byte short", true, U8(0x17) + U8(2) + U8(1) + U16(0x010C) + U8('a'), "", kDamaged},
+      {"reference and operator", true, ref8 + ref8 + U8(0x03), "", kRead},
+      {"choice with its jump table", true, U8(0x1E) + U16(1) + choose + ref8, "", kRead},
+      {"choice whose table runs past the tokens", true, U8(0x1E) + U16(1) + U8(0x19) + U8(0x04) + U16(9) + U16(8), "",
+       kDamaged},
+      {"array constant of numbers", true, array, numbers8, kRead},
+      {"array constant of a wide string", true, array, text8, kRead},
+      {"array constant without its values", true, array, "", kDamaged},
+      {"array constant with a value too many", true, array, numbers8 + U8(1) + F64(3), kDamaged},
+      {"array constant with an unknown value type", true, array, U8(0) + U16(0) + U8(0x07) + F64(0), kDamaged},
+      {"reference subexpression with its rectangle", true, memArea, U16(1) + rectangle8, kRead},
+      {"reference subexpression without its rectangle", true, memArea, U16(1), kDamaged},
+      {"two constants' data in token order", true, memArea + array + U8(0x03), U16(1) + rectangle8 + numbers8, kRead},
+      {"two constants' data swapped", true, memArea + array + U8(0x03), numbers8 + U16(1) + rectangle8, kDamaged},
+      {"shared formula", true, U8(0x01) + U16(0) + U16(0), "", kRead},
+      {"BIFF5 reference", false, ref5 + ref5 + U8(0x03), "", kRead},
+      {"BIFF8 reference in BIFF5", false, ref8, "", kDamaged},
+      {"BIFF5 array constant, columns and rows as they are", false, array, U8(2) + U16(1) + U8(1) + F64(1) + U8(2) + U8(1) + "a",
+       kRead},
+      {"BIFF5 array constant counted as BIFF8", false, array, U8(1) + U16(0) + U8(1) + F64(1) + U8(1) + F64(2), kDamaged},
+      {"BIFF5 3-D reference", false, U8(0x5A) + U16(0xFFFE) + std::string(8, '\0') + U16(1) + U16(1) + U16(0xC000) + U8(0), "",
+       kRead},
+      {"BIFF8 3-D reference in BIFF5", false, U8(0x5A) + U16(1) + U16(0) + U16(0xC000), "", kDamaged},
+  };
+  for (const auto& c : cases) {
+    const std::string sheet = FormulaOf(1, 1, c.tokens, c.extra) + Number(2, 1, 2);
+    const Built built = c.biff8 ? Read(Stream(0x0600, "", {{sheet}})) : Read(Stream(0x0500, "", {{sheet}}), "Book");
+    EXPECT_EQ(built.failure, c.failure) << c.what;
+    if (!c.failure) {
+      EXPECT_EQ(TextAt(built, 1, 1), Text("1")) << c.what;
+    }
+  }
+}
+
 TEST(BuiltWorkbook, NumbersAndTheirFormats) {
   const std::string globals = Rec(0x041E, U16(164) + U16(10) + U8(0) + "dd.mm.yyyy") + Xf(0) + Xf(14) + Xf(164) + Xf(7) + Xf(10);
   const std::string sheet = Number(1, 1, 45356, 1) + Number(2, 1, 45356, 2) + Number(3, 1, 45356.5, 1) +
@@ -544,6 +637,8 @@ TEST(BuiltWorkbook, DamageAndEncryption) {
        Stream(0x0600, Rec(0x00FC, U32(2) + U32(2) + U16(4) + U8(0) + "one" + Compressed("two")), {{cells}}),
        "Workbook", kDamaged},
       {"two shared-string tables", Stream(0x0600, sst + sst, {{cells}}), "Workbook", kDamaged},
+      {"ROW record longer than 16 bytes",
+       Stream(0x0600, "", {{Rec(0x0208, std::string(17, '\0')) + cells}}), "Workbook", kDamaged},
       // what writers get wrong themselves is no reason to refuse
       {"wrong DIMENSIONS, no INDEX",
        Stream(0x0600, "", {{Rec(0x0200, U32(0) + U32(65536) + U16(0) + U16(256) + U16(0)) + cells}}), "Workbook", kRead},
@@ -608,10 +703,25 @@ const std::string kLabelB1126 = U16(0x00FD) + U16(10) + U16(1125) + U16(1);
 const std::string kFormulaF1126 = U16(0x0006) + U16(27) + U16(1125) + U16(5);
 const std::string kLabelC1473 = U16(0x00FD) + U16(10) + U16(1472) + U16(2);
 const std::string kLabelB2500 = U16(0x00FD) + U16(10) + U16(2499) + U16(1);
+const std::string kFormulaF1772 = U16(0x0006) + U16(27) + U16(1771) + U16(5);
+const std::string kRow2935 = U16(0x0208) + U16(16) + U16(2934);
 
 const FixtureDamage kFixtureDamage[] = {
     {"formula_length_27_to_28", "data3000.xls",
      [](std::string& b) { b[FindOnce(b, kFormulaF1126) + 2] = 28; }},
+    // a bit flip that makes a record swallow the records after it and end
+    // exactly where another begins: the records still chain, the cells they
+    // hid are merely missing
+    {"formula_length_27_to_4123", "data3000.xls",
+     [](std::string& b) { b[FindOnce(b, kFormulaF1772) + 3] = 0x10; }},
+    {"row_length_16_to_4112", "data3000.xls", [](std::string& b) { b[FindOnce(b, kRow2935) + 3] = 0x10; }},
+    // the writers' formulas with one count changed: an array constant's rows,
+    // a string constant's length
+    {"array_constant_rows", "formulas.xls",
+     [](std::string& b) { b[FindOnce(b, U16(0x1019) + U16(0) + U8(1) + U16(1) + U8(1) + F64(1)) + 5] = 2; }},
+    {"string_constant_length", "formulas.xls", [](std::string& b) { b[FindOnce(b, U8(0x17) + U8(5) + U8(0) + "velik") + 1] = 4; }},
+    {"biff5_string_constant_length", "formulas_gnumeric_biff5.xls",
+     [](std::string& b) { b[FindOnce(b, U8(0x17) + U8(5) + "velik") + 1] = 6; }},
     {"row_1126_to_4126", "data3000.xls",
      [](std::string& b) { b.replace(FindOnce(b, kLabelB1126) + 4, 2, U16(4125)); }},
     {"cell_type_to_eof", "data3000.xls", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x000A)); }},
@@ -648,7 +758,7 @@ TEST_P(FixtureDamaged, IsRefusedAsDamaged) {
   std::remove(path.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Data3000, FixtureDamaged, ::testing::ValuesIn(kFixtureDamage),
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureDamaged, ::testing::ValuesIn(kFixtureDamage),
                          [](const ::testing::TestParamInfo<FixtureDamage>& info) { return std::string(info.param.name); });
 
 }  // namespace
