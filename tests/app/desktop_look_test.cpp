@@ -25,48 +25,6 @@ using testing::PathIn;
 using testing::WhenModal;
 using testing::WriteBytes;
 
-QByteArray Drawing(const char* body, const char* viewBox = "0 0 10 10") {
-  return QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"") + viewBox + "\">" + body + "</svg>";
-}
-
-TEST(ProgramIcon, SimpleDrawingsPaintTheirShapes) {
-  struct Case {
-    const char* name;
-    QByteArray drawing;
-    QPoint probe;   // in a 20-pixel image
-    QColor colour;  // what the probe shows; transparent for nothing painted
-  };
-  const Case cases[] = {
-      {"rect fills", Drawing("<rect x=\"0\" y=\"0\" width=\"5\" height=\"10\" fill=\"#000080\"/>"), {2, 10}, QColor(0, 0, 128)},
-      {"rect leaves the rest", Drawing("<rect x=\"0\" y=\"0\" width=\"5\" height=\"10\" fill=\"#000080\"/>"), {15, 10}, Qt::transparent},
-      {"viewBox scales and shifts", Drawing("<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" fill=\"#ffff00\"/>", "10 10 10 10"), {4, 4}, Qt::yellow},
-      {"path with M L Z", Drawing("<path d=\"M 0 0 L 10 0 L 0 10 Z\" fill=\"#ffff00\"/>"), {3, 3}, Qt::yellow},
-      {"path leaves outside", Drawing("<path d=\"M 0 0 L 10 0 L 0 10 Z\" fill=\"#ffff00\"/>"), {17, 17}, Qt::transparent},
-      {"path with H and V", Drawing("<path d=\"M 5 0 H 10 V 10 H 5 Z\" fill=\"#ffffff\"/>"), {15, 15}, Qt::white},
-      {"line takes the group's stroke", Drawing("<g stroke=\"#ffffff\" stroke-width=\"2\"><line x1=\"0\" y1=\"5\" x2=\"10\" y2=\"5\"/></g>"), {10, 10}, Qt::white},
-      {"fill none paints nothing", Drawing("<rect x=\"0\" y=\"0\" width=\"10\" height=\"10\" fill=\"none\"/>"), {10, 10}, Qt::transparent},
-  };
-  for (const Case& c : cases) {
-    const QImage image = PaintSimpleSvg(c.drawing, 20);
-    ASSERT_FALSE(image.isNull()) << c.name;
-    EXPECT_EQ(image.pixelColor(c.probe), c.colour) << c.name;
-  }
-}
-
-TEST(ProgramIcon, DrawingsItCannotReadGiveNoImage) {
-  const std::pair<const char*, QByteArray> cases[] = {
-      {"no viewBox", "<svg xmlns=\"http://www.w3.org/2000/svg\"><rect width=\"1\" height=\"1\"/></svg>"},
-      {"empty viewBox", Drawing("", "0 0 0 10")},
-      {"relative path", Drawing("<path d=\"m 0 0 l 5 5 z\"/>")},
-      {"curve", Drawing("<path d=\"M 0 0 C 1 1 2 2 3 3\"/>")},
-      {"coordinate missing", Drawing("<path d=\"M 0 0 L 5\"/>")},
-      {"not XML", "<svg viewBox=\"0 0 1 1\"><rect"},
-      {"not a drawing", "<html/>"},
-      {"empty", ""},
-  };
-  for (const auto& [name, drawing] : cases) EXPECT_TRUE(PaintSimpleSvg(drawing, 16).isNull()) << name;
-}
-
 TEST(ProgramIcon, TheBuiltInDrawingGivesEverySize) {
   const QIcon icon = ProgramIcon();
   ASSERT_FALSE(icon.isNull());
