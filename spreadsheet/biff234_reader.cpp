@@ -479,6 +479,7 @@ void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std:
   const Record bof = sheet.Expect(kBof4);
   ReadSheet(sheet, bof, settings, rowLimit, &cells);
   cells.SetDateSystem(settings.dateSystem);
+  cells.SetActiveIsWorksheet(SubstreamType(bof) == kWorksheetType);
 }
 
 std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
@@ -509,6 +510,7 @@ bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& 
   Records records(bytes, 0);
   const Record bof = records.Expect(kBof2);
   const std::uint16_t type = SubstreamType(bof);
+  cells.SetFormat(bof.type == kBof2 ? WorkbookFormat::Biff2 : bof.type == kBof3 ? WorkbookFormat::Biff3 : WorkbookFormat::Biff4);
   if (type == kWorkbookType) {
     if (bof.type != kBof4) Damaged(bof.type, "a workbook before Excel 4.0");
     ReadWorkbook(bytes, records, rowLimit, cells);
@@ -517,6 +519,8 @@ bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& 
     settings.codePage.Set(1252);
     ReadSheet(records, bof, settings, rowLimit, &cells);
     cells.SetDateSystem(settings.dateSystem);
+    // a chart or macro sheet saved alone opens as such: no cells to read
+    cells.SetActiveIsWorksheet(type == kWorksheetType);
   }
   // a worksheet file ends with its EOF; anything after it is not the sheet
   return true;

@@ -81,6 +81,8 @@ constexpr std::uint16_t kShrFmla = 0x04BC;
 constexpr std::uint16_t kArray = 0x0221;
 constexpr std::uint16_t kTable = 0x0236;
 constexpr std::uint16_t kUncalced = 0x005E;
+constexpr std::uint16_t kWsBool = 0x0081;
+constexpr std::uint16_t kWsBoolDialog = 0x0010;  // the sheet is a dialog sheet
 
 // The longest record data that a workbook holds; longer data goes on in
 // CONTINUE records.
@@ -734,6 +736,7 @@ class SheetReader {
     if (type != kWorksheetType && type != kMacroSheetType) {
       ThrowDamaged("the active sheet's BOF names substream type " + Hex16(type));
     }
+    worksheet_ = type == kWorksheetType;
     int depth = 0;  // inside an embedded chart
     // The cells stand together in one table of rows, cells and the records
     // that belong to them; whatever else a sheet holds comes before or after
@@ -772,9 +775,16 @@ class SheetReader {
         ThrowDamaged("ROW: the record at offset " + std::to_string(record.offset - 4) + " is " +
                      std::to_string(record.length) + " bytes long, not 16");
       }
+      // a dialog sheet is stored as a worksheet that says it is a dialog
+      if (record.type == kWsBool && record.length >= 2 && (U16(cursor.Data(record)) & kWsBoolDialog) != 0) {
+        worksheet_ = false;
+      }
       if (IsCell(record.type)) Cell(cursor, record);
     }
   }
+
+  // After Read: whether the sheet is a worksheet (not a macro or dialog sheet).
+  bool IsWorksheet() const { return worksheet_; }
 
  private:
   [[noreturn]] static void ThrowCellDamaged(const Record& record, std::string_view what) {
@@ -1045,6 +1055,7 @@ class SheetReader {
   Globals& globals_;
   const std::int32_t rowLimit_;
   SheetCells& cells_;
+  bool worksheet_ = false;
   const bool biff8_;
   Pieces pieces_;
   bool haveCell_ = false;
@@ -1132,13 +1143,21 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
   if (globals.activeTab >= 0 && static_cast<std::size_t>(globals.activeTab) < globals.sheets.size()) {
     active = static_cast<std::size_t>(globals.activeTab);
   }
+  cells.SetFormat(globals.version == kBiff8 ? WorkbookFormat::Biff8 : WorkbookFormat::Biff5);
   cells.SetDateSystem(globals.dateSystem);
   const Sheet& sheet = globals.sheets[active];
-  if (sheet.type != 0 && sheet.type != 1) return true;  // a chart or module is active: no cells
+  // Only a worksheet has cells to read: a macro sheet, chart or module that
+  // is active makes every read fail.
+  if (sheet.type != 0) {
+    cells.SetActiveIsWorksheet(false);
+    return true;
+  }
   Stream sheetStream(input, sheet.offset);
   RecordCursor sheetCursor(sheetStream, sheet.offset);
   SheetReader reader(sheetStream, globals, rowLimit, cells);
-  if (reader.Read(sheetCursor)) CheckSheetEnd(globals, sheet, sheetStream, sheetCursor.Position());
+  const bool walked = reader.Read(sheetCursor);
+  if (walked) CheckSheetEnd(globals, sheet, sheetStream, sheetCursor.Position());
+  cells.SetActiveIsWorksheet(walked && reader.IsWorksheet());
   return true;
 }
 

@@ -46,6 +46,7 @@ class WorkbookFileSession : public Session {
     if (!open_) throw std::runtime_error("Seja z delovnim zvezkom ni odprta.");
     CloseWorkbook();
     failure_.reset();
+    format_.reset();
     // The workbook file stays open for as long as the workbook is: rows read
     // later come from the same file, and are refused if it changed meanwhile.
     SheetRead read;
@@ -58,6 +59,13 @@ class WorkbookFileSession : public Session {
     if (read) {
       rowsRead_ = kRowsOnOpen;
       size_ = IsOle2(file_->Input()) ? kBiffSheet : kLargeSheet;
+      format_ = read.format;
+      // A chart, macro or dialog sheet is active: the workbook is open, but
+      // there is no worksheet whose cells could be read.
+      if (!read.activeIsWorksheet) {
+        noWorksheet_ = true;
+        file_.reset();
+      }
     } else {
       // The workbook cannot be opened: go on, silently, with an empty
       // workbook of one sheet; the reason is kept for whoever asks.
@@ -70,7 +78,7 @@ class WorkbookFileSession : public Session {
   }
 
   CellText BeriCelico(std::int32_t row, std::int32_t column) override {
-    if (!open_ || !workbookOpen_) return std::nullopt;
+    if (!open_ || !workbookOpen_ || noWorksheet_) return std::nullopt;
     if (row < 1 || column < 1 || row > size_.rows || column > size_.columns) return std::nullopt;
     if (file_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
     const CellValue* value = cells_.Find(row, column);
@@ -84,6 +92,7 @@ class WorkbookFileSession : public Session {
   }
 
   std::optional<WorkbookError> OpenFailureOf() const override { return failure_; }
+  std::optional<WorkbookFormat> FormatOf() const override { return format_; }
 
  private:
   // A cell below the rows read: read the sheet again, far enough down. The
@@ -114,6 +123,7 @@ class WorkbookFileSession : public Session {
     cells_.SetDateSystem(DateSystem::Base1900);
     file_.reset();
     workbookOpen_ = false;
+    noWorksheet_ = false;
     furtherUnreadable_ = false;
     rowsRead_ = 0;
     size_ = kLargeSheet;
@@ -122,8 +132,10 @@ class WorkbookFileSession : public Session {
   bool open_ = false;
   bool workbookOpen_ = false;
   bool furtherUnreadable_ = false;
+  bool noWorksheet_ = false;  // the active sheet has no cells: every read fails
   std::unique_ptr<WorkbookFile> file_;  // none for the empty workbook
   std::optional<WorkbookError> failure_;  // kept past ZapriExcel, for whoever asks after the run
+  std::optional<WorkbookFormat> format_;  // likewise
   SheetCells cells_;
   std::int32_t rowsRead_ = 0;
   SheetSize size_ = kLargeSheet;

@@ -560,6 +560,7 @@ void ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells
   if (zip == nullptr || rowLimit < 0) throw WorkbookError(OpenFailure::NotReadable, "no package");
   const ZipPackage package(zip);
   if (!IsSpreadsheetPackage(zip, package)) throw WorkbookError(OpenFailure::UnknownFormat, "mimetype");
+  cells.SetFormat(WorkbookFormat::Ods);
 
   ManifestHandler manifest;
   package.Stream("META-INF/manifest.xml", manifest);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/workbook_format.h"
 
 namespace ratemover::spreadsheet {
 
@@ -36,6 +37,12 @@ class Session {
   // read; none when nothing failed. It outlasts ZapriExcel, so that it can be
   // asked after a run. Nothing is shown: the caller decides.
   virtual std::optional<WorkbookError> OpenFailureOf() const { return std::nullopt; }
+
+  // The format of the workbook of the last OdpriZvezek, as the reader that
+  // read it recognised it; none when it could not be opened, or when the
+  // session does not read workbook files. Like OpenFailureOf, it outlasts
+  // ZapriExcel.
+  virtual std::optional<WorkbookFormat> FormatOf() const { return std::nullopt; }
 };
 
 // A session that reads the workbook file itself (.xls, .xlsx, .ods, recognised

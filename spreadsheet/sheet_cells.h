@@ -1,9 +1,11 @@
 #pragma once
 // The cells of the rows read so far of one sheet.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "spreadsheet/cell_value.h"
+#include "spreadsheet/workbook_format.h"
 
 namespace ratemover::spreadsheet {
 
@@ -11,6 +13,15 @@ class SheetCells {
  public:
   void SetDateSystem(DateSystem system) { dateSystem_ = system; }
   DateSystem GetDateSystem() const { return dateSystem_; }
+
+  // The format the reader recognised the workbook as; none before a reader has.
+  void SetFormat(std::optional<WorkbookFormat> format) { format_ = format; }
+  std::optional<WorkbookFormat> Format() const { return format_; }
+
+  // Whether the active sheet is a worksheet. A chart, macro or dialog sheet has
+  // no cells that can be read: every read of it fails.
+  void SetActiveIsWorksheet(bool worksheet) { activeIsWorksheet_ = worksheet; }
+  bool ActiveIsWorksheet() const { return activeIsWorksheet_; }
 
   // Stores a cell (row and column from 1); a later value for the same cell replaces it.
   void Put(std::int32_t row, std::int32_t column, CellValue value);
@@ -41,6 +52,8 @@ class SheetCells {
   mutable std::size_t orderAt_ = kFirstOrderAt;
   static constexpr std::size_t kFirstOrderAt = 1024;
   DateSystem dateSystem_ = DateSystem::Base1900;
+  std::optional<WorkbookFormat> format_;
+  bool activeIsWorksheet_ = true;
 };
 
 }  // namespace ratemover::spreadsheet

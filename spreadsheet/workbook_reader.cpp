@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "spreadsheet/zip_part.h"
+
 namespace ratemover::spreadsheet {
 
 namespace {
@@ -65,43 +67,46 @@ Container ContainerOf(GsfInput* input) {
 }
 
 // The beginning of a small archive member (at most `limit` bytes), for
-// recognising the package; empty when the member is missing or unreadable.
-std::string MemberHead(GsfInfile* zip, const char* folder, const char* name, std::size_t limit) {
-  Ref<GsfInput> member(folder != nullptr ? gsf_infile_child_by_vname(zip, folder, name, nullptr)
-                                         : gsf_infile_child_by_name(zip, name));
-  if (!member) return std::string();
-  const gsf_off_t size = gsf_input_size(member.get());
-  if (size <= 0) return std::string();
-  const std::size_t length = static_cast<std::size_t>(size) < limit ? static_cast<std::size_t>(size) : limit;
-  std::string bytes(length, '\0');
-  if (gsf_input_read(member.get(), length, reinterpret_cast<guint8*>(bytes.data())) == nullptr) return std::string();
-  return bytes;
+// recognising the package; empty when the member is missing or unreadable
+// (the reader that opens the package checks it whole).
+std::string MemberHead(const ZipDirectory& zip, const char* name, std::size_t limit) {
+  if (zip.Find(name) == nullptr) return std::string();
+  try {
+    ZipPartReader member(zip, name);
+    std::string bytes(limit, '\0');
+    std::size_t length = 0;
+    while (length < limit) {
+      const std::size_t n = member.Read(reinterpret_cast<std::uint8_t*>(bytes.data()) + length, limit - length);
+      if (n == 0) break;
+      length += n;
+    }
+    bytes.resize(length);
+    return bytes;
+  } catch (const WorkbookError&) {
+    return std::string();
+  }
 }
 
-bool HasMember(GsfInfile* zip, const char* folder, const char* name) {
-  Ref<GsfInput> member(folder != nullptr ? gsf_infile_child_by_vname(zip, folder, name, nullptr)
-                                         : gsf_infile_child_by_name(zip, name));
-  return static_cast<bool>(member);
-}
+bool HasMember(const ZipDirectory& zip, const char* name) { return zip.Find(name) != nullptr; }
 
-bool IsOfficeOpenXml(GsfInfile* zip) {
-  if (HasMember(zip, "xl", "workbook.xml")) return true;
-  const std::string rels = MemberHead(zip, "_rels", ".rels", 64 * 1024);
+bool IsOfficeOpenXml(const ZipDirectory& zip) {
+  if (HasMember(zip, "xl/workbook.xml")) return true;
+  const std::string rels = MemberHead(zip, "_rels/.rels", 64 * 1024);
   return rels.find("relationships/officeDocument") != std::string::npos;
 }
 
 // A binary workbook: the package's main part is the binary xl/workbook.bin.
-bool IsBinaryWorkbook(GsfInfile* zip) {
-  const std::string rels = MemberHead(zip, "_rels", ".rels", 64 * 1024);
+bool IsBinaryWorkbook(const ZipDirectory& zip) {
+  const std::string rels = MemberHead(zip, "_rels/.rels", 64 * 1024);
   if (!rels.empty()) return rels.find("workbook.bin\"") != std::string::npos;
-  return HasMember(zip, "xl", "workbook.bin") && !HasMember(zip, "xl", "workbook.xml");
+  return HasMember(zip, "xl/workbook.bin") && !HasMember(zip, "xl/workbook.xml");
 }
 
-bool IsOpenDocument(GsfInfile* zip) {
+bool IsOpenDocument(const ZipDirectory& zip) {
   static constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
-  const std::string mimetype = MemberHead(zip, nullptr, "mimetype", 256);
+  const std::string mimetype = MemberHead(zip, "mimetype", 256);
   if (std::string_view(mimetype).substr(0, kSpreadsheet.size()) == kSpreadsheet) return true;
-  return HasMember(zip, nullptr, "content.xml");
+  return HasMember(zip, "content.xml");
 }
 
 // An OLE2 stream at the root, by name without regard to letter case.
@@ -134,12 +139,14 @@ void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
   g_clear_error(&error);
   if (!zip) ThrowDamaged("ZIP directory");
-  if (IsBinaryWorkbook(zip.get())) {
+  // the package is told by the members that the central directory lists
+  const ZipDirectory members(zip.get());
+  if (IsBinaryWorkbook(members)) {
     if (!ReadXlsbActiveSheet(zip.get(), rowLimit, cells)) ThrowDamaged("binary workbook");
     return;
   }
-  if (IsOfficeOpenXml(zip.get())) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
-  if (IsOpenDocument(zip.get())) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
+  if (IsOfficeOpenXml(members)) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
+  if (IsOpenDocument(members)) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
   throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");
 }
 
@@ -163,6 +170,8 @@ void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
 SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   cells.Clear();
   cells.SetDateSystem(DateSystem::Base1900);
+  cells.SetFormat(std::nullopt);
+  cells.SetActiveIsWorksheet(true);
   SheetRead result;
   if (input == nullptr || rowLimit < 0) {
     result.failure.emplace(OpenFailure::NotReadable, "");
@@ -178,7 +187,14 @@ SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& ce
   } catch (const std::exception& failure) {
     result.failure.emplace(OpenFailure::Damaged, failure.what());
   }
-  if (result.failure) cells.Clear();
+  if (result.failure) {
+    cells.Clear();
+    return result;
+  }
+  result.format = cells.Format();
+  result.activeIsWorksheet = cells.ActiveIsWorksheet();
+  // a sheet without cells to read keeps none
+  if (!result.activeIsWorksheet) cells.Clear();
   return result;
 }
 
@@ -261,7 +277,9 @@ SheetRead ReadActiveSheetFromFile(const std::string& nativePath, std::int32_t ro
     const WorkbookFile file(nativePath);
     return ReadActiveSheet(file, rowLimit, cells);
   } catch (const WorkbookError& failure) {
-    return SheetRead{failure};
+    SheetRead refused;
+    refused.failure = failure;
+    return refused;
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_cells.h"
+#include "spreadsheet/workbook_format.h"
 
 struct stat;
 
@@ -17,11 +18,13 @@ namespace ratemover::spreadsheet {
 // Whether the sheet was read and, when it was not, why.
 struct SheetRead {
   std::optional<WorkbookError> failure;  // none: the sheet was read
+  std::optional<WorkbookFormat> format;  // as the reader that read it recognised it
+  bool activeIsWorksheet = true;         // false: a chart, macro or dialog sheet, whose every read fails
   explicit operator bool() const { return !failure.has_value(); }
 };
 
-// Reads rows 1 to rowLimit of the active sheet into cells; the cells stay
-// empty when the workbook cannot be opened: not a workbook, encrypted, or
+// Reads rows 1 to rowLimit of the active sheet into cells, and says which
+// format the workbook is in; the cells stay empty when the workbook cannot be opened: not a workbook, encrypted, or
 // damaged in what is read (every part or stream that is read is checked
 // whole, not only the rows up to the limit).
 SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);

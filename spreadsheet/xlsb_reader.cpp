@@ -465,6 +465,7 @@ std::uint64_t ReadSharedStrings(GsfInfile* zip, const std::string& partName, std
 
 bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
   ZipPackage package(zip);
+  cells.SetFormat(WorkbookFormat::Xlsb);
 
   // The workbook part: the package's officeDocument relationship, else the usual name.
   std::string workbookPart = "xl/workbook.bin";

@@ -100,43 +100,56 @@ bool Digits(std::string_view s, std::size_t pos, std::size_t count, int& value) 
   return true;
 }
 
-// A date cell (t="d") holds an ISO 8601 date, "2024-03-05" or "2024-03-05T14:30:15[.5][Z]".
+// A time of day in ISO 8601, "14:30:15[.5][Z]", as seconds since midnight.
+bool ParseIsoTime(std::string_view text, double& secondsOfDay) {
+  int hour = 0, minute = 0, second = 0;
+  if (text.size() < 8 || !Digits(text, 0, 2, hour) || text[2] != ':' || !Digits(text, 3, 2, minute) ||
+      text[5] != ':' || !Digits(text, 6, 2, second)) {
+    return false;
+  }
+  std::string_view rest = text.substr(8);
+  double fraction = 0;
+  if (!rest.empty() && rest.front() == '.') {
+    std::size_t n = 1;
+    double scale = 0.1;
+    while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') {
+      fraction += (rest[n] - '0') * scale;
+      scale /= 10;
+      ++n;
+    }
+    if (n == 1) return false;
+    rest.remove_prefix(n);
+  }
+  if (rest == "Z") rest = {};
+  if (!rest.empty() || hour > 23 || minute > 59 || second > 59) return false;
+  secondsOfDay = hour * 3600.0 + minute * 60.0 + second + fraction;
+  return true;
+}
+
+// A date cell (t="d") holds an ISO 8601 date, "2024-03-05" or
+// "2024-03-05T14:30:15[.5][Z]", or a time of day alone, "14:30:15", which is a
+// time whatever the date system.
 bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
   text = TrimXml(text);
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  double secondsOfDay = 0;
+  if (text.size() > 2 && text[2] == ':') {
+    if (!ParseIsoTime(text, secondsOfDay)) return false;
+    serial = secondsOfDay / 86400.0;
+    return true;
+  }
+  int year = 0, month = 0, day = 0;
   if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, month) ||
       text[7] != '-' || !Digits(text, 8, 2, day)) {
     return false;
   }
-  double fraction = 0;
-  std::string_view rest = text.substr(10);
-  if (!rest.empty()) {
-    if (rest.size() < 9 || rest[0] != 'T' || !Digits(rest, 1, 2, hour) || rest[3] != ':' ||
-        !Digits(rest, 4, 2, minute) || rest[6] != ':' || !Digits(rest, 7, 2, second)) {
-      return false;
-    }
-    rest.remove_prefix(9);
-    if (!rest.empty() && rest.front() == '.') {
-      std::size_t n = 1;
-      double scale = 0.1;
-      while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') {
-        fraction += (rest[n] - '0') * scale;
-        scale /= 10;
-        ++n;
-      }
-      if (n == 1) return false;
-      rest.remove_prefix(n);
-    }
-    if (rest == "Z") rest = {};
-    if (!rest.empty()) return false;
-  }
+  const std::string_view rest = text.substr(10);
+  if (!rest.empty() && (rest.front() != 'T' || !ParseIsoTime(rest.substr(1), secondsOfDay))) return false;
   static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap) ||
-      hour > 23 || minute > 59 || second > 59) {
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) {
     return false;
   }
-  serial = SerialOfDateTime(year, month, day, hour * 3600.0 + minute * 60.0 + second + fraction, system);
+  serial = SerialOfDateTime(year, month, day, secondsOfDay, system);
   return true;
 }
 
@@ -487,10 +500,16 @@ class SheetHandler : public DepthHandler {
     type_ = "n";
     if (const auto* a = FindAttribute(attributes, "t")) type_ = TrimXml(a->value);
     style_ = 0;
-    if (const auto* a = FindAttribute(attributes, "s")) {
+    unreadable_ = false;
+    // An empty style is the default one; a style that is no index makes the
+    // cell unreadable, not the workbook.
+    if (const auto* a = FindAttribute(attributes, "s"); a != nullptr && !TrimXml(a->value).empty()) {
       std::int64_t s = 0;
-      if (!ParseIndex(a->value, s)) return Fail();
-      style_ = s;
+      if (ParseIndex(a->value, s)) {
+        style_ = s;
+      } else {
+        unreadable_ = true;
+      }
     }
     hasV_ = hasF_ = hasIs_ = false;
     inV_ = inIs_ = inT_ = inRun_ = false;
@@ -514,6 +533,7 @@ class SheetHandler : public DepthHandler {
     inCell_ = false;
     // A formula without a written result has no cached value to read.
     const CellValue noResult = hasF_ ? CellValue::OfError() : CellValue::Empty();
+    if (unreadable_) return Put(CellValue::OfError());
     if (type_ == "n") {
       if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
       double number = 0;
@@ -551,10 +571,11 @@ class SheetHandler : public DepthHandler {
     if (type_ == "d") {
       if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
       double serial = 0;
-      if (!ParseIsoDate(v_, cells_.GetDateSystem(), serial)) return Fail();
+      if (!ParseIsoDate(v_, cells_.GetDateSystem(), serial)) return Put(CellValue::OfError());
       return Put(CellValue::OfNumber(serial, NumberStyle::DateTime));
     }
-    Fail();  // a cell type the format does not have
+    // a cell type the format does not have: that cell cannot be read
+    Put(CellValue::OfError());
   }
 
   std::int32_t rowLimit_;
@@ -573,6 +594,7 @@ class SheetHandler : public DepthHandler {
   std::int32_t cellColumn_ = 0;
   std::string type_;
   std::int64_t style_ = 0;
+  bool unreadable_ = false;  // an attribute of the cell has a value that cannot be read
   bool hasV_ = false, hasF_ = false, hasIs_ = false;
   bool inV_ = false, inIs_ = false, inT_ = false, inRun_ = false;
   std::string v_;
@@ -641,6 +663,15 @@ class SharedStringsHandler : public DepthHandler {
   std::unordered_map<std::uint32_t, std::string> strings_;
 };
 
+// A chart, dialog or macro sheet: a sheet, but not a worksheet, so it has no
+// cells that can be read.
+bool IsSheetWithoutCells(const Relationship& sheet) {
+  for (const std::string_view type : {"/chartsheet", "/dialogsheet", "/xlMacrosheet", "/xlIntlMacrosheet"}) {
+    if (EndsWith(sheet.type, type)) return true;
+  }
+  return false;
+}
+
 // Streams a part the workbook cannot do without: a missing one is damage.
 void StreamWhole(const ZipPackage& package, const std::string& partName, XmlHandler& handler) {
   if (package.Stream(partName, handler) == XmlPartResult::Missing) ThrowDamaged(partName + ": part missing");
@@ -650,6 +681,7 @@ void StreamWhole(const ZipPackage& package, const std::string& partName, XmlHand
 
 void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
   const ZipPackage package(zip);
+  cells.SetFormat(WorkbookFormat::Xlsx);
 
   // The workbook part: the package's officeDocument relationship, else the usual name.
   std::string workbookPart = "xl/workbook.xml";
@@ -676,6 +708,10 @@ void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
           : 0;
   const Relationship* sheetRel = workbookRels.ById(workbook.sheetIds[active]);
   if (sheetRel == nullptr) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": active sheet not related");
+  if (IsSheetWithoutCells(*sheetRel)) {
+    cells.SetActiveIsWorksheet(false);
+    return;
+  }
   const std::string sheetPart = ResolvePartName(folder, sheetRel->target);
   if (sheetPart.empty()) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": sheet target not valid");
 

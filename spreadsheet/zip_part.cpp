@@ -114,6 +114,9 @@ std::vector<ZipEntry> ReadCentralDirectory(GsfInput* source) {
     entry.size = U32(&cd[pos + 24]);
     entry.localHeaderOffset = U32(&cd[pos + 42]);
     entry.name.assign(reinterpret_cast<const char*>(&cd[pos + 46]), nameLen);
+    // Some Windows zip tools separate folders with "\" (xl\workbook.xml);
+    // the spreadsheet application takes it as "/", and so do we.
+    std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
     ApplyZip64Extra(&cd[pos + 46 + nameLen], extraLen, entry);
     entries.push_back(std::move(entry));
     pos += 46 + nameLen + extraLen + commentLen;

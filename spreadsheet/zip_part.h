@@ -40,7 +40,7 @@ class ZipDirectory {
 
   // The member of this name (no leading "/"): spelled exactly, else without
   // regard to ASCII letter case; nullptr when there is none. A folder entry is
-  // no member.
+  // no member. A "\" in the archive's names counts as "/".
   const ZipEntry* Find(const std::string& partName) const;
 
   // The archive file itself.

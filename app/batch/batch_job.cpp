@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/batch/batch_options.h"
+#include "app/batch/cell_listing.h"
 #include "app/batch/stream_operator_view.h"
 #include "common/cp1250.h"
 #include "common/program_dir.h"
@@ -77,6 +78,15 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
   if (options.version) {
     out << "ratemover-batch " << RATEMOVER_VERSION << "\n";
     return kExitWritten;
+  }
+  if (options.cells) {
+    try {
+      const auto session = spreadsheet::MakeWorkbookFileSession();
+      return ListCells(*session, *options.workbook, options.rows, out);
+    } catch (const std::exception& failure) {
+      err << "ratemover-batch: " << failure.what() << "\n";
+      return kExitFailure;
+    }
   }
 
   StreamOperatorView view(err);

@@ -1,5 +1,6 @@
 #pragma once
 // The command line of ratemover-batch.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@ struct BatchOptions {
   std::optional<std::string> configFile;   // --conf FILE (as given: the file system's bytes)
   std::optional<std::string> profileName;  // --profile NAME (UTF-8, as given)
   std::optional<std::string> workbook;     // WORKBOOK (as given: the file system's bytes)
+  bool cells = false;                      // --cells: print what is read, transfer nothing
+  std::int32_t rows = 3000;                // --rows N, with --cells: rows 1 to N
   bool help = false;
   bool version = false;
 };

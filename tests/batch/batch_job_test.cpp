@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "app/batch/batch_options.h"
+#include "app/batch/cell_listing.h"
 
 namespace fs = std::filesystem;
 
@@ -498,6 +500,179 @@ TEST(BatchOptions, ParsesTheCommandLine) {
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"--profile"}, {"--conf="}, {"-x"}, {"a", "b"}}) {
     EXPECT_FALSE(ParseBatchOptions(bad).options) << bad.front();
+  }
+}
+
+// --- ratemover-batch --cells ---
+
+// The output without its first line (the format's name).
+std::string CellLines(const std::string& out) {
+  const std::size_t end = out.find('\n');
+  return end == std::string::npos ? std::string() : out.substr(end + 1);
+}
+
+// Every format names itself, and the same price list gives the same cell
+// lines whoever wrote it in whichever format: the texts the transfer reads.
+TEST_F(BatchTest, CellsOfData3000AreTheSameInEveryFormat) {
+  const std::vector<std::pair<std::string, std::string>> fixtures = {
+      {"data3000.xls", "biff8"},
+      {"data3000_biff5.xls", "biff5"},
+      {"biff234/data3000_biff2.xls", "biff2"},
+      {"biff234/data3000_biff3.xls", "biff3"},
+      {"biff234/data3000_biff4.xls", "biff4"},
+      {"data3000.xlsx", "xlsx"},
+      {"data3000.xlsb", "xlsb"},
+      {"data3000.ods", "ods"},
+      {"foreign/data3000_backslash.xlsx", "xlsx"},
+  };
+  std::string first;
+  for (const auto& [fixture, format] : fixtures) {
+    SCOPED_TRACE(fixture);
+    const ProcessResult run = RunBatch({"--cells", (kWorkbooks / fixture).string()}, dir_);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), "# " + format + "\n");
+    const std::string lines = CellLines(run.out);
+    if (first.empty()) {
+      first = lines;
+      // what the rows hold, told apart from how they are listed
+      for (const std::string line :
+           {"A1\t=DATUM\nB1\t=SIMBOL\nC1\t=NAZIV\nD1\t=TECAJ\nE1\t=INDEKS\nF1\t=DVOJNO\nA2\t=5.3.2024\nB2\t=ZVTG\n"
+            "C2\t=Dru\u017eba ZVTG d.d.\nD2\t=2083\nF2\t=4166\nA3\t=",
+            "\nD3000\t=2573\nE3000\t=X\nF3000\t=5146\n"}) {
+        EXPECT_NE(lines.find(line), std::string::npos) << line;
+      }
+      EXPECT_EQ(lines.rfind("F3000\t=5146\n"), lines.size() - 12);  // row 3001 is not listed
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 15301);
+    } else {
+      EXPECT_TRUE(lines == first) << "the cell lines differ from those of " << fixtures.front().first;
+    }
+  }
+}
+
+TEST_F(BatchTest, CellsAreListedRowByRowWithTheirTextsEscaped) {
+  const ProcessResult run = RunBatch({"--cells", (kWorkbooks / "foreign/control_chars_xlwt.xls").string()}, dir_);
+  EXPECT_EQ(run.status, 0) << run.err;
+  // empty text is left out; blanks are text; column Z is never listed
+  EXPECT_EQ(run.out,
+            "# biff8\nA1\t=a\\\\b\nY1\t=Y\nA2\t=x\\ty\nB2\t=1,5\nA3\t=x\\ny\nA4\t=x\\ry\n"
+            "A5\t=\\x01\\x1F\x7F\nA6\t=\u010d\u0161\u017e \u20ac\nA8\t=  \n");
+}
+
+TEST_F(BatchTest, CellsListsReadFailuresAndOnlyTheRowsAskedFor) {
+  struct Case {
+    std::string fixture;
+    std::vector<std::string> options;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {"types_openpyxl.xlsx", {"--rows", "5"},
+       "# xlsx\nA1\t=label\nB1\t=value\nA2\t=text_slovene\nB2\t=\u010d\u0161\u017e\u0107\u0111 "
+       "\u010c\u0160\u017d\u0106\u0110\nA3\t=int_42\nB3\t=42\nA4\t=dec_12.5\nB4\t=12,5\n"
+       "A5\t=f_num =B3*2\nB5\t!\n"},
+      {"const_errors_gnumeric.xls", {"--rows=3"}, "# biff8\nA1\t=label\nB1\t=value\nA2\t=const_na\nB2\t!\nA3\t=const_div0\nB3\t!\n"},
+      {"types_openpyxl.xlsx", {"--rows", "1"}, "# xlsx\nA1\t=label\nB1\t=value\n"},
+      // the far cell of the largest sheet lies past column Y: only A1
+      {"sparse.xlsx", {"--rows", "1048576"}, "# xlsx\nA1\t=start\n"},
+      // an attribute value that is merely unusual: an empty style, a time alone in a date cell
+      {"foreign/types_openpyxl_unusual.xlsx", {"--rows", "8"},
+       "# xlsx\nA1\t=label\nB1\t=value\nA2\t=text_slovene\nB2\t=\u010d\u0161\u017e\u0107\u0111 "
+       "\u010c\u0160\u017d\u0106\u0110\nA3\t=int_42\nB3\t=42\nA4\t=dec_12.5\nB4\t=12,5\n"
+       "A5\t=f_num =B3*2\nB5\t!\nA6\t=f_text\nB6\t!\nA7\t=f_err =NA()\nB7\t!\nA8\t=date\nB8\t=10:10:10\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {"--cells"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back((kWorkbooks / c.fixture).string());
+    const ProcessResult run = RunBatch(arguments, dir_);
+    EXPECT_EQ(run.status, 0) << c.fixture << run.err;
+    EXPECT_EQ(run.out, c.out) << c.fixture;
+  }
+}
+
+// A chart, macro or dialog sheet saved active opens, but no cell of it can be
+// read: --cells lists every cell as a read failure, and a transfer ends at the
+// date read with that failure.
+TEST_F(BatchTest, AnActiveSheetThatIsNoWorksheetFailsEveryRead) {
+  std::string failures;
+  for (int row = 1; row <= 2; ++row) {
+    for (const char column : std::string("ABCDEFGHIJKLMNOPQRSTUVWXY")) {
+      failures += column + std::to_string(row) + "\t!\n";
+    }
+  }
+  const std::vector<std::pair<std::string, std::string>> fixtures = {
+      {"foreign/types_chart_active.xls", "biff8"},
+      {"foreign/types_macro_active.xls", "biff8"},
+      {"foreign/types_dialog_active.xls", "biff8"},
+      {"foreign/chartsheet_active_openpyxl.xlsx", "xlsx"},
+  };
+  for (const auto& [fixture, format] : fixtures) {
+    SCOPED_TRACE(fixture);
+    ProcessResult run = RunBatch({"--cells", "--rows", "2", (kWorkbooks / fixture).string()}, dir_);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "# " + format + "\n" + failures);
+
+    const fs::path workbook = Workbook(fixture, "graf" + fs::path(fixture).extension().string());
+    run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err, "Celice v vrstici 2, stolpcu 1 ni mogo\u010de prebrati\n");
+    fs::remove(workbook);
+    fs::path output = workbook;
+    fs::remove(output.replace_extension("ztr"));
+  }
+}
+
+TEST_F(BatchTest, CellsOfAWorkbookThatCannotBeOpened) {
+  std::ofstream(dir_ / "besedilo.xls", std::ios::binary) << "DATUM;SIMBOL\r\n";
+  const std::vector<std::pair<fs::path, std::string>> cases = {
+      {dir_ / "ni.xls", "not readable"},
+      {dir_, "not readable"},
+      {dir_ / "besedilo.xls", "not a workbook"},
+      {kWorkbooks / "bad/zero.xls", "not a workbook"},
+      {kWorkbooks / "types_pw.xls", "encrypted"},
+  };
+  for (const auto& [path, reason] : cases) {
+    const ProcessResult run = RunBatch({"--cells", path.string()}, dir_);
+    EXPECT_EQ(run.status, 2) << path;
+    EXPECT_EQ(run.out, "# cannot be opened: " + reason + "\n") << path;
+  }
+}
+
+TEST_F(BatchTest, CellsCommandLineErrors) {
+  const std::string book = (kWorkbooks / "data3000.xls").string();
+  const std::vector<std::vector<std::string>> cases = {
+      {"--cells"},
+      {"--rows", "5", book},
+      {"--cells", "--rows", "0", book},
+      {"--cells", "--rows", "1048577", book},
+      {"--cells", "--rows", "-1", book},
+      {"--cells", "--rows", "12x", book},
+      {"--cells", "--rows=", book},
+      {"--cells", "--rows"},
+      {"--cells", "--conf", defaultConf_, book},
+      {"--cells", "--profile", "X", book},
+      {"--cells", book, book},
+  };
+  for (const auto& arguments : cases) {
+    const ProcessResult run = RunBatch(arguments, dir_);
+    EXPECT_EQ(run.status, 64) << testing::PrintToString(arguments);
+    EXPECT_EQ(run.out, "") << testing::PrintToString(arguments);
+  }
+}
+
+TEST(CellListing, TextsAreEscapedToStayOnTheirLine) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"plain 1,5", "plain 1,5"},
+      {"a\\b", "a\\\\b"},
+      {"\t\r\n", "\\t\\r\\n"},
+      {std::string("\x00\x01\x1B\x1F", 4), "\\x00\\x01\\x1B\\x1F"},
+      {" \x7F~", " \x7F~"},
+      {"\xE8\x9A\x9E \x80", "\u010d\u0161\u017e \u20ac"},  // Windows-1250 to UTF-8
+      {"\\x41", "\\\\x41"},
+  };
+  for (const auto& [cp1250, shown] : cases) {
+    EXPECT_EQ(ratemover::batch::EscapedCellText(cp1250), shown) << testing::PrintToString(cp1250);
   }
 }
 

@@ -323,7 +323,7 @@ std::string Stream(unsigned version, const std::string& globals, const std::vect
   std::string tail;
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     directory += boundSheet(static_cast<std::uint32_t>(offset + tail.size()), "S" + std::to_string(i),
-                            sheets[i].type == 0x20 ? 2 : 0);
+                            sheets[i].type == 0x20 ? 2 : sheets[i].type == 0x40 ? 1 : sheets[i].type == 0x06 ? 6 : 0);
     tail += Bof(version, sheets[i].type) + sheets[i].body + (sheets[i].withEof ? Eof() : "");
   }
   return head + directory + Eof() + tail + std::string(5000, '\0');
@@ -554,18 +554,35 @@ TEST(BuiltWorkbook, TextEncodings) {
   }
 }
 
+// A chart, macro, dialog sheet or module that is active opens, but is no
+// worksheet: every read of it fails, the empty cells too.
 TEST(BuiltWorkbook, TheActiveSheet) {
-  const std::vector<Sheet> sheets = {{Label8(1, 1, "first")}, {Label8(1, 1, "second")}, {"", true, 0x20}};
+  const std::string dialog = Rec(0x0081, U16(0x0010));
+  const std::string plainOptions = Rec(0x0081, U16(0x04C1));
+  const std::vector<Sheet> sheets = {{Label8(1, 1, "first")},        {Label8(1, 1, "second")},
+                                     {"", true, 0x20},               {Label8(1, 1, "macro"), true, 0x40},
+                                     {dialog + Label8(1, 1, "dlg")}, {"", true, 0x06},
+                                     {plainOptions + Label8(1, 1, "seventh")}};
   const struct {
     std::string window;
     Text a1;
+    Text b2;
   } cases[] = {
-      {"", "first"}, {Window1(0), "first"}, {Window1(1), "second"}, {Window1(7), "first"}, {Window1(2), ""},
+      {"", "first", ""},
+      {Window1(0), "first", ""},
+      {Window1(1), "second", ""},
+      {Window1(9), "first", ""},
+      {Window1(2), std::nullopt, std::nullopt},  // chart
+      {Window1(3), std::nullopt, std::nullopt},  // macro sheet
+      {Window1(4), std::nullopt, std::nullopt},  // dialog sheet
+      {Window1(5), std::nullopt, std::nullopt},  // module
+      {Window1(6), "seventh", ""},               // sheet options without the dialog flag
   };
   for (const auto& c : cases) {
     const Built built = Read(Stream(0x0600, c.window, sheets));
     ASSERT_TRUE(built.opened);
-    EXPECT_EQ(TextAt(built, 1, 1), c.a1);
+    EXPECT_EQ(TextAt(built, 1, 1), c.a1) << testing::PrintToString(c.window);
+    EXPECT_EQ(TextAt(built, 2, 2), c.b2) << testing::PrintToString(c.window);
   }
 }
 

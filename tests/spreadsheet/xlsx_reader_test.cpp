@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -369,8 +370,6 @@ TEST(XlsxReader, DamagedContentCannotBeOpened) {
       {"shared string cell without index", "<row r=\"1\"><c r=\"A1\" t=\"s\"/></row>"},
       {"cell reference past the last column", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"},
       {"row 0", "<row r=\"0\"><c><v>1</v></c></row>"},
-      {"unknown cell type", "<row r=\"1\"><c r=\"A1\" t=\"zz\"><v>1</v></c></row>"},
-      {"date that is no date", "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-02-29</v></c></row>"},
       {"boolean that is neither", "<row r=\"1\"><c r=\"A1\" t=\"b\"><v>2</v></c></row>"},
       {"malformed XML", "<row r=\"1\"><c r=\"A1\"><v>1</v></row>"},
       {"rows out of order", "<row r=\"2\"><c><v>1</v></c></row><row r=\"1\"><c><v>1</v></c></row>"},
@@ -385,6 +384,102 @@ TEST(XlsxReader, DamagedContentCannotBeOpened) {
     book.sheetData = data;
     book.strings = "<si><t>a</t></si>";
     EXPECT_FALSE(ReadBook(Members(book)).has_value()) << what;
+  }
+}
+
+// An attribute value that is merely unusual does not refuse the workbook:
+// at most its own cell cannot be read.
+TEST(XlsxReader, UnusualAttributeValuesMakeAtMostTheirCellUnreadable) {
+  const struct {
+    const char* what;
+    const char* cell;
+    CellText text;
+  } cases[] = {
+      {"empty style: the default", "<c r=\"A1\" s=\"\"><v>12.5</v></c>", std::string("12,5")},
+      {"blank style: the default", "<c r=\"A1\" s=\" \"><v>7</v></c>", std::string("7")},
+      {"style that is no index", "<c r=\"A1\" s=\"x\"><v>7</v></c>", std::nullopt},
+      {"negative style", "<c r=\"A1\" s=\"-1\"><v>7</v></c>", std::nullopt},
+      {"date cell holding a time alone", "<c r=\"A1\" t=\"d\"><v>10:10:10</v></c>", std::string("10:10:10")},
+      {"time alone with a fraction and zone", "<c r=\"A1\" t=\"d\"><v>23:59:59.25Z</v></c>", std::string("23:59:59")},
+      {"time alone at midnight", "<c r=\"A1\" t=\"d\"><v>00:00:00</v></c>", std::string("0:00:00")},
+      {"time alone past the day", "<c r=\"A1\" t=\"d\"><v>24:00:00</v></c>", std::nullopt},
+      {"time alone without seconds", "<c r=\"A1\" t=\"d\"><v>10:10</v></c>", std::nullopt},
+      {"date that is no date", "<c r=\"A1\" t=\"d\"><v>2023-02-29</v></c>", std::nullopt},
+      {"date with a broken time", "<c r=\"A1\" t=\"d\"><v>2024-03-05T1:00:00</v></c>", std::nullopt},
+      {"unknown cell type", "<c r=\"A1\" t=\"zz\"><v>1</v></c>", std::nullopt},
+      {"unknown cell type without a value", "<c r=\"A1\" t=\"zz\"/>", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    Book book;
+    // the cells around it read as ever
+    book.sheetData = std::string("<row r=\"1\">") + c.cell + "<c r=\"B1\" t=\"s\"><v>0</v></c></row>"
+                     "<row r=\"2\"><c r=\"A2\"><v>2</v></c></row>";
+    book.strings = "<si><t>a</t></si>";
+    const auto cells = ReadBook(Members(book));
+    ASSERT_TRUE(cells.has_value()) << c.what;
+    EXPECT_EQ(TextAt(*cells, 1, 1), Show(c.text)) << c.what;
+    EXPECT_EQ(TextAt(*cells, 1, 2), Show(std::string("a"))) << c.what;
+    EXPECT_EQ(TextAt(*cells, 2, 1), Show(std::string("2"))) << c.what;
+  }
+}
+
+// Some Windows zip tools separate folders with backslashes; such a package
+// reads as the same package with slashes. A part named both ways is two parts
+// of one name, which is damage.
+TEST(XlsxReader, BackslashesInPartNamesAreSlashes) {
+  Book book;
+  book.sheetData = "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>4.5</v></c></row>";
+  book.strings = "<si><t>a</t></si>";
+  std::vector<Member> members = Members(book);
+  for (auto& member : members) std::replace(member.name.begin(), member.name.end(), '/', '\\');
+  const auto cells = ReadBook(members);
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("a")));
+  EXPECT_EQ(TextAt(*cells, 1, 2), Show(std::string("4,5")));
+
+  std::vector<Member> twice = Members(book);
+  twice.push_back(twice.back());
+  std::replace(twice.back().name.begin(), twice.back().name.end(), '/', '\\');
+  EXPECT_FALSE(ReadBook(twice).has_value());
+}
+
+// A chart, dialog or macro sheet that is active opens, but has no cells:
+// every read of it fails, and what the sheet part holds is not read.
+TEST(XlsxReader, AnActiveSheetThatIsNoWorksheetOpensWithEveryReadFailing) {
+  const struct {
+    const char* type;
+    bool worksheet;
+  } cases[] = {
+      {"http://schemas.openxmlformats.org/officeDocument/2006/relationships/chartsheet", false},
+      {"http://schemas.openxmlformats.org/officeDocument/2006/relationships/dialogsheet", false},
+      {"http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet", false},
+      {"http://schemas.microsoft.com/office/2006/relationships/xlIntlMacrosheet", false},
+      {"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet", true},
+  };
+  for (const auto& c : cases) {
+    Book book;
+    book.sheetData = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
+    std::vector<Member> members = Members(book);
+    for (auto& member : members) {
+      if (member.name != "xl/_rels/workbook.xml.rels") continue;
+      const std::string worksheet = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+      const std::size_t at = member.data.find(worksheet);
+      ASSERT_NE(at, std::string::npos);
+      member.data.replace(at, worksheet.size(), c.type);
+    }
+    // a chart sheet's part holds no sheet data
+    if (!c.worksheet) members.back().data = std::string("<chartsheet ") + kMain + "/>";
+    const std::string path = WriteTemp(Zip(members));
+    SheetCells cells;
+    const SheetRead read = ReadActiveSheetFromFile(path, 3000, cells);
+    EXPECT_TRUE(read) << c.type;
+    EXPECT_EQ(read.activeIsWorksheet, c.worksheet) << c.type;
+    EXPECT_EQ(read.format, WorkbookFormat::Xlsx) << c.type;
+    OpenedWorkbook opened(path);
+    EXPECT_EQ(Show(opened.Cell(1, 1)), Show(c.worksheet ? CellText("1") : std::nullopt)) << c.type;
+    EXPECT_EQ(Show(opened.Cell(2, 2)), Show(c.worksheet ? CellText("") : std::nullopt)) << c.type;
+    EXPECT_FALSE(opened.session->OpenFailureOf().has_value()) << c.type;
+    std::remove(path.c_str());
   }
 }
 
