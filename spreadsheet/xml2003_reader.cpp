@@ -108,6 +108,7 @@ struct KeptCell {
 };
 
 struct MergedArea {
+  std::int32_t firstRow;  // the first row covered, below the area's own cell
   std::int32_t lastRow;
   std::int32_t firstColumn;
   std::int32_t lastColumn;
@@ -296,8 +297,12 @@ class WorkbookHandler : public XmlHandler {
     std::erase_if(openMerges_, [this](const MergedArea& area) { return area.lastRow < row_; });
   }
 
-  // Cells of a row come in ascending order too; ss:MergeAcross and
-  // ss:MergeDown cover cells that stay empty.
+  // Cells of a row come in ascending order too; a cell without ss:Index
+  // follows the previous one and the cells its ss:MergeAcross covers.
+  // ss:MergeDown covers cells of the rows below, which stay empty: a value on
+  // one is damage. (LibreOffice writes the cells right of such a covered cell
+  // as if it were not there; read by the index rule they would land one
+  // column too far left, so such a document is refused, not read shifted.)
   void StartCell(const std::vector<XmlAttribute>& attributes) {
     std::int64_t column = static_cast<std::int64_t>(lastColumn_) + 1;
     if (const auto* a = FindAttribute(attributes, "Index")) {
@@ -319,24 +324,30 @@ class WorkbookHandler : public XmlHandler {
     }
     if (column + across > kMaxColumn) return Fail("cell index not valid");
     if (row_ + down > kMaxRow) return Fail("merge not valid");
-    lastColumn_ = static_cast<std::int32_t>(column + across);
     const auto col = static_cast<std::int32_t>(column);
+    lastColumn_ = static_cast<std::int32_t>(column + across);
+    const bool covered = CoveringArea(column) != nullptr;
+    if (down > 0) {
+      if (openMerges_.size() >= kMaxOpenMerges) return Fail("too many merged areas");
+      openMerges_.push_back({row_ + 1, static_cast<std::int32_t>(row_ + down), col, lastColumn_});
+    }
     if (!keep_ || row_ > rowLimit_) return;
 
     inCell_ = true;
     column_ = col;
-    covered_ = false;
-    for (const auto& area : openMerges_) {
-      if (col >= area.firstColumn && col <= area.lastColumn) covered_ = true;
-    }
-    if (down > 0) {
-      if (openMerges_.size() >= kMaxOpenMerges) return Fail("too many merged areas");
-      openMerges_.push_back({static_cast<std::int32_t>(row_ + down), col, lastColumn_});
-    }
+    covered_ = covered;
     formula_ = FindAttribute(attributes, "Formula") != nullptr;
     sawData_ = false;
     style_ = rowStyle_;
     if (const auto* a = FindAttribute(attributes, "StyleID")) style_ = a->value;
+  }
+
+  // The merged area from a row above that covers this column of the row, if any.
+  const MergedArea* CoveringArea(std::int64_t column) const {
+    for (const auto& area : openMerges_) {
+      if (area.firstRow <= row_ && column >= area.firstColumn && column <= area.lastColumn) return &area;
+    }
+    return nullptr;
   }
 
   void StartData(const std::vector<XmlAttribute>& attributes) {
@@ -380,7 +391,7 @@ class WorkbookHandler : public XmlHandler {
   }
 
   void Keep(KeptCell cell) {
-    if (covered_) return;
+    if (covered_) return Fail("value in a merged area");
     textBytes_ += cell.value.text.size();
     if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) return Fail("too many cells");
     kept_.back().push_back(std::move(cell));
