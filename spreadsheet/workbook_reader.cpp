@@ -160,6 +160,7 @@ void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
     if (!ReadBiff234ActiveSheet(input, rowLimit, cells)) ThrowDamaged("worksheet stream");
     return;
   }
+  if (IsXmlSpreadsheet2003(input)) return ReadXml2003ActiveSheet(input, rowLimit, cells);
   throw WorkbookError(OpenFailure::NotAWorkbook, "");
 }
 

@@ -82,4 +82,10 @@ bool IsBiff234Stream(GsfInput* input);
 bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
 bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 
+// XML Spreadsheet 2003: an XML document whose root is Workbook in the
+// spreadsheet namespace, whatever the file's name. The reader throws
+// WorkbookError when the document cannot be opened.
+bool IsXmlSpreadsheet2003(GsfInput* input);
+void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+
 }  // namespace ratemover::spreadsheet

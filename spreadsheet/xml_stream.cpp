@@ -2,7 +2,9 @@
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
+#include <gsf/gsf-input.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "spreadsheet/open_failure.h"
@@ -167,10 +169,30 @@ ZipPackage::~ZipPackage() = default;
 
 bool ZipPackage::Has(const std::string& partName) const { return impl_->directory.Find(partName) != nullptr; }
 
+namespace {
+
+// A package part as a byte source: the reader checks size and CRC-32 as it
+// hands out the last bytes, so the part is sound once a read gives nothing more.
+class ZipPartSource : public XmlByteSource {
+ public:
+  ZipPartSource(const ZipDirectory& directory, const std::string& partName) : part_(directory, partName) {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) override { return part_.Read(buffer, size); }
+  const std::string& Name() const override { return part_.Name(); }
+
+ private:
+  ZipPartReader part_;
+};
+
+}  // namespace
+
 XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handler) const {
   if (impl_->directory.Find(partName) == nullptr) return XmlPartResult::Missing;
-  ZipPartReader part(impl_->directory, partName);
-  const auto damaged = [&part](const char* check) { ThrowDamaged(part.Name() + ": " + check); };
+  ZipPartSource part(impl_->directory, partName);
+  return StreamXml(part, handler);
+}
+
+XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler) {
+  const auto damaged = [&source](const char* check) { ThrowDamaged(source.Name() + ": " + check); };
 
   static const xmlSAXHandler sax = MakeSaxHandler();
   ParseState state;
@@ -179,28 +201,84 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
       xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
   if (!parser) throw std::bad_alloc();
   state.parser = parser.get();
-  // Nothing outside the part is ever loaded: no external subset, no entity
-  // substitution, no network.
+  // Nothing outside the document is ever loaded: no external subset, no
+  // entity substitution, no network.
   xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
 
-  // The reader checks size and CRC-32 as it hands out the last bytes, so the
-  // part is sound once a read gives nothing more.
   std::vector<std::uint8_t> chunk(kChunk);
   bool end = false;
   while (!end) {
-    const std::size_t n = part.Read(chunk.data(), chunk.size());
+    const std::size_t n = source.Read(chunk.data(), chunk.size());
     end = n == 0;
     if (end && state.fed == 0) damaged("empty, not an XML document");
     state.fed += n;
-    // The end of the part ends the document: one that breaks off is an error.
+    // The end of the source ends the document: one that breaks off is an error.
     const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(chunk.data()),
                                      static_cast<int>(n), end ? 1 : 0);
     if (handler.Failed()) damaged(handler.Failure());
     if (state.doctype) damaged("document type declaration");
     if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
-    if (state.fed - state.lastElement > kMaxBytesWithoutElement) damaged("too long without an element");
+    if (state.fed - state.lastElement > kMaxXmlBytesWithoutElement) damaged("too long without an element");
   }
   return handler.StopRequested() ? XmlPartResult::Stopped : XmlPartResult::Complete;
+}
+
+PlainFileSource::PlainFileSource(GsfInput* input, std::string name) : input_(input), name_(std::move(name)) {
+  const gsf_off_t size = gsf_input_size(input);
+  size_ = size < 0 ? 0 : static_cast<std::uint64_t>(size);
+  if (size_ > kMaxPlainXmlSize) throw WorkbookError(OpenFailure::TooLarge, name_ + ": above 256 MiB");
+  if (gsf_input_seek(input, 0, G_SEEK_SET)) ThrowDamaged(name_ + ": not readable");
+}
+
+std::size_t PlainFileSource::Read(std::uint8_t* buffer, std::size_t size) {
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - position_));
+  if (n == 0) return 0;
+  if (gsf_input_read(input_, n, buffer) == nullptr) ThrowDamaged(name_ + ": shorter than its size");
+  position_ += n;
+  return n;
+}
+
+namespace {
+
+struct RootState {
+  xmlParserCtxtPtr parser = nullptr;
+  std::optional<XmlName> root;
+};
+
+void OnRootStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri, int, const xmlChar**, int,
+                 int, const xmlChar**) {
+  auto& state = *static_cast<RootState*>(data);
+  state.root = XmlName{std::string(View(uri)), std::string(View(localName))};
+  xmlStopParser(state.parser);
+}
+
+}  // namespace
+
+std::optional<XmlName> XmlRootElement(std::string_view head) {
+  static const xmlSAXHandler sax = [] {
+    xmlSAXHandler h = MakeSaxHandler();
+    h.startElementNs = OnRootStart;
+    h.endElementNs = nullptr;
+    h.characters = h.ignorableWhitespace = h.cdataBlock = nullptr;
+    // A document type declaration is passed over here (its subset is not
+    // loaded); whoever reads the document refuses it.
+    h.internalSubset = h.externalSubset = nullptr;
+    h.serror = nullptr;
+    return h;
+  }();
+  RootState state;
+  std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
+      xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
+  if (!parser) throw std::bad_alloc();
+  state.parser = parser.get();
+  xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
+  // In pieces, so that the parser sees the start tag before the head breaks off.
+  constexpr std::size_t kPiece = 4096;
+  for (std::size_t pos = 0; pos < head.size() && !state.root && parser->wellFormed; pos += kPiece) {
+    const std::size_t n = std::min(kPiece, head.size() - pos);
+    if (xmlParseChunk(parser.get(), head.data() + pos, static_cast<int>(n), 0) != 0 && !state.root) break;
+  }
+  return state.root;
 }
 
 std::string ResolvePartName(std::string_view sourceFolder, std::string_view target) {

@@ -1,10 +1,12 @@
 #pragma once
-// Streaming the XML parts of a ZIP container (an .xlsx or .ods package) into a
-// SAX-style handler: a part comes from a ZipPartReader in chunks of 64 KiB and
-// is fed to the parser as it comes, never held whole in memory.
+// Streaming XML documents into a SAX-style handler from any byte source: a
+// part of a ZIP container (an .xlsx or .ods package), which comes from a
+// ZipPartReader, or a plain file. The bytes come in chunks of 64 KiB and are
+// fed to the parser as they come, never held whole in memory.
 //
-// Integrity: every part streamed is read and parsed to its end, and its size
-// and CRC-32 are checked against the central directory, before Stream returns;
+// Integrity: every document streamed is read and parsed to its end (for a
+// package part, its size and CRC-32 are checked against the central directory
+// too) before the stream returns;
 // a handler that has what it needs stops its own callbacks, not the reading.
 // So nothing taken from a part counts unless the whole part is sound: a
 // caller uses what its handler gathered only after Stream has returned.
@@ -21,10 +23,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+typedef struct _GsfInput GsfInput;
 typedef struct _GsfInfile GsfInfile;
 
 namespace ratemover::spreadsheet {
@@ -72,10 +76,54 @@ enum class XmlPartResult {
   Complete,  // the handler saw the whole part, which is sound
 };
 
+// Where the bytes of one document come from.
+class XmlByteSource {
+ public:
+  virtual ~XmlByteSource() = default;
+  // Up to size bytes; 0 at the end, once the source has checked that it is
+  // whole. Throws WorkbookError when it is not.
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t size) = 0;
+  // Names the document in a failure's detail.
+  virtual const std::string& Name() const = 0;
+};
+
+// More bytes of a document than this without the start of an element: damaged.
+inline constexpr std::uint64_t kMaxXmlBytesWithoutElement = 16u << 20;
+
+// Streams a whole document through the handler, with the checks and bounds
+// above. Throws WorkbookError when it is damaged or the handler failed; says
+// whether the handler stopped early.
+XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler);
+
+// A plain file, from its first byte to its last; a file above
+// kMaxPlainXmlSize cannot be opened (TooLarge).
+inline constexpr std::uint64_t kMaxPlainXmlSize = 256u << 20;
+class PlainFileSource : public XmlByteSource {
+ public:
+  PlainFileSource(GsfInput* input, std::string name);  // throws WorkbookError(TooLarge)
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) override;
+  const std::string& Name() const override { return name_; }
+
+ private:
+  GsfInput* input_;
+  std::string name_;
+  std::uint64_t size_;
+  std::uint64_t position_ = 0;
+};
+
+// The root element of the XML document that these bytes begin (namespace URI
+// and local name), when they begin one; nothing when they are not XML up to
+// its start tag. Nothing is loaded and no entity expanded on the way.
+struct XmlName {
+  std::string ns;
+  std::string name;
+};
+std::optional<XmlName> XmlRootElement(std::string_view head);
+
 class ZipPackage {
  public:
   // More bytes of a part than this without the start of an element: damaged.
-  static constexpr std::uint64_t kMaxBytesWithoutElement = 16u << 20;
+  static constexpr std::uint64_t kMaxBytesWithoutElement = kMaxXmlBytesWithoutElement;
 
   // Throws WorkbookError(Damaged) when the central directory cannot be read.
   explicit ZipPackage(GsfInfile* zip);

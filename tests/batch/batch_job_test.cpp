@@ -144,7 +144,8 @@ TEST_F(BatchTest, EveryFormatGivesTheExpectedRateFile) {
   ASSERT_FALSE(expected.empty());
   const std::vector<std::string> fixtures = {"data3000.xls", "data3000.xlsx", "data3000.ods",
                                              "data3000_biff5.xls", "biff234/data3000_biff2.xls",
-                                             "biff234/data3000_biff3.xls", "biff234/data3000_biff4.xls", "data3000.xlsb"};
+                                             "biff234/data3000_biff3.xls", "biff234/data3000_biff4.xls", "data3000.xlsb",
+                                             "xml2003/data3000.xml"};
   for (const auto& fixture : fixtures) {
     SCOPED_TRACE(fixture);
     // the name says nothing of the format: the content decides

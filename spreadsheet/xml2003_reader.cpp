@@ -1,0 +1,454 @@
+// The XML Spreadsheet 2003 reader: one XML document whose root is Workbook
+// in the spreadsheet namespace, streamed once from its first byte to its last.
+// Worksheets come in document order; ExcelWorkbook/ActiveSheet names the
+// active one (0-based), else the first is. The Styles give the number formats
+// by style ID, inheriting through ss:Parent; the cells of the active sheet are
+// kept with their style IDs until the end, when the number styles are known.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <gsf/gsf-input.h>
+
+#include "common/cp1250.h"
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/number_format.h"
+#include "spreadsheet/ods_values.h"
+#include "spreadsheet/open_failure.h"
+#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/xml_stream.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+constexpr std::string_view kSpreadsheetNs = "urn:schemas-microsoft-com:office:spreadsheet";
+constexpr std::string_view kExcelNs = "urn:schemas-microsoft-com:office:excel";
+
+constexpr std::int32_t kMaxRow = 1048576;
+constexpr std::int32_t kMaxColumn = 16384;
+constexpr std::size_t kMaxDepth = 256;
+constexpr std::size_t kMaxStyles = 1u << 16;
+// Merged areas reaching down into the rows still to come.
+constexpr std::size_t kMaxOpenMerges = 1u << 16;
+// The text of one value; a cell holds at most 32767 characters.
+constexpr std::size_t kMaxValueBytes = 4u << 20;
+// What the kept rows may hold in all, as for the other formats.
+constexpr std::size_t kMaxCells = 1000000;
+constexpr std::size_t kMaxTextBytes = 64u << 20;
+// How much of a file is looked at to recognise the format.
+constexpr std::size_t kHeadBytes = 64 * 1024;
+
+bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view TrimXml(std::string_view s) {
+  while (!s.empty() && IsXmlBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsXmlBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// A whole number from 0 to 2^31-1, surrounding XML blanks allowed.
+std::optional<std::int64_t> ParseCount(std::string_view text) {
+  text = TrimXml(text);
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 0x7FFFFFFF) return std::nullopt;
+  return value;
+}
+
+// The named formats of the format; any other text is a format code.
+NumberStyle StyleOfXmlFormat(std::string_view format) {
+  static constexpr std::string_view kDates[] = {"General Date", "Short Date",  "Medium Date", "Long Date",
+                                                "Long Time",    "Medium Time", "Short Time"};
+  static constexpr std::string_view kCurrencies[] = {"Currency", "Euro Currency"};
+  static constexpr std::string_view kGeneral[] = {"General", "General Number", "Fixed",      "Standard", "Percent",
+                                                  "Scientific", "Yes/No",     "True/False", "On/Off"};
+  for (const auto name : kDates) {
+    if (format == name) return NumberStyle::DateTime;
+  }
+  for (const auto name : kCurrencies) {
+    if (format == name) return NumberStyle::Currency;
+  }
+  for (const auto name : kGeneral) {
+    if (format == name) return NumberStyle::General;
+  }
+  return StyleOfFormatCode(format);
+}
+
+// LibreOffice writes a formula's error result as a String holding the error's
+// name; the spreadsheet application recalculates such a cell to that error.
+bool IsErrorName(std::string_view text) {
+  static constexpr std::string_view kNames[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
+  for (const auto name : kNames) {
+    if (text == name) return true;
+  }
+  return false;
+}
+
+struct Style {
+  std::string parent;
+  std::optional<std::string> format;  // the NumberFormat's ss:Format, when the style has one
+};
+
+// A cell of a kept worksheet; numbers wait for their style, dates for the date system.
+struct KeptCell {
+  std::int32_t row;
+  std::int32_t column;
+  CellValue value;
+  std::uint32_t style = 0;  // for a number: index into the style IDs met, 0 for none
+  std::optional<OdfDateTime> date;
+};
+
+struct MergedArea {
+  std::int32_t firstRow;  // the first row covered, below the area's own cell
+  std::int32_t lastRow;
+  std::int32_t firstColumn;
+  std::int32_t lastColumn;
+};
+
+class WorkbookHandler : public XmlHandler {
+ public:
+  explicit WorkbookHandler(std::int32_t rowLimit) : rowLimit_(rowLimit) { styleIds_.emplace_back(); }
+
+  void StartElement(std::string_view ns, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
+    if (++depth_ > kMaxDepth) return Fail("nested too deep");
+    if (inData_) return;  // formatting inside a rich text value
+    const bool ss = ns == kSpreadsheetNs;
+    switch (depth_) {
+      case 1:
+        if (!ss || name != "Workbook") Fail("root is not a spreadsheet workbook");
+        return;
+      case 2:
+        inExcelWorkbook_ = (ns == kExcelNs || ss) && name == "ExcelWorkbook";
+        inStyles_ = ss && name == "Styles";
+        if (ss && name == "Worksheet") StartWorksheet();
+        return;
+      case 3:
+        if (inExcelWorkbook_ && name == "ActiveSheet") {
+          inActiveSheet_ = true;
+          activeText_.clear();
+        } else if (inExcelWorkbook_ && name == "Date1904") {
+          date1904_ = true;
+        } else if (inStyles_ && ss && name == "Style") {
+          StartStyle(attributes);
+        } else if (inWorksheet_ && ss && name == "Table") {
+          if (sawTable_) return Fail("two tables in one worksheet");
+          sawTable_ = inTable_ = true;
+        }
+        return;
+      case 4:
+        if (inStyle_ && ss && name == "NumberFormat") {
+          const auto* format = FindAttribute(attributes, "Format");
+          styles_[styleId_].format = format != nullptr ? std::string(format->value) : std::string("General");
+        } else if (inTable_ && ss && name == "Row") {
+          StartRow(attributes);
+        }
+        return;
+      case 5:
+        if (inRow_ && ss && name == "Cell") StartCell(attributes);
+        return;
+      case 6:
+        if (inCell_ && ss && name == "Data") StartData(attributes);
+        return;
+      default:
+        return;
+    }
+  }
+
+  void EndElement(std::string_view, std::string_view) override {
+    if (inData_ && depth_ == 6) {
+      FinishData();
+    } else if (!inData_) {
+      switch (depth_) {
+        case 2:
+          inExcelWorkbook_ = inStyles_ = inWorksheet_ = false;
+          break;
+        case 3:
+          if (inActiveSheet_) FinishActiveSheet();
+          inStyle_ = inTable_ = false;
+          break;
+        case 4:
+          inRow_ = false;
+          break;
+        case 5:
+          if (inCell_) FinishCell();
+          break;
+        default:
+          break;
+      }
+    }
+    --depth_;
+  }
+
+  void Text(std::string_view utf8) override {
+    if (inData_) {
+      if (text_.size() + utf8.size() > kMaxValueBytes) return Fail("value too long");
+      text_.append(utf8);
+    } else if (inActiveSheet_ && activeText_.size() < 64) {
+      activeText_.append(utf8);
+    }
+  }
+
+  // The active worksheet's cells, once the whole document has been read.
+  void Deliver(SheetCells& cells) {
+    if (worksheets_ == 0) ThrowDamaged("XML spreadsheet: no worksheet");
+    const std::size_t active = active_ && *active_ < worksheets_ ? *active_ : 0;
+    cells.SetDateSystem(date1904_ ? DateSystem::Base1904 : DateSystem::Base1900);
+    std::vector<NumberStyle> numberStyles;
+    numberStyles.reserve(styleIds_.size());
+    for (const auto& id : styleIds_) numberStyles.push_back(StyleOfId(id));
+    for (auto& cell : kept_[active]) {
+      if (cell.date) {
+        cell.value.number =
+            SerialOfDateTime(cell.date->year, cell.date->month, cell.date->day, cell.date->secondsOfDay,
+                             cells.GetDateSystem());
+      } else if (cell.value.kind == CellValue::Kind::Number) {
+        cell.value.style = numberStyles[cell.style];
+      }
+      cells.Put(cell.row, cell.column, std::move(cell.value));
+    }
+  }
+
+ private:
+  void StartWorksheet() {
+    inWorksheet_ = true;
+    sawTable_ = false;
+    lastRow_ = 0;
+    openMerges_.clear();
+    ++worksheets_;
+    keep_ = MayBeActive(worksheets_ - 1);
+    kept_.emplace_back();
+  }
+
+  void FinishActiveSheet() {
+    inActiveSheet_ = false;
+    if (const auto index = ParseCount(activeText_)) {
+      active_ = static_cast<std::size_t>(*index);
+    } else {
+      active_ = 0;
+    }
+    // Sheets kept before the active one was named and not it are let go.
+    for (std::size_t i = 0; i < kept_.size(); ++i) {
+      if (!MayBeActive(i)) kept_[i] = {};
+    }
+    keep_ = inWorksheet_ && MayBeActive(worksheets_ - 1);
+  }
+
+  // A worksheet is kept while it may be the active one: every worksheet until
+  // the active one is named; then that one, and the first, which is active
+  // when the named one turns out not to exist.
+  bool MayBeActive(std::size_t index) const { return !active_ || index == *active_ || index == 0; }
+
+  void StartStyle(const std::vector<XmlAttribute>& attributes) {
+    const auto* id = FindAttribute(attributes, "ID");
+    if (id == nullptr) return Fail("style without an ID");
+    if (styles_.size() >= kMaxStyles) return Fail("too many styles");
+    styleId_ = std::string(id->value);
+    Style style;
+    if (const auto* parent = FindAttribute(attributes, "Parent")) style.parent = parent->value;
+    if (!styles_.emplace(styleId_, std::move(style)).second) return Fail("style defined twice");
+    inStyle_ = true;
+  }
+
+  // The number style of a style ID, by its own format or its parents'.
+  NumberStyle StyleOfId(const std::string& id) const {
+    const std::string* current = &id;
+    for (std::size_t step = 0; step <= kMaxStyles && !current->empty(); ++step) {
+      const auto found = styles_.find(*current);
+      if (found == styles_.end()) break;
+      if (found->second.format) return StyleOfXmlFormat(*found->second.format);
+      current = &found->second.parent;
+    }
+    return NumberStyle::General;
+  }
+
+  // Rows come in ascending order, each once (ss:Index counts from 1; a row
+  // with ss:Span stands for that many more after it). Rows past the limit are
+  // still read, for that order, but nothing of them is kept.
+  void StartRow(const std::vector<XmlAttribute>& attributes) {
+    std::int64_t row = static_cast<std::int64_t>(lastRow_) + 1;
+    if (const auto* a = FindAttribute(attributes, "Index")) {
+      const auto index = ParseCount(a->value);
+      if (!index || *index < 1) return Fail("row index not valid");
+      if (*index <= lastRow_) return Fail("rows out of order");
+      row = *index;
+    }
+    std::int64_t span = 0;
+    if (const auto* a = FindAttribute(attributes, "Span")) {
+      const auto value = ParseCount(a->value);
+      if (!value) return Fail("row span not valid");
+      span = *value;
+    }
+    if (row + span > kMaxRow) return Fail("row index not valid");
+    row_ = static_cast<std::int32_t>(row);
+    lastRow_ = static_cast<std::int32_t>(row + span);
+    inRow_ = true;
+    lastColumn_ = 0;
+    rowStyle_.clear();
+    if (const auto* a = FindAttribute(attributes, "StyleID")) rowStyle_ = a->value;
+    std::erase_if(openMerges_, [this](const MergedArea& area) { return area.lastRow < row_; });
+  }
+
+  // Cells of a row come in ascending order too; a cell without ss:Index
+  // follows the previous one and the cells its ss:MergeAcross covers.
+  // ss:MergeDown covers cells of the rows below, which stay empty: a value on
+  // one is damage. (LibreOffice writes the cells right of such a covered cell
+  // as if it were not there; read by the index rule they would land one
+  // column too far left, so such a document is refused, not read shifted.)
+  void StartCell(const std::vector<XmlAttribute>& attributes) {
+    std::int64_t column = static_cast<std::int64_t>(lastColumn_) + 1;
+    if (const auto* a = FindAttribute(attributes, "Index")) {
+      const auto index = ParseCount(a->value);
+      if (!index || *index < 1) return Fail("cell index not valid");
+      if (*index <= lastColumn_) return Fail("cells out of order");
+      column = *index;
+    }
+    std::int64_t across = 0, down = 0;
+    if (const auto* a = FindAttribute(attributes, "MergeAcross")) {
+      const auto value = ParseCount(a->value);
+      if (!value) return Fail("merge not valid");
+      across = *value;
+    }
+    if (const auto* a = FindAttribute(attributes, "MergeDown")) {
+      const auto value = ParseCount(a->value);
+      if (!value) return Fail("merge not valid");
+      down = *value;
+    }
+    if (column + across > kMaxColumn) return Fail("cell index not valid");
+    if (row_ + down > kMaxRow) return Fail("merge not valid");
+    const auto col = static_cast<std::int32_t>(column);
+    lastColumn_ = static_cast<std::int32_t>(column + across);
+    const bool covered = CoveringArea(column) != nullptr;
+    if (down > 0) {
+      if (openMerges_.size() >= kMaxOpenMerges) return Fail("too many merged areas");
+      openMerges_.push_back({row_ + 1, static_cast<std::int32_t>(row_ + down), col, lastColumn_});
+    }
+    if (!keep_ || row_ > rowLimit_) return;
+
+    inCell_ = true;
+    column_ = col;
+    covered_ = covered;
+    formula_ = FindAttribute(attributes, "Formula") != nullptr;
+    sawData_ = false;
+    style_ = rowStyle_;
+    if (const auto* a = FindAttribute(attributes, "StyleID")) style_ = a->value;
+  }
+
+  // The merged area from a row above that covers this column of the row, if any.
+  const MergedArea* CoveringArea(std::int64_t column) const {
+    for (const auto& area : openMerges_) {
+      if (area.firstRow <= row_ && column >= area.firstColumn && column <= area.lastColumn) return &area;
+    }
+    return nullptr;
+  }
+
+  void StartData(const std::vector<XmlAttribute>& attributes) {
+    if (sawData_) return Fail("two values in one cell");
+    sawData_ = inData_ = true;
+    text_.clear();
+    type_.clear();
+    if (const auto* a = FindAttribute(attributes, "Type")) type_ = TrimXml(a->value);
+  }
+
+  void FinishData() {
+    inData_ = false;
+    KeptCell cell{row_, column_, {}, 0, std::nullopt};
+    if (type_ == "String") {
+      cell.value = formula_ && IsErrorName(text_) ? CellValue::OfError() : CellValue::OfText(Cp1250FromUtf8(text_));
+    } else if (type_ == "Number") {
+      const auto number = ParseOdfNumber(text_);
+      if (!number) return Fail("number not valid");
+      cell.value = CellValue::OfNumber(*number);
+      cell.style = StyleIndex(style_);
+    } else if (type_ == "DateTime") {
+      cell.date = ParseOdfDateTime(text_);
+      if (!cell.date) return Fail("date not valid");
+      cell.value = CellValue::OfNumber(0, NumberStyle::DateTime);
+    } else if (type_ == "Boolean") {
+      const std::string_view v = TrimXml(text_);
+      if (v != "1" && v != "0") return Fail("boolean not valid");
+      cell.value = CellValue::OfBoolean(v == "1");
+    } else if (type_ == "Error") {
+      cell.value = CellValue::OfError();
+    } else {
+      return Fail("data type unknown");
+    }
+    Keep(std::move(cell));
+  }
+
+  void FinishCell() {
+    inCell_ = false;
+    // A formula without a written result has no cached value to read.
+    if (!sawData_ && formula_) Keep(KeptCell{row_, column_, CellValue::OfError(), 0, std::nullopt});
+  }
+
+  void Keep(KeptCell cell) {
+    if (covered_) return Fail("value in a merged area");
+    textBytes_ += cell.value.text.size();
+    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) return Fail("too many cells");
+    kept_.back().push_back(std::move(cell));
+  }
+
+  std::uint32_t StyleIndex(const std::string& id) {
+    if (id.empty()) return 0;
+    const auto [it, added] = styleIndex_.emplace(id, static_cast<std::uint32_t>(styleIds_.size()));
+    if (added) styleIds_.push_back(id);
+    return it->second;
+  }
+
+  std::int32_t rowLimit_;
+  std::size_t depth_ = 0;
+
+  bool inExcelWorkbook_ = false, inActiveSheet_ = false, date1904_ = false;
+  std::string activeText_;
+  std::optional<std::size_t> active_;
+
+  bool inStyles_ = false, inStyle_ = false;
+  std::string styleId_;
+  std::unordered_map<std::string, Style> styles_;
+  std::vector<std::string> styleIds_;  // the style IDs numbers use; the first is none
+  std::unordered_map<std::string, std::uint32_t> styleIndex_;
+
+  std::size_t worksheets_ = 0;
+  bool inWorksheet_ = false, keep_ = false, sawTable_ = false, inTable_ = false, inRow_ = false;
+  std::int32_t row_ = 0, lastRow_ = 0, lastColumn_ = 0;
+  std::string rowStyle_;
+  std::vector<MergedArea> openMerges_;
+
+  bool inCell_ = false, covered_ = false, formula_ = false, sawData_ = false, inData_ = false;
+  std::int32_t column_ = 0;
+  std::string style_, type_, text_;
+
+  std::vector<std::vector<KeptCell>> kept_;  // by worksheet; empty for those not kept
+  std::size_t cellCount_ = 0, textBytes_ = 0;
+};
+
+}  // namespace
+
+bool IsXmlSpreadsheet2003(GsfInput* input) {
+  const gsf_off_t size = gsf_input_size(input);
+  if (size <= 0 || gsf_input_seek(input, 0, G_SEEK_SET)) return false;
+  std::string head(static_cast<std::size_t>(std::min<gsf_off_t>(size, kHeadBytes)), '\0');
+  const bool read = gsf_input_read(input, head.size(), reinterpret_cast<guint8*>(head.data())) != nullptr;
+  gsf_input_seek(input, 0, G_SEEK_SET);
+  if (!read) return false;
+  const auto root = XmlRootElement(head);
+  return root && root->ns == kSpreadsheetNs && root->name == "Workbook";
+}
+
+void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  PlainFileSource source(input, "XML spreadsheet");
+  WorkbookHandler workbook(rowLimit);
+  StreamXml(source, workbook);
+  workbook.Deliver(cells);
+}
+
+}  // namespace ratemover::spreadsheet
