@@ -5,7 +5,7 @@
 
 namespace ratemover::spreadsheet {
 
-enum class WorkbookFormat { Biff2, Biff3, Biff4, Biff5, Biff8, Xlsx, Xlsb, Ods };
+enum class WorkbookFormat { Biff2, Biff3, Biff4, Biff5, Biff8, Xlsx, Xlsb, Ods, Xml2003 };
 
 constexpr std::string_view ShortNameOf(WorkbookFormat format) {
   switch (format) {
@@ -17,6 +17,7 @@ constexpr std::string_view ShortNameOf(WorkbookFormat format) {
     case WorkbookFormat::Xlsx: return "xlsx";
     case WorkbookFormat::Xlsb: return "xlsb";
     case WorkbookFormat::Ods: return "ods";
+    case WorkbookFormat::Xml2003: return "xml2003";
   }
   return "?";
 }

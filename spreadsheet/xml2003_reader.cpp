@@ -16,6 +16,7 @@
 #include <gsf/gsf-input.h>
 
 #include "common/cp1250.h"
+#include "spreadsheet/workbook_format.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/ods_values.h"
@@ -449,6 +450,7 @@ void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& 
   WorkbookHandler workbook(rowLimit);
   StreamXml(source, workbook);
   workbook.Deliver(cells);
+  cells.SetFormat(WorkbookFormat::Xml2003);
 }
 
 }  // namespace ratemover::spreadsheet

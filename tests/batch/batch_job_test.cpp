@@ -524,6 +524,7 @@ TEST_F(BatchTest, CellsOfData3000AreTheSameInEveryFormat) {
       {"data3000.xlsx", "xlsx"},
       {"data3000.xlsb", "xlsb"},
       {"data3000.ods", "ods"},
+      {"xml2003/data3000.xml", "xml2003"},
       {"foreign/data3000_backslash.xlsx", "xlsx"},
   };
   std::string first;

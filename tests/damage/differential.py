@@ -7,7 +7,8 @@ file or ZIP) and, for .xls, the BIFF records itself. Every mutant is copied
 under a neutral name, converted with the default profile, and its outcome
 sorted:
 
-  refused              the program would not read it (exit 2, no price line)
+  refused              the program would not read it (exit 2, or 1 for an
+                       active sheet that is no worksheet; no price line)
   exact                the same rate file as the undamaged workbook gives
   differing-valid      another rate file, and the damage hit only what a valid
                        workbook may hold (a cell's value, its format, a string's
@@ -580,7 +581,9 @@ def price_lines(content):
 def sort_outcome(baseline, status, content, verdict):
     if status in ("crashed", "hung"):
         return status
-    if status == 2 and not price_lines(content):
+    # exit 2: the workbook could not be opened; exit 1: it opened, but its
+    # active sheet is no worksheet and every read fails. Neither writes a price.
+    if status in (1, 2) and not price_lines(content):
         return "refused"
     if status == 0 and content == baseline:
         return "exact"
