@@ -153,6 +153,10 @@ void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
     if (!ReadBiff234ActiveSheet(input, rowLimit, cells)) ThrowDamaged("worksheet stream");
     return;
   }
+  // Text forms have no container: a page is told by its start, and delimited
+  // text takes whatever is left that is text.
+  if (IsWebPage(input)) return ReadHtmlActiveSheet(input, rowLimit, cells);
+  if (ReadCsvActiveSheet(input, rowLimit, cells)) return;
   throw WorkbookError(OpenFailure::NotAWorkbook, "");
 }
 

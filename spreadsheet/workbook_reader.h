@@ -79,4 +79,10 @@ bool IsBiff234Stream(GsfInput* input);
 bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
 bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells);
 
+// Web pages: false when the input does not start as a page does.
+bool IsWebPage(GsfInput* input);
+void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+// Delimited text: false when the input is not text (the claim of last resort).
+bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+
 }  // namespace ratemover::spreadsheet
