@@ -171,14 +171,22 @@ bool DecodeText(std::string& bytes) {
     encoding = TextEncoding::Utf8;
   }
   if (!DecodeInPlace(bytes, from, encoding)) return false;
-  return std::string_view(bytes).substr(0, kTextCheckLength).find('\0') == std::string_view::npos;
+  // Text holds no control characters but tab, line ends and form feed (and
+  // the end-of-file mark of old editors): a file of "PK\3\4" is a cut
+  // archive, not a line of text.
+  for (const char c : std::string_view(bytes).substr(0, kTextCheckLength)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && byte != 0x1A) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   // A NUL among the first bytes of a file without a byte-order mark is no
-  // text in UTF-8 or Windows-1250: not worth reading whole.
+  // text in UTF-8 or Windows-1250: not worth reading whole. The decoded text
+  // holds no NUL either, nor any other control character but a line's own.
   const std::string head = ReadInputHead(input, kTextCheckLength);
   if (!ByteOrderMarkOf(head) && head.find('\0') != std::string::npos) return false;
   std::string text = ReadWholeInput(input);
