@@ -99,9 +99,9 @@ std::string MetaCharset(std::string_view head) {
 // shows as '?', as a browser shows a replacement character.
 std::string DecodePage(std::string bytes) {
   if (const auto mark = ByteOrderMarkOf(bytes)) {
-    std::string copy = bytes;
+    // UTF-8 is checked before it is decoded: refused, the bytes are as they were.
     if (DecodeInPlace(bytes, mark->length, mark->encoding)) return bytes;
-    if (mark->encoding == TextEncoding::Utf8) return Cp1250FromUtf8(std::string_view(copy).substr(3));
+    if (mark->encoding == TextEncoding::Utf8) return Cp1250FromUtf8(std::string_view(bytes).substr(mark->length));
     return std::string();  // a broken UTF-16 page shows nothing readable
   }
   const std::string charset = MetaCharset(std::string_view(bytes).substr(0, kHeadLength));

@@ -39,9 +39,10 @@ bool IsValidUtf8(std::string_view bytes);
 
 // Turns the bytes, from `from` on, into Windows-1250 text in place (the text
 // is never longer than its bytes); a character the code page lacks becomes
-// '?'. False, with the bytes left in an unknown state, when they are not valid
-// in the encoding (a malformed UTF-8 sequence, an odd UTF-16 length, a lone
-// surrogate). Windows-1250 bytes stay as they are.
+// '?'. False when they are not valid in the encoding (a malformed UTF-8
+// sequence: the bytes are then untouched; an odd UTF-16 length or a lone
+// surrogate: the bytes are then in no useful state). Windows-1250 bytes stay
+// as they are.
 bool DecodeInPlace(std::string& bytes, std::size_t from, TextEncoding encoding);
 
 // A cell of a form that stores no types: a whole text that is an ISO date,

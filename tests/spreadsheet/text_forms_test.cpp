@@ -312,6 +312,7 @@ TEST(TextForms, WebPages) {
        "<body><table><tr><td>v</table>",
        {{1, 1, "v"}, {2, 1, ""}}},
       {"a charset of a meta element", "<meta charset=iso-8859-2><p>\xE8\xB9</p>", {{1, 1, "\xE8\x9A"}}},
+      {"broken UTF-8 behind its mark shows '?'", "\xEF\xBB\xBF<p>a\xC4 b</p>", {{1, 1, "a? b"}}},
       {"UTF-8 without a charset", "<p>\xC4\x8D</p>", {{1, 1, "\xE8"}}},
       {"Windows-1250 without a charset", "<p>\xE8\x9A</p>", {{1, 1, "\xE8\x9A"}}},
       {"UTF-16 page", std::string("\xFF\xFE<\0p\0>\0\x0D\x01", 10), {{1, 1, "\xE8"}}},
