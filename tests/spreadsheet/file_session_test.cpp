@@ -97,7 +97,7 @@ TEST(FileSession, StartRowAboveTheLimitReadsItsDateCell) {
 TEST(FileSession, WorkbookThatCannotBeOpenedIsAnEmptySheet) {
   const std::vector<std::string> files = {
       "bad/gzip.xls",        "bad/gzip.xlsx",      "bad/gzip.ods",
-       "bad/trunc_600.xls",  "bad/trunc_600.xlsx",
+      "bad/trunc_600.xls",   "bad/trunc_600.xlsx",
       "bad/trunc_600.ods",   "bad/trunc_half.xls", "bad/trunc_half.xlsx", "bad/trunc_half.ods",
       "bad/ole2_named.xlsx", "bad/types_pw_copy.xls", "types_pw.xls",    "types_pw.ods",
       "no_such_workbook.xlsx", "bad",  // a folder
