@@ -24,7 +24,7 @@ data="$source_dir/tests/data/workbooks"
 [ -x "$batch" ] || { echo "no $batch: build the ratemover-batch target first" >&2; exit 1; }
 mkdir -p "$work"
 /usr/bin/python3 "$here/make_workbooks.py" "$work" >/dev/null
-for f in sparse.xls sparse.xlsx sparse.ods bad/bomb_1g.xlsx; do
+for f in sparse.xls sparse.xlsx sparse.ods bad/bomb_1g.xlsx text/data3000_libreoffice.html text/data3000_libreoffice.csv; do
   cp -f "$data/$f" "$work/$(basename "$f")"
 done
 
@@ -36,7 +36,7 @@ mkdir -p "$results"
 # system time, which other processes on a busy machine disturb less.
 printf '%-16s %9s %9s %9s %9s %12s  %s\n' workbook mean_ms min_ms max_ms cpu_ms peak_rss_kib ztr_lines
 for name in rows3000.xls rows3000.xlsx rows3000.ods rows65536.xls rows1m.xlsx \
-            sparse.xls sparse.xlsx sparse.ods bomb_1g.xlsx; do
+            sparse.xls sparse.xlsx sparse.ods bomb_1g.xlsx data3000_libreoffice.html data3000_libreoffice.csv; do
   workbook="$work/$name"
   hyperfine --style none --ignore-failure --warmup 3 --runs "$runs" \
             --export-json "$results/$name.json" \

@@ -21,6 +21,8 @@ seeds_of() {
     xlsx_fuzz) ls "$data"/workbooks/*.xlsx "$data"/workbooks/quirks/*.xlsx ;;
     xlsb_fuzz) ls "$data"/workbooks/*.xlsb "$data"/workbooks/bad/*.xlsb ;;
     ods_fuzz) ls "$data"/workbooks/*.ods "$data"/workbooks/bad/*.ods ;;
+    html_fuzz) ls "$data"/workbooks/text/*.htm* "$data"/workbooks/text/*.xls ;;
+    csv_fuzz) ls "$data"/workbooks/text/*.csv "$data"/workbooks/bad/text.* ;;
     config_fuzz) ls "$data"/config/* 2>/dev/null || true ;;
   esac
   ls "$data"/workbooks/fuzz/"${1%_fuzz}"* 2>/dev/null || true

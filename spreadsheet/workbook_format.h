@@ -5,7 +5,7 @@
 
 namespace ratemover::spreadsheet {
 
-enum class WorkbookFormat { Biff2, Biff3, Biff4, Biff5, Biff8, Xlsx, Xlsb, Ods, Xml2003 };
+enum class WorkbookFormat { Biff2, Biff3, Biff4, Biff5, Biff8, Xlsx, Xlsb, Ods, Xml2003, Html, Csv };
 
 constexpr std::string_view ShortNameOf(WorkbookFormat format) {
   switch (format) {
@@ -18,6 +18,8 @@ constexpr std::string_view ShortNameOf(WorkbookFormat format) {
     case WorkbookFormat::Xlsb: return "xlsb";
     case WorkbookFormat::Ods: return "ods";
     case WorkbookFormat::Xml2003: return "xml2003";
+    case WorkbookFormat::Html: return "html";
+    case WorkbookFormat::Csv: return "csv";
   }
   return "?";
 }

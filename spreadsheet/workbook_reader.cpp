@@ -161,6 +161,10 @@ void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
     return;
   }
   if (IsXmlSpreadsheet2003(input)) return ReadXml2003ActiveSheet(input, rowLimit, cells);
+  // Text forms have no container: a page is told by its start, and delimited
+  // text takes whatever is left that is text.
+  if (IsWebPage(input)) return ReadHtmlActiveSheet(input, rowLimit, cells);
+  if (ReadCsvActiveSheet(input, rowLimit, cells)) return;
   throw WorkbookError(OpenFailure::NotAWorkbook, "");
 }
 

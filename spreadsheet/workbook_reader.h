@@ -88,4 +88,10 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
 bool IsXmlSpreadsheet2003(GsfInput* input);
 void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
 
+// Web pages: false when the input does not start as a page does.
+bool IsWebPage(GsfInput* input);
+void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+// Delimited text: false when the input is not text (the claim of last resort).
+bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+
 }  // namespace ratemover::spreadsheet

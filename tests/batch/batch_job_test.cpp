@@ -145,7 +145,8 @@ TEST_F(BatchTest, EveryFormatGivesTheExpectedRateFile) {
   const std::vector<std::string> fixtures = {"data3000.xls", "data3000.xlsx", "data3000.ods",
                                              "data3000_biff5.xls", "biff234/data3000_biff2.xls",
                                              "biff234/data3000_biff3.xls", "biff234/data3000_biff4.xls", "data3000.xlsb",
-                                             "xml2003/data3000.xml"};
+                                             "xml2003/data3000.xml", "text/data3000_libreoffice.html",
+                                             "text/data3000_libreoffice.csv"};
   for (const auto& fixture : fixtures) {
     SCOPED_TRACE(fixture);
     // the name says nothing of the format: the content decides
@@ -228,7 +229,7 @@ TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
       {"bad/crc_mismatch_deflated.ods", "b.ods", "damaged: content.xml: CRC-32 differs"},
       {"bad/row_beyond_limit.xlsx", "c.xlsx", "damaged: xl/worksheets/sheet2.xml: cell outside its row"},
       {"bad/bomb_1g.xlsx", "d.xlsx", "too large: xl/worksheets/sheet1.xml: declared size above 256 MiB"},
-      {"bad/text.xlsx", "e.xlsx", "not a workbook"},
+      {"bad/gzip.xlsx", "e.xlsx", "not a workbook"},
       {"types_pw.ods", "f.ods", "encrypted: META-INF/manifest.xml"},
   };
   for (const auto& c : cases) {

@@ -96,8 +96,8 @@ TEST(FileSession, StartRowAboveTheLimitReadsItsDateCell) {
 
 TEST(FileSession, WorkbookThatCannotBeOpenedIsAnEmptySheet) {
   const std::vector<std::string> files = {
-      "bad/zero.xls",        "bad/zero.xlsx",      "bad/zero.ods",       "bad/text.xls",
-      "bad/text.xlsx",       "bad/text.ods",       "bad/trunc_600.xls",  "bad/trunc_600.xlsx",
+      "bad/gzip.xls",        "bad/gzip.xlsx",      "bad/gzip.ods",
+      "bad/trunc_600.xls",   "bad/trunc_600.xlsx",
       "bad/trunc_600.ods",   "bad/trunc_half.xls", "bad/trunc_half.xlsx", "bad/trunc_half.ods",
       "bad/ole2_named.xlsx", "bad/types_pw_copy.xls", "types_pw.xls",    "types_pw.ods",
       "no_such_workbook.xlsx", "bad",  // a folder
@@ -126,7 +126,7 @@ TEST(FileSession, TellsWhyTheWorkbookCouldNotBeOpened) {
       {"bad/crc_mismatch_deflated.xlsx", OpenFailure::Damaged},
       {"bad/crc_mismatch_deflated.ods", OpenFailure::Damaged},
       {"bad/bomb_1g.xlsx", OpenFailure::TooLarge},
-      {"bad/text.ods", OpenFailure::NotAWorkbook},
+      {"bad/gzip.ods", OpenFailure::NotAWorkbook},
       {"types_pw.ods", OpenFailure::Encrypted},
       {"no_such_workbook.xlsx", OpenFailure::NotReadable},
       {"bad", OpenFailure::NotReadable},  // a folder

@@ -1,0 +1,60 @@
+// Feeds arbitrary bytes to the reader of web pages, as a page whatever its start.
+//
+// Checked (a violation aborts): no crash, leak or undefined behaviour; a file
+// is refused only with the readers' own WorkbookError; the row limit never
+// decides whether a file is refused (rows past it are read all the same), and
+// a reading with the larger limit holds every cell of the one with the
+// smaller; every stored cell of the first rows turns into a text or a read
+// failure.
+#include <gsf/gsf.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/open_failure.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace {
+
+using ratemover::spreadsheet::CellValue;
+using ratemover::spreadsheet::SheetCells;
+
+bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
+  GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
+  if (input == nullptr) return false;
+  bool read = true;
+  try {
+    ratemover::spreadsheet::ReadHtmlActiveSheet(input, rowLimit, cells);
+  } catch (const ratemover::spreadsheet::WorkbookError&) {
+    read = false;
+  }
+  g_object_unref(input);
+  return read;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  gsf_init();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  SheetCells few;
+  const bool fewRead = Read(data, size, 20, few);
+  SheetCells all;
+  const bool allRead = Read(data, size, 1048576, all);
+  if (fewRead != allRead) std::abort();
+  if (!fewRead) return 0;
+  for (std::int32_t row = 1; row <= 20; ++row) {
+    for (std::int32_t column = 1; column <= 64; ++column) {
+      const CellValue* cell = few.Find(row, column);
+      if (cell == nullptr) continue;
+      (void)ratemover::spreadsheet::TextOfCell(*cell, few.GetDateSystem());
+      if (all.Find(row, column) == nullptr) std::abort();
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,213 @@
+// The reader of CSV and other delimited text files: a file that no other
+// format claims and that holds text.
+//
+// Fields are read as RFC 4180 has them: a field in double quotes may hold the
+// separator, line breaks and "" for one quote. Lines end in CR LF, LF or CR.
+// The separator is the one of ';', ',' and tab that splits the first lines
+// most consistently, or the one a first line "sep=X" names. A quoted field
+// that the file never closes would swallow every row after it: the file is
+// refused instead.
+#include <gsf/gsf-input.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "spreadsheet/workbook_format.h"
+#include "spreadsheet/open_failure.h"
+#include "spreadsheet/text_form.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace ratemover::spreadsheet {
+
+namespace {
+
+constexpr std::size_t kTextCheckLength = 64 * 1024;
+constexpr int kSampleLines = 50;
+
+// The records of the text, one at a time.
+class Records {
+ public:
+  Records(std::string_view text, char separator) : text_(text), separator_(separator) {}
+
+  bool AtEnd() const { return at_ >= text_.size(); }
+
+  // Reads the next record into fields (cleared first); a blank line gives
+  // one empty field. Throws Damaged for a quoted field left open and
+  // TooLarge for a field or a record beyond a worksheet's bounds.
+  void Next(std::vector<std::string>& fields) {
+    fields.clear();
+    fields.emplace_back();
+    while (at_ < text_.size()) {
+      const char c = text_[at_];
+      if (c == '"' && fields.back().empty() && !quotedSeen_) {
+        ReadQuoted(fields.back());
+        continue;
+      }
+      ++at_;
+      if (c == separator_) {
+        if (fields.size() >= static_cast<std::size_t>(kMaxColumns)) {
+          throw WorkbookError(OpenFailure::TooLarge, "line with more than 16384 fields");
+        }
+        fields.emplace_back();
+        quotedSeen_ = false;
+      } else if (c == '\n' || c == '\r') {
+        if (c == '\r' && at_ < text_.size() && text_[at_] == '\n') ++at_;
+        break;
+      } else {
+        Append(fields.back(), c);
+      }
+    }
+    quotedSeen_ = false;
+  }
+
+  // The number of fields of the next record (0 for a blank line), or none
+  // at the end; a quoted field left open ends the counting.
+  std::optional<std::size_t> CountNext() {
+    if (AtEnd()) return std::nullopt;
+    try {
+      Next(scratch_);
+    } catch (const WorkbookError&) {
+      at_ = text_.size();
+      return std::nullopt;
+    }
+    return scratch_.size() == 1 && scratch_[0].empty() ? 0 : scratch_.size();
+  }
+
+ private:
+  // A quoted field, from its opening quote; what follows the closing quote
+  // up to the separator belongs to the field too, as spreadsheets read it.
+  void ReadQuoted(std::string& field) {
+    ++at_;
+    quotedSeen_ = true;
+    while (true) {
+      const std::size_t quote = text_.find('"', at_);
+      if (quote == std::string_view::npos) ThrowDamaged("quoted field not closed by the end of the file");
+      for (; at_ < quote; ++at_) {
+        const char c = text_[at_];
+        if (c == '\r') {
+          // A line break inside quotes reads as LF.
+          if (at_ + 1 < quote && text_[at_ + 1] == '\n') ++at_;
+          Append(field, '\n');
+        } else {
+          Append(field, c);
+        }
+      }
+      at_ = quote + 1;
+      if (at_ < text_.size() && text_[at_] == '"') {
+        Append(field, '"');
+        ++at_;
+        continue;
+      }
+      return;
+    }
+  }
+
+  static void Append(std::string& field, char c) {
+    if (field.size() >= kMaxCellText) throw WorkbookError(OpenFailure::TooLarge, "field longer than 32767 characters");
+    field.push_back(c);
+  }
+
+  std::string_view text_;
+  char separator_;
+  std::size_t at_ = 0;
+  bool quotedSeen_ = false;  // the current field began with a quote
+  std::vector<std::string> scratch_;
+};
+
+// The separator that splits the first lines into the most consistent number
+// of fields: the count most lines share, more than one field, and the most
+// lines sharing it; ';' first on a tie, then ',', then tab.
+char DetectSeparator(std::string_view text) {
+  char best = ';';
+  int bestAgreeing = 0;
+  for (const char candidate : {';', ',', '\t'}) {
+    Records records(text, candidate);
+    std::map<std::size_t, int> linesWithCount;
+    for (int line = 0; line < kSampleLines;) {
+      const auto count = records.CountNext();
+      if (!count) break;
+      if (*count == 0) continue;
+      ++linesWithCount[*count];
+      ++line;
+    }
+    int agreeing = 0;
+    for (const auto& [count, lines] : linesWithCount) {
+      if (count > 1 && lines > agreeing) agreeing = lines;
+    }
+    if (agreeing > bestAgreeing) {
+      best = candidate;
+      bestAgreeing = agreeing;
+    }
+  }
+  return best;
+}
+
+// A first line "sep=X" names the separator; the line is no row.
+std::optional<char> NamedSeparator(std::string_view& text) {
+  if (text.size() < 5 || text.substr(0, 4) != "sep=") return std::nullopt;
+  const std::size_t end = text.find_first_of("\r\n");
+  if (end != 5 && end != std::string_view::npos) return std::nullopt;
+  if (end == std::string_view::npos && text.size() != 5) return std::nullopt;
+  const char separator = text[4];
+  text.remove_prefix(5);
+  if (!text.empty() && text.front() == '\r') text.remove_prefix(1);
+  if (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+  return separator;
+}
+
+// The file's bytes as Windows-1250 text, or false when they are not text.
+bool DecodeText(std::string& bytes) {
+  const auto mark = ByteOrderMarkOf(bytes);
+  TextEncoding encoding = TextEncoding::Cp1250;
+  std::size_t from = 0;
+  if (mark) {
+    encoding = mark->encoding;
+    from = mark->length;
+  } else if (IsValidUtf8(bytes)) {
+    encoding = TextEncoding::Utf8;
+  }
+  if (!DecodeInPlace(bytes, from, encoding)) return false;
+  // Text holds no control characters but tab, line ends and form feed (and
+  // the end-of-file mark of old editors): a file of "PK\3\4" is a cut
+  // archive, not a line of text.
+  for (const char c : std::string_view(bytes).substr(0, kTextCheckLength)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && byte != 0x1A) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  // A NUL among the first bytes of a file without a byte-order mark is no
+  // text in UTF-8 or Windows-1250: not worth reading whole. The decoded text
+  // holds no NUL either, nor any other control character but a line's own.
+  const std::string head = ReadInputHead(input, kTextCheckLength);
+  if (!ByteOrderMarkOf(head) && head.find('\0') != std::string::npos) return false;
+  std::string text = ReadWholeInput(input);
+  if (!DecodeText(text)) return false;
+  cells.SetFormat(WorkbookFormat::Csv);
+
+  std::string_view rest(text);
+  const auto named = NamedSeparator(rest);
+  Records records(rest, named ? *named : DetectSeparator(rest));
+  std::vector<std::string> fields;
+  for (std::int64_t row = 1; !records.AtEnd(); ++row) {
+    records.Next(fields);
+    if (row > rowLimit) continue;  // read to the end all the same, to check it
+    for (std::size_t column = 0; column < fields.size(); ++column) {
+      if (fields[column].empty()) continue;
+      cells.Put(static_cast<std::int32_t>(row), static_cast<std::int32_t>(column + 1),
+                ValueOfUntypedText(std::move(fields[column])));
+    }
+  }
+  return true;
+}
+
+}  // namespace ratemover::spreadsheet

@@ -1,0 +1,662 @@
+// The reader of web pages (.htm, .html, and pages saved under an .xls name):
+// the sheet is the page laid out as a spreadsheet lays out a page it opens.
+//
+// Every tr of every table, in document order, is one row; every td and th one
+// cell, placed past the cells that a colspan or rowspan covers (those stay
+// empty). Text outside tables (a heading, a paragraph, a caption) takes a row
+// of its own in column A, and a br there starts another. A table inside a cell
+// gives that cell its text. Pages are read as browsers read them: unclosed
+// tags are normal, and nothing in a page is damage but a cell or a row beyond
+// a worksheet's bounds.
+//
+// Pages that a spreadsheet saved (its namespace urn:schemas-microsoft-com:
+// office:excel) carry types: x:num, x:str and x:bool on a cell, and the
+// mso-number-format of its class or style for a number.
+#include <glib.h>
+#include <gsf/gsf-input.h>
+#include <libxml/HTMLparser.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/cp1250.h"
+#include "spreadsheet/workbook_format.h"
+#include "spreadsheet/number_format.h"
+#include "spreadsheet/open_failure.h"
+#include "spreadsheet/text_form.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace ratemover::spreadsheet {
+
+namespace {
+
+constexpr std::size_t kHeadLength = 4096;
+constexpr long kMaxColspan = 1000;
+constexpr long kMaxRowspan = 65534;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// ---------------------------------------------------------------- encoding
+
+// The first bytes as ASCII text whatever their encoding: enough to see tags.
+std::string AsciiHead(std::string_view bytes) {
+  const auto mark = ByteOrderMarkOf(bytes);
+  if (!mark || mark->encoding == TextEncoding::Utf8) return std::string(bytes.substr(mark ? mark->length : 0));
+  std::string text;
+  const bool little = mark->encoding == TextEncoding::Utf16LE;
+  for (std::size_t i = mark->length; i + 1 < bytes.size(); i += 2) {
+    const auto low = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+    const auto high = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+    text.push_back(high == 0 && low < 0x80 ? static_cast<char>(low) : '?');
+  }
+  return text;
+}
+
+// The charset that a meta element among the first bytes names, lower-cased.
+std::string MetaCharset(std::string_view head) {
+  std::string lower(head);
+  for (char& c : lower) c = Lower(c);
+  for (std::size_t meta = lower.find("<meta"); meta != std::string::npos; meta = lower.find("<meta", meta + 5)) {
+    const std::size_t end = lower.find('>', meta);
+    const std::string_view tag = std::string_view(lower).substr(meta, end == std::string::npos ? end : end - meta);
+    std::size_t at = tag.find("charset");
+    if (at == std::string_view::npos) continue;
+    at += 7;
+    while (at < tag.size() && IsSpace(tag[at])) ++at;
+    if (at >= tag.size() || tag[at] != '=') continue;
+    ++at;
+    while (at < tag.size() && (IsSpace(tag[at]) || tag[at] == '"' || tag[at] == '\'')) ++at;
+    std::size_t stop = at;
+    while (stop < tag.size() && (IsAsciiLetter(tag[stop]) || (tag[stop] >= '0' && tag[stop] <= '9') ||
+                                 tag[stop] == '-' || tag[stop] == '_' || tag[stop] == ':' || tag[stop] == '.')) {
+      ++stop;
+    }
+    if (stop > at) return std::string(tag.substr(at, stop - at));
+  }
+  return std::string();
+}
+
+// The page as Windows-1250 text: by its byte-order mark, else the charset of
+// a meta element among its first 4 KiB, else UTF-8 if the bytes are valid
+// UTF-8, else Windows-1250. Pages are read leniently: a malformed sequence
+// shows as '?', as a browser shows a replacement character.
+std::string DecodePage(std::string bytes) {
+  if (const auto mark = ByteOrderMarkOf(bytes)) {
+    // UTF-8 is checked before it is decoded: refused, the bytes are as they were.
+    if (DecodeInPlace(bytes, mark->length, mark->encoding)) return bytes;
+    if (mark->encoding == TextEncoding::Utf8) return Cp1250FromUtf8(std::string_view(bytes).substr(mark->length));
+    return std::string();  // a broken UTF-16 page shows nothing readable
+  }
+  const std::string charset = MetaCharset(std::string_view(bytes).substr(0, kHeadLength));
+  const bool declaredUtf8 = charset == "utf-8" || charset == "utf8";
+  const bool declaredCp1250 = charset == "windows-1250" || charset == "cp1250" || charset == "x-cp1250";
+  if (!charset.empty() && !declaredUtf8 && !declaredCp1250 && charset.rfind("utf-16", 0) != 0) {
+    gsize written = 0;
+    gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", charset.c_str(), nullptr,
+                            &written, nullptr);
+    if (utf8 != nullptr) {
+      std::string text = Cp1250FromUtf8(std::string_view(utf8, written));
+      g_free(utf8);
+      return text;
+    }
+  }
+  if (declaredCp1250) return bytes;
+  if (IsValidUtf8(bytes)) {
+    DecodeInPlace(bytes, 0, TextEncoding::Utf8);
+    return bytes;
+  }
+  if (declaredUtf8) return Cp1250FromUtf8(bytes);
+  return bytes;
+}
+
+// ---------------------------------------------------------------- markup
+
+// A character reference at text[at] ('&'): the character it names, in
+// Windows-1250, and how far it reaches; none when it names nothing.
+std::optional<char> CharacterReference(std::string_view text, std::size_t at, std::size_t& end) {
+  const std::size_t semicolon = text.find(';', at);
+  if (semicolon == std::string_view::npos || semicolon - at > 40 || semicolon == at + 1) return std::nullopt;
+  const std::string_view name = text.substr(at + 1, semicolon - at - 1);
+  char32_t codePoint = 0;
+  if (name[0] == '#') {
+    const bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    unsigned long value = 0;
+    const auto [stop, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
+    if (digits.empty() || ec != std::errc() || stop != digits.data() + digits.size()) return std::nullopt;
+    codePoint = value > 0x10FFFF || value == 0 ? U'\uFFFD' : static_cast<char32_t>(value);
+  } else if (name == "apos") {
+    codePoint = '\'';
+  } else {
+    const std::string key(name);
+    const htmlEntityDesc* entity = htmlEntityLookup(reinterpret_cast<const xmlChar*>(key.c_str()));
+    if (entity == nullptr) return std::nullopt;
+    codePoint = entity->value;
+  }
+  end = semicolon + 1;
+  return codePoint < 0x80 ? static_cast<char>(codePoint) : Cp1250OfCodePoint(codePoint);
+}
+
+std::string DecodeReferences(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = 0;
+    if (text[at] == '&') {
+      if (const auto c = CharacterReference(text, at, end)) {
+        out.push_back(*c);
+        at = end;
+        continue;
+      }
+    }
+    out.push_back(text[at++]);
+  }
+  return out;
+}
+
+struct Tag {
+  std::string name;  // lower case
+  bool end = false;
+  std::map<std::string, std::optional<std::string>> attributes;  // lower-case names; none: no value
+  const std::optional<std::string>* Attribute(const char* name) const {
+    const auto found = attributes.find(name);
+    return found == attributes.end() ? nullptr : &found->second;
+  }
+};
+
+// Parses the tag at text[at] ('<' followed by a letter, or "</" and a letter)
+// up to its '>' (or the end of the text); returns where it ends.
+std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
+  tag = Tag();
+  ++at;
+  if (text[at] == '/') {
+    tag.end = true;
+    ++at;
+  }
+  while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '/') tag.name.push_back(Lower(text[at++]));
+  while (at < text.size() && text[at] != '>') {
+    if (IsSpace(text[at]) || text[at] == '/') {
+      ++at;
+      continue;
+    }
+    std::string name;
+    while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '=' &&
+           !(text[at] == '/' && !name.empty())) {
+      name.push_back(Lower(text[at++]));
+    }
+    while (at < text.size() && IsSpace(text[at])) ++at;
+    std::optional<std::string> value;
+    if (at < text.size() && text[at] == '=') {
+      ++at;
+      while (at < text.size() && IsSpace(text[at])) ++at;
+      if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
+        const char quote = text[at++];
+        const std::size_t close = text.find(quote, at);
+        const std::size_t stop = close == std::string_view::npos ? text.size() : close;
+        value = DecodeReferences(text.substr(at, stop - at));
+        at = close == std::string_view::npos ? text.size() : close + 1;
+      } else {
+        const std::size_t start = at;
+        while (at < text.size() && !IsSpace(text[at]) && text[at] != '>') ++at;
+        value = DecodeReferences(text.substr(start, at - start));
+      }
+    }
+    if (!name.empty()) tag.attributes.emplace(std::move(name), std::move(value));
+  }
+  return at < text.size() ? at + 1 : at;
+}
+
+// ---------------------------------------------------------------- number formats
+
+// A CSS string or value with its escapes undone: "\0022" is '"', "\." is '.'.
+std::string CssUnescaped(std::string_view value) {
+  std::string out;
+  for (std::size_t at = 0; at < value.size();) {
+    if (value[at] != '\\' || at + 1 >= value.size()) {
+      out.push_back(value[at++]);
+      continue;
+    }
+    ++at;
+    std::size_t digits = 0;
+    while (digits < 6 && at + digits < value.size() && g_ascii_isxdigit(value[at + digits])) ++digits;
+    if (digits == 0) {
+      out.push_back(value[at++]);
+      continue;
+    }
+    const unsigned long codePoint = std::stoul(std::string(value.substr(at, digits)), nullptr, 16);
+    at += digits;
+    if (at < value.size() && value[at] == ' ') ++at;
+    out.push_back(codePoint < 0x80 ? static_cast<char>(codePoint) : Cp1250OfCodePoint(static_cast<char32_t>(codePoint)));
+  }
+  return out;
+}
+
+// The mso-number-format of a declaration block, if it has one.
+std::optional<std::string> NumberFormatOfDeclarations(std::string_view declarations) {
+  const std::size_t at = declarations.find("mso-number-format");
+  if (at == std::string_view::npos) return std::nullopt;
+  std::size_t start = declarations.find(':', at);
+  if (start == std::string_view::npos) return std::nullopt;
+  ++start;
+  while (start < declarations.size() && IsSpace(declarations[start])) ++start;
+  if (start < declarations.size() && (declarations[start] == '"' || declarations[start] == '\'')) {
+    const char quote = declarations[start++];
+    std::size_t stop = start;
+    while (stop < declarations.size() && declarations[stop] != quote) stop += declarations[stop] == '\\' ? 2 : 1;
+    return CssUnescaped(declarations.substr(start, std::min(stop, declarations.size()) - start));
+  }
+  const std::size_t stop = declarations.find(';', start);
+  return CssUnescaped(declarations.substr(start, stop == std::string_view::npos ? stop : stop - start));
+}
+
+NumberStyle StyleOfMsoFormat(const std::string& format) {
+  static const std::map<std::string, NumberStyle> kNamed = {
+      {"short date", NumberStyle::DateTime}, {"medium date", NumberStyle::DateTime},
+      {"long date", NumberStyle::DateTime},  {"short time", NumberStyle::DateTime},
+      {"medium time", NumberStyle::DateTime}, {"long time", NumberStyle::DateTime},
+      {"currency", NumberStyle::Currency},   {"general", NumberStyle::General},
+      {"general number", NumberStyle::General}, {"standard", NumberStyle::General},
+      {"fixed", NumberStyle::General},       {"percent", NumberStyle::General},
+      {"scientific", NumberStyle::General},
+  };
+  std::string lower = format;
+  for (char& c : lower) c = Lower(c);
+  if (const auto named = kNamed.find(lower); named != kNamed.end()) return named->second;
+  return StyleOfFormatCode(format);
+}
+
+// The number formats that the style sheets give to classes (".xl65", "td.xl65").
+void ReadClassFormats(std::string_view css, std::map<std::string, std::string>& formats) {
+  for (std::size_t at = 0; at < css.size();) {
+    const std::size_t open = css.find('{', at);
+    if (open == std::string_view::npos) return;
+    const std::size_t close = css.find('}', open);
+    const std::string_view selectors = css.substr(at, open - at);
+    const std::string_view block = css.substr(open + 1, (close == std::string_view::npos ? css.size() : close) - open - 1);
+    at = close == std::string_view::npos ? css.size() : close + 1;
+    const auto format = NumberFormatOfDeclarations(block);
+    if (!format) continue;
+    std::size_t start = 0;
+    while (start <= selectors.size()) {
+      std::size_t comma = selectors.find(',', start);
+      if (comma == std::string_view::npos) comma = selectors.size();
+      const std::string_view selector = selectors.substr(start, comma - start);
+      const std::size_t dot = selector.rfind('.');
+      if (dot != std::string_view::npos) {
+        std::size_t stop = dot + 1;
+        while (stop < selector.size() && !IsSpace(selector[stop]) && selector[stop] != ':') ++stop;
+        formats[std::string(selector.substr(dot + 1, stop - dot - 1))] = *format;
+      }
+      start = comma + 1;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- layout
+
+// Text as the page shows it: runs of white space (a no-break space included)
+// one blank, a line break from br an LF without the blanks around it.
+class ShownText {
+ public:
+  void Add(char c) {
+    if (IsSpace(c) || c == '\xA0') {
+      if (!text_.empty() && text_.back() != ' ' && text_.back() != '\n') Push(' ');
+    } else {
+      Push(c);
+    }
+  }
+  void AddLineBreak() {
+    if (!text_.empty() && text_.back() == ' ') text_.pop_back();
+    Push('\n');
+  }
+  bool Empty() const { return text_.empty(); }
+  // The text, trimmed of blanks and line breaks at both ends; the buffer is emptied.
+  std::string Take() {
+    std::size_t start = 0;
+    while (start < text_.size() && text_[start] == '\n') ++start;
+    std::size_t stop = text_.size();
+    while (stop > start && (text_[stop - 1] == ' ' || text_[stop - 1] == '\n')) --stop;
+    std::string text = text_.substr(start, stop - start);
+    text_.clear();
+    if (text.size() > kMaxCellText) throw WorkbookError(OpenFailure::TooLarge, "cell longer than 32767 characters");
+    return text;
+  }
+
+ private:
+  void Push(char c) {
+    // A blank or a line break past the bound may still be trimmed away.
+    if (text_.size() > kMaxCellText + 1) throw WorkbookError(OpenFailure::TooLarge, "cell longer than 32767 characters");
+    text_.push_back(c);
+  }
+  std::string text_;
+};
+
+bool IsErrorText(std::string_view text) {
+  for (const char* error : {"#N/A", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#NULL!"}) {
+    if (text == error) return true;
+  }
+  return false;
+}
+
+bool IsBlockTag(std::string_view name) {
+  static const char* const kBlocks[] = {"p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "caption", "ul", "ol",
+                                        "li", "dl", "dt", "dd", "pre", "blockquote", "hr", "address", "center",
+                                        "form", "section", "article", "header", "footer", "nav", "body"};
+  for (const char* block : kBlocks) {
+    if (name == block) return true;
+  }
+  return false;
+}
+
+class PageLayout {
+ public:
+  PageLayout(std::int32_t rowLimit, SheetCells& cells, bool spreadsheetPage)
+      : rowLimit_(rowLimit), cells_(cells), spreadsheetPage_(spreadsheetPage) {}
+
+  void SetClassFormats(std::map<std::string, std::string> formats) { classFormats_ = std::move(formats); }
+
+  void Text(char c) {
+    if (inCell_) {
+      cell_.Add(c);
+    } else {
+      loose_.Add(c);
+    }
+  }
+
+  void StartTag(const Tag& tag) {
+    const std::string& name = tag.name;
+    if (name == "br") {
+      if (inCell_) {
+        cell_.AddLineBreak();
+      } else {
+        FlushLoose();
+      }
+    } else if (name == "table") {
+      if (inCell_) {
+        ++depth_;
+        cell_.Add(' ');
+      } else if (depth_ == 0) {
+        FlushLoose();
+        depth_ = 1;
+        coveredUntil_.clear();
+      } else {
+        ++depth_;
+      }
+    } else if ((name == "tr" || name == "td" || name == "th") && depth_ > 1) {
+      if (inCell_) cell_.Add(' ');
+    } else if (name == "tr" && depth_ == 1) {
+      CloseCell();
+      CloseRow();
+      OpenRow();
+    } else if ((name == "td" || name == "th") && depth_ == 1) {
+      CloseCell();
+      if (!inRow_) OpenRow();
+      OpenCell(tag);
+    } else if (IsBlockTag(name) && !inCell_) {
+      FlushLoose();
+    }
+  }
+
+  void EndTag(const Tag& tag) {
+    const std::string& name = tag.name;
+    if (name == "table") {
+      if (depth_ > 1) {
+        --depth_;
+        if (inCell_) cell_.Add(' ');
+      } else if (depth_ == 1) {
+        CloseCell();
+        CloseRow();
+        FlushLoose();
+        depth_ = 0;
+      }
+    } else if ((name == "td" || name == "th") && depth_ == 1) {
+      CloseCell();
+    } else if (name == "tr" && depth_ == 1) {
+      CloseCell();
+      CloseRow();
+    } else if (IsBlockTag(name) && !inCell_) {
+      FlushLoose();
+    }
+  }
+
+  void Finish() {
+    CloseCell();
+    CloseRow();
+    FlushLoose();
+  }
+
+ private:
+  struct OpenCellAttributes {
+    std::optional<std::optional<std::string>> number, text, boolean;
+    bool error = false;
+    std::optional<std::string> format;
+  };
+
+  void Store(std::int64_t row, std::int64_t column, CellValue value) {
+    if (value.kind == CellValue::Kind::Empty || row > rowLimit_) return;
+    cells_.Put(static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), std::move(value));
+  }
+
+  void FlushLoose() {
+    if (loose_.Empty()) return;
+    std::string text = loose_.Take();
+    if (text.empty()) return;
+    Store(nextRow_++, 1, ValueOfUntypedText(std::move(text)));
+  }
+
+  void OpenRow() {
+    FlushLoose();
+    row_ = nextRow_++;
+    column_ = 1;
+    inRow_ = true;
+  }
+
+  void CloseRow() { inRow_ = false; }
+
+  static long SpanOf(const Tag& tag, const char* name, long most) {
+    const auto* value = tag.Attribute(name);
+    if (value == nullptr || !value->has_value()) return 1;
+    long span = 0;
+    const std::string& text = **value;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), span);
+    (void)end;
+    if (ec != std::errc() || span < 1) return 1;
+    return span > most ? most : span;
+  }
+
+  void OpenCell(const Tag& tag) {
+    FlushLoose();
+    inCell_ = true;
+    colspan_ = SpanOf(tag, "colspan", kMaxColspan);
+    rowspan_ = SpanOf(tag, "rowspan", kMaxRowspan);
+    attributes_ = OpenCellAttributes();
+    if (!spreadsheetPage_) return;
+    if (const auto* a = tag.Attribute("x:num")) attributes_.number = *a;
+    if (const auto* a = tag.Attribute("x:str")) attributes_.text = *a;
+    if (const auto* a = tag.Attribute("x:bool")) attributes_.boolean = *a;
+    attributes_.error = tag.Attribute("x:err") != nullptr;
+    if (const auto* style = tag.Attribute("style"); style != nullptr && style->has_value()) {
+      attributes_.format = NumberFormatOfDeclarations(**style);
+    }
+    if (const auto* classes = tag.Attribute("class"); !attributes_.format && classes != nullptr && classes->has_value()) {
+      std::string_view list = **classes;
+      while (!list.empty()) {
+        std::size_t stop = 0;
+        while (stop < list.size() && !IsSpace(list[stop])) ++stop;
+        if (const auto found = classFormats_.find(std::string(list.substr(0, stop))); found != classFormats_.end()) {
+          attributes_.format = found->second;
+        }
+        list.remove_prefix(stop < list.size() ? stop + 1 : stop);
+      }
+    }
+  }
+
+  CellValue ValueOfCell(std::string text) const {
+    if (!spreadsheetPage_) return ValueOfUntypedText(std::move(text));
+    if (attributes_.error || IsErrorText(text)) return CellValue::OfError();
+    if (attributes_.number) {
+      const std::string& source = attributes_.number->has_value() ? **attributes_.number : text;
+      double number = 0.0;
+      const auto [end, ec] = std::from_chars(source.data(), source.data() + source.size(), number);
+      if (ec == std::errc() && end == source.data() + source.size() && std::isfinite(number)) {
+        return CellValue::OfNumber(number, attributes_.format ? StyleOfMsoFormat(*attributes_.format) : NumberStyle::General);
+      }
+    }
+    if (attributes_.boolean) {
+      std::string value = attributes_.boolean->has_value() ? **attributes_.boolean : text;
+      for (char& c : value) c = Lower(c);
+      if (value == "true" || value == "1") return CellValue::OfBoolean(true);
+      if (value == "false" || value == "0") return CellValue::OfBoolean(false);
+    }
+    if (attributes_.text) {
+      std::string value = attributes_.text->has_value() ? **attributes_.text : std::move(text);
+      return value.empty() ? CellValue::Empty() : CellValue::OfText(std::move(value));
+    }
+    return ValueOfUntypedText(std::move(text));
+  }
+
+  void CloseCell() {
+    if (!inCell_) return;
+    inCell_ = false;
+    depth_ = 1;  // a nested table left open ends with its cell
+    // Past the columns that cells of the rows above cover.
+    while (column_ <= static_cast<std::int64_t>(coveredUntil_.size()) && coveredUntil_[column_ - 1] >= row_) ++column_;
+    const std::int64_t last = column_ + colspan_ - 1;
+    if (last > kMaxColumns) throw WorkbookError(OpenFailure::TooLarge, "table row wider than 16384 columns");
+    if (static_cast<std::int64_t>(coveredUntil_.size()) < last) coveredUntil_.resize(static_cast<std::size_t>(last), 0);
+    for (std::int64_t c = column_; c <= last; ++c) coveredUntil_[c - 1] = row_ + rowspan_ - 1;
+    Store(row_, column_, ValueOfCell(cell_.Take()));
+    column_ = last + 1;
+  }
+
+  std::int32_t rowLimit_;
+  SheetCells& cells_;
+  bool spreadsheetPage_;
+  std::map<std::string, std::string> classFormats_;
+  std::int64_t nextRow_ = 1;
+  int depth_ = 0;  // of tables; 1 is a table whose rows are sheet rows
+  bool inRow_ = false;
+  bool inCell_ = false;
+  std::int64_t row_ = 0;
+  std::int64_t column_ = 1;
+  long colspan_ = 1;
+  long rowspan_ = 1;
+  OpenCellAttributes attributes_;
+  std::vector<std::int64_t> coveredUntil_;  // per column, the last row a span covers
+  ShownText cell_;
+  ShownText loose_;
+};
+
+// Elements whose content is no shown text; style sheets are read for formats.
+bool IsRawTextElement(std::string_view name) {
+  return name == "script" || name == "style" || name == "title" || name == "textarea" || name == "template";
+}
+
+void LayOut(std::string_view text, PageLayout& layout) {
+  std::map<std::string, std::string> classFormats;
+  Tag tag;
+  for (std::size_t at = 0; at < text.size();) {
+    const char c = text[at];
+    if (c == '&') {
+      std::size_t end = 0;
+      if (const auto decoded = CharacterReference(text, at, end)) {
+        layout.Text(*decoded);
+        at = end;
+        continue;
+      }
+    }
+    if (c != '<' || at + 1 >= text.size()) {
+      layout.Text(c);
+      ++at;
+      continue;
+    }
+    const char next = text[at + 1];
+    if (text.substr(at, 4) == "<!--") {
+      const std::size_t close = text.find("-->", at + 4);
+      at = close == std::string_view::npos ? text.size() : close + 3;
+    } else if (next == '!' || next == '?') {
+      const std::size_t close = text.find('>', at);
+      at = close == std::string_view::npos ? text.size() : close + 1;
+    } else if (IsAsciiLetter(next) || (next == '/' && at + 2 < text.size() && IsAsciiLetter(text[at + 2]))) {
+      at = ParseTag(text, at, tag);
+      if (tag.end) {
+        layout.EndTag(tag);
+        continue;
+      }
+      if (IsRawTextElement(tag.name)) {
+        // The content runs to the element's end tag, whatever it holds.
+        std::size_t close = at;
+        while ((close = text.find("</", close)) != std::string_view::npos &&
+               !StartsWithNoCase(text.substr(close + 2), tag.name)) {
+          close += 2;
+        }
+        const std::size_t stop = close == std::string_view::npos ? text.size() : close;
+        if (tag.name == "style") {
+          ReadClassFormats(text.substr(at, stop - at), classFormats);
+          layout.SetClassFormats(classFormats);
+        }
+        at = stop;
+        continue;
+      }
+      layout.StartTag(tag);
+    } else {
+      layout.Text(c);
+      ++at;
+    }
+  }
+  layout.Finish();
+}
+
+}  // namespace
+
+bool IsWebPage(GsfInput* input) {
+  const std::string head = AsciiHead(ReadInputHead(input, kHeadLength));
+  std::string_view text(head);
+  while (true) {
+    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+    if (text.substr(0, 4) != "<!--") break;
+    const std::size_t close = text.find("-->", 4);
+    if (close == std::string_view::npos) return false;
+    text.remove_prefix(close + 3);
+  }
+  if (StartsWithNoCase(text, "<!doctype html")) {
+    return text.size() == 14 || IsSpace(text[14]) || text[14] == '>';
+  }
+  for (const char* start : {"<html", "<head", "<body", "<meta", "<table", "<p", "<div", "<h1", "<h2", "<h3", "<h4",
+                            "<h5", "<h6"}) {
+    const std::string_view prefix(start);
+    if (StartsWithNoCase(text, prefix)) {
+      if (text.size() == prefix.size()) return true;
+      const char after = text[prefix.size()];
+      if (IsSpace(after) || after == '>' || after == '/') return true;
+    }
+  }
+  return false;
+}
+
+void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+  const std::string text = DecodePage(ReadWholeInput(input));
+  PageLayout layout(rowLimit, cells, text.find("urn:schemas-microsoft-com:office:excel") != std::string::npos);
+  LayOut(text, layout);
+  cells.SetFormat(WorkbookFormat::Html);
+}
+
+}  // namespace ratemover::spreadsheet

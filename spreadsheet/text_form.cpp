@@ -1,0 +1,158 @@
+#include "spreadsheet/text_form.h"
+
+#include <gsf/gsf-input.h>
+
+#include <string>
+
+#include "common/cp1250.h"
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/ods_values.h"
+#include "spreadsheet/open_failure.h"
+
+namespace ratemover::spreadsheet {
+
+namespace {
+
+constexpr gsf_off_t kMaxTextFileSize = 256 * 1024 * 1024;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether text[at..] holds `count` digits.
+bool DigitsAt(std::string_view text, std::size_t at, std::size_t count) {
+  if (text.size() < at + count) return false;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (!IsDigit(text[i])) return false;
+  }
+  return true;
+}
+
+// The ISO form exactly: 10, 16 or 19 characters, nothing around them.
+bool HasIsoDateShape(std::string_view text) {
+  if (!(DigitsAt(text, 0, 4) && text[4] == '-' && DigitsAt(text, 5, 2) && text[7] == '-' && DigitsAt(text, 8, 2))) {
+    return false;
+  }
+  if (text.size() == 10) return true;
+  if (text[10] != 'T' && text[10] != ' ') return false;
+  if (!(DigitsAt(text, 11, 2) && text[13] == ':' && DigitsAt(text, 14, 2))) return false;
+  if (text.size() == 16) return true;
+  return text.size() == 19 && text[16] == ':' && DigitsAt(text, 17, 2);
+}
+
+bool DecodeUtf8InPlace(std::string& bytes, std::size_t from) {
+  if (!IsValidUtf8(std::string_view(bytes).substr(from))) return false;
+  std::size_t out = 0;
+  const std::string_view view(bytes);
+  for (std::size_t at = from; at < bytes.size();) {
+    const Utf8Step step = DecodeUtf8At(view, at);
+    // The character is one byte at most and its sequence at least one, so
+    // the write never overtakes the read.
+    bytes[out++] = step.codePoint < 0x80 ? static_cast<char>(step.codePoint) : Cp1250OfCodePoint(step.codePoint);
+    at += step.length;
+  }
+  bytes.resize(out);
+  return true;
+}
+
+bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, bool littleEndian) {
+  if ((bytes.size() - from) % 2 != 0) return false;
+  const std::size_t units = (bytes.size() - from) / 2;
+  auto unitAt = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[from + 2 * i]);
+    const auto b = static_cast<unsigned char>(bytes[from + 2 * i + 1]);
+    return static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
+  };
+  // Converted a chunk at a time, never splitting a surrogate pair.
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::u16string chunk;
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < units;) {
+    chunk.clear();
+    while (i < units && (chunk.size() < kChunk || (chunk.back() >= 0xD800 && chunk.back() <= 0xDBFF))) {
+      chunk.push_back(unitAt(i++));
+    }
+    for (std::size_t k = 0; k < chunk.size(); ++k) {
+      const char16_t unit = chunk[k];
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (k + 1 >= chunk.size() || chunk[k + 1] < 0xDC00 || chunk[k + 1] > 0xDFFF) return false;
+        ++k;
+      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        return false;
+      }
+    }
+    const std::string text = Cp1250FromUtf16(chunk);
+    bytes.replace(out, text.size(), text);
+    out += text.size();
+  }
+  bytes.resize(out);
+  return true;
+}
+
+}  // namespace
+
+std::string ReadWholeInput(GsfInput* input) {
+  const gsf_off_t size = gsf_input_size(input);
+  if (size > kMaxTextFileSize) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
+  std::string bytes(static_cast<std::size_t>(size < 0 ? 0 : size), '\0');
+  if (size < 0 || gsf_input_seek(input, 0, G_SEEK_SET) ||
+      (size > 0 && gsf_input_read(input, bytes.size(), reinterpret_cast<guint8*>(bytes.data())) == nullptr)) {
+    throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+  }
+  return bytes;
+}
+
+std::string ReadInputHead(GsfInput* input, std::size_t limit) {
+  const gsf_off_t size = gsf_input_size(input);
+  if (size <= 0 || gsf_input_seek(input, 0, G_SEEK_SET)) return std::string();
+  std::string bytes(static_cast<std::size_t>(size) < limit ? static_cast<std::size_t>(size) : limit, '\0');
+  if (gsf_input_read(input, bytes.size(), reinterpret_cast<guint8*>(bytes.data())) == nullptr) return std::string();
+  gsf_input_seek(input, 0, G_SEEK_SET);
+  return bytes;
+}
+
+std::optional<ByteOrderMark> ByteOrderMarkOf(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return ByteOrderMark{TextEncoding::Utf8, 3};
+  if (bytes.substr(0, 2) == "\xFF\xFE") return ByteOrderMark{TextEncoding::Utf16LE, 2};
+  if (bytes.substr(0, 2) == "\xFE\xFF") return ByteOrderMark{TextEncoding::Utf16BE, 2};
+  return std::nullopt;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    const Utf8Step step = DecodeUtf8At(bytes, at);
+    if (!step.valid) return false;
+    at += step.length;
+  }
+  return true;
+}
+
+bool DecodeInPlace(std::string& bytes, std::size_t from, TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::Utf8: return DecodeUtf8InPlace(bytes, from);
+    case TextEncoding::Utf16LE: return DecodeUtf16InPlace(bytes, from, true);
+    case TextEncoding::Utf16BE: return DecodeUtf16InPlace(bytes, from, false);
+    case TextEncoding::Cp1250: bytes.erase(0, from); return true;
+  }
+  return false;
+}
+
+CellValue ValueOfUntypedText(std::string text) {
+  if (text.empty()) return CellValue::Empty();
+  if (HasIsoDateShape(text)) {
+    std::string canonical = text.substr(0, 10) + "T" + (text.size() > 10 ? text.substr(11) : "00:00");
+    if (canonical.size() == 16) canonical += ":00";
+    const auto date = ParseOdfDateTime(canonical);
+    // Before 1900 a spreadsheet has no serial for the date: it stays text.
+    if (date && date->year >= 1900) {
+      return CellValue::OfNumber(SerialOfDateTime(date->year, date->month, date->day, date->secondsOfDay,
+                                                  DateSystem::Base1900),
+                                 NumberStyle::DateTime);
+    }
+  }
+  return CellValue::OfText(std::move(text));
+}
+
+}  // namespace ratemover::spreadsheet

@@ -1,0 +1,342 @@
+// The readers of web pages and CSV files: files from real writers (LibreOffice,
+// Gnumeric, SheetJS) and files as report generators, a Slovene desktop and a
+// web service write them, read cell by cell; pages laid out as LibreOffice Calc
+// lays them out; damaged and oversized files refused for their own reason.
+#include <gsf/gsf-input-memory.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/open_failure.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+using Text = std::optional<std::string>;
+using Grid = std::map<std::pair<int, int>, Text>;  // the cells that are not empty text
+
+std::string TextFile(const std::string& name) { return std::string(RATEMOVER_TEST_DATA) + "/workbooks/text/" + name; }
+
+Grid GridOf(const SheetCells& cells, int rows = 40, int columns = 12) {
+  Grid grid;
+  for (int row = 1; row <= rows; ++row) {
+    for (int column = 1; column <= columns; ++column) {
+      const CellValue* value = cells.Find(row, column);
+      if (value == nullptr) continue;
+      const Text text = TextOfCell(*value, cells.GetDateSystem());
+      if (!text || !text->empty()) grid[{row, column}] = text;
+    }
+  }
+  return grid;
+}
+
+Grid ReadFile(const std::string& path, std::int32_t rowLimit = 3000) {
+  SheetCells cells;
+  const SheetRead read = ReadActiveSheetFromFile(path, rowLimit, cells);
+  EXPECT_TRUE(read) << path << ": " << (read ? "" : read.failure->what());
+  return GridOf(cells);
+}
+
+// The bytes read from memory; the failure's reason when they are refused.
+std::pair<Grid, std::optional<OpenFailure>> ReadBytes(const std::string& bytes, std::int32_t rowLimit = 3000) {
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()), bytes.size(), FALSE);
+  SheetCells cells;
+  const SheetRead read = ReadActiveSheet(input, rowLimit, cells);
+  g_object_unref(input);
+  if (!read) return {Grid(), read.failure->Reason()};
+  return {GridOf(cells), std::nullopt};
+}
+
+// Every cell where the two readings differ, as "row,column: mine | Calc's".
+std::vector<std::string> Differences(const Grid& mine, const Grid& calc) {
+  auto shown = [](const Grid& grid, std::pair<int, int> at) -> std::string {
+    const auto found = grid.find(at);
+    if (found == grid.end()) return "-";
+    return found->second ? "'" + *found->second + "'" : "ERR";
+  };
+  std::map<std::pair<int, int>, bool> every;
+  for (const auto& cell : mine) every[cell.first] = true;
+  for (const auto& cell : calc) every[cell.first] = true;
+  std::vector<std::string> differences;
+  for (const auto& [at, unused] : every) {
+    const std::string a = shown(mine, at);
+    const std::string b = shown(calc, at);
+    if (a != b) differences.push_back(std::to_string(at.first) + "," + std::to_string(at.second) + ": " + a + " | " + b);
+  }
+  return differences;
+}
+
+struct LayoutCase {
+  const char* page;
+  const char* calc;  // LibreOffice Calc's reading of the page, saved as .xlsx
+  std::vector<std::string> differences;
+};
+
+// Calc's own reading differs where it guesses types and where it lays out by
+// pixels: it turns numbers and ISO dates in text into numbers ("0012" loses
+// its zeros, "12.5" becomes 12,5), shows an x:num cell as its formatted text
+// and an error as text, keeps a blank before the end of a cell and both blanks
+// of "&nbsp;&nbsp;", puts a caption into the first cell of the table instead
+// of a row of its own (every later row moves up by one), and spreads a table
+// nested in a cell over columns of its own, which pushes the later columns to
+// the right. Everywhere else the two agree cell by cell.
+TEST(TextForms, PagesAreLaidOutAsCalcLaysThemOutButForTheListedDifferences) {
+  const std::vector<LayoutCase> cases = {
+      {"report_generator.xls", "report_calc.xlsx",
+       {
+           "3,1: 'Vir: Ljubljanska borza' | 'Vir:  Ljubljanska borza'",
+           "4,1: 'Te\xE8" "aji delnic' | 'Te\xE8" "aji delnic \nDATUM'",
+           "4,2: - | 'SIMBOL'",
+           "4,4: - | 'NAZIV'",
+           "4,5: - | 'TE\xC8" "AJ'",
+           "4,7: - | 'OPOMBA '",
+           "5,1: 'DATUM' | '2024-03-05'",
+           "5,2: 'SIMBOL' | '12'",
+           "5,3: 'NAZIV' | -",
+           "5,4: 'TE\xC8" "AJ' | 'Dru\x9E" "ba \"A\" d.d.'",
+           "5,5: 'OPOMBA' | '12,5'",
+           "5,7: - | ' '",
+           "6,1: '5.3.2024' | '2024-03-05T14:30'",
+           "6,2: '0012' | 'KRKG'",
+           "6,3: 'Dru\x9E" "ba \"A\" d.d.' | -",
+           "6,4: '12,5' | 'brez te\xE8" "aja'",
+           "6,7: - | 'x\ny '",
+           "7,1: '5.3.2024 14:30:00' | '5.3.2024'",
+           "7,2: 'KRKG' | 'PETG'",
+           "7,3: 'brez te\xE8" "aja' | -",
+           "7,4: - | 'Petrol'",
+           "7,5: 'x\ny' | '1.234,50'",
+           "8,1: '5.3.2024' | -",
+           "8,2: 'PETG' | 'ZVTG'",
+           "8,3: 'Petrol' | -",
+           "8,4: '1.234,50' | 'gnezdena'",
+           "8,8: - | 'tabela'",
+           "8,9: - | '\x80" " 3'",
+           "9,1: - | 'Konec <seznama> '",
+           "9,2: 'ZVTG' | -",
+           "9,3: 'gnezdena tabela' | -",
+           "9,4: '\x80" " 3' | -",
+           "10,1: 'Konec <seznama>' | -",
+       }},
+      {"small_gnumeric.html", "small_gnumeric_calc.xlsx",
+       {
+           "1,1: 'Tecaji' | 'Tecaji \nDATUM'",
+           "1,2: - | 'SIMBOL'",
+           "1,3: - | 'NAZIV'",
+           "1,4: - | 'TECAJ'",
+           "2,1: 'DATUM' | '2024-03-05'",
+           "2,2: 'SIMBOL' | '12'",
+           "2,3: 'NAZIV' | 'Dru\x9E" "ba \"\xC8" "\" d.d.'",
+           "2,4: 'TECAJ' | '12,5'",
+           "3,1: '5.3.2024' | '2024-03-05'",
+           "3,2: '0012' | 'KRKG'",
+           "3,3: 'Dru\x9E" "ba \"\xC8" "\" d.d.' | 'Krka; Novo mesto'",
+           "3,4: '12.5' | '1234,56'",
+           "4,1: '5.3.2024' | -",
+           "4,2: 'KRKG' | -",
+           "4,3: 'Krka; Novo mesto' | -",
+           "4,4: '1234.56' | -",
+       }},
+      {"small_sheetjs.html", "small_sheetjs_calc.xlsx",
+       {
+           "2,1: '5.3.2024' | '2024-03-05'",
+           "2,2: '0012' | '12'",
+           "2,4: '12.5' | '12,5'",
+           "3,1: '5.3.2024' | '2024-03-05'",
+           "3,4: '1234.56' | '1234,56'",
+       }},
+      {"excel_saved.htm", "excel_calc.xlsx",
+       {
+           "2,2: '0012' | '12'",
+           "2,3: '12,5' | '12,5000'",
+           "2,4: '1234,56' | '1.234,56 \x80" "'",
+           "3,1: '5.3.2024 14:30:00' | '5.3.2024 14:30'",
+           "3,2: 'True' | 'TRUE'",
+           "3,3: ERR | '#DIV/0!'",
+           "3,4: ERR | '#N/A'",
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.page);
+    EXPECT_EQ(Differences(ReadFile(TextFile(c.page)), ReadFile(TextFile(c.calc))), c.differences);
+  }
+}
+
+struct CellCase {
+  int row;
+  int column;
+  Text text;
+};
+
+struct FileCase {
+  const char* file;
+  std::vector<CellCase> cells;
+};
+
+// Files from real writers and as report generators, a Slovene desktop and a
+// web service write them; the file names say nothing of the format.
+TEST(TextForms, FilesReadCellByCell) {
+  const std::string druzbaA = "Dru\x9E" "ba \"A\" d.d.";
+  const std::string druzbaC = "Dru\x9E" "ba \"\xC8\" d.d.";
+  const std::vector<FileCase> cases = {
+      {"report_generator.xls",
+       {{1, 1, "Te\xE8" "ajnica & borza"}, {2, 1, "Datum: 5.3.2024"}, {3, 1, "Vir: Ljubljanska borza"},
+        {4, 1, "Te\xE8" "aji delnic"}, {5, 4, "TE\xC8" "AJ"}, {6, 1, "5.3.2024"}, {6, 2, "0012"}, {6, 3, druzbaA},
+        {6, 4, "12,5"}, {6, 5, ""}, {7, 1, "5.3.2024 14:30:00"}, {7, 3, "brez te\xE8" "aja"}, {7, 4, ""},
+        {7, 5, "x\ny"}, {8, 1, "5.3.2024"}, {9, 1, ""}, {9, 2, "ZVTG"}, {9, 3, "gnezdena tabela"},
+        {9, 4, "\x80 3"}, {10, 1, "Konec <seznama>"}, {11, 1, ""}}},
+      {"excel_saved.htm",
+       {{1, 3, "TE\xC8" "AJ"}, {2, 1, "5.3.2024"}, {2, 2, "0012"}, {2, 3, "12,5"}, {2, 4, "1234,56"},
+        {2, 5, "42"}, {3, 1, "5.3.2024 14:30:00"}, {3, 2, "True"}, {3, 3, std::nullopt}, {3, 4, std::nullopt},
+        {3, 5, "2024-03-05"}}},
+      {"small_sheetjs.html", {{1, 1, "DATUM"}, {2, 1, "5.3.2024"}, {2, 2, "0012"}, {2, 3, druzbaC}, {3, 4, "1234.56"}}},
+      {"small_gnumeric.html", {{1, 1, "Tecaji"}, {3, 1, "5.3.2024"}, {3, 3, druzbaC}, {4, 4, "1234.56"}}},
+      {"small_sheetjs.csv",
+       {{1, 1, "DATUM"}, {2, 1, "5.3.2024"}, {2, 2, "0012"}, {2, 3, druzbaC}, {2, 4, "12.5"},
+        {3, 3, "Krka; Novo mesto"}, {3, 4, "1234.56"}, {4, 1, ""}}},
+      {"small_gnumeric.csv", {{2, 1, "2024/03/05"}, {2, 3, druzbaC}, {3, 3, "Krka; Novo mesto"}, {3, 4, "1234.56"}}},
+      {"slovene_desktop.csv",
+       {{1, 4, "TE\xC8" "AJ"}, {2, 1, "5.3.2024"}, {2, 4, "12,5"}, {3, 2, "0012"},
+        {3, 3, "Dru\x9E" "ba \"A\"; d.d."}, {3, 4, "1234,56"}, {4, 1, ""}, {4, 4, ""}, {5, 3, "Petrol\nLjubljana"},
+        {5, 4, "7"}, {6, 1, ""}}},
+      {"web_service.csv",
+       {{1, 1, "date"}, {2, 1, "5.3.2024"}, {2, 4, "12.5"}, {3, 1, "5.3.2024 14:30:15"}, {3, 3, "Petrol, Ljubljana"},
+        {4, 1, "2024-02-30"}, {4, 3, "Dru\x9E" "ba \x80"}}},
+      // a text under a workbook's name is delimited text; an empty file an empty sheet
+      {"../bad/text.xls", {{1, 1, "To ni delovni zvezek, samo besedilo."}, {2, 3, "TECAJ"}, {3, 3, "123,45"}}},
+      {"../bad/zero.xls", {{1, 1, ""}}},
+      {"data3000_libreoffice.csv",
+       {{1, 1, "DATUM"}, {2, 1, "05.03.2024"}, {2, 2, "ZVTG"}, {2, 4, "2083"}, {3, 4, "4100.88"}, {3002, 1, ""}}},
+      {"data3000_libreoffice.html",
+       {{1, 1, "DATUM"}, {2, 1, "05.03.2024"}, {2, 3, "Dru\x9E" "ba ZVTG d.d."}, {2, 5, ""}, {3, 4, "4100.88"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    SheetCells cells;
+    const SheetRead read = ReadActiveSheetFromFile(TextFile(c.file), 3001, cells);
+    ASSERT_TRUE(read) << read.failure->what();
+    for (const auto& cell : c.cells) {
+      SCOPED_TRACE(std::to_string(cell.row) + "," + std::to_string(cell.column));
+      const CellValue* value = cells.Find(cell.row, cell.column);
+      EXPECT_EQ(value == nullptr ? Text("") : TextOfCell(*value, cells.GetDateSystem()), cell.text);
+    }
+  }
+}
+
+struct BytesCase {
+  const char* name;
+  std::string bytes;
+  std::vector<CellCase> cells;                // when read
+  std::optional<OpenFailure> failure = {};    // when refused
+  std::int32_t rowLimit = 3000;
+};
+
+void Check(const BytesCase& c) {
+  SCOPED_TRACE(c.name);
+  const auto [grid, failure] = ReadBytes(c.bytes, c.rowLimit);
+  EXPECT_EQ(failure, c.failure);
+  for (const auto& cell : c.cells) {
+    SCOPED_TRACE(std::to_string(cell.row) + "," + std::to_string(cell.column));
+    const auto found = grid.find({cell.row, cell.column});
+    EXPECT_EQ(found == grid.end() ? Text("") : found->second, cell.text);
+  }
+}
+
+TEST(TextForms, DelimitedText) {
+  const std::string longField(32767, 'x');
+  const std::vector<BytesCase> cases = {
+      {"semicolon beats comma in prices", "A;1,5;x\nB;2,5;y\n", {{1, 2, "1,5"}, {2, 3, "y"}}},
+      {"comma file", "A,1.5,x\nB,2.5,y\n", {{1, 2, "1.5"}, {2, 3, "y"}, {1, 3, "x"}}},
+      {"tab file", "A\t1;5\tx\nB\t2,5\ty\n", {{1, 2, "1;5"}, {2, 2, "2,5"}}},
+      {"the most consistent wins", "a,b;c\nd,e;f,g\nh;i,j,k\nl;m\n", {{1, 1, "a,b"}, {1, 2, "c"}, {4, 2, "m"}}},
+      {"tie goes to semicolon", "a;b,c\n", {{1, 1, "a"}, {1, 2, "b,c"}}},
+      {"sep line names the separator", "sep=,\na;b,c\n", {{1, 1, "a;b"}, {1, 2, "c"}}},
+      {"separator only inside quotes", "\"a;b\",c\n\"d;e\",f\n", {{1, 1, "a;b"}, {2, 2, "f"}}},
+      {"quotes, doubled quotes, line breaks", "\"say \"\"hi\"\"\";\"x\r\ny\";\"p\rq\"\r\nz;w\r\n",
+       {{1, 1, "say \"hi\""}, {1, 2, "x\ny"}, {1, 3, "p\nq"}, {2, 1, "z"}, {2, 2, "w"}}},
+      {"text after a closing quote joins the field", "\"ab\"cd;e\n", {{1, 1, "abcd"}, {1, 2, "e"}}},
+      {"a quote inside a field is a character", "ab\"c;d\n", {{1, 1, "ab\"c"}}},
+      {"CR ends lines too", "a;b\rc;d\r", {{1, 1, "a"}, {2, 2, "d"}, {3, 1, ""}}},
+      {"blank lines are empty rows", "a;b\n\nc;d\n", {{1, 1, "a"}, {2, 1, ""}, {3, 1, "c"}}},
+      {"blanks are kept", " a ; 12,5 \n", {{1, 1, " a "}, {1, 2, " 12,5 "}}},
+      {"ISO dates, not other dates", "2024-03-05;2024-03-05T00:00;2024-03-05 07:08:09;2024-3-5;1899-12-31;2024-03-05x\n",
+       {{1, 1, "5.3.2024"}, {1, 2, "5.3.2024"}, {1, 3, "5.3.2024 7:08:09"}, {1, 4, "2024-3-5"},
+        {1, 5, "1899-12-31"}, {1, 6, "2024-03-05x"}}},
+      {"invalid time stays text", "2024-03-05 24:00;2024-02-29;2023-02-29\n",
+       {{1, 1, "2024-03-05 24:00"}, {1, 2, "29.2.2024"}, {1, 3, "2023-02-29"}}},
+      {"Windows-1250 when not UTF-8", "\xC8" "a;\x9A\n", {{1, 1, "\xC8" "a"}, {1, 2, "\x9A"}}},
+      {"UTF-8 without a mark", "\xC4\x8C" "a;\xE2\x82\xAC;\xE4\xB8\x80\n", {{1, 1, "\xC8" "a"}, {1, 2, "\x80"}, {1, 3, "?"}}},
+      {"UTF-16 little-endian", std::string("\xFF\xFE" "a\0;\0\x0D\x01\n\0", 10), {{1, 1, "a"}, {1, 2, "\xE8"}}},
+      {"UTF-16 big-endian", std::string("\xFE\xFF\0a\0;\0b", 8), {{1, 2, "b"}}},
+      {"empty file is an empty sheet", "", {{1, 1, ""}}},
+      {"rows past the limit are not kept", "a\nb\nc\n", {{1, 1, "a"}, {2, 1, ""}}, {}, 1},
+      {"a field of the largest size", longField + ";x\n", {{1, 1, longField}, {1, 2, "x"}}},
+      {"a field beyond it", longField + "y;x\n", {}, OpenFailure::TooLarge},
+      {"a quoted field left open", "a;\"b\nc;d\n", {}, OpenFailure::Damaged},
+      {"left open past the row limit", "a\nb\n\"c\n", {}, OpenFailure::Damaged, 1},
+      {"NUL is no text", std::string("a;b\0c", 5), {}, OpenFailure::NotAWorkbook},
+      {"broken UTF-8 behind its mark", "\xEF\xBB\xBF" "a\xC4;b", {}, OpenFailure::NotAWorkbook},
+      {"lone surrogate in UTF-16", std::string("\xFF\xFE\x00\xD8" "a\0", 6), {}, OpenFailure::NotAWorkbook},
+      {"a control character is no text", "a;\x01" "b\n", {}, OpenFailure::NotAWorkbook},
+      {"a cut archive is no text", std::string("PK\x03\x04", 4), {}, OpenFailure::NotAWorkbook},
+      {"odd UTF-16 length", std::string("\xFF\xFE" "a\0b", 5), {}, OpenFailure::NotAWorkbook},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST(TextForms, WebPages) {
+  const std::vector<BytesCase> cases = {
+      {"recognised after a mark, blanks and a comment", "\xEF\xBB\xBF \n<!-- x -->\n<TABLE><tr><td>a;b</td></table>",
+       {{1, 1, "a;b"}}},
+      {"a pre element is no page start: delimited text", "<pre>a;b</pre>", {{1, 1, "<pre>a"}, {1, 2, "b</pre>"}}},
+      {"spans leave covered cells empty",
+       "<table><tr><td rowspan=2>a<td colspan=2>b<td>c<tr><td>d<td>e<td>f<tr><td>g</table>",
+       {{1, 1, "a"}, {1, 2, "b"}, {1, 3, ""}, {1, 4, "c"}, {2, 1, ""}, {2, 2, "d"}, {2, 3, "e"}, {2, 4, "f"},
+        {3, 1, "g"}}},
+      {"every table's rows in order, text between in column A",
+       "<h2>Naslov</h2><table><tr><td>1</table><p>med<br>tabelama</p><table><tr><th>2</th></tr></table>x",
+       {{1, 1, "Naslov"}, {2, 1, "1"}, {3, 1, "med"}, {4, 1, "tabelama"}, {5, 1, "2"}, {6, 1, "x"}}},
+      {"white space, br and references in a cell",
+       "<table><tr><td>  a \n\t b &nbsp; <br>  c&#x10D;&#269;&amp;&lt;&apos;&unknown;</td><td>&nbsp;</td><td>x</td></table>",
+       {{1, 1, "a b\nc\xE8\xE8&<'&unknown;"}, {1, 2, ""}, {1, 3, "x"}}},
+      {"empty rows are rows", "<table><tr></tr><tr><td>b</td></tr></table>", {{1, 1, ""}, {2, 1, "b"}}},
+      {"script, style and title show nothing",
+       "<html><head><title>t</title><style>td{}</style><script>if (a<b) x='</td>';</script></head>"
+       "<body><table><tr><td>v</table>",
+       {{1, 1, "v"}, {2, 1, ""}}},
+      {"a charset of a meta element", "<meta charset=iso-8859-2><p>\xE8\xB9</p>", {{1, 1, "\xE8\x9A"}}},
+      {"broken UTF-8 behind its mark shows '?'", "\xEF\xBB\xBF<p>a\xC4 b</p>", {{1, 1, "a? b"}}},
+      {"UTF-8 without a charset", "<p>\xC4\x8D</p>", {{1, 1, "\xE8"}}},
+      {"Windows-1250 without a charset", "<p>\xE8\x9A</p>", {{1, 1, "\xE8\x9A"}}},
+      {"UTF-16 page", std::string("\xFF\xFE<\0p\0>\0\x0D\x01", 10), {{1, 1, "\xE8"}}},
+      {"ISO dates, numbers as text", "<table><tr><td>2024-03-05<td>0012<td>12.5</table>",
+       {{1, 1, "5.3.2024"}, {1, 2, "0012"}, {1, 3, "12.5"}}},
+      {"error texts only count in spreadsheet pages", "<table><tr><td>#N/A</table>", {{1, 1, "#N/A"}}},
+      {"spreadsheet page types",
+       "<html xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><style>.d {mso-number-format:\"Short Date\";}\n"
+       ".c {mso-number-format:\"\\#\\,\\#\\#0\\.00\\\\ \\[$\\20AC-424\\]\";}</style><table>"
+       "<tr><td class=d x:num=\"45356.5\">x<td class=\"a c\" x:num=\"1.23456\">y<td x:num>7.5<td x:num>abc"
+       "<tr><td style='mso-number-format:\"0\\.00\"' x:num=2>2,00<td x:bool=FALSE>F<td x:str=\" 00 \">0<td>#REF!"
+       "</table>",
+       {{1, 1, "5.3.2024 12:00:00"}, {1, 2, "1,2346"}, {1, 3, "7,5"}, {1, 4, "abc"}, {2, 1, "2"},
+        {2, 2, "False"}, {2, 3, " 00 "}, {2, 4, std::nullopt}}},
+      {"17 cells of 1000 columns", [] {
+         std::string page = "<table><tr>";
+         for (int i = 0; i < 17; ++i) page += "<td colspan=1000>x";
+         return page;
+       }(), {}, OpenFailure::TooLarge},
+      {"a cell beyond the largest size", "<p>" + std::string(32768, 'x'), {}, OpenFailure::TooLarge},
+      {"rows past the limit are not kept", "<p>a<p>b<p>c", {{1, 1, "a"}, {2, 1, ""}}, {}, 1},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+}  // namespace
+}  // namespace ratemover::spreadsheet
