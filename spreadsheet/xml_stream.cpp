@@ -3,9 +3,11 @@
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/xml_scanner.h"
 #include "spreadsheet/zip_part.h"
 
 namespace ratemover::spreadsheet {
@@ -19,6 +21,13 @@ struct ParseState {
   xmlParserCtxtPtr parser = nullptr;
   std::uint64_t fed = 0;           // bytes handed to the parser so far
   std::uint64_t lastElement = 0;   // value of fed when the last element started
+  std::uint64_t starts = 0;        // elements started and ended so far
+  std::uint64_t ends = 0;
+  // On a second reading, the handler has heard this many starts and ends
+  // already, and needs no text.
+  std::uint64_t heardStarts = 0;
+  std::uint64_t heardEnds = 0;
+  bool again = false;
   bool doctype = false;
   bool malformed = false;          // the parser reported an error
   std::vector<XmlAttribute> attributes;
@@ -69,6 +78,7 @@ void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar
              int attributeCount, int, const xmlChar** attributes) {
   auto& state = StateOf(data);
   state.lastElement = state.fed;
+  if (++state.starts <= state.heardStarts) return;
   if (Over(state)) return;
   state.attributes.clear();
   // Sized before any value is decoded: the views handed on must not move.
@@ -88,6 +98,7 @@ void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar
 
 void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri) {
   auto& state = StateOf(data);
+  if (++state.ends <= state.heardEnds) return;
   if (Over(state)) return;
   state.handler->EndElement(View(uri), View(localName));
   Over(state);
@@ -95,7 +106,7 @@ void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* 
 
 void OnText(void* data, const xmlChar* text, int len) {
   auto& state = StateOf(data);
-  if (Over(state) || len <= 0) return;
+  if (state.again || Over(state) || len <= 0) return;
   state.handler->Text(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len)));
   Over(state);
 }
@@ -167,14 +178,32 @@ ZipPackage::~ZipPackage() = default;
 
 bool ZipPackage::Has(const std::string& partName) const { return impl_->directory.Find(partName) != nullptr; }
 
-XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handler) const {
-  if (impl_->directory.Find(partName) == nullptr) return XmlPartResult::Missing;
-  ZipPartReader part(impl_->directory, partName);
+namespace {
+
+// Where a first reading of a part left the handler, for a second.
+struct Heard {
+  std::uint64_t starts = 0;
+  std::uint64_t ends = 0;
+};
+
+// Reads a part through the parser and the handler. Once the handler needs no
+// more than the starts and ends of elements (or nothing), the scanner, which
+// has read along from the first byte, takes over. Returns false when the
+// scanner, having taken over, cannot vouch for the rest; `heard` then says
+// what the handler has heard, and the part is to be read again.
+bool ReadPart(const ZipDirectory& directory, const std::string& partName, XmlHandler& handler, const Heard* again,
+              Heard& heard) {
+  ZipPartReader part(directory, partName);
   const auto damaged = [&part](const char* check) { ThrowDamaged(part.Name() + ": " + check); };
 
   static const xmlSAXHandler sax = MakeSaxHandler();
   ParseState state;
   state.handler = &handler;
+  if (again != nullptr) {
+    state.again = true;
+    state.heardStarts = again->starts;
+    state.heardEnds = again->ends;
+  }
   std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
       xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
   if (!parser) throw std::bad_alloc();
@@ -182,6 +211,9 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
   // Nothing outside the part is ever loaded: no external subset, no entity
   // substitution, no network.
   xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
+  XmlScanner scanner;
+  bool scanning = again == nullptr;
+  bool handedOver = false;
 
   // The reader checks size and CRC-32 as it hands out the last bytes, so the
   // part is sound once a read gives nothing more.
@@ -192,13 +224,53 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
     end = n == 0;
     if (end && state.fed == 0) damaged("empty, not an XML document");
     state.fed += n;
-    // The end of the part ends the document: one that breaks off is an error.
-    const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(chunk.data()),
-                                     static_cast<int>(n), end ? 1 : 0);
-    if (handler.Failed()) damaged(handler.Failure());
-    if (state.doctype) damaged("document type declaration");
-    if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
-    if (state.fed - state.lastElement > kMaxBytesWithoutElement) damaged("too long without an element");
+    if (!handedOver) {
+      // The end of the part ends the document: one that breaks off is an error.
+      const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(chunk.data()),
+                                       static_cast<int>(n), end ? 1 : 0);
+      if (handler.Failed()) damaged(handler.Failure());
+      if (state.doctype) damaged("document type declaration");
+      if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
+      if (!scanning) {
+        // the parser alone
+      } else if (!end && (handler.StopRequested() || handler.SkimRequested()) && scanner.Starts() <= state.starts &&
+                 scanner.Ends() <= state.ends) {
+        // The scanner goes on from the first element the parser has not told.
+        scanner.Deliver(handler.StopRequested() ? nullptr : &handler, state.starts, state.ends, handler.SkimDepth());
+        handedOver = true;
+        parser.reset();
+        if (!scanner.Feed(chunk.data(), n)) {
+          heard = {std::max(state.starts, scanner.Starts()), std::max(state.ends, scanner.Ends())};
+          return false;
+        }
+        if (handler.Failed()) damaged(handler.Failure());
+      } else {
+        scanning = scanner.Feed(chunk.data(), n);
+      }
+    } else {
+      const std::uint64_t startsBefore = scanner.Starts();
+      if (!(end ? scanner.Finish() : scanner.Feed(chunk.data(), n))) {
+        heard = {std::max(state.starts, scanner.Starts()), std::max(state.ends, scanner.Ends())};
+        return false;
+      }
+      if (handler.Failed()) damaged(handler.Failure());
+      if (scanner.Starts() != startsBefore) state.lastElement = state.fed;
+    }
+    if (state.fed - state.lastElement > ZipPackage::kMaxBytesWithoutElement) damaged("too long without an element");
+  }
+  return true;
+}
+
+}  // namespace
+
+XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handler) const {
+  if (impl_->directory.Find(partName) == nullptr) return XmlPartResult::Missing;
+  Heard heard;
+  if (!ReadPart(impl_->directory, partName, handler, nullptr, heard)) {
+    // The parser decides: it reads the part again, and the handler hears
+    // only what it has not heard yet.
+    const Heard again = heard;
+    ReadPart(impl_->directory, partName, handler, &again, heard);
   }
   return handler.StopRequested() ? XmlPartResult::Stopped : XmlPartResult::Complete;
 }

@@ -54,12 +54,23 @@ class XmlHandler {
     failure_ = reason;
     stopRequested_ = true;
   }
+  // From the next element on, the handler needs only the starts and ends of
+  // elements nested at most `deepest` deep (the root is 1), and no text: the
+  // rest of the part may be checked the quick way.
+  void Skim(std::size_t deepest) {
+    skimRequested_ = true;
+    skimDepth_ = deepest;
+  }
+  bool SkimRequested() const { return skimRequested_; }
+  std::size_t SkimDepth() const { return skimDepth_; }
   bool StopRequested() const { return stopRequested_; }
   bool Failed() const { return failure_ != nullptr; }
   const char* Failure() const { return failure_; }
 
  private:
   bool stopRequested_ = false;
+  bool skimRequested_ = false;
+  std::size_t skimDepth_ = 0;
   const char* failure_ = nullptr;
 };
 

@@ -1,0 +1,579 @@
+#include "spreadsheet/xml_scanner.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "common/cp1250.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+// Bounds well inside the parser's own: past them the scanner is unsure.
+constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment, section or reference
+constexpr std::size_t kMaxNameLength = 1000;
+constexpr std::size_t kMaxDepth = 200;
+
+constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
+constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
+enum CharClass : std::uint8_t {
+  kPlain = 1,      // character data as it stands
+  kNameStart = 2,  // ASCII that may start a name
+  kName = 4,       // ASCII that may continue a name
+  kSpace = 8,
+};
+
+constexpr std::array<std::uint8_t, 256> MakeClasses() {
+  std::array<std::uint8_t, 256> t{};
+  for (int c = 0x20; c < 0x80; ++c) t[c] = kPlain;
+  t['<'] = t['&'] = t[']'] = 0;
+  t['\t'] = t['\n'] = t['\r'] = kPlain | kSpace;
+  t[' '] |= kSpace;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] |= kNameStart | kName;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= kNameStart | kName;
+  t['_'] |= kNameStart | kName;
+  t[':'] |= kNameStart | kName;
+  for (int c = '0'; c <= '9'; ++c) t[c] |= kName;
+  t['-'] |= kName;
+  t['.'] |= kName;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kClass = MakeClasses();
+
+bool Is(std::uint8_t c, CharClass k) { return (kClass[c] & k) != 0; }
+
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Bytes a UTF-8 sequence takes by its first byte; 0 for a byte that starts none.
+std::size_t SequenceLength(std::uint8_t lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
+  if (unsure_) return false;
+  buffer_.append(reinterpret_cast<const char*>(data), size);
+  std::size_t pos = 0;
+  if (atStart_) {
+    // A byte-order mark of UTF-8 may come first; any other form of the
+    // document (another encoding, leading blanks) is left to the parser.
+    if (buffer_.size() < 6) return true;
+    if (buffer_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
+    if (buffer_[pos] != '<') {
+      unsure_ = true;
+      return false;
+    }
+    atStart_ = false;
+    if (buffer_.compare(pos, 5, "<?xml") == 0) {
+      const Step step = ScanDeclaration(pos);
+      if (step == Step::Unsure) {
+        unsure_ = true;
+        return false;
+      }
+      if (step == Step::More) {
+        atStart_ = true;
+        if (buffer_.size() > kMaxConstruct) unsure_ = true;
+        return !unsure_;
+      }
+    }
+  }
+  while (pos < buffer_.size()) {
+    const Step step = buffer_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
+    if (step == Step::Unsure || (handler_ != nullptr && handler_->Failed())) {
+      unsure_ = step == Step::Unsure;
+      buffer_.clear();
+      return !unsure_;
+    }
+    if (step == Step::More) break;
+  }
+  buffer_.erase(0, pos);
+  if (buffer_.size() > kMaxConstruct) unsure_ = true;
+  return !unsure_;
+}
+
+bool XmlScanner::Finish() {
+  if (unsure_) return false;
+  if (atStart_ || !buffer_.empty() || !rootClosed_) unsure_ = true;
+  return !unsure_;
+}
+
+void XmlScanner::Deliver(XmlHandler* handler, std::uint64_t afterStarts, std::uint64_t afterEnds,
+                         std::size_t deepest) {
+  handler_ = handler;
+  deepest_ = deepest;
+  afterStarts_ = afterStarts;
+  afterEnds_ = afterEnds;
+}
+
+bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->StopRequested(); }
+
+// <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the encoding and
+// standalone optional, in that order.
+XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
+  const std::size_t end = buffer_.find("?>", pos);
+  if (end == std::string::npos) return Step::More;
+  std::string_view decl(buffer_.data() + pos + 5, end - pos - 5);
+  std::size_t i = 0;
+  const auto pseudoAttribute = [&](std::string_view name, std::string_view& value) {
+    const std::size_t start = i;
+    while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+    if (i == start || decl.substr(i, name.size()) != name) {
+      i = start;
+      return false;
+    }
+    i += name.size();
+    while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+    if (i >= decl.size() || decl[i] != '=') return false;
+    ++i;
+    while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return false;
+    const char quote = decl[i++];
+    const std::size_t close = decl.find(quote, i);
+    if (close == std::string_view::npos) return false;
+    value = decl.substr(i, close - i);
+    i = close + 1;
+    return true;
+  };
+  std::string_view version, encoding, standalone;
+  if (!pseudoAttribute("version", version) || version != "1.0") return Step::Unsure;
+  if (pseudoAttribute("encoding", encoding) && !EqualsNoCase(encoding, "UTF-8")) return Step::Unsure;
+  if (pseudoAttribute("standalone", standalone) && standalone != "yes" && standalone != "no") return Step::Unsure;
+  while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+  if (i != decl.size()) return Step::Unsure;
+  pos = end + 2;
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  const std::size_t size = buffer_.size();
+  std::size_t i = pos;
+  if (depth_ == 0) {
+    // Outside the root element only blanks.
+    while (i < size && Is(data[i], kSpace)) ++i;
+    pos = i;
+    if (i < size && data[i] != '<') return Step::Unsure;
+    return Step::Done;
+  }
+  while (i < size) {
+    const std::uint8_t c = data[i];
+    if (kClass[c] & kPlain) {
+      ++i;
+      continue;
+    }
+    if (c == '<') break;
+    if (c == '&') {
+      pos = i;
+      const Step step = ScanReference(pos, nullptr);
+      if (step != Step::Done) return step;
+      i = pos;
+    } else if (c == ']') {
+      if (size - i < 3) {
+        pos = i;
+        return Step::More;
+      }
+      if (data[i + 1] == ']' && data[i + 2] == '>') return Step::Unsure;
+      ++i;
+    } else {
+      const std::size_t length = SequenceLength(c);
+      if (length < 2) return Step::Unsure;
+      if (size - i < length) {
+        pos = i;
+        return Step::More;
+      }
+      const Utf8Step step = DecodeUtf8At(buffer_, i);
+      if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+      i += length;
+    }
+  }
+  pos = i;
+  return Step::Done;
+}
+
+// &name; or &#digits; or &#xhex; at pos; its text appended to decoded, if given.
+XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
+  constexpr std::size_t kLongest = 16;  // "&#x0010FFFF;" and the entity names fit
+  const std::size_t window = std::min(buffer_.size() - pos, kLongest + 1);
+  const void* semicolon = std::memchr(buffer_.data() + pos, ';', window);
+  if (semicolon == nullptr) return window > kLongest ? Step::Unsure : Step::More;
+  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - buffer_.data());
+  const std::string_view body(buffer_.data() + pos + 1, end - pos - 1);
+  char32_t value = 0;
+  if (body.size() >= 2 && body[0] == '#') {
+    const bool hex = body[1] == 'x';
+    const std::string_view digits = body.substr(hex ? 2 : 1);
+    if (digits.empty() || digits.size() > 8) return Step::Unsure;
+    for (char d : digits) {
+      int v = -1;
+      if (d >= '0' && d <= '9') v = d - '0';
+      if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+      if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+      if (v < 0) return Step::Unsure;
+      value = value * (hex ? 16 : 10) + static_cast<char32_t>(v);
+    }
+    if (!IsXmlChar(value)) return Step::Unsure;
+  } else if (body == "lt") {
+    value = '<';
+  } else if (body == "gt") {
+    value = '>';
+  } else if (body == "amp") {
+    value = '&';
+  } else if (body == "apos") {
+    value = '\'';
+  } else if (body == "quot") {
+    value = '"';
+  } else {
+    return Step::Unsure;  // an entity no document without a declaration has
+  }
+  if (decoded != nullptr) AppendUtf8(*decoded, value);
+  pos = end + 1;
+  return Step::Done;
+}
+
+// A qualified name at pos: one colon at most, inside it; ASCII only.
+XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  const std::size_t size = buffer_.size();
+  std::size_t i = pos;
+  if (i >= size) return Step::More;
+  if (!Is(data[i], kNameStart) || data[i] == ':') return Step::Unsure;
+  prefixLength = 0;
+  ++i;
+  while (i < size && Is(data[i], kName)) {
+    if (data[i] == ':') {
+      if (prefixLength != 0) return Step::Unsure;
+      if (i + 1 >= size) return Step::More;
+      if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return Step::Unsure;
+      prefixLength = i - pos;
+    }
+    ++i;
+  }
+  if (i - pos > kMaxNameLength) return Step::Unsure;
+  if (i >= size) return Step::More;  // the name may go on
+  pos = i;
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
+  if (buffer_.size() - pos < 2) return Step::More;
+  const char next = buffer_[pos + 1];
+  if (next == '/') return ScanEndTag(pos);
+  if (next == '!') {
+    if (buffer_.size() - pos < 9) return Step::More;
+    if (buffer_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
+    if (depth_ > 0 && buffer_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
+    return Step::Unsure;  // a document type declaration, or what is none of these
+  }
+  if (next == '?') {
+    // A processing instruction: a target not beginning with "xml" (in any case).
+    std::size_t i = pos + 2;
+    std::size_t prefixLength = 0;
+    if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+    const std::string_view target(buffer_.data() + pos + 2, i - pos - 2);
+    if (prefixLength != 0 || target.find(':') != std::string_view::npos ||
+        (target.size() >= 3 && EqualsNoCase(target.substr(0, 3), "xml"))) {
+      return Step::Unsure;
+    }
+    if (buffer_.compare(i, 2, "?>") == 0) {
+      pos = i + 2;
+      return Step::Done;
+    }
+    if (buffer_.size() - i < 2) return Step::More;
+    if (!Is(static_cast<std::uint8_t>(buffer_[i]), kSpace)) return Step::Unsure;
+    return ScanUntil(pos, i, "?>", false);
+  }
+  return ScanStartTag(pos);
+}
+
+// Content of a comment, CDATA section or processing instruction from `from`
+// up to `end`: characters only, and in a comment no "--" before the end.
+XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::string_view end,
+                                       bool noDoubleHyphen) {
+  const std::size_t close = buffer_.find(end, from);
+  if (close == std::string::npos) return buffer_.size() - pos > kMaxConstruct ? Step::Unsure : Step::More;
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  for (std::size_t i = from; i < close;) {
+    const std::uint8_t c = data[i];
+    if (c < 0x80) {
+      if (c < 0x20 && !Is(c, kSpace)) return Step::Unsure;
+      if (noDoubleHyphen && c == '-' && data[i + 1] == '-') return Step::Unsure;
+      ++i;
+      continue;
+    }
+    const std::size_t length = SequenceLength(c);
+    if (length < 2 || close - i < length) return Step::Unsure;
+    const Utf8Step step = DecodeUtf8At(buffer_, i);
+    if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+    i += length;
+  }
+  // "--->" ends a comment with a hyphen: not allowed either.
+  if (noDoubleHyphen && close > from && data[close - 1] == '-') return Step::Unsure;
+  pos = close + end.size();
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  const std::size_t size = buffer_.size();
+  const std::uint8_t quote = data[pos];
+  std::size_t i = pos + 1;
+  attribute.value = i;
+  attribute.plain = true;
+  while (true) {
+    if (i >= size) return Step::More;
+    const std::uint8_t c = data[i];
+    if (c == quote) break;
+    if (c == '<') return Step::Unsure;
+    if (c == '&') {
+      std::size_t at = i;
+      const Step step = ScanReference(at, nullptr);
+      if (step != Step::Done) return step;
+      attribute.plain = false;
+      i = at;
+      continue;
+    }
+    if (c < 0x80) {
+      if (!(kClass[c] & kPlain) && c != ']') return Step::Unsure;
+      if (Is(c, kSpace) && c != ' ') attribute.plain = false;  // normalized to a space
+      ++i;
+      continue;
+    }
+    const std::size_t length = SequenceLength(c);
+    if (length < 2) return Step::Unsure;
+    if (size - i < length) return Step::More;
+    const Utf8Step step = DecodeUtf8At(buffer_, i);
+    if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+    i += length;
+  }
+  attribute.valueLength = i - attribute.value;
+  pos = i + 1;
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  const std::size_t size = buffer_.size();
+  if (rootClosed_) return Step::Unsure;  // a second root
+  std::size_t i = pos + 1;
+  std::size_t prefixLength = 0;
+  if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+  const std::size_t nameEnd = i;
+  attributes_.clear();
+  bool empty = false;
+  bool prefixed = false;  // an attribute has a prefix
+  bool declares = false;  // an attribute may declare a namespace
+  while (true) {
+    const std::size_t blanks = i;
+    while (i < size && Is(data[i], kSpace)) ++i;
+    if (i >= size) return Step::More;
+    if (data[i] == '>') break;
+    if (data[i] == '/') {
+      if (i + 1 >= size) return Step::More;
+      if (data[i + 1] != '>') return Step::Unsure;
+      empty = true;
+      ++i;
+      break;
+    }
+    if (i == blanks) return Step::Unsure;  // attributes are set apart by blanks
+    Attribute attribute;
+    attribute.name = i;
+    if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
+    attribute.nameLength = i - attribute.name;
+    while (i < size && Is(data[i], kSpace)) ++i;
+    if (i >= size) return Step::More;
+    if (data[i] != '=') return Step::Unsure;
+    ++i;
+    while (i < size && Is(data[i], kSpace)) ++i;
+    if (i >= size) return Step::More;
+    if (data[i] != '"' && data[i] != '\'') return Step::Unsure;
+    const Step step = ScanAttributeValue(i, attribute);
+    if (step != Step::Done) return step;
+    if (attribute.prefixLength != 0) prefixed = true;
+    if (attribute.nameLength >= 5 && buffer_.compare(attribute.name, 5, "xmlns") == 0) declares = true;
+    attributes_.push_back(attribute);
+  }
+  if (i - pos > kMaxConstruct) return Step::Unsure;
+  const std::string_view qname(buffer_.data() + pos + 1, nameEnd - pos - 1);
+
+  // One attribute twice, by name or, with prefixes, by local name.
+  for (std::size_t a = 0; a < attributes_.size(); ++a) {
+    const Attribute& x = attributes_[a];
+    const std::string_view xName(buffer_.data() + x.name, x.nameLength);
+    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+      const Attribute& y = attributes_[b];
+      const std::string_view yName(buffer_.data() + y.name, y.nameLength);
+      if (xName == yName) return Step::Unsure;
+      if (x.prefixLength != 0 && y.prefixLength != 0 &&
+          xName.substr(x.prefixLength + 1) == yName.substr(y.prefixLength + 1)) {
+        return Step::Unsure;
+      }
+    }
+  }
+
+  if (depth_ >= kMaxDepth) return Step::Unsure;
+  if (open_.size() <= depth_) open_.emplace_back();
+  Open& element = open_[depth_];
+  element.bindings = bindings_.size();
+  if (declares && !BindNamespaces()) return Step::Unsure;
+  element.qname.assign(qname);
+  element.prefixLength = prefixLength;
+  if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
+    return Step::Unsure;
+  }
+  for (const Attribute& a : attributes_) {
+    if (!prefixed) break;
+    if (a.prefixLength == 0) continue;
+    const std::string_view prefix(buffer_.data() + a.name, a.prefixLength);
+    if (prefix != "xmlns" && Resolve(prefix) == nullptr) return Step::Unsure;
+  }
+  ++depth_;
+  ++starts_;
+  // Before the scanner delivers, the parser tells the handler of every element.
+  element.heard = handler_ == nullptr || starts_ <= afterStarts_ || depth_ <= deepest_;
+  if (element.heard && Delivering() && starts_ > afterStarts_) DeliverStart(element);
+  if (empty) {
+    --depth_;
+    ++ends_;
+    if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
+    bindings_.resize(element.bindings);
+    if (depth_ == 0) rootClosed_ = true;
+  }
+  pos = i + 1;
+  return Step::Done;
+}
+
+// The namespace declarations among the attributes, in force from this element on.
+bool XmlScanner::BindNamespaces() {
+  for (const Attribute& a : attributes_) {
+    const std::string_view name(buffer_.data() + a.name, a.nameLength);
+    std::string_view prefix;
+    if (a.prefixLength == 0) {
+      if (name != "xmlns") continue;
+    } else {
+      if (name.substr(0, a.prefixLength) != "xmlns") continue;
+      prefix = name.substr(a.prefixLength + 1);
+      if (prefix == "xml" || prefix == "xmlns") return false;
+    }
+    Binding binding;
+    binding.prefix.assign(prefix);
+    Decode(a, binding.uri);
+    if (!prefix.empty() && binding.uri.empty()) return false;  // a prefix cannot be unbound
+    if (binding.uri == kXmlNamespace || binding.uri == kXmlnsNamespace) return false;
+    bindings_.push_back(std::move(binding));
+  }
+  return true;
+}
+
+const std::string* XmlScanner::Resolve(std::string_view prefix) const {
+  static const std::string xml(kXmlNamespace);
+  if (prefix == "xml") return &xml;
+  for (std::size_t i = bindings_.size(); i-- > 0;) {
+    if (bindings_[i].prefix == prefix) return &bindings_[i].uri;
+  }
+  return nullptr;
+}
+
+// An attribute's value as the parser gives it: references replaced, and each
+// tab, line end (a CR LF pair as one) and line feed a space.
+void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
+  out.clear();
+  const std::string_view raw(buffer_.data() + attribute.value, attribute.valueLength);
+  if (attribute.plain) {
+    out.assign(raw);
+    return;
+  }
+  for (std::size_t i = 0; i < raw.size();) {
+    const char c = raw[i];
+    if (c == '&') {
+      std::size_t at = attribute.value + i;
+      ScanReference(at, &out);  // checked when the tag was scanned
+      i = at - attribute.value;
+      continue;
+    }
+    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+    out += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+    ++i;
+  }
+}
+
+// The namespace of an element whose declarations are in force.
+const std::string& XmlScanner::NamespaceOf(const Open& element) const {
+  static const std::string none;
+  const std::string* ns = Resolve(std::string_view(element.qname).substr(0, element.prefixLength));
+  return ns == nullptr ? none : *ns;
+}
+
+void XmlScanner::DeliverStart(const Open& element) {
+  delivered_.clear();
+  if (decoded_.size() < attributes_.size()) decoded_.resize(attributes_.size());
+  for (std::size_t k = 0; k < attributes_.size(); ++k) {
+    const Attribute& a = attributes_[k];
+    const std::string_view name(buffer_.data() + a.name, a.nameLength);
+    if (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns")) continue;
+    XmlAttribute out;
+    if (a.prefixLength != 0) {
+      out.ns = *Resolve(name.substr(0, a.prefixLength));
+      out.name = name.substr(a.prefixLength + 1);
+    } else {
+      out.name = name;
+    }
+    if (a.plain) {
+      out.value = std::string_view(buffer_.data() + a.value, a.valueLength);
+    } else {
+      Decode(a, decoded_[k]);
+      out.value = decoded_[k];
+    }
+    delivered_.push_back(out);
+  }
+  handler_->StartElement(NamespaceOf(element), LocalName(element), delivered_);
+}
+
+void XmlScanner::DeliverEnd(const Open& element) { handler_->EndElement(NamespaceOf(element), LocalName(element)); }
+
+std::string_view XmlScanner::LocalName(const Open& element) {
+  const std::string_view qname = element.qname;
+  return element.prefixLength != 0 ? qname.substr(element.prefixLength + 1) : qname;
+}
+
+XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  const std::size_t size = buffer_.size();
+  std::size_t i = pos + 2;
+  std::size_t prefixLength = 0;
+  if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+  const std::string_view qname(buffer_.data() + pos + 2, i - pos - 2);
+  while (i < size && Is(data[i], kSpace)) ++i;
+  if (i >= size) return Step::More;
+  if (data[i] != '>' || depth_ == 0) return Step::Unsure;
+  const Open& element = open_[depth_ - 1];
+  if (element.qname != qname) return Step::Unsure;
+  --depth_;
+  ++ends_;
+  if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
+  bindings_.resize(element.bindings);
+  if (depth_ == 0) rootClosed_ = true;
+  pos = i + 1;
+  return Step::Done;
+}
+
+}  // namespace ratemover::spreadsheet
