@@ -22,6 +22,8 @@ enum CharClass : std::uint8_t {
   kNameStart = 2,  // ASCII that may start a name
   kName = 4,       // ASCII that may continue a name
   kSpace = 8,
+  kValue = 16,   // in an attribute value as it stands
+  kNamePart = 32,  // continues a name, a colon aside
 };
 
 constexpr std::array<std::uint8_t, 256> MakeClasses() {
@@ -37,6 +39,14 @@ constexpr std::array<std::uint8_t, 256> MakeClasses() {
   for (int c = '0'; c <= '9'; ++c) t[c] |= kName;
   t['-'] |= kName;
   t['.'] |= kName;
+  for (int c = 0; c < 256; ++c) {
+    if ((t[c] & kName) && c != ':') t[c] |= kNamePart;
+  }
+  for (int c = 0x20; c < 0x80; ++c) t[c] |= kValue;
+  t['<'] &= ~kValue;
+  t['&'] &= ~kValue;
+  t['"'] &= ~kValue;
+  t['\''] &= ~kValue;
   return t;
 }
 constexpr std::array<std::uint8_t, 256> kClass = MakeClasses();
@@ -72,43 +82,57 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
   if (unsure_) return false;
-  buffer_.append(reinterpret_cast<const char*>(data), size);
+  // Scanned where it lies, unless a construct cut at the end of the last
+  // piece waits for its rest.
+  if (buffer_.empty()) {
+    text_ = std::string_view(reinterpret_cast<const char*>(data), size);
+  } else {
+    buffer_.append(reinterpret_cast<const char*>(data), size);
+    text_ = buffer_;
+  }
   std::size_t pos = 0;
   if (atStart_) {
     // A byte-order mark of UTF-8 may come first; any other form of the
     // document (another encoding, leading blanks) is left to the parser.
-    if (buffer_.size() < 6) return true;
-    if (buffer_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-    if (buffer_[pos] != '<') {
-      unsure_ = true;
-      return false;
+    if (text_.size() < 6) return Keep(0);
+    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
+    if (text_[pos] != '<') return GiveUp();
+    if (text_.compare(pos, 5, "<?xml") == 0) {
+      const Step step = ScanDeclaration(pos);
+      if (step == Step::Unsure) return GiveUp();
+      if (step == Step::More) return Keep(0);
     }
     atStart_ = false;
-    if (buffer_.compare(pos, 5, "<?xml") == 0) {
-      const Step step = ScanDeclaration(pos);
-      if (step == Step::Unsure) {
-        unsure_ = true;
-        return false;
-      }
-      if (step == Step::More) {
-        atStart_ = true;
-        if (buffer_.size() > kMaxConstruct) unsure_ = true;
-        return !unsure_;
-      }
-    }
   }
-  while (pos < buffer_.size()) {
-    const Step step = buffer_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
-    if (step == Step::Unsure || (handler_ != nullptr && handler_->Failed())) {
-      unsure_ = step == Step::Unsure;
+  while (pos < text_.size()) {
+    const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
+    if (step == Step::Unsure) return GiveUp();
+    if (handler_ != nullptr && handler_->Failed()) {
       buffer_.clear();
-      return !unsure_;
+      return true;
     }
     if (step == Step::More) break;
   }
-  buffer_.erase(0, pos);
-  if (buffer_.size() > kMaxConstruct) unsure_ = true;
-  return !unsure_;
+  return Keep(pos);
+}
+
+// Keeps what is not scanned yet, from pos on, for the next piece.
+bool XmlScanner::Keep(std::size_t pos) {
+  if (text_.size() - pos > kMaxConstruct) return GiveUp();
+  if (text_.data() == buffer_.data()) {
+    buffer_.erase(0, pos);
+  } else {
+    buffer_.assign(text_.substr(pos));
+  }
+  text_ = {};
+  return true;
+}
+
+bool XmlScanner::GiveUp() {
+  unsure_ = true;
+  buffer_.clear();
+  text_ = {};
+  return false;
 }
 
 bool XmlScanner::Finish() {
@@ -130,9 +154,9 @@ bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->S
 // <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the encoding and
 // standalone optional, in that order.
 XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
-  const std::size_t end = buffer_.find("?>", pos);
-  if (end == std::string::npos) return Step::More;
-  std::string_view decl(buffer_.data() + pos + 5, end - pos - 5);
+  const std::size_t end = text_.find("?>", pos);
+  if (end == std::string_view::npos) return Step::More;
+  std::string_view decl(text_.data() + pos + 5, end - pos - 5);
   std::size_t i = 0;
   const auto pseudoAttribute = [&](std::string_view name, std::string_view& value) {
     const std::size_t start = i;
@@ -165,8 +189,8 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
 }
 
 XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
-  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
-  const std::size_t size = buffer_.size();
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
   std::size_t i = pos;
   if (depth_ == 0) {
     // Outside the root element only blanks.
@@ -201,7 +225,7 @@ XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
         pos = i;
         return Step::More;
       }
-      const Utf8Step step = DecodeUtf8At(buffer_, i);
+      const Utf8Step step = DecodeUtf8At(text_, i);
       if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
       i += length;
     }
@@ -213,11 +237,11 @@ XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
 // &name; or &#digits; or &#xhex; at pos; its text appended to decoded, if given.
 XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
   constexpr std::size_t kLongest = 16;  // "&#x0010FFFF;" and the entity names fit
-  const std::size_t window = std::min(buffer_.size() - pos, kLongest + 1);
-  const void* semicolon = std::memchr(buffer_.data() + pos, ';', window);
+  const std::size_t window = std::min(text_.size() - pos, kLongest + 1);
+  const void* semicolon = std::memchr(text_.data() + pos, ';', window);
   if (semicolon == nullptr) return window > kLongest ? Step::Unsure : Step::More;
-  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - buffer_.data());
-  const std::string_view body(buffer_.data() + pos + 1, end - pos - 1);
+  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text_.data());
+  const std::string_view body(text_.data() + pos + 1, end - pos - 1);
   char32_t value = 0;
   if (body.size() >= 2 && body[0] == '#') {
     const bool hex = body[1] == 'x';
@@ -252,20 +276,20 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
 
 // A qualified name at pos: one colon at most, inside it; ASCII only.
 XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
-  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
-  const std::size_t size = buffer_.size();
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
   std::size_t i = pos;
   if (i >= size) return Step::More;
   if (!Is(data[i], kNameStart) || data[i] == ':') return Step::Unsure;
   prefixLength = 0;
   ++i;
-  while (i < size && Is(data[i], kName)) {
-    if (data[i] == ':') {
-      if (prefixLength != 0) return Step::Unsure;
-      if (i + 1 >= size) return Step::More;
-      if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return Step::Unsure;
-      prefixLength = i - pos;
-    }
+  while (true) {
+    while (i < size && (kClass[data[i]] & kNamePart)) ++i;
+    if (i >= size || data[i] != ':') break;
+    if (prefixLength != 0) return Step::Unsure;
+    if (i + 1 >= size) return Step::More;
+    if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return Step::Unsure;
+    prefixLength = i - pos;
     ++i;
   }
   if (i - pos > kMaxNameLength) return Step::Unsure;
@@ -275,13 +299,13 @@ XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLengt
 }
 
 XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
-  if (buffer_.size() - pos < 2) return Step::More;
-  const char next = buffer_[pos + 1];
+  if (text_.size() - pos < 2) return Step::More;
+  const char next = text_[pos + 1];
   if (next == '/') return ScanEndTag(pos);
   if (next == '!') {
-    if (buffer_.size() - pos < 9) return Step::More;
-    if (buffer_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
-    if (depth_ > 0 && buffer_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
+    if (text_.size() - pos < 9) return Step::More;
+    if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
+    if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
     return Step::Unsure;  // a document type declaration, or what is none of these
   }
   if (next == '?') {
@@ -289,17 +313,17 @@ XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
     std::size_t i = pos + 2;
     std::size_t prefixLength = 0;
     if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
-    const std::string_view target(buffer_.data() + pos + 2, i - pos - 2);
+    const std::string_view target(text_.data() + pos + 2, i - pos - 2);
     if (prefixLength != 0 || target.find(':') != std::string_view::npos ||
         (target.size() >= 3 && EqualsNoCase(target.substr(0, 3), "xml"))) {
       return Step::Unsure;
     }
-    if (buffer_.compare(i, 2, "?>") == 0) {
+    if (text_.compare(i, 2, "?>") == 0) {
       pos = i + 2;
       return Step::Done;
     }
-    if (buffer_.size() - i < 2) return Step::More;
-    if (!Is(static_cast<std::uint8_t>(buffer_[i]), kSpace)) return Step::Unsure;
+    if (text_.size() - i < 2) return Step::More;
+    if (!Is(static_cast<std::uint8_t>(text_[i]), kSpace)) return Step::Unsure;
     return ScanUntil(pos, i, "?>", false);
   }
   return ScanStartTag(pos);
@@ -309,9 +333,9 @@ XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
 // up to `end`: characters only, and in a comment no "--" before the end.
 XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::string_view end,
                                        bool noDoubleHyphen) {
-  const std::size_t close = buffer_.find(end, from);
-  if (close == std::string::npos) return buffer_.size() - pos > kMaxConstruct ? Step::Unsure : Step::More;
-  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+  const std::size_t close = text_.find(end, from);
+  if (close == std::string_view::npos) return text_.size() - pos > kMaxConstruct ? Step::Unsure : Step::More;
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   for (std::size_t i = from; i < close;) {
     const std::uint8_t c = data[i];
     if (c < 0x80) {
@@ -322,7 +346,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     }
     const std::size_t length = SequenceLength(c);
     if (length < 2 || close - i < length) return Step::Unsure;
-    const Utf8Step step = DecodeUtf8At(buffer_, i);
+    const Utf8Step step = DecodeUtf8At(text_, i);
     if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
     i += length;
   }
@@ -333,13 +357,14 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
 }
 
 XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
-  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
-  const std::size_t size = buffer_.size();
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
   const std::uint8_t quote = data[pos];
   std::size_t i = pos + 1;
   attribute.value = i;
   attribute.plain = true;
   while (true) {
+    while (i < size && (kClass[data[i]] & kValue)) ++i;
     if (i >= size) return Step::More;
     const std::uint8_t c = data[i];
     if (c == quote) break;
@@ -361,7 +386,7 @@ XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& att
     const std::size_t length = SequenceLength(c);
     if (length < 2) return Step::Unsure;
     if (size - i < length) return Step::More;
-    const Utf8Step step = DecodeUtf8At(buffer_, i);
+    const Utf8Step step = DecodeUtf8At(text_, i);
     if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
     i += length;
   }
@@ -371,8 +396,8 @@ XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& att
 }
 
 XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
-  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
-  const std::size_t size = buffer_.size();
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
   if (rootClosed_) return Step::Unsure;  // a second root
   std::size_t i = pos + 1;
   std::size_t prefixLength = 0;
@@ -395,7 +420,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
       break;
     }
     if (i == blanks) return Step::Unsure;  // attributes are set apart by blanks
-    Attribute attribute;
+    Attribute& attribute = attributes_.emplace_back();
     attribute.name = i;
     if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
     attribute.nameLength = i - attribute.name;
@@ -409,22 +434,26 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
     const Step step = ScanAttributeValue(i, attribute);
     if (step != Step::Done) return step;
     if (attribute.prefixLength != 0) prefixed = true;
-    if (attribute.nameLength >= 5 && buffer_.compare(attribute.name, 5, "xmlns") == 0) declares = true;
-    attributes_.push_back(attribute);
+    if (attribute.nameLength >= 5 && data[attribute.name] == 'x' && std::memcmp(data + attribute.name, "xmlns", 5) == 0) {
+      declares = true;
+    }
   }
   if (i - pos > kMaxConstruct) return Step::Unsure;
-  const std::string_view qname(buffer_.data() + pos + 1, nameEnd - pos - 1);
+  const std::string_view qname(text_.data() + pos + 1, nameEnd - pos - 1);
 
   // One attribute twice, by name or, with prefixes, by local name.
-  for (std::size_t a = 0; a < attributes_.size(); ++a) {
+  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
     const Attribute& x = attributes_[a];
-    const std::string_view xName(buffer_.data() + x.name, x.nameLength);
+    const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
     for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
       const Attribute& y = attributes_[b];
-      const std::string_view yName(buffer_.data() + y.name, y.nameLength);
-      if (xName == yName) return Step::Unsure;
-      if (x.prefixLength != 0 && y.prefixLength != 0 &&
-          xName.substr(x.prefixLength + 1) == yName.substr(y.prefixLength + 1)) {
+      if (x.nameLength == y.nameLength && data[x.name] == data[y.name] &&
+          std::memcmp(data + x.name, data + y.name, x.nameLength) == 0) {
+        return Step::Unsure;
+      }
+      const std::size_t yLocal = y.prefixLength == 0 ? 0 : y.prefixLength + 1;
+      if (xLocal != 0 && yLocal != 0 && x.nameLength - xLocal == y.nameLength - yLocal &&
+          std::memcmp(data + x.name + xLocal, data + y.name + yLocal, x.nameLength - xLocal) == 0) {
         return Step::Unsure;
       }
     }
@@ -434,16 +463,18 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   if (open_.size() <= depth_) open_.emplace_back();
   Open& element = open_[depth_];
   element.bindings = bindings_.size();
+  declares_ = declares;
   if (declares && !BindNamespaces()) return Step::Unsure;
   element.qname.assign(qname);
   element.prefixLength = prefixLength;
+  element.binding = kUnknownBinding;
   if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
     return Step::Unsure;
   }
   for (const Attribute& a : attributes_) {
     if (!prefixed) break;
     if (a.prefixLength == 0) continue;
-    const std::string_view prefix(buffer_.data() + a.name, a.prefixLength);
+    const std::string_view prefix(text_.data() + a.name, a.prefixLength);
     if (prefix != "xmlns" && Resolve(prefix) == nullptr) return Step::Unsure;
   }
   ++depth_;
@@ -465,7 +496,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
 // The namespace declarations among the attributes, in force from this element on.
 bool XmlScanner::BindNamespaces() {
   for (const Attribute& a : attributes_) {
-    const std::string_view name(buffer_.data() + a.name, a.nameLength);
+    const std::string_view name(text_.data() + a.name, a.nameLength);
     std::string_view prefix;
     if (a.prefixLength == 0) {
       if (name != "xmlns") continue;
@@ -484,20 +515,27 @@ bool XmlScanner::BindNamespaces() {
   return true;
 }
 
+std::size_t XmlScanner::BindingOf(std::string_view prefix) const {
+  if (prefix == "xml") return kXmlBinding;
+  for (std::size_t i = bindings_.size(); i-- > 0;) {
+    const std::string& bound = bindings_[i].prefix;
+    if (bound.size() == prefix.size() && std::memcmp(bound.data(), prefix.data(), prefix.size()) == 0) return i;
+  }
+  return kNoBinding;
+}
+
 const std::string* XmlScanner::Resolve(std::string_view prefix) const {
   static const std::string xml(kXmlNamespace);
-  if (prefix == "xml") return &xml;
-  for (std::size_t i = bindings_.size(); i-- > 0;) {
-    if (bindings_[i].prefix == prefix) return &bindings_[i].uri;
-  }
-  return nullptr;
+  const std::size_t binding = BindingOf(prefix);
+  if (binding == kXmlBinding) return &xml;
+  return binding == kNoBinding ? nullptr : &bindings_[binding].uri;
 }
 
 // An attribute's value as the parser gives it: references replaced, and each
 // tab, line end (a CR LF pair as one) and line feed a space.
 void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
   out.clear();
-  const std::string_view raw(buffer_.data() + attribute.value, attribute.valueLength);
+  const std::string_view raw(text_.data() + attribute.value, attribute.valueLength);
   if (attribute.plain) {
     out.assign(raw);
     return;
@@ -519,17 +557,22 @@ void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
 // The namespace of an element whose declarations are in force.
 const std::string& XmlScanner::NamespaceOf(const Open& element) const {
   static const std::string none;
-  const std::string* ns = Resolve(std::string_view(element.qname).substr(0, element.prefixLength));
-  return ns == nullptr ? none : *ns;
+  static const std::string xml(kXmlNamespace);
+  const std::size_t binding = element.binding == kUnknownBinding
+                                  ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
+                                  : element.binding;
+  if (binding == kXmlBinding) return xml;
+  return binding == kNoBinding ? none : bindings_[binding].uri;
 }
 
-void XmlScanner::DeliverStart(const Open& element) {
+void XmlScanner::DeliverStart(Open& element) {
+  element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
   delivered_.clear();
   if (decoded_.size() < attributes_.size()) decoded_.resize(attributes_.size());
   for (std::size_t k = 0; k < attributes_.size(); ++k) {
     const Attribute& a = attributes_[k];
-    const std::string_view name(buffer_.data() + a.name, a.nameLength);
-    if (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns")) continue;
+    const std::string_view name(text_.data() + a.name, a.nameLength);
+    if (declares_ && (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns"))) continue;
     XmlAttribute out;
     if (a.prefixLength != 0) {
       out.ns = *Resolve(name.substr(0, a.prefixLength));
@@ -538,7 +581,7 @@ void XmlScanner::DeliverStart(const Open& element) {
       out.name = name;
     }
     if (a.plain) {
-      out.value = std::string_view(buffer_.data() + a.value, a.valueLength);
+      out.value = std::string_view(text_.data() + a.value, a.valueLength);
     } else {
       Decode(a, decoded_[k]);
       out.value = decoded_[k];
@@ -556,17 +599,20 @@ std::string_view XmlScanner::LocalName(const Open& element) {
 }
 
 XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
-  const auto* const data = reinterpret_cast<const std::uint8_t*>(buffer_.data());
-  const std::size_t size = buffer_.size();
-  std::size_t i = pos + 2;
-  std::size_t prefixLength = 0;
-  if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
-  const std::string_view qname(buffer_.data() + pos + 2, i - pos - 2);
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
+  if (depth_ == 0) return Step::Unsure;
+  const Open& element = open_[depth_ - 1];
+  // The name must be that of the open element, and end there.
+  const std::size_t nameLength = element.qname.size();
+  std::size_t i = pos + 2 + nameLength;
+  if (i >= size) return Step::More;
+  if (std::memcmp(data + pos + 2, element.qname.data(), nameLength) != 0 || (kClass[data[i]] & kName)) {
+    return Step::Unsure;
+  }
   while (i < size && Is(data[i], kSpace)) ++i;
   if (i >= size) return Step::More;
-  if (data[i] != '>' || depth_ == 0) return Step::Unsure;
-  const Open& element = open_[depth_ - 1];
-  if (element.qname != qname) return Step::Unsure;
+  if (data[i] != '>') return Step::Unsure;
   --depth_;
   ++ends_;
   if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);

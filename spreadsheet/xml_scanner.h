@@ -52,6 +52,7 @@ class XmlScanner {
     std::size_t prefixLength = 0;
     std::size_t bindings = 0;  // namespace bindings in force before this element
     bool heard = false;        // the handler hears of it (its start, or will)
+    std::size_t binding = 0;   // of its namespace, once its start is delivered (else unknown)
   };
   struct Binding {
     std::string prefix;  // empty: the default namespace
@@ -70,20 +71,29 @@ class XmlScanner {
   bool BindNamespaces();
   const std::string* Resolve(std::string_view prefix) const;
   void Decode(const Attribute& attribute, std::string& out);
-  void DeliverStart(const Open& element);
+  void DeliverStart(Open& element);
+  static constexpr std::size_t kNoBinding = ~std::size_t{0};
+  static constexpr std::size_t kXmlBinding = kNoBinding - 1;
+  static constexpr std::size_t kUnknownBinding = kNoBinding - 2;
+  std::size_t BindingOf(std::string_view prefix) const;
   const std::string& NamespaceOf(const Open& element) const;
   void DeliverEnd(const Open& element);
   static std::string_view LocalName(const Open& element);
   bool Delivering() const;
 
-  std::string buffer_;  // what is not yet scanned, from its first byte
+  bool Keep(std::size_t pos);
+  bool GiveUp();
+
+  std::string buffer_;     // a construct cut at the end of a piece, kept for its rest
+  std::string_view text_;  // what is being scanned: a piece, or the buffer
   bool unsure_ = false;
   bool atStart_ = true;     // before the first byte of the part
   bool rootClosed_ = false;
   std::vector<Open> open_;
   std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
   std::vector<Binding> bindings_;
-  std::vector<Attribute> attributes_;
+  std::vector<Attribute> attributes_;  // of the start tag last scanned
+  bool declares_ = false;               // which may declare namespaces
   std::uint64_t starts_ = 0;
   std::uint64_t ends_ = 0;
 
