@@ -94,7 +94,7 @@ bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
   if (atStart_) {
     // A byte-order mark of UTF-8 may come first; any other form of the
     // document (another encoding, leading blanks) is left to the parser.
-    if (text_.size() < 6) return Keep(0);
+    if (text_.size() < 8) return Keep(0);  // room for a mark and "<?xml"
     if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
     if (text_[pos] != '<') return GiveUp();
     if (text_.compare(pos, 5, "<?xml") == 0) {
@@ -303,8 +303,9 @@ XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
   const char next = text_[pos + 1];
   if (next == '/') return ScanEndTag(pos);
   if (next == '!') {
-    if (text_.size() - pos < 9) return Step::More;
+    if (text_.size() - pos < 4) return Step::More;
     if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
+    if (text_.size() - pos < 9) return Step::More;
     if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
     return Step::Unsure;  // a document type declaration, or what is none of these
   }
@@ -442,6 +443,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   const std::string_view qname(text_.data() + pos + 1, nameEnd - pos - 1);
 
   // One attribute twice, by name or, with prefixes, by local name.
+  bool sameLocalNames = false;
   for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
     const Attribute& x = attributes_[a];
     const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
@@ -454,7 +456,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
       const std::size_t yLocal = y.prefixLength == 0 ? 0 : y.prefixLength + 1;
       if (xLocal != 0 && yLocal != 0 && x.nameLength - xLocal == y.nameLength - yLocal &&
           std::memcmp(data + x.name + xLocal, data + y.name + yLocal, x.nameLength - xLocal) == 0) {
-        return Step::Unsure;
+        sameLocalNames = true;  // the same attribute if both prefixes name one namespace
       }
     }
   }
@@ -477,6 +479,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
     const std::string_view prefix(text_.data() + a.name, a.prefixLength);
     if (prefix != "xmlns" && Resolve(prefix) == nullptr) return Step::Unsure;
   }
+  if (sameLocalNames && SameAttributeTwice()) return Step::Unsure;
   ++depth_;
   ++starts_;
   // Before the scanner delivers, the parser tells the handler of every element.
@@ -493,6 +496,25 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   return Step::Done;
 }
 
+// Two prefixed attributes of one local name whose prefixes name one namespace.
+bool XmlScanner::SameAttributeTwice() const {
+  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+    const Attribute& x = attributes_[a];
+    if (x.prefixLength == 0) continue;
+    const std::string_view xName(text_.data() + x.name, x.nameLength);
+    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+      const Attribute& y = attributes_[b];
+      if (y.prefixLength == 0) continue;
+      const std::string_view yName(text_.data() + y.name, y.nameLength);
+      if (xName.substr(x.prefixLength + 1) != yName.substr(y.prefixLength + 1)) continue;
+      const std::string_view xPrefix = xName.substr(0, x.prefixLength);
+      const std::string_view yPrefix = yName.substr(0, y.prefixLength);
+      if (xPrefix == "xmlns" || yPrefix == "xmlns" || *Resolve(xPrefix) == *Resolve(yPrefix)) return true;
+    }
+  }
+  return false;
+}
+
 // The namespace declarations among the attributes, in force from this element on.
 bool XmlScanner::BindNamespaces() {
   for (const Attribute& a : attributes_) {
@@ -505,6 +527,8 @@ bool XmlScanner::BindNamespaces() {
       prefix = name.substr(a.prefixLength + 1);
       if (prefix == "xml" || prefix == "xmlns") return false;
     }
+    // The parser hands on a reference in a namespace name undecoded.
+    if (!a.plain) return false;
     Binding binding;
     binding.prefix.assign(prefix);
     Decode(a, binding.uri);

@@ -69,6 +69,7 @@ class XmlScanner {
   Step ScanName(std::size_t& pos, std::size_t& prefixLength);
   Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
+  bool SameAttributeTwice() const;
   const std::string* Resolve(std::string_view prefix) const;
   void Decode(const Attribute& attribute, std::string& out);
   void DeliverStart(Open& element);
