@@ -22,6 +22,7 @@ seeds_of() {
     xlsb_fuzz) ls "$data"/workbooks/*.xlsb "$data"/workbooks/bad/*.xlsb ;;
     ods_fuzz) ls "$data"/workbooks/*.ods "$data"/workbooks/bad/*.ods ;;
     config_fuzz) ls "$data"/config/* 2>/dev/null || true ;;
+    xml_scan_fuzz) ;;  # the XML parts under workbooks/fuzz
   esac
   ls "$data"/workbooks/fuzz/"${1%_fuzz}"* 2>/dev/null || true
 }
