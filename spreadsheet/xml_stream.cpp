@@ -14,6 +14,8 @@ namespace ratemover::spreadsheet {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
+// Parts up to this size the parser reads whole: the scanner would save little.
+constexpr std::uint64_t kScanFrom = 2u << 20;
 
 // Feeds the parser's SAX callbacks to the handler.
 struct ParseState {
@@ -212,7 +214,7 @@ bool ReadPart(const ZipDirectory& directory, const std::string& partName, XmlHan
   // substitution, no network.
   xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
   XmlScanner scanner;
-  bool scanning = again == nullptr;
+  bool scanning = again == nullptr && part.DeclaredSize() > kScanFrom;
   bool handedOver = false;
 
   // The reader checks size and CRC-32 as it hands out the last bytes, so the
