@@ -158,6 +158,9 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   if (end == std::string_view::npos) return Step::More;
   std::string_view decl(text_.data() + pos + 5, end - pos - 5);
   std::size_t i = 0;
+  // One name="value": true when there, false when the name is not next;
+  // anything else about it is for the parser to judge.
+  bool broken = false;
   const auto pseudoAttribute = [&](std::string_view name, std::string_view& value) {
     const std::size_t start = i;
     while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
@@ -167,13 +170,13 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
     }
     i += name.size();
     while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
-    if (i >= decl.size() || decl[i] != '=') return false;
+    if (i >= decl.size() || decl[i] != '=') return !(broken = true);
     ++i;
     while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
-    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return false;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return !(broken = true);
     const char quote = decl[i++];
     const std::size_t close = decl.find(quote, i);
-    if (close == std::string_view::npos) return false;
+    if (close == std::string_view::npos) return !(broken = true);
     value = decl.substr(i, close - i);
     i = close + 1;
     return true;
@@ -183,7 +186,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   if (pseudoAttribute("encoding", encoding) && !EqualsNoCase(encoding, "UTF-8")) return Step::Unsure;
   if (pseudoAttribute("standalone", standalone) && standalone != "yes" && standalone != "no") return Step::Unsure;
   while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
-  if (i != decl.size()) return Step::Unsure;
+  if (broken || i != decl.size()) return Step::Unsure;
   pos = end + 2;
   return Step::Done;
 }

@@ -163,6 +163,8 @@ TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
       {"two prefixes, different local names", ns + "<a p:x=\"1\" q:y=\"2\"/></r>", true},
       {"a default namespace undone", "<r xmlns=\"urn:a\"><a xmlns=\"\"/></r>", true},
       {"xml prefix without declaration", "<r><t xml:space=\"preserve\"> a </t></r>", true},
+      {"a declaration whose value runs into its end", "<?xml version=\"1.0\" encoding=\"?>\n<r/>", false},
+      {"a declaration with a name but no value", "<?xml version=\"1.0\" standalone?><r/>", false},
       {"another encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><r>\xE8</r>", false},
       {"leading blanks", " <r/>", false},
       {"document type", "<!DOCTYPE r><r/>", false},
