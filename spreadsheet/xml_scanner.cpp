@@ -13,6 +13,10 @@ namespace {
 constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment, section or reference
 constexpr std::size_t kMaxNameLength = 1000;
 constexpr std::size_t kMaxDepth = 200;
+// Namespace declarations in force at once, and the length of one namespace
+// name: the scanner's memory stays small whatever the part holds.
+constexpr std::size_t kMaxBindings = 256;
+constexpr std::size_t kMaxNamespaceLength = 64 * 1024;
 
 constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
@@ -537,6 +541,7 @@ bool XmlScanner::BindNamespaces() {
     Decode(a, binding.uri);
     if (!prefix.empty() && binding.uri.empty()) return false;  // a prefix cannot be unbound
     if (binding.uri == kXmlNamespace || binding.uri == kXmlnsNamespace) return false;
+    if (binding.uri.size() > kMaxNamespaceLength || bindings_.size() >= kMaxBindings) return false;
     bindings_.push_back(std::move(binding));
   }
   return true;

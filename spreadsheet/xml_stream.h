@@ -16,6 +16,12 @@
 // name or attribute value, for instance). Nothing outside the part is ever
 // loaded, and no entity a document declares is ever expanded.
 //
+// Speed: once a handler needs no more of a large part (it stopped, or wants
+// only the starts and ends of elements), a quick scanner (xml_scanner.h)
+// checks the rest instead of the parser, by the same rules; where the scanner
+// cannot vouch for the rest, the parser reads the whole part again, and the
+// handler hears only what it has not heard yet.
+//
 // Well-formedness includes the namespace rules: a prefix that is not declared,
 // or one attribute given twice through two prefixes, makes the part damaged.
 #include <cstddef>
