@@ -27,6 +27,9 @@ struct Utf8Step {
 };
 Utf8Step DecodeUtf8At(std::string_view utf8, std::size_t pos);
 
+// Appends the UTF-8 form of a code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // UTF-8 to Windows-1250; a malformed sequence and a character the code page
 // lacks each become '?'.
 std::string Cp1250FromUtf8(std::string_view utf8);

@@ -24,6 +24,7 @@ seeds_of() {
     html_fuzz) ls "$data"/workbooks/text/*.htm* "$data"/workbooks/text/*.xls ;;
     csv_fuzz) ls "$data"/workbooks/text/*.csv "$data"/workbooks/bad/text.* ;;
     config_fuzz) ls "$data"/config/* 2>/dev/null || true ;;
+    xml_scan_fuzz) ;;  # the XML parts under workbooks/fuzz
   esac
   ls "$data"/workbooks/fuzz/"${1%_fuzz}"* 2>/dev/null || true
 }

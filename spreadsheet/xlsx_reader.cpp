@@ -480,6 +480,8 @@ class SheetHandler : public DepthHandler {
     }
     row_ = static_cast<std::int32_t>(r);
     previousColumn_ = 0;
+    // Past the limit only the order of rows and cells counts, and the end of the sheet's data.
+    if (row_ > rowLimit_) Skim(4);
   }
 
   void StartCell(const std::vector<XmlAttribute>& attributes) {

@@ -8,12 +8,15 @@
 #include <cstring>
 
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/xml_scanner.h"
 #include "spreadsheet/zip_part.h"
 
 namespace ratemover::spreadsheet {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
+// Parts up to this size the parser reads whole: the scanner would save little.
+constexpr std::uint64_t kScanFrom = 2u << 20;
 
 // Feeds the parser's SAX callbacks to the handler.
 struct ParseState {
@@ -21,6 +24,13 @@ struct ParseState {
   xmlParserCtxtPtr parser = nullptr;
   std::uint64_t fed = 0;           // bytes handed to the parser so far
   std::uint64_t lastElement = 0;   // value of fed when the last element started
+  std::uint64_t starts = 0;        // elements started and ended so far
+  std::uint64_t ends = 0;
+  // On a second reading, the handler has heard this many starts and ends
+  // already, and needs no text.
+  std::uint64_t heardStarts = 0;
+  std::uint64_t heardEnds = 0;
+  bool again = false;
   bool doctype = false;
   bool malformed = false;          // the parser reported an error
   std::vector<XmlAttribute> attributes;
@@ -71,6 +81,7 @@ void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar
              int attributeCount, int, const xmlChar** attributes) {
   auto& state = StateOf(data);
   state.lastElement = state.fed;
+  if (++state.starts <= state.heardStarts) return;
   if (Over(state)) return;
   state.attributes.clear();
   // Sized before any value is decoded: the views handed on must not move.
@@ -90,6 +101,7 @@ void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar
 
 void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri) {
   auto& state = StateOf(data);
+  if (++state.ends <= state.heardEnds) return;
   if (Over(state)) return;
   state.handler->EndElement(View(uri), View(localName));
   Over(state);
@@ -97,7 +109,7 @@ void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* 
 
 void OnText(void* data, const xmlChar* text, int len) {
   auto& state = StateOf(data);
-  if (Over(state) || len <= 0) return;
+  if (state.again || Over(state) || len <= 0) return;
   state.handler->Text(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len)));
   Over(state);
 }
@@ -175,13 +187,97 @@ namespace {
 // hands out the last bytes, so the part is sound once a read gives nothing more.
 class ZipPartSource : public XmlByteSource {
  public:
-  ZipPartSource(const ZipDirectory& directory, const std::string& partName) : part_(directory, partName) {}
-  std::size_t Read(std::uint8_t* buffer, std::size_t size) override { return part_.Read(buffer, size); }
-  const std::string& Name() const override { return part_.Name(); }
+  ZipPartSource(const ZipDirectory& directory, const std::string& partName)
+      : directory_(directory), partName_(partName), part_(std::make_unique<ZipPartReader>(directory, partName)) {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) override { return part_->Read(buffer, size); }
+  const std::string& Name() const override { return part_->Name(); }
+  std::uint64_t DeclaredSize() const override { return part_->DeclaredSize(); }
+  void Restart() override { part_ = std::make_unique<ZipPartReader>(directory_, partName_); }
 
  private:
-  ZipPartReader part_;
+  const ZipDirectory& directory_;
+  std::string partName_;
+  std::unique_ptr<ZipPartReader> part_;
 };
+
+// Where a first reading of a document left the handler, for a second.
+struct Heard {
+  std::uint64_t starts = 0;
+  std::uint64_t ends = 0;
+};
+
+// Reads a part through the parser and the handler. Once the handler needs no
+// more than the starts and ends of elements (or nothing), the scanner, which
+// has read along from the first byte, takes over. Returns false when the
+// scanner, having taken over, cannot vouch for the rest; `heard` then says
+// what the handler has heard, and the part is to be read again.
+bool ReadPart(XmlByteSource& part, XmlHandler& handler, const Heard* again, Heard& heard) {
+  const auto damaged = [&part](const char* check) { ThrowDamaged(part.Name() + ": " + check); };
+
+  static const xmlSAXHandler sax = MakeSaxHandler();
+  ParseState state;
+  state.handler = &handler;
+  if (again != nullptr) {
+    state.again = true;
+    state.heardStarts = again->starts;
+    state.heardEnds = again->ends;
+  }
+  std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
+      xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
+  if (!parser) throw std::bad_alloc();
+  state.parser = parser.get();
+  // Nothing outside the part is ever loaded: no external subset, no entity
+  // substitution, no network.
+  xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
+  XmlScanner scanner;
+  bool scanning = again == nullptr && part.DeclaredSize() > kScanFrom;
+  bool handedOver = false;
+
+  // The reader checks size and CRC-32 as it hands out the last bytes, so the
+  // part is sound once a read gives nothing more.
+  std::vector<std::uint8_t> chunk(kChunk);
+  bool end = false;
+  while (!end) {
+    const std::size_t n = part.Read(chunk.data(), chunk.size());
+    end = n == 0;
+    if (end && state.fed == 0) damaged("empty, not an XML document");
+    state.fed += n;
+    if (!handedOver) {
+      // The end of the part ends the document: one that breaks off is an error.
+      const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(chunk.data()),
+                                       static_cast<int>(n), end ? 1 : 0);
+      if (handler.Failed()) damaged(handler.Failure());
+      if (state.doctype) damaged("document type declaration");
+      if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
+      if (!scanning) {
+        // the parser alone
+      } else if (!end && (handler.StopRequested() || handler.SkimRequested()) && scanner.Starts() <= state.starts &&
+                 scanner.Ends() <= state.ends) {
+        // The scanner goes on from the first element the parser has not told.
+        scanner.Deliver(handler.StopRequested() ? nullptr : &handler, state.starts, state.ends, handler.SkimDepth());
+        handedOver = true;
+        parser.reset();
+        if (!scanner.Feed(chunk.data(), n)) {
+          heard = {std::max(state.starts, scanner.Starts()), std::max(state.ends, scanner.Ends())};
+          return false;
+        }
+        if (handler.Failed()) damaged(handler.Failure());
+      } else {
+        scanning = scanner.Feed(chunk.data(), n);
+      }
+    } else {
+      const std::uint64_t startsBefore = scanner.Starts();
+      if (!(end ? scanner.Finish() : scanner.Feed(chunk.data(), n))) {
+        heard = {std::max(state.starts, scanner.Starts()), std::max(state.ends, scanner.Ends())};
+        return false;
+      }
+      if (handler.Failed()) damaged(handler.Failure());
+      if (scanner.Starts() != startsBefore) state.lastElement = state.fed;
+    }
+    if (state.fed - state.lastElement > kMaxXmlBytesWithoutElement) damaged("too long without an element");
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -192,33 +288,13 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
 }
 
 XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler) {
-  const auto damaged = [&source](const char* check) { ThrowDamaged(source.Name() + ": " + check); };
-
-  static const xmlSAXHandler sax = MakeSaxHandler();
-  ParseState state;
-  state.handler = &handler;
-  std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
-      xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
-  if (!parser) throw std::bad_alloc();
-  state.parser = parser.get();
-  // Nothing outside the document is ever loaded: no external subset, no
-  // entity substitution, no network.
-  xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
-
-  std::vector<std::uint8_t> chunk(kChunk);
-  bool end = false;
-  while (!end) {
-    const std::size_t n = source.Read(chunk.data(), chunk.size());
-    end = n == 0;
-    if (end && state.fed == 0) damaged("empty, not an XML document");
-    state.fed += n;
-    // The end of the source ends the document: one that breaks off is an error.
-    const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(chunk.data()),
-                                     static_cast<int>(n), end ? 1 : 0);
-    if (handler.Failed()) damaged(handler.Failure());
-    if (state.doctype) damaged("document type declaration");
-    if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
-    if (state.fed - state.lastElement > kMaxXmlBytesWithoutElement) damaged("too long without an element");
+  Heard heard;
+  if (!ReadPart(source, handler, nullptr, heard)) {
+    // The parser decides: it reads the document again, and the handler hears
+    // only what it has not heard yet.
+    const Heard again = heard;
+    source.Restart();
+    ReadPart(source, handler, &again, heard);
   }
   return handler.StopRequested() ? XmlPartResult::Stopped : XmlPartResult::Complete;
 }
@@ -228,6 +304,11 @@ PlainFileSource::PlainFileSource(GsfInput* input, std::string name) : input_(inp
   size_ = size < 0 ? 0 : static_cast<std::uint64_t>(size);
   if (size_ > kMaxPlainXmlSize) throw WorkbookError(OpenFailure::TooLarge, name_ + ": above 256 MiB");
   if (gsf_input_seek(input, 0, G_SEEK_SET)) ThrowDamaged(name_ + ": not readable");
+}
+
+void PlainFileSource::Restart() {
+  position_ = 0;
+  if (gsf_input_seek(input_, 0, G_SEEK_SET)) ThrowDamaged(name_ + ": not readable");
 }
 
 std::size_t PlainFileSource::Read(std::uint8_t* buffer, std::size_t size) {

@@ -18,6 +18,12 @@
 // name or attribute value, for instance). Nothing outside the part is ever
 // loaded, and no entity a document declares is ever expanded.
 //
+// Speed: once a handler needs no more of a large part (it stopped, or wants
+// only the starts and ends of elements), a quick scanner (xml_scanner.h)
+// checks the rest instead of the parser, by the same rules; where the scanner
+// cannot vouch for the rest, the parser reads the whole part again, and the
+// handler hears only what it has not heard yet.
+//
 // Well-formedness includes the namespace rules: a prefix that is not declared,
 // or one attribute given twice through two prefixes, makes the part damaged.
 #include <cstddef>
@@ -58,12 +64,23 @@ class XmlHandler {
     failure_ = reason;
     stopRequested_ = true;
   }
+  // From the next element on, the handler needs only the starts and ends of
+  // elements nested at most `deepest` deep (the root is 1), and no text: the
+  // rest of the part may be checked the quick way.
+  void Skim(std::size_t deepest) {
+    skimRequested_ = true;
+    skimDepth_ = deepest;
+  }
+  bool SkimRequested() const { return skimRequested_; }
+  std::size_t SkimDepth() const { return skimDepth_; }
   bool StopRequested() const { return stopRequested_; }
   bool Failed() const { return failure_ != nullptr; }
   const char* Failure() const { return failure_; }
 
  private:
   bool stopRequested_ = false;
+  bool skimRequested_ = false;
+  std::size_t skimDepth_ = 0;
   const char* failure_ = nullptr;
 };
 
@@ -85,6 +102,12 @@ class XmlByteSource {
   virtual std::size_t Read(std::uint8_t* buffer, std::size_t size) = 0;
   // Names the document in a failure's detail.
   virtual const std::string& Name() const = 0;
+  // The size the document claims before it is read (a part's directory entry,
+  // a file's size): large documents are checked past what a handler needs by
+  // a quick scanner instead of the parser.
+  virtual std::uint64_t DeclaredSize() const = 0;
+  // Starts again from the first byte, for a second reading.
+  virtual void Restart() = 0;
 };
 
 // More bytes of a document than this without the start of an element: damaged.
@@ -103,6 +126,8 @@ class PlainFileSource : public XmlByteSource {
   PlainFileSource(GsfInput* input, std::string name);  // throws WorkbookError(TooLarge)
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override;
   const std::string& Name() const override { return name_; }
+  std::uint64_t DeclaredSize() const override { return size_; }
+  void Restart() override;
 
  private:
   GsfInput* input_;

@@ -1,0 +1,657 @@
+#include "spreadsheet/xml_scanner.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "common/cp1250.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+// Bounds well inside the parser's own: past them the scanner is unsure.
+constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment, section or reference
+constexpr std::size_t kMaxNameLength = 1000;
+constexpr std::size_t kMaxDepth = 200;
+// Namespace declarations in force at once, and the length of one namespace
+// name: the scanner's memory stays small whatever the part holds.
+constexpr std::size_t kMaxBindings = 256;
+constexpr std::size_t kMaxNamespaceLength = 64 * 1024;
+
+constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
+constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
+enum CharClass : std::uint8_t {
+  kPlain = 1,      // character data as it stands
+  kNameStart = 2,  // ASCII that may start a name
+  kName = 4,       // ASCII that may continue a name
+  kSpace = 8,
+  kValue = 16,   // in an attribute value as it stands
+  kNamePart = 32,  // continues a name, a colon aside
+};
+
+constexpr std::array<std::uint8_t, 256> MakeClasses() {
+  std::array<std::uint8_t, 256> t{};
+  for (int c = 0x20; c < 0x80; ++c) t[c] = kPlain;
+  t['<'] = t['&'] = t[']'] = 0;
+  t['\t'] = t['\n'] = t['\r'] = kPlain | kSpace;
+  t[' '] |= kSpace;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] |= kNameStart | kName;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= kNameStart | kName;
+  t['_'] |= kNameStart | kName;
+  t[':'] |= kNameStart | kName;
+  for (int c = '0'; c <= '9'; ++c) t[c] |= kName;
+  t['-'] |= kName;
+  t['.'] |= kName;
+  for (int c = 0; c < 256; ++c) {
+    if ((t[c] & kName) && c != ':') t[c] |= kNamePart;
+  }
+  for (int c = 0x20; c < 0x80; ++c) t[c] |= kValue;
+  t['<'] &= ~kValue;
+  t['&'] &= ~kValue;
+  t['"'] &= ~kValue;
+  t['\''] &= ~kValue;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kClass = MakeClasses();
+
+bool Is(std::uint8_t c, CharClass k) { return (kClass[c] & k) != 0; }
+
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Bytes a UTF-8 sequence takes by its first byte; 0 for a byte that starts none.
+std::size_t SequenceLength(std::uint8_t lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
+  if (unsure_) return false;
+  // Scanned where it lies, unless a construct cut at the end of the last
+  // piece waits for its rest.
+  if (buffer_.empty()) {
+    text_ = std::string_view(reinterpret_cast<const char*>(data), size);
+  } else {
+    buffer_.append(reinterpret_cast<const char*>(data), size);
+    text_ = buffer_;
+  }
+  std::size_t pos = 0;
+  if (atStart_) {
+    // A byte-order mark of UTF-8 may come first; any other form of the
+    // document (another encoding, leading blanks) is left to the parser.
+    if (text_.size() < 8) return Keep(0);  // room for a mark and "<?xml"
+    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
+    if (text_[pos] != '<') return GiveUp();
+    if (text_.compare(pos, 5, "<?xml") == 0) {
+      const Step step = ScanDeclaration(pos);
+      if (step == Step::Unsure) return GiveUp();
+      if (step == Step::More) return Keep(0);
+    }
+    atStart_ = false;
+  }
+  while (pos < text_.size()) {
+    const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
+    if (step == Step::Unsure) return GiveUp();
+    if (handler_ != nullptr && handler_->Failed()) {
+      buffer_.clear();
+      return true;
+    }
+    if (step == Step::More) break;
+  }
+  return Keep(pos);
+}
+
+// Keeps what is not scanned yet, from pos on, for the next piece.
+bool XmlScanner::Keep(std::size_t pos) {
+  if (text_.size() - pos > kMaxConstruct) return GiveUp();
+  if (text_.data() == buffer_.data()) {
+    buffer_.erase(0, pos);
+  } else {
+    buffer_.assign(text_.substr(pos));
+  }
+  text_ = {};
+  return true;
+}
+
+bool XmlScanner::GiveUp() {
+  unsure_ = true;
+  buffer_.clear();
+  text_ = {};
+  return false;
+}
+
+bool XmlScanner::Finish() {
+  if (unsure_) return false;
+  if (atStart_ || !buffer_.empty() || !rootClosed_) unsure_ = true;
+  return !unsure_;
+}
+
+void XmlScanner::Deliver(XmlHandler* handler, std::uint64_t afterStarts, std::uint64_t afterEnds,
+                         std::size_t deepest) {
+  handler_ = handler;
+  deepest_ = deepest;
+  afterStarts_ = afterStarts;
+  afterEnds_ = afterEnds;
+}
+
+bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->StopRequested(); }
+
+// <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the encoding and
+// standalone optional, in that order.
+XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
+  const std::size_t end = text_.find("?>", pos);
+  if (end == std::string_view::npos) return Step::More;
+  std::string_view decl(text_.data() + pos + 5, end - pos - 5);
+  std::size_t i = 0;
+  // One name="value": true when there, false when the name is not next;
+  // anything else about it is for the parser to judge.
+  bool broken = false;
+  const auto pseudoAttribute = [&](std::string_view name, std::string_view& value) {
+    const std::size_t start = i;
+    while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+    if (i == start || decl.substr(i, name.size()) != name) {
+      i = start;
+      return false;
+    }
+    i += name.size();
+    while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+    if (i >= decl.size() || decl[i] != '=') return !(broken = true);
+    ++i;
+    while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return !(broken = true);
+    const char quote = decl[i++];
+    const std::size_t close = decl.find(quote, i);
+    if (close == std::string_view::npos) return !(broken = true);
+    value = decl.substr(i, close - i);
+    i = close + 1;
+    return true;
+  };
+  std::string_view version, encoding, standalone;
+  if (!pseudoAttribute("version", version) || version != "1.0") return Step::Unsure;
+  if (pseudoAttribute("encoding", encoding) && !EqualsNoCase(encoding, "UTF-8")) return Step::Unsure;
+  if (pseudoAttribute("standalone", standalone) && standalone != "yes" && standalone != "no") return Step::Unsure;
+  while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
+  if (broken || i != decl.size()) return Step::Unsure;
+  pos = end + 2;
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
+  std::size_t i = pos;
+  if (depth_ == 0) {
+    // Outside the root element only blanks.
+    while (i < size && Is(data[i], kSpace)) ++i;
+    pos = i;
+    if (i < size && data[i] != '<') return Step::Unsure;
+    return Step::Done;
+  }
+  while (i < size) {
+    const std::uint8_t c = data[i];
+    if (kClass[c] & kPlain) {
+      ++i;
+      continue;
+    }
+    if (c == '<') break;
+    if (c == '&') {
+      pos = i;
+      const Step step = ScanReference(pos, nullptr);
+      if (step != Step::Done) return step;
+      i = pos;
+    } else if (c == ']') {
+      if (size - i < 3) {
+        pos = i;
+        return Step::More;
+      }
+      if (data[i + 1] == ']' && data[i + 2] == '>') return Step::Unsure;
+      ++i;
+    } else {
+      const std::size_t length = SequenceLength(c);
+      if (length < 2) return Step::Unsure;
+      if (size - i < length) {
+        pos = i;
+        return Step::More;
+      }
+      const Utf8Step step = DecodeUtf8At(text_, i);
+      if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+      i += length;
+    }
+  }
+  pos = i;
+  return Step::Done;
+}
+
+// &name; or &#digits; or &#xhex; at pos; its text appended to decoded, if given.
+XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
+  constexpr std::size_t kLongest = 16;  // "&#x0010FFFF;" and the entity names fit
+  const std::size_t window = std::min(text_.size() - pos, kLongest + 1);
+  const void* semicolon = std::memchr(text_.data() + pos, ';', window);
+  if (semicolon == nullptr) return window > kLongest ? Step::Unsure : Step::More;
+  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text_.data());
+  const std::string_view body(text_.data() + pos + 1, end - pos - 1);
+  char32_t value = 0;
+  if (body.size() >= 2 && body[0] == '#') {
+    const bool hex = body[1] == 'x';
+    const std::string_view digits = body.substr(hex ? 2 : 1);
+    if (digits.empty() || digits.size() > 8) return Step::Unsure;
+    for (char d : digits) {
+      int v = -1;
+      if (d >= '0' && d <= '9') v = d - '0';
+      if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+      if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+      if (v < 0) return Step::Unsure;
+      value = value * (hex ? 16 : 10) + static_cast<char32_t>(v);
+    }
+    if (!IsXmlChar(value)) return Step::Unsure;
+  } else if (body == "lt") {
+    value = '<';
+  } else if (body == "gt") {
+    value = '>';
+  } else if (body == "amp") {
+    value = '&';
+  } else if (body == "apos") {
+    value = '\'';
+  } else if (body == "quot") {
+    value = '"';
+  } else {
+    return Step::Unsure;  // an entity no document without a declaration has
+  }
+  if (decoded != nullptr) AppendUtf8(*decoded, value);
+  pos = end + 1;
+  return Step::Done;
+}
+
+// A qualified name at pos: one colon at most, inside it; ASCII only.
+XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
+  std::size_t i = pos;
+  if (i >= size) return Step::More;
+  if (!Is(data[i], kNameStart) || data[i] == ':') return Step::Unsure;
+  prefixLength = 0;
+  ++i;
+  while (true) {
+    while (i < size && (kClass[data[i]] & kNamePart)) ++i;
+    if (i >= size || data[i] != ':') break;
+    if (prefixLength != 0) return Step::Unsure;
+    if (i + 1 >= size) return Step::More;
+    if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return Step::Unsure;
+    prefixLength = i - pos;
+    ++i;
+  }
+  if (i - pos > kMaxNameLength) return Step::Unsure;
+  if (i >= size) return Step::More;  // the name may go on
+  pos = i;
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
+  if (text_.size() - pos < 2) return Step::More;
+  const char next = text_[pos + 1];
+  if (next == '/') return ScanEndTag(pos);
+  if (next == '!') {
+    if (text_.size() - pos < 4) return Step::More;
+    if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
+    if (text_.size() - pos < 9) return Step::More;
+    if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
+    return Step::Unsure;  // a document type declaration, or what is none of these
+  }
+  if (next == '?') {
+    // A processing instruction: a target not beginning with "xml" (in any case).
+    std::size_t i = pos + 2;
+    std::size_t prefixLength = 0;
+    if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+    const std::string_view target(text_.data() + pos + 2, i - pos - 2);
+    if (prefixLength != 0 || target.find(':') != std::string_view::npos ||
+        (target.size() >= 3 && EqualsNoCase(target.substr(0, 3), "xml"))) {
+      return Step::Unsure;
+    }
+    if (text_.compare(i, 2, "?>") == 0) {
+      pos = i + 2;
+      return Step::Done;
+    }
+    if (text_.size() - i < 2) return Step::More;
+    if (!Is(static_cast<std::uint8_t>(text_[i]), kSpace)) return Step::Unsure;
+    return ScanUntil(pos, i, "?>", false);
+  }
+  return ScanStartTag(pos);
+}
+
+// Content of a comment, CDATA section or processing instruction from `from`
+// up to `end`: characters only, and in a comment no "--" before the end.
+XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::string_view end,
+                                       bool noDoubleHyphen) {
+  const std::size_t close = text_.find(end, from);
+  if (close == std::string_view::npos) return text_.size() - pos > kMaxConstruct ? Step::Unsure : Step::More;
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  for (std::size_t i = from; i < close;) {
+    const std::uint8_t c = data[i];
+    if (c < 0x80) {
+      if (c < 0x20 && !Is(c, kSpace)) return Step::Unsure;
+      if (noDoubleHyphen && c == '-' && data[i + 1] == '-') return Step::Unsure;
+      ++i;
+      continue;
+    }
+    const std::size_t length = SequenceLength(c);
+    if (length < 2 || close - i < length) return Step::Unsure;
+    const Utf8Step step = DecodeUtf8At(text_, i);
+    if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+    i += length;
+  }
+  // "--->" ends a comment with a hyphen: not allowed either.
+  if (noDoubleHyphen && close > from && data[close - 1] == '-') return Step::Unsure;
+  pos = close + end.size();
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
+  const std::uint8_t quote = data[pos];
+  std::size_t i = pos + 1;
+  attribute.value = i;
+  attribute.plain = true;
+  while (true) {
+    while (i < size && (kClass[data[i]] & kValue)) ++i;
+    if (i >= size) return Step::More;
+    const std::uint8_t c = data[i];
+    if (c == quote) break;
+    if (c == '<') return Step::Unsure;
+    if (c == '&') {
+      std::size_t at = i;
+      const Step step = ScanReference(at, nullptr);
+      if (step != Step::Done) return step;
+      attribute.plain = false;
+      i = at;
+      continue;
+    }
+    if (c < 0x80) {
+      if (!(kClass[c] & kPlain) && c != ']') return Step::Unsure;
+      if (Is(c, kSpace) && c != ' ') attribute.plain = false;  // normalized to a space
+      ++i;
+      continue;
+    }
+    const std::size_t length = SequenceLength(c);
+    if (length < 2) return Step::Unsure;
+    if (size - i < length) return Step::More;
+    const Utf8Step step = DecodeUtf8At(text_, i);
+    if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+    i += length;
+  }
+  attribute.valueLength = i - attribute.value;
+  pos = i + 1;
+  return Step::Done;
+}
+
+XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
+  if (rootClosed_) return Step::Unsure;  // a second root
+  std::size_t i = pos + 1;
+  std::size_t prefixLength = 0;
+  if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+  const std::size_t nameEnd = i;
+  attributes_.clear();
+  bool empty = false;
+  bool prefixed = false;  // an attribute has a prefix
+  bool declares = false;  // an attribute may declare a namespace
+  while (true) {
+    const std::size_t blanks = i;
+    while (i < size && Is(data[i], kSpace)) ++i;
+    if (i >= size) return Step::More;
+    if (data[i] == '>') break;
+    if (data[i] == '/') {
+      if (i + 1 >= size) return Step::More;
+      if (data[i + 1] != '>') return Step::Unsure;
+      empty = true;
+      ++i;
+      break;
+    }
+    if (i == blanks) return Step::Unsure;  // attributes are set apart by blanks
+    Attribute& attribute = attributes_.emplace_back();
+    attribute.name = i;
+    if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
+    attribute.nameLength = i - attribute.name;
+    while (i < size && Is(data[i], kSpace)) ++i;
+    if (i >= size) return Step::More;
+    if (data[i] != '=') return Step::Unsure;
+    ++i;
+    while (i < size && Is(data[i], kSpace)) ++i;
+    if (i >= size) return Step::More;
+    if (data[i] != '"' && data[i] != '\'') return Step::Unsure;
+    const Step step = ScanAttributeValue(i, attribute);
+    if (step != Step::Done) return step;
+    if (attribute.prefixLength != 0) prefixed = true;
+    if (attribute.nameLength >= 5 && data[attribute.name] == 'x' && std::memcmp(data + attribute.name, "xmlns", 5) == 0) {
+      declares = true;
+    }
+  }
+  if (i - pos > kMaxConstruct) return Step::Unsure;
+  const std::string_view qname(text_.data() + pos + 1, nameEnd - pos - 1);
+
+  // One attribute twice, by name or, with prefixes, by local name.
+  bool sameLocalNames = false;
+  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+    const Attribute& x = attributes_[a];
+    const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
+    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+      const Attribute& y = attributes_[b];
+      if (x.nameLength == y.nameLength && data[x.name] == data[y.name] &&
+          std::memcmp(data + x.name, data + y.name, x.nameLength) == 0) {
+        return Step::Unsure;
+      }
+      const std::size_t yLocal = y.prefixLength == 0 ? 0 : y.prefixLength + 1;
+      if (xLocal != 0 && yLocal != 0 && x.nameLength - xLocal == y.nameLength - yLocal &&
+          std::memcmp(data + x.name + xLocal, data + y.name + yLocal, x.nameLength - xLocal) == 0) {
+        sameLocalNames = true;  // the same attribute if both prefixes name one namespace
+      }
+    }
+  }
+
+  if (depth_ >= kMaxDepth) return Step::Unsure;
+  if (open_.size() <= depth_) open_.emplace_back();
+  Open& element = open_[depth_];
+  element.bindings = bindings_.size();
+  declares_ = declares;
+  if (declares && !BindNamespaces()) return Step::Unsure;
+  element.qname.assign(qname);
+  element.prefixLength = prefixLength;
+  element.binding = kUnknownBinding;
+  if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
+    return Step::Unsure;
+  }
+  for (const Attribute& a : attributes_) {
+    if (!prefixed) break;
+    if (a.prefixLength == 0) continue;
+    const std::string_view prefix(text_.data() + a.name, a.prefixLength);
+    if (prefix != "xmlns" && Resolve(prefix) == nullptr) return Step::Unsure;
+  }
+  if (sameLocalNames && SameAttributeTwice()) return Step::Unsure;
+  ++depth_;
+  ++starts_;
+  // Before the scanner delivers, the parser tells the handler of every element.
+  element.heard = handler_ == nullptr || starts_ <= afterStarts_ || depth_ <= deepest_;
+  if (element.heard && Delivering() && starts_ > afterStarts_) DeliverStart(element);
+  if (empty) {
+    --depth_;
+    ++ends_;
+    if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
+    bindings_.resize(element.bindings);
+    if (depth_ == 0) rootClosed_ = true;
+  }
+  pos = i + 1;
+  return Step::Done;
+}
+
+// Two prefixed attributes of one local name whose prefixes name one namespace.
+bool XmlScanner::SameAttributeTwice() const {
+  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+    const Attribute& x = attributes_[a];
+    if (x.prefixLength == 0) continue;
+    const std::string_view xName(text_.data() + x.name, x.nameLength);
+    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+      const Attribute& y = attributes_[b];
+      if (y.prefixLength == 0) continue;
+      const std::string_view yName(text_.data() + y.name, y.nameLength);
+      if (xName.substr(x.prefixLength + 1) != yName.substr(y.prefixLength + 1)) continue;
+      const std::string_view xPrefix = xName.substr(0, x.prefixLength);
+      const std::string_view yPrefix = yName.substr(0, y.prefixLength);
+      if (xPrefix == "xmlns" || yPrefix == "xmlns" || *Resolve(xPrefix) == *Resolve(yPrefix)) return true;
+    }
+  }
+  return false;
+}
+
+// The namespace declarations among the attributes, in force from this element on.
+bool XmlScanner::BindNamespaces() {
+  for (const Attribute& a : attributes_) {
+    const std::string_view name(text_.data() + a.name, a.nameLength);
+    std::string_view prefix;
+    if (a.prefixLength == 0) {
+      if (name != "xmlns") continue;
+    } else {
+      if (name.substr(0, a.prefixLength) != "xmlns") continue;
+      prefix = name.substr(a.prefixLength + 1);
+      if (prefix == "xml" || prefix == "xmlns") return false;
+    }
+    // The parser hands on a reference in a namespace name undecoded.
+    if (!a.plain) return false;
+    Binding binding;
+    binding.prefix.assign(prefix);
+    Decode(a, binding.uri);
+    if (!prefix.empty() && binding.uri.empty()) return false;  // a prefix cannot be unbound
+    if (binding.uri == kXmlNamespace || binding.uri == kXmlnsNamespace) return false;
+    if (binding.uri.size() > kMaxNamespaceLength || bindings_.size() >= kMaxBindings) return false;
+    bindings_.push_back(std::move(binding));
+  }
+  return true;
+}
+
+std::size_t XmlScanner::BindingOf(std::string_view prefix) const {
+  if (prefix == "xml") return kXmlBinding;
+  for (std::size_t i = bindings_.size(); i-- > 0;) {
+    const std::string& bound = bindings_[i].prefix;
+    if (bound.size() == prefix.size() && std::memcmp(bound.data(), prefix.data(), prefix.size()) == 0) return i;
+  }
+  return kNoBinding;
+}
+
+const std::string* XmlScanner::Resolve(std::string_view prefix) const {
+  static const std::string xml(kXmlNamespace);
+  const std::size_t binding = BindingOf(prefix);
+  if (binding == kXmlBinding) return &xml;
+  return binding == kNoBinding ? nullptr : &bindings_[binding].uri;
+}
+
+// An attribute's value as the parser gives it: references replaced, and each
+// tab, line end (a CR LF pair as one) and line feed a space.
+void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
+  out.clear();
+  const std::string_view raw(text_.data() + attribute.value, attribute.valueLength);
+  if (attribute.plain) {
+    out.assign(raw);
+    return;
+  }
+  for (std::size_t i = 0; i < raw.size();) {
+    const char c = raw[i];
+    if (c == '&') {
+      std::size_t at = attribute.value + i;
+      ScanReference(at, &out);  // checked when the tag was scanned
+      i = at - attribute.value;
+      continue;
+    }
+    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+    out += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+    ++i;
+  }
+}
+
+// The namespace of an element whose declarations are in force.
+const std::string& XmlScanner::NamespaceOf(const Open& element) const {
+  static const std::string none;
+  static const std::string xml(kXmlNamespace);
+  const std::size_t binding = element.binding == kUnknownBinding
+                                  ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
+                                  : element.binding;
+  if (binding == kXmlBinding) return xml;
+  return binding == kNoBinding ? none : bindings_[binding].uri;
+}
+
+void XmlScanner::DeliverStart(Open& element) {
+  element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+  delivered_.clear();
+  if (decoded_.size() < attributes_.size()) decoded_.resize(attributes_.size());
+  for (std::size_t k = 0; k < attributes_.size(); ++k) {
+    const Attribute& a = attributes_[k];
+    const std::string_view name(text_.data() + a.name, a.nameLength);
+    if (declares_ && (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns"))) continue;
+    XmlAttribute out;
+    if (a.prefixLength != 0) {
+      out.ns = *Resolve(name.substr(0, a.prefixLength));
+      out.name = name.substr(a.prefixLength + 1);
+    } else {
+      out.name = name;
+    }
+    if (a.plain) {
+      out.value = std::string_view(text_.data() + a.value, a.valueLength);
+    } else {
+      Decode(a, decoded_[k]);
+      out.value = decoded_[k];
+    }
+    delivered_.push_back(out);
+  }
+  handler_->StartElement(NamespaceOf(element), LocalName(element), delivered_);
+}
+
+void XmlScanner::DeliverEnd(const Open& element) { handler_->EndElement(NamespaceOf(element), LocalName(element)); }
+
+std::string_view XmlScanner::LocalName(const Open& element) {
+  const std::string_view qname = element.qname;
+  return element.prefixLength != 0 ? qname.substr(element.prefixLength + 1) : qname;
+}
+
+XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
+  const std::size_t size = text_.size();
+  if (depth_ == 0) return Step::Unsure;
+  const Open& element = open_[depth_ - 1];
+  // The name must be that of the open element, and end there.
+  const std::size_t nameLength = element.qname.size();
+  std::size_t i = pos + 2 + nameLength;
+  if (i >= size) return Step::More;
+  if (std::memcmp(data + pos + 2, element.qname.data(), nameLength) != 0 || (kClass[data[i]] & kName)) {
+    return Step::Unsure;
+  }
+  while (i < size && Is(data[i], kSpace)) ++i;
+  if (i >= size) return Step::More;
+  if (data[i] != '>') return Step::Unsure;
+  --depth_;
+  ++ends_;
+  if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
+  bindings_.resize(element.bindings);
+  if (depth_ == 0) rootClosed_ = true;
+  pos = i + 1;
+  return Step::Done;
+}
+
+}  // namespace ratemover::spreadsheet

@@ -1,0 +1,109 @@
+#pragma once
+// A quick well-formedness check of an XML part, for the long stretch of a part
+// that no handler needs in full (the rows past the limit, the shared strings
+// past the last one used). It vouches only for documents in the plain form the
+// writers use: UTF-8, no document type declaration, ASCII names, the five
+// predefined entities and character references. Whatever lies outside that
+// form, or breaks a rule, makes it unsure, never wrong: the caller then has the
+// XML parser decide. So where the scanner calls a document sound, the parser
+// does too.
+//
+// It also hands the starts and ends of elements (names and attributes, no
+// text) to a handler that asks for no more than that.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "spreadsheet/xml_stream.h"
+
+namespace ratemover::spreadsheet {
+
+class XmlScanner {
+ public:
+  // The pieces of a part in order; false once the scanner is unsure (and from
+  // then on: it reads no more).
+  bool Feed(const std::uint8_t* data, std::size_t size);
+  // The end of the part: true when the whole part is sound.
+  bool Finish();
+  bool Unsure() const { return unsure_; }
+
+  // Elements started and ended so far (an empty-element tag counts as both).
+  std::uint64_t Starts() const { return starts_; }
+  std::uint64_t Ends() const { return ends_; }
+
+  // From now on, the starts and ends of elements past the first `afterStarts`
+  // starts and `afterEnds` ends go to the handler (nullptr: to none), until it
+  // stops or fails; of elements nested deeper than `deepest`, neither.
+  // Namespaces are resolved; attribute values are decoded and normalized as the
+  // parser does; namespace declarations are no attributes.
+  void Deliver(XmlHandler* handler, std::uint64_t afterStarts, std::uint64_t afterEnds, std::size_t deepest);
+
+ private:
+  enum class Step { Done, More, Unsure };
+  struct Attribute {
+    std::size_t name = 0, nameLength = 0, prefixLength = 0;  // within the buffer
+    std::size_t value = 0, valueLength = 0;
+    bool plain = true;  // the value needs no decoding
+  };
+  struct Open {
+    std::string qname;
+    std::size_t prefixLength = 0;
+    std::size_t bindings = 0;  // namespace bindings in force before this element
+    bool heard = false;        // the handler hears of it (its start, or will)
+    std::size_t binding = 0;   // of its namespace, once its start is delivered (else unknown)
+  };
+  struct Binding {
+    std::string prefix;  // empty: the default namespace
+    std::string uri;
+  };
+
+  Step ScanText(std::size_t& pos);
+  Step ScanMarkup(std::size_t& pos);
+  Step ScanStartTag(std::size_t& pos);
+  Step ScanEndTag(std::size_t& pos);
+  Step ScanDeclaration(std::size_t& pos);
+  Step ScanUntil(std::size_t& pos, std::size_t from, std::string_view end, bool noDoubleHyphen);
+  Step ScanReference(std::size_t& pos, std::string* decoded);
+  Step ScanName(std::size_t& pos, std::size_t& prefixLength);
+  Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
+  bool BindNamespaces();
+  bool SameAttributeTwice() const;
+  const std::string* Resolve(std::string_view prefix) const;
+  void Decode(const Attribute& attribute, std::string& out);
+  void DeliverStart(Open& element);
+  static constexpr std::size_t kNoBinding = ~std::size_t{0};
+  static constexpr std::size_t kXmlBinding = kNoBinding - 1;
+  static constexpr std::size_t kUnknownBinding = kNoBinding - 2;
+  std::size_t BindingOf(std::string_view prefix) const;
+  const std::string& NamespaceOf(const Open& element) const;
+  void DeliverEnd(const Open& element);
+  static std::string_view LocalName(const Open& element);
+  bool Delivering() const;
+
+  bool Keep(std::size_t pos);
+  bool GiveUp();
+
+  std::string buffer_;     // a construct cut at the end of a piece, kept for its rest
+  std::string_view text_;  // what is being scanned: a piece, or the buffer
+  bool unsure_ = false;
+  bool atStart_ = true;     // before the first byte of the part
+  bool rootClosed_ = false;
+  std::vector<Open> open_;
+  std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
+  std::vector<Binding> bindings_;
+  std::vector<Attribute> attributes_;  // of the start tag last scanned
+  bool declares_ = false;               // which may declare namespaces
+  std::uint64_t starts_ = 0;
+  std::uint64_t ends_ = 0;
+
+  XmlHandler* handler_ = nullptr;
+  std::uint64_t afterStarts_ = 0;
+  std::uint64_t afterEnds_ = 0;
+  std::size_t deepest_ = 0;
+  std::vector<XmlAttribute> delivered_;
+  std::vector<std::string> decoded_;
+};
+
+}  // namespace ratemover::spreadsheet

@@ -1,0 +1,287 @@
+// The quick scanner that checks the long rest of a part: wherever it vouches
+// for a document, the XML parser takes it too and reports the same elements;
+// it reads the same in any size of pieces; and a workbook whose rest it checks
+// is refused for every fault the parser would refuse it for, and read the same
+// where the scanner leaves the decision to the parser.
+#include <unistd.h>
+
+#include <gsf/gsf.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "spreadsheet/cell_text.h"
+#include "spreadsheet/workbook_reader.h"
+#include "tests/support/xml_differential.h"
+#include "tests/support/zip_writer.h"
+
+namespace ratemover::spreadsheet {
+namespace {
+
+using testsupport::ParserEvents;
+using testsupport::ScannerEvents;
+
+const std::string kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+// Every member of a ZIP package whose name ends in .xml or .rels, with its bytes.
+void CollectParts(GsfInfile* folder, const std::string& prefix, std::vector<std::pair<std::string, std::string>>& out) {
+  for (int i = 0; i < gsf_infile_num_children(folder); ++i) {
+    GsfInput* child = gsf_infile_child_by_index(folder, i);
+    const std::string name = prefix + gsf_input_name(child);
+    if (GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0) {
+      CollectParts(GSF_INFILE(child), name + "/", out);
+    } else if (name.ends_with(".xml") || name.ends_with(".rels")) {
+      const gsf_off_t size = gsf_input_size(child);
+      const guint8* data = size > 0 ? gsf_input_read(child, static_cast<std::size_t>(size), nullptr) : nullptr;
+      out.emplace_back(name, data != nullptr ? std::string(reinterpret_cast<const char*>(data), size) : "");
+    }
+    g_object_unref(child);
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> PartsOf(const std::filesystem::path& path) {
+  gsf_init();
+  std::vector<std::pair<std::string, std::string>> parts;
+  GError* error = nullptr;
+  GsfInput* input = gsf_input_stdio_new(path.c_str(), &error);
+  g_clear_error(&error);
+  if (input == nullptr) return parts;
+  if (GsfInfile* zip = gsf_infile_zip_new(input, &error)) {
+    CollectParts(zip, "", parts);
+    g_object_unref(zip);
+  }
+  g_clear_error(&error);
+  g_object_unref(input);
+  return parts;
+}
+
+// The writers' packages among the test workbooks.
+std::vector<std::filesystem::path> Packages() {
+  std::vector<std::filesystem::path> packages;
+  for (const char* folder : {"", "quirks"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + folder)) {
+      const auto ext = entry.path().extension();
+      if (ext == ".xlsx" || ext == ".ods") packages.push_back(entry.path());
+    }
+  }
+  return packages;
+}
+
+struct Verdicts {
+  bool vouched = false;  // by the scanner
+  bool parsed = false;   // by the parser
+};
+
+// The scanner in pieces of every size agrees with itself (tiny pieces cut
+// every construct somewhere); where it vouches, the parser reads the same.
+Verdicts CheckAgainstParser(const std::string& document, const std::string& what, bool tinyPieces = true) {
+  const auto whole = ScannerEvents(document, document.size() + 1);
+  if (tinyPieces) {
+    EXPECT_EQ(ScannerEvents(document, 1), whole) << what;
+  }
+  EXPECT_EQ(ScannerEvents(document, 7), whole) << what;
+  EXPECT_EQ(ScannerEvents(document, 4096), whole) << what;
+  const auto parsed = ParserEvents(document);
+  if (whole) {
+    EXPECT_EQ(parsed, whole) << what;
+  }
+  return {whole.has_value(), parsed.has_value()};
+}
+
+TEST(XmlScanner, VouchesForThePartsTheWritersMadeAndReadsThemAsTheParserDoes) {
+  std::size_t parts = 0;
+  for (const auto& package : Packages()) {
+    const bool writersOwn = package.parent_path().filename() == "workbooks";
+    for (const auto& [name, data] : PartsOf(package)) {
+      const std::string what = package.filename().string() + ":" + name;
+      const Verdicts verdicts = CheckAgainstParser(data, what);
+      // Where it would leave such a part to the parser, it would save nothing.
+      if (writersOwn && verdicts.parsed) {
+        EXPECT_TRUE(verdicts.vouched) << what;
+      }
+      ++parts;
+    }
+  }
+  EXPECT_GT(parts, 50u);
+}
+
+// Damage of every kind at many places of real parts: never vouched for where
+// the parser refuses it, and where vouched for, read the same.
+TEST(XmlScanner, DamagedVariantsOfRealPartsAreNeverVouchedForAgainstTheParser) {
+  const std::vector<std::string> inserts = {
+      "<", ">", "&", "\"", "'", "/", "=", " ", ":", std::string(1, '\0'), "\x01", "\xC3", "\xFF", "\xEF\xBF\xBE",
+      "]]>", "--", "&bogus;", "&#0;", "&#x41;", "&#X41;", "&#xD800;", "<!DOCTYPE a>", "<?xml version=\"1.0\"?>",
+      "<![CDATA[x]]>", "<!-- c -->", "<?pi x?>", " xmlns:q=\"\"", " q:a=\"1\"", " a=\"1\" a=\"2\"", "</x>", "<x>",
+      "\r\n", "\t", "&#38;", "<ž/>", "xmlns"};
+  std::size_t refused = 0, vouched = 0;
+  for (const char* file : {"types.xlsx", "types.ods", "sparse.xlsx", "types_gnumeric.xlsx", "types_openpyxl.xlsx"}) {
+    for (const auto& [name, data] : PartsOf(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + file)) {
+      if (data.size() > 64 * 1024 || data.empty()) continue;
+      for (std::size_t k = 0; k < 6; ++k) {
+        const std::size_t at = data.size() * (2 * k + 1) / 12 + k;  // spread over the part
+        for (std::size_t m = 0; m < inserts.size(); ++m) {
+          std::string variant = data;
+          if (m % 3 == 0) {
+            variant.replace(at, 1, inserts[m]);
+          } else {
+            variant.insert(at, inserts[m]);
+          }
+          const std::string what = std::string(file) + ":" + name + " at " + std::to_string(at) + " #" + std::to_string(m);
+          const Verdicts verdicts = CheckAgainstParser(variant, what, false);
+          vouched += verdicts.vouched;
+          refused += !verdicts.parsed;
+        }
+        CheckAgainstParser(data.substr(0, at), std::string(file) + ":" + name + " cut at " + std::to_string(at), false);
+      }
+    }
+  }
+  // Both kinds occur, so both directions were tried.
+  EXPECT_GT(refused, 500u);
+  EXPECT_GT(vouched, 500u);
+}
+
+TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
+  const std::string ns = "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\" xmlns:q=\"urn:p\">";
+  struct Case {
+    const char* what;
+    std::string document;
+    bool vouched;
+  };
+  const std::vector<Case> cases = {
+      {"declaration, byte-order mark, comments and a PI about the root",
+       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone='yes'?>\n<!-- a --><?go x?><r/>\n<!--b-->",
+       true},
+      {"references in text and values, normalized blanks",
+       ns + "<p:a p:x=\"&lt;&#38;&#x10D;\" y=\"a\tb\r\nc\rd\ne\">&amp;&#x10FFFF;<![CDATA[<&]]></p:a></r>", true},
+      {"two prefixes, different local names", ns + "<a p:x=\"1\" q:y=\"2\"/></r>", true},
+      {"a default namespace undone", "<r xmlns=\"urn:a\"><a xmlns=\"\"/></r>", true},
+      {"xml prefix without declaration", "<r><t xml:space=\"preserve\"> a </t></r>", true},
+      {"a declaration whose value runs into its end", "<?xml version=\"1.0\" encoding=\"?>\n<r/>", false},
+      {"a declaration with a name but no value", "<?xml version=\"1.0\" standalone?><r/>", false},
+      {"another encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><r>\xE8</r>", false},
+      {"leading blanks", " <r/>", false},
+      {"document type", "<!DOCTYPE r><r/>", false},
+      {"an entity never declared", "<r>&nbsp;</r>", false},
+      {"a null character reference", "<r>&#0;</r>", false},
+      {"a surrogate by reference", "<r a=\"&#xD800;\"/>", false},
+      {"a control character", std::string("<r>\x01</r>"), false},
+      {"not UTF-8", "<r>\xE8</r>", false},
+      {"a non-character", "<r>\xEF\xBF\xBE</r>", false},
+      {"end of CDATA in text", "<r>]]></r>", false},
+      {"double hyphen in a comment", "<r><!-- a -- b --></r>", false},
+      {"a hyphen before the end of a comment", "<r><!-- a ---></r>", false},
+      {"a PI named xml", "<r><?xml version=\"1.0\"?></r>", false},
+      {"an undeclared prefix", "<r><p:a/></r>", false},
+      {"one attribute twice by two prefixes", ns + "<a p:x=\"1\" q:x=\"2\"/></r>", false},
+      {"one attribute twice", "<r a=\"1\" a=\"2\"/>", false},
+      {"a prefix unbound", "<r xmlns:p=\"\"/>", false},
+      {"attributes not set apart", "<r a=\"1\"b=\"2\"/>", false},
+      {"less-than in a value", "<r a=\"<\"/>", false},
+      {"end tag of another element", "<r><a></b></r>", false},
+      {"text after the root", "<r/>x", false},
+      {"a second root", "<r/><r/>", false},
+      {"no root", "<!-- -->", false},
+      {"unfinished", "<r><a>", false},
+      {"a name that is not ASCII", "<r><\xC5\xBE/></r>", false},
+      {"a colon too many", "<r><a:b:c/></r>", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CheckAgainstParser(c.document, c.what).vouched, c.vouched) << c.what;
+  }
+}
+
+// A workbook of one sheet with rowCount rows of four cells each, the text of
+// row `at` replaced by `special` (when given), and `afterData` after the rows.
+std::string SheetXml(int rowCount, int at = 0, const std::string& special = "", const std::string& afterData = "") {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet xmlns=\"" + kMain + "\"><sheetData>";
+  for (int r = 1; r <= rowCount; ++r) {
+    if (r == at) {
+      xml += special;
+      continue;
+    }
+    const std::string n = std::to_string(r);
+    xml += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>S" + n + "</t></is></c><c r=\"B" + n +
+           "\"><v>" + n + ".5</v></c><c r=\"C" + n + "\" t=\"inlineStr\"><is><t>Dru&#382;ba</t></is></c><c r=\"D" + n +
+           "\" s=\"0\"><v>1</v></c></row>";
+  }
+  return xml + "</sheetData>" + afterData + "</worksheet>";
+}
+
+// Reads a package of that sheet with the row limit 3000; nullopt when it cannot be opened.
+std::optional<SheetCells> ReadSheet(const std::string& sheetXml) {
+  const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  const std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  const std::string bytes = testsupport::ZipOf({
+      {"_rels/.rels",
+       rels + "<Relationship Id=\"rId1\" Type=\"" + relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml", "<workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + relNs +
+                              "\"><sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels",
+       rels + "<Relationship Id=\"rId1\" Type=\"" + relNs + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+      {"xl/worksheets/sheet1.xml", sheetXml},
+  });
+  static int counter = 0;
+  const std::string path = testing::TempDir() + "xml_scanner_test_" + std::to_string(getpid()) + "_" +
+                           std::to_string(++counter) + ".xlsx";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  SheetCells cells;
+  const bool ok = static_cast<bool>(ReadActiveSheetFromFile(path, 3000, cells));
+  std::remove(path.c_str());
+  if (!ok) return std::nullopt;
+  return cells;
+}
+
+std::string TextAt(const SheetCells& cells, int row, int column) {
+  const CellValue* value = cells.Find(row, column);
+  const CellText text = TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem());
+  return text ? *text : std::string("<read failure>");
+}
+
+// Rows well past the limit in a part of some MiB (as the scanner takes over
+// only in large parts), where the scanner has taken over from the parser.
+TEST(XmlScanner, WorkbooksCheckedPastTheLimitAreRefusedForEveryFaultAndReadTheSameOtherwise) {
+  constexpr int kRows = 17000;
+  constexpr int kAt = 5000;
+  const std::string row = "<row r=\"5000\"><c r=\"A5000\"><v>1</v></c></row>";
+  const struct {
+    const char* what;
+    std::string special;    // row 5000
+    std::string afterData;  // after the sheet's data
+    bool opens;
+  } cases[] = {
+      {"sound", row, "", true},
+      {"a row out of order", "<row r=\"4000\"/>", "", false},
+      {"a row again", "<row r=\"4999\"/>", "", false},
+      {"cells out of order", "<row r=\"5000\"><c r=\"B5000\"/><c r=\"A5000\"/></row>", "", false},
+      {"a cell outside its row", "<row r=\"5000\"><c r=\"A5001\"/></row>", "", false},
+      {"a row number that is none", "<row r=\"x\"/>", "", false},
+      {"an element left open", "<row r=\"5000\"><c r=\"A5000\"></row>", "", false},
+      {"an undeclared entity", "<row r=\"5000\"><c r=\"A5000\"><v>&x;</v></c></row>", "", false},
+      {"a document type", "<!DOCTYPE x>", "", false},
+      {"a second sheet data", row, "<sheetData/>", false},
+      {"sound, with what only the parser vouches for", "<row r=\"5000\"><\xC5\xBE/></row>", "<\xC5\xBE/>", true},
+      {"what only the parser vouches for, then rows out of order",
+       "<row r=\"5000\"><\xC5\xBE/></row><row r=\"4000\"/>", "", false},
+      {"what only the parser vouches for, then damage", "<row r=\"5000\"><\xC5\xBE/></row><row r=\"5001\">", "", false},
+  };
+  for (const auto& c : cases) {
+    const std::string sheet = SheetXml(kRows, kAt, c.special, c.afterData);
+    ASSERT_GT(sheet.size(), 3u << 20);
+    const auto cells = ReadSheet(sheet);
+    ASSERT_EQ(cells.has_value(), c.opens) << c.what;
+    if (!cells) continue;
+    EXPECT_EQ(TextAt(*cells, 1, 1), "S1") << c.what;
+    EXPECT_EQ(TextAt(*cells, 3000, 3), "Dru\x9E" "ba") << c.what;
+    EXPECT_EQ(cells->Find(3001, 1), nullptr) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace ratemover::spreadsheet
