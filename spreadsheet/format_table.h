@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "spreadsheet/sheet_cells.h"
+#include "spreadsheet/sheet_size.h"
 #include "spreadsheet/workbook_format.h"
 
 typedef struct _GsfInput GsfInput;
@@ -18,16 +19,6 @@ typedef struct _GsfInfile GsfInfile;
 namespace ratemover::spreadsheet {
 
 class ZipDirectory;
-
-// The rows and columns of a sheet: cells beyond them are outside the sheet.
-struct SheetSize {
-  std::int32_t rows;
-  std::int32_t columns;
-};
-
-// The sheet of an .xlsx, an .ods and every form without a size of its own; the
-// empty workbook that stands in for one that cannot be opened has it too.
-inline constexpr SheetSize kLargeSheet{1048576, 16384};
 
 // What a row recognises its content in.
 enum class Container { Ole2, Zip, Bare };

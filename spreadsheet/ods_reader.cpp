@@ -16,6 +16,7 @@
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/ods_values.h"
+#include "spreadsheet/sheet_size.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
@@ -33,8 +34,6 @@ constexpr std::string_view kCalcExtNs = "urn:org:documentfoundation:names:experi
 
 constexpr std::string_view kSpreadsheetMimeType = "application/vnd.oasis.opendocument.spreadsheet";
 
-// The widest sheet the session addresses (column XFD).
-constexpr std::int64_t kMaxColumn = 16384;
 // Row and column positions and repeat counts saturate here, far beyond any
 // sheet, so that no sum of counts from the file can overflow.
 constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 40;
@@ -314,7 +313,7 @@ class ContentHandler final : public XmlHandler {
       // A repeated row holds the same cells in every row it covers.
       const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
       for (const auto& cell : rowCells_) {
-        const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
+        const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, std::int64_t{kMaxColumns});
         rowCost += static_cast<std::uint64_t>(lastColumn - cell.column + 1) *
                    (kCellOverheadBytes + (cell.value.text.size() > 15 ? cell.value.text.size() : 0));
       }
@@ -338,7 +337,7 @@ class ContentHandler final : public XmlHandler {
       spent_ += static_cast<std::uint64_t>(lastRow - nextRow_ + 1) * rowCost;
       for (std::int64_t row = nextRow_; row <= lastRow; ++row) {
         for (const auto& cell : rowCells_) {
-          const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
+          const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, std::int64_t{kMaxColumns});
           for (std::int64_t column = cell.column; column <= lastColumn; ++column) {
             cells_.Put(static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), cell.value);
           }
@@ -352,7 +351,7 @@ class ContentHandler final : public XmlHandler {
   void StartCell(const std::vector<XmlAttribute>& attributes) {
     cellDepth_ = depth_;
     cellRepeat_ = 1;
-    collecting_ = storingRow_ && nextColumn_ <= kMaxColumn;
+    collecting_ = storingRow_ && nextColumn_ <= kMaxColumns;
     if (collecting_) {
       valueType_.clear();
       calcExtValueType_.clear();

@@ -16,14 +16,13 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_size.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
 namespace ratemover::spreadsheet {
 namespace {
 
-constexpr std::int32_t kMaxRow = 1048576;
-constexpr std::int32_t kMaxColumn = 16384;
 // Elements nested deeper than this make a part damaged.
 constexpr std::size_t kMaxDepth = 256;
 // Lists read from the small parts (relationships, sheets, formats, styles).
@@ -74,7 +73,7 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
   while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
     const char upper = static_cast<char>(ref[i] & ~0x20);
     col = col * 26 + (upper - 'A' + 1);
-    if (col > kMaxColumn) return false;
+    if (col > kMaxColumns) return false;
     ++i;
   }
   if (i == 0 || i == ref.size() || ref.size() - i > 7) return false;
@@ -83,7 +82,7 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
     if (ref[i] < '0' || ref[i] > '9') return false;
     r = r * 10 + (ref[i] - '0');
   }
-  if (r < 1 || r > kMaxRow) return false;
+  if (r < 1 || r > kMaxRows) return false;
   row = static_cast<std::int32_t>(r);
   column = static_cast<std::int32_t>(col);
   return true;
@@ -472,11 +471,11 @@ class SheetHandler : public DepthHandler {
   void StartRow(const std::vector<XmlAttribute>& attributes) {
     std::int64_t r = 0;
     if (const auto* a = FindAttribute(attributes, "r")) {
-      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRow) return Fail("row number not valid");
+      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRows) return Fail("row number not valid");
       if (r <= previousRow_) return Fail("rows out of order");
     } else {
       r = static_cast<std::int64_t>(previousRow_) + 1;
-      if (r > kMaxRow) return Fail("row number not valid");
+      if (r > kMaxRows) return Fail("row number not valid");
     }
     row_ = static_cast<std::int32_t>(r);
     previousColumn_ = 0;
@@ -489,7 +488,7 @@ class SheetHandler : public DepthHandler {
       if (!ParseCellReference(a->value, row, column)) return Fail("cell reference not valid");
       if (row_ != 0 && row != row_) return Fail("cell outside its row");
       if (column <= previousColumn_) return Fail("cells out of order");
-    } else if (row_ == 0 || column > kMaxColumn) {
+    } else if (row_ == 0 || column > kMaxColumns) {
       return Fail("cell outside a row");  // or past the last column
     }
     previousColumn_ = column;
