@@ -42,6 +42,7 @@
 #include "common/cp1250.h"
 #include "spreadsheet/biff_values.h"
 #include "spreadsheet/code_page.h"
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
@@ -1124,13 +1125,10 @@ void CheckSheetEnd(const Globals& globals, const Sheet& sheet, Stream& stream, s
 
 bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells) {
   if (ole == nullptr) throw WorkbookError(OpenFailure::NotAWorkbook, "no compound file");
-  GsfInput* input = WorkbookStream(ole);
+  const GObjectRef<GsfInput> workbook(WorkbookStream(ole));
   // no workbook stream: an encrypted .xlsx, another OLE2 document
-  if (input == nullptr) throw WorkbookError(OpenFailure::UnknownFormat, "a compound file without a workbook stream");
-  struct Release {
-    GsfInput* input;
-    ~Release() { g_object_unref(input); }
-  } release{input};
+  if (!workbook) throw WorkbookError(OpenFailure::UnknownFormat, "a compound file without a workbook stream");
+  GsfInput* input = workbook.get();
 
   Stream stream(input, 0);
   Globals globals(stream);

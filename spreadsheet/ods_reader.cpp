@@ -15,6 +15,7 @@
 
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/ods_values.h"
 #include "spreadsheet/sheet_size.h"
 #include "spreadsheet/workbook_reader.h"
@@ -537,17 +538,16 @@ class ContentHandler final : public XmlHandler {
 // The mimetype member, when the package has one, names a spreadsheet.
 // Without one, a content.xml must be there.
 bool IsSpreadsheetPackage(GsfInfile* zip, const ZipPackage& package) {
-  GsfInput* member = gsf_infile_child_by_name(zip, "mimetype");
-  if (member == nullptr) return package.Has("content.xml");
+  const GObjectRef<GsfInput> member(gsf_infile_child_by_name(zip, "mimetype"));
+  if (!member) return package.Has("content.xml");
   bool matches = false;
-  const gsf_off_t size = gsf_input_size(member);
+  const gsf_off_t size = gsf_input_size(member.get());
   if (size == static_cast<gsf_off_t>(kSpreadsheetMimeType.size())) {
     char bytes[kSpreadsheetMimeType.size()];
-    if (gsf_input_read(member, sizeof bytes, reinterpret_cast<guint8*>(bytes)) != nullptr) {
+    if (gsf_input_read(member.get(), sizeof bytes, reinterpret_cast<guint8*>(bytes)) != nullptr) {
       matches = std::string_view(bytes, sizeof bytes) == kSpreadsheetMimeType;
     }
   }
-  g_object_unref(member);
   return matches;
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "spreadsheet/format_table.h"
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/zip_part.h"
 
 namespace ratemover::spreadsheet {
@@ -35,23 +36,6 @@ void InitGsfOnce() {
   }();
   (void)initialised;
 }
-
-// Owns one GObject reference.
-template <typename T>
-class Ref {
- public:
-  explicit Ref(T* object = nullptr) : object_(object) {}
-  ~Ref() {
-    if (object_ != nullptr) g_object_unref(object_);
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T* get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
- private:
-  T* object_;
-};
 
 enum class Found { Ole2, Zip, Bare };
 
@@ -80,7 +64,7 @@ bool ReadByTable(Container container, const OpenedInput& opened, std::int32_t ro
 
 void ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   GError* error = nullptr;
-  Ref<GsfInfile> ole(gsf_infile_msole_new(input, &error));
+  GObjectRef<GsfInfile> ole(gsf_infile_msole_new(input, &error));
   g_clear_error(&error);
   if (!ole) ThrowDamaged("OLE2 directory");
   // A password-protected .xlsx travels as an OLE2 file of these two streams.
@@ -94,7 +78,7 @@ void ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
 
 void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   GError* error = nullptr;
-  Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
+  GObjectRef<GsfInfile> zip(gsf_infile_zip_new(input, &error));
   g_clear_error(&error);
   if (!zip) ThrowDamaged("ZIP directory");
   // the package is told by the members that the central directory lists
@@ -175,15 +159,15 @@ WorkbookFile::WorkbookFile(const std::string& nativePath) : path_(nativePath) {
     close(fd);
     throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
-  input_ = gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE);
-  if (input_ == nullptr) {
+  input_ = GObjectRef<GsfInput>(gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE));
+  if (!input_) {
     std::fclose(file);
     throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
   descriptor_ = fd;
 }
 
-WorkbookFile::~WorkbookFile() { g_object_unref(input_); }
+WorkbookFile::~WorkbookFile() = default;
 
 void WorkbookFile::CheckUnchanged() const {
   struct stat now {};
