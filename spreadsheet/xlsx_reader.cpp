@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/civil_calendar.h"
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
@@ -143,9 +144,7 @@ bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
   }
   const std::string_view rest = text.substr(10);
   if (!rest.empty() && (rest.front() != 'T' || !ParseIsoTime(rest.substr(1), secondsOfDay))) return false;
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) {
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
     return false;
   }
   serial = SerialOfDateTime(year, month, day, secondsOfDay, system);
