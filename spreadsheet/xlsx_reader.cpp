@@ -151,24 +151,6 @@ bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
   return true;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // An escape "_xHHHH_" at pos: its UTF-16 code unit, or -1.
 int EscapeAt(std::string_view s, std::size_t pos) {
   if (s.size() - pos < 7 || s[pos] != '_' || (s[pos + 1] != 'x' && s[pos + 1] != 'X') || s[pos + 6] != '_') return -1;
