@@ -318,7 +318,7 @@ class Pieces {
         const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
         if (out != nullptr) {
           if (wide) {
-            for (std::size_t i = 0; i < take; ++i) sink.Unit(static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
+            for (std::size_t i = 0; i < take; ++i) sink.Unit(static_cast<char16_t>(spreadsheet::U16(p + 2 * i)));
           } else {
             for (std::size_t i = 0; i < take; ++i) out->push_back(Cp1250OfCodePoint(p[i]));
           }
