@@ -25,6 +25,7 @@
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 
 namespace ratemover::spreadsheet {
@@ -79,8 +80,6 @@ constexpr std::uint16_t kWorkbookType = 0x0100;
 constexpr std::uint16_t kSelected = 0x0200;
 constexpr std::uint16_t kShown = 0x0400;
 
-// A bare stream is read whole; one larger than any such workbook is refused.
-constexpr gsf_off_t kMaxStreamSize = 256 * 1024 * 1024;
 
 const char* RecordName(std::uint16_t type) {
   switch (type) {
@@ -485,7 +484,7 @@ void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std:
 std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
   const gsf_off_t size = gsf_input_size(input);
   if (size < 0) ThrowDamaged("stream size");
-  if (size > kMaxStreamSize) throw WorkbookError(OpenFailure::TooLarge, "stream larger than 256 MiB");
+  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "stream larger than 256 MiB");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   if (gsf_input_seek(input, 0, G_SEEK_SET) ||
       (size > 0 && gsf_input_read(input, bytes.size(), bytes.data()) == nullptr)) {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "spreadsheet/sheet_cells.h"
-#include "spreadsheet/sheet_size.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_format.h"
 
 typedef struct _GsfInput GsfInput;

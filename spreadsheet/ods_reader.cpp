@@ -17,7 +17,7 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/ods_values.h"
-#include "spreadsheet/sheet_size.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
@@ -38,10 +38,9 @@ constexpr std::string_view kSpreadsheetMimeType = "application/vnd.oasis.opendoc
 // Row and column positions and repeat counts saturate here, far beyond any
 // sheet, so that no sum of counts from the file can overflow.
 constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 40;
-// A cell holds at most 32767 characters; longer text is cut there, as the
-// spreadsheet application cuts it. UTF-8 needs at most four bytes a character.
-constexpr std::size_t kMaxCellCharacters = 32767;
-constexpr std::size_t kMaxCellTextBytes = 4 * kMaxCellCharacters + 4;
+// Text longer than a cell holds is cut there, as the spreadsheet application
+// cuts it. UTF-8 needs at most four bytes a character.
+constexpr std::size_t kMaxCellTextBytes = 4 * kMaxCellText + 4;
 // Repeated cells are stored once per position they cover. A sheet whose rows
 // read would take more memory than this (a bomb of repeats, not a price list)
 // cannot be opened rather than exhaust memory; a stored cell costs about
@@ -69,7 +68,7 @@ std::int64_t RepeatCount(std::string_view text) {
 
 std::string CellTextOfUtf8(std::string_view utf8) {
   std::string text = Cp1250FromUtf8(utf8);
-  if (text.size() > kMaxCellCharacters) text.resize(kMaxCellCharacters);
+  if (text.size() > kMaxCellText) text.resize(kMaxCellText);
   return text;
 }
 

@@ -23,7 +23,7 @@
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/package_relationships.h"
-#include "spreadsheet/sheet_size.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 #include "spreadsheet/zip_part.h"
@@ -31,10 +31,6 @@
 namespace ratemover::spreadsheet {
 namespace {
 
-// What the rows read may hold in all, as for .xlsx: more cells or text than any
-// price list has makes the workbook too large instead of exhausting memory.
-constexpr std::size_t kMaxCells = 1000000;
-constexpr std::size_t kMaxTextBytes = 64u << 20;
 // Lists read from the workbook and styles parts.
 constexpr std::size_t kMaxListEntries = 1u << 20;
 // Parts are read in pieces of this size.

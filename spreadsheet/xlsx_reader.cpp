@@ -17,7 +17,7 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
-#include "spreadsheet/sheet_size.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
@@ -30,10 +30,6 @@ constexpr std::size_t kMaxDepth = 256;
 constexpr std::size_t kMaxListEntries = 1u << 20;
 // The text of one cell or one value; a cell holds at most 32767 characters.
 constexpr std::size_t kMaxValueBytes = 4u << 20;
-// What the rows read may hold in all: more cells or text than any price list
-// has makes the workbook "cannot be opened" instead of exhausting memory.
-constexpr std::size_t kMaxCells = 1000000;
-constexpr std::size_t kMaxTextBytes = 64u << 20;
 
 bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

@@ -20,7 +20,7 @@
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/ods_values.h"
 #include "spreadsheet/open_failure.h"
-#include "spreadsheet/sheet_size.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_format.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
@@ -37,9 +37,6 @@ constexpr std::size_t kMaxStyles = 1u << 16;
 constexpr std::size_t kMaxOpenMerges = 1u << 16;
 // The text of one value; a cell holds at most 32767 characters.
 constexpr std::size_t kMaxValueBytes = 4u << 20;
-// What the kept rows may hold in all, as for the other formats.
-constexpr std::size_t kMaxCells = 1000000;
-constexpr std::size_t kMaxTextBytes = 64u << 20;
 // How much of a file is looked at to recognise the format.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
