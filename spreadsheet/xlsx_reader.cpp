@@ -17,6 +17,7 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/package_relationships.h"
 #include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
@@ -202,17 +203,6 @@ std::string TextOfXstring(std::string_view utf8) {
 
 bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
-std::string FolderOf(const std::string& partName) {
-  const std::size_t slash = partName.rfind('/');
-  return slash == std::string::npos ? std::string() : partName.substr(0, slash + 1);
-}
-
-// The relationships part of a part: "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels".
-std::string RelationshipsPartOf(const std::string& partName) {
-  const std::string folder = FolderOf(partName);
-  return folder + "_rels/" + partName.substr(folder.size()) + ".rels";
 }
 
 // Counts nesting and refuses documents nested too deep.
