@@ -37,18 +37,17 @@ void InitGsfOnce() {
   (void)initialised;
 }
 
-enum class Found { Ole2, Zip, Bare };
-
-Found ContainerOf(GsfInput* input) {
+// The container the file is, by its first bytes; a bare file is none.
+Container ContainerOf(GsfInput* input) {
   static constexpr unsigned char kOle2[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   static constexpr unsigned char kZip[4] = {'P', 'K', 3, 4};
-  if (gsf_input_size(input) < 8 || gsf_input_seek(input, 0, G_SEEK_SET)) return Found::Bare;
+  if (gsf_input_size(input) < 8 || gsf_input_seek(input, 0, G_SEEK_SET)) return Container::Bare;
   guint8 head[8];
-  if (gsf_input_read(input, sizeof head, head) == nullptr) return Found::Bare;
+  if (gsf_input_read(input, sizeof head, head) == nullptr) return Container::Bare;
   gsf_input_seek(input, 0, G_SEEK_SET);
-  if (std::memcmp(head, kOle2, sizeof kOle2) == 0) return Found::Ole2;
-  if (std::memcmp(head, kZip, sizeof kZip) == 0) return Found::Zip;
-  return Found::Bare;
+  if (std::memcmp(head, kOle2, sizeof kOle2) == 0) return Container::Ole2;
+  if (std::memcmp(head, kZip, sizeof kZip) == 0) return Container::Zip;
+  return Container::Bare;
 }
 
 // The first row of the table, among those of the container, that recognises
@@ -90,9 +89,9 @@ void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
 
 void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   switch (ContainerOf(input)) {
-    case Found::Ole2: return ReadOle2(input, rowLimit, cells);
-    case Found::Zip: return ReadZip(input, rowLimit, cells);
-    case Found::Bare: break;
+    case Container::Ole2: return ReadOle2(input, rowLimit, cells);
+    case Container::Zip: return ReadZip(input, rowLimit, cells);
+    case Container::Bare: break;
   }
   if (!ReadByTable(Container::Bare, {input, nullptr, nullptr}, rowLimit, cells)) {
     throw WorkbookError(OpenFailure::NotAWorkbook, "");
