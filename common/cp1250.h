@@ -16,6 +16,9 @@ char32_t CodePointOfCp1250(unsigned char byte);
 // The Windows-1250 byte of a code point, or '?' when the code page lacks it.
 char Cp1250OfCodePoint(char32_t codePoint);
 
+// Appends the code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // One step through UTF-8 text: the character at a position and how many bytes
 // it takes. A malformed sequence (a stray byte, a cut or overlong sequence, a
 // surrogate) is not valid and takes the bytes up to the one that broke it, at

@@ -25,6 +25,7 @@
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 
 namespace ratemover::spreadsheet {
@@ -36,10 +37,6 @@ namespace {
 constexpr std::uint16_t kBof2 = 0x0009;
 constexpr std::uint16_t kBof3 = 0x0209;
 constexpr std::uint16_t kBof4 = 0x0409;
-constexpr std::uint16_t kEof = 0x000A;
-constexpr std::uint16_t kFilepass = 0x002F;
-constexpr std::uint16_t kCodepage = 0x0042;
-constexpr std::uint16_t kDatemode = 0x0022;
 constexpr std::uint16_t kFormat23 = 0x001E;  // no index: the formats count up from 0
 constexpr std::uint16_t kFormat4 = 0x041E;
 constexpr std::uint16_t kXf2 = 0x0043;
@@ -58,29 +55,16 @@ constexpr std::uint16_t kString2 = 0x0007;
 constexpr std::uint16_t kArray2 = 0x0021;
 constexpr std::uint16_t kTable2 = 0x0036;
 constexpr std::uint16_t kTable2b = 0x0037;
-constexpr std::uint16_t kBlank = 0x0201;
-constexpr std::uint16_t kNumber = 0x0203;
-constexpr std::uint16_t kLabel = 0x0204;
-constexpr std::uint16_t kBoolErr = 0x0205;
 constexpr std::uint16_t kFormula3 = 0x0206;
 constexpr std::uint16_t kFormula4 = 0x0406;
-constexpr std::uint16_t kString = 0x0207;
-constexpr std::uint16_t kArray = 0x0221;
-constexpr std::uint16_t kTable = 0x0236;
-constexpr std::uint16_t kRk = 0x027E;
 
 // BOF substream types.
-constexpr std::uint16_t kWorksheetType = 0x0010;
-constexpr std::uint16_t kChartType = 0x0020;
-constexpr std::uint16_t kMacroSheetType = 0x0040;
 constexpr std::uint16_t kWorkbookType = 0x0100;
 
 // WINDOW2 options: the sheet is selected; the sheet is the one shown.
 constexpr std::uint16_t kSelected = 0x0200;
 constexpr std::uint16_t kShown = 0x0400;
 
-// A bare stream is read whole; one larger than any such workbook is refused.
-constexpr gsf_off_t kMaxStreamSize = 256 * 1024 * 1024;
 
 const char* RecordName(std::uint16_t type) {
   switch (type) {
@@ -485,7 +469,7 @@ void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std:
 std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
   const gsf_off_t size = gsf_input_size(input);
   if (size < 0) ThrowDamaged("stream size");
-  if (size > kMaxStreamSize) throw WorkbookError(OpenFailure::TooLarge, "stream larger than 256 MiB");
+  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "stream larger than 256 MiB");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   if (gsf_input_seek(input, 0, G_SEEK_SET) ||
       (size > 0 && gsf_input_read(input, bytes.size(), bytes.data()) == nullptr)) {

@@ -42,6 +42,7 @@
 #include "common/cp1250.h"
 #include "spreadsheet/biff_values.h"
 #include "spreadsheet/code_page.h"
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
@@ -53,10 +54,6 @@ namespace {
 
 // Record types.
 constexpr std::uint16_t kBof = 0x0809;
-constexpr std::uint16_t kEof = 0x000A;
-constexpr std::uint16_t kFilepass = 0x002F;
-constexpr std::uint16_t kCodepage = 0x0042;
-constexpr std::uint16_t kDatemode = 0x0022;
 constexpr std::uint16_t kWindow1 = 0x003D;
 constexpr std::uint16_t kBoundsheet = 0x0085;
 constexpr std::uint16_t kFormat = 0x041E;
@@ -64,22 +61,14 @@ constexpr std::uint16_t kXf = 0x00E0;
 constexpr std::uint16_t kSst = 0x00FC;
 constexpr std::uint16_t kContinue = 0x003C;
 constexpr std::uint16_t kRecalcId = 0x01C1;
-constexpr std::uint16_t kNumber = 0x0203;
-constexpr std::uint16_t kRk = 0x027E;
 constexpr std::uint16_t kMulRk = 0x00BD;
 constexpr std::uint16_t kLabelSst = 0x00FD;
-constexpr std::uint16_t kLabel = 0x0204;
 constexpr std::uint16_t kRString = 0x00D6;
-constexpr std::uint16_t kBoolErr = 0x0205;
 constexpr std::uint16_t kFormula = 0x0006;
-constexpr std::uint16_t kString = 0x0207;
-constexpr std::uint16_t kBlank = 0x0201;
 constexpr std::uint16_t kMulBlank = 0x00BE;
 constexpr std::uint16_t kRow = 0x0208;
 constexpr std::uint16_t kDbCell = 0x00D7;
 constexpr std::uint16_t kShrFmla = 0x04BC;
-constexpr std::uint16_t kArray = 0x0221;
-constexpr std::uint16_t kTable = 0x0236;
 constexpr std::uint16_t kUncalced = 0x005E;
 constexpr std::uint16_t kWsBool = 0x0081;
 constexpr std::uint16_t kWsBoolDialog = 0x0010;  // the sheet is a dialog sheet
@@ -92,9 +81,6 @@ constexpr std::uint16_t kMaxRecordLength = 8224;
 constexpr std::uint16_t kBiff8 = 0x0600;
 constexpr std::uint16_t kBiff5 = 0x0500;
 constexpr std::uint16_t kGlobalsType = 0x0005;
-constexpr std::uint16_t kWorksheetType = 0x0010;
-constexpr std::uint16_t kMacroSheetType = 0x0040;
-constexpr std::uint16_t kChartType = 0x0020;
 constexpr std::uint16_t kModuleType = 0x0006;
 
 // A part of the workbook stream, from a start offset on, read from the
@@ -317,7 +303,7 @@ class Pieces {
         const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
         if (out != nullptr) {
           if (wide) {
-            for (std::size_t i = 0; i < take; ++i) sink.Unit(static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
+            for (std::size_t i = 0; i < take; ++i) sink.Unit(static_cast<char16_t>(spreadsheet::U16(p + 2 * i)));
           } else {
             for (std::size_t i = 0; i < take; ++i) out->push_back(Cp1250OfCodePoint(p[i]));
           }
@@ -1124,13 +1110,10 @@ void CheckSheetEnd(const Globals& globals, const Sheet& sheet, Stream& stream, s
 
 bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells) {
   if (ole == nullptr) throw WorkbookError(OpenFailure::NotAWorkbook, "no compound file");
-  GsfInput* input = WorkbookStream(ole);
+  const GObjectRef<GsfInput> workbook(WorkbookStream(ole));
   // no workbook stream: an encrypted .xlsx, another OLE2 document
-  if (input == nullptr) throw WorkbookError(OpenFailure::UnknownFormat, "a compound file without a workbook stream");
-  struct Release {
-    GsfInput* input;
-    ~Release() { g_object_unref(input); }
-  } release{input};
+  if (!workbook) throw WorkbookError(OpenFailure::UnknownFormat, "a compound file without a workbook stream");
+  GsfInput* input = workbook.get();
 
   Stream stream(input, 0);
   Globals globals(stream);

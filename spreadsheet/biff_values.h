@@ -1,9 +1,28 @@
 #pragma once
-// Values that every version of the binary .xls records stores alike.
+// Record types and values that every version of the binary .xls stores alike.
 #include <cstdint>
 #include <cstring>
 
 namespace ratemover::spreadsheet {
+
+// Record types.
+inline constexpr std::uint16_t kEof = 0x000A;
+inline constexpr std::uint16_t kFilepass = 0x002F;
+inline constexpr std::uint16_t kCodepage = 0x0042;
+inline constexpr std::uint16_t kDatemode = 0x0022;
+inline constexpr std::uint16_t kBlank = 0x0201;
+inline constexpr std::uint16_t kNumber = 0x0203;
+inline constexpr std::uint16_t kLabel = 0x0204;
+inline constexpr std::uint16_t kBoolErr = 0x0205;
+inline constexpr std::uint16_t kString = 0x0207;
+inline constexpr std::uint16_t kArray = 0x0221;
+inline constexpr std::uint16_t kTable = 0x0236;
+inline constexpr std::uint16_t kRk = 0x027E;
+
+// BOF substream types.
+inline constexpr std::uint16_t kWorksheetType = 0x0010;
+inline constexpr std::uint16_t kChartType = 0x0020;
+inline constexpr std::uint16_t kMacroSheetType = 0x0040;
 
 // An RK number: a 30-bit integer or the high 30 bits of a double, divided by
 // 100 when the lowest bit says so.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/civil_calendar.h"
 #include "common/regional.h"
 
 namespace ratemover::spreadsheet {
@@ -120,35 +121,6 @@ void AppendNumber(std::string& out, long value, int width) {
   std::string digits = std::to_string(value);
   if (static_cast<int>(digits.size()) < width) out.append(static_cast<std::size_t>(width) - digits.size(), '0');
   out += digits;
-}
-
-struct CivilDate {
-  long year;
-  int month;
-  int day;
-};
-
-// Days since 1970-01-01 in the proleptic Gregorian calendar, and back
-// (H. Hinnant's civil calendar algorithms).
-long DaysFromCivil(long y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-CivilDate CivilFromDays(long z) {
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {era * 400 + yoe + (m <= 2), m, d};
 }
 
 // Day 0 of the automation date type, 30.12.1899, counted from 1970-01-01.

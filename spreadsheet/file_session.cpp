@@ -1,12 +1,10 @@
 // The session that reads the workbook file itself, in place of a spreadsheet
 // application driven by automation.
-#include <gsf/gsf.h>
-
-#include <cstring>
 #include <stdexcept>
 
 #include "common/program_dir.h"
 #include "spreadsheet/cell_text.h"
+#include "spreadsheet/format_table.h"
 #include "spreadsheet/session.h"
 #include "spreadsheet/sheet_cells.h"
 #include "spreadsheet/workbook_reader.h"
@@ -17,23 +15,6 @@ namespace {
 
 // The rows that opening a workbook reads: all that an import run can reach.
 constexpr std::int32_t kRowsOnOpen = 3000;
-
-// The size of a sheet: an .xls sheet has 65,536 rows and 256 columns; an
-// .xlsx or .ods one, and the empty workbook that stands in for one that
-// cannot be opened, 1,048,576 rows and 16,384 columns.
-struct SheetSize {
-  std::int32_t rows;
-  std::int32_t columns;
-};
-constexpr SheetSize kBiffSheet{65536, 256};
-constexpr SheetSize kLargeSheet{1048576, 16384};
-
-bool IsOle2(GsfInput* input) {
-  static constexpr unsigned char kOle2[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  guint8 head[8] = {};
-  if (gsf_input_seek(input, 0, G_SEEK_SET) || gsf_input_read(input, sizeof head, head) == nullptr) return false;
-  return std::memcmp(head, kOle2, sizeof head) == 0;
-}
 
 class WorkbookFileSession : public Session {
  public:
@@ -58,7 +39,7 @@ class WorkbookFileSession : public Session {
     }
     if (read) {
       rowsRead_ = kRowsOnOpen;
-      size_ = IsOle2(file_->Input()) ? kBiffSheet : kLargeSheet;
+      size_ = SheetSizeOf(read.format);
       format_ = read.format;
       // A chart, macro or dialog sheet is active: the workbook is open, but
       // there is no worksheet whose cells could be read.

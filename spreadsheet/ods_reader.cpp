@@ -15,7 +15,9 @@
 
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/ods_values.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
@@ -33,15 +35,12 @@ constexpr std::string_view kCalcExtNs = "urn:org:documentfoundation:names:experi
 
 constexpr std::string_view kSpreadsheetMimeType = "application/vnd.oasis.opendocument.spreadsheet";
 
-// The widest sheet the session addresses (column XFD).
-constexpr std::int64_t kMaxColumn = 16384;
 // Row and column positions and repeat counts saturate here, far beyond any
 // sheet, so that no sum of counts from the file can overflow.
 constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 40;
-// A cell holds at most 32767 characters; longer text is cut there, as the
-// spreadsheet application cuts it. UTF-8 needs at most four bytes a character.
-constexpr std::size_t kMaxCellCharacters = 32767;
-constexpr std::size_t kMaxCellTextBytes = 4 * kMaxCellCharacters + 4;
+// Text longer than a cell holds is cut there, as the spreadsheet application
+// cuts it. UTF-8 needs at most four bytes a character.
+constexpr std::size_t kMaxCellTextBytes = 4 * kMaxCellText + 4;
 // Repeated cells are stored once per position they cover. A sheet whose rows
 // read would take more memory than this (a bomb of repeats, not a price list)
 // cannot be opened rather than exhaust memory; a stored cell costs about
@@ -69,7 +68,7 @@ std::int64_t RepeatCount(std::string_view text) {
 
 std::string CellTextOfUtf8(std::string_view utf8) {
   std::string text = Cp1250FromUtf8(utf8);
-  if (text.size() > kMaxCellCharacters) text.resize(kMaxCellCharacters);
+  if (text.size() > kMaxCellText) text.resize(kMaxCellText);
   return text;
 }
 
@@ -314,7 +313,7 @@ class ContentHandler final : public XmlHandler {
       // A repeated row holds the same cells in every row it covers.
       const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
       for (const auto& cell : rowCells_) {
-        const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
+        const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, std::int64_t{kMaxColumns});
         rowCost += static_cast<std::uint64_t>(lastColumn - cell.column + 1) *
                    (kCellOverheadBytes + (cell.value.text.size() > 15 ? cell.value.text.size() : 0));
       }
@@ -338,7 +337,7 @@ class ContentHandler final : public XmlHandler {
       spent_ += static_cast<std::uint64_t>(lastRow - nextRow_ + 1) * rowCost;
       for (std::int64_t row = nextRow_; row <= lastRow; ++row) {
         for (const auto& cell : rowCells_) {
-          const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, kMaxColumn);
+          const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, std::int64_t{kMaxColumns});
           for (std::int64_t column = cell.column; column <= lastColumn; ++column) {
             cells_.Put(static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), cell.value);
           }
@@ -352,7 +351,7 @@ class ContentHandler final : public XmlHandler {
   void StartCell(const std::vector<XmlAttribute>& attributes) {
     cellDepth_ = depth_;
     cellRepeat_ = 1;
-    collecting_ = storingRow_ && nextColumn_ <= kMaxColumn;
+    collecting_ = storingRow_ && nextColumn_ <= kMaxColumns;
     if (collecting_) {
       valueType_.clear();
       calcExtValueType_.clear();
@@ -538,17 +537,16 @@ class ContentHandler final : public XmlHandler {
 // The mimetype member, when the package has one, names a spreadsheet.
 // Without one, a content.xml must be there.
 bool IsSpreadsheetPackage(GsfInfile* zip, const ZipPackage& package) {
-  GsfInput* member = gsf_infile_child_by_name(zip, "mimetype");
-  if (member == nullptr) return package.Has("content.xml");
+  const GObjectRef<GsfInput> member(gsf_infile_child_by_name(zip, "mimetype"));
+  if (!member) return package.Has("content.xml");
   bool matches = false;
-  const gsf_off_t size = gsf_input_size(member);
+  const gsf_off_t size = gsf_input_size(member.get());
   if (size == static_cast<gsf_off_t>(kSpreadsheetMimeType.size())) {
     char bytes[kSpreadsheetMimeType.size()];
-    if (gsf_input_read(member, sizeof bytes, reinterpret_cast<guint8*>(bytes)) != nullptr) {
+    if (gsf_input_read(member.get(), sizeof bytes, reinterpret_cast<guint8*>(bytes)) != nullptr) {
       matches = std::string_view(bytes, sizeof bytes) == kSpreadsheetMimeType;
     }
   }
-  g_object_unref(member);
   return matches;
 }
 

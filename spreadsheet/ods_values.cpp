@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/civil_calendar.h"
+
 namespace ratemover::spreadsheet {
 
 namespace {
@@ -36,13 +38,6 @@ bool Consume(std::string_view& text, char c) {
   if (text.empty() || text.front() != c) return false;
   text.remove_prefix(1);
   return true;
-}
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
 // A run of digits with an optional fraction ("30", "15.25") at the front of

@@ -13,7 +13,6 @@ namespace ratemover::spreadsheet {
 
 namespace {
 
-constexpr gsf_off_t kMaxTextFileSize = 256 * 1024 * 1024;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -91,7 +90,7 @@ bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, bool littleEndian)
 
 std::string ReadWholeInput(GsfInput* input) {
   const gsf_off_t size = gsf_input_size(input);
-  if (size > kMaxTextFileSize) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
+  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
   std::string bytes(static_cast<std::size_t>(size < 0 ? 0 : size), '\0');
   if (size < 0 || gsf_input_seek(input, 0, G_SEEK_SET) ||
       (size > 0 && gsf_input_read(input, bytes.size(), reinterpret_cast<guint8*>(bytes.data())) == nullptr)) {

@@ -7,16 +7,11 @@
 #include <string_view>
 
 #include "spreadsheet/cell_value.h"
+#include "spreadsheet/sheet_limits.h"
 
 typedef struct _GsfInput GsfInput;
 
 namespace ratemover::spreadsheet {
-
-// A spreadsheet cell holds at most this many characters; a text form's cell
-// that holds more is refused (TooLarge) rather than cut.
-inline constexpr std::size_t kMaxCellText = 32767;
-// The columns of a worksheet; a text form's row that is wider is refused.
-inline constexpr std::int32_t kMaxColumns = 16384;
 
 // The whole input; throws WorkbookError(TooLarge) above 256 MiB and
 // WorkbookError(NotReadable) when it cannot be read.

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "spreadsheet/format_table.h"
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/zip_part.h"
 
 namespace ratemover::spreadsheet {
@@ -35,137 +37,65 @@ void InitGsfOnce() {
   (void)initialised;
 }
 
-// Owns one GObject reference.
-template <typename T>
-class Ref {
- public:
-  explicit Ref(T* object = nullptr) : object_(object) {}
-  ~Ref() {
-    if (object_ != nullptr) g_object_unref(object_);
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T* get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
- private:
-  T* object_;
-};
-
-enum class Container { Unknown, Ole2, Zip };
-
+// The container the file is, by its first bytes; a bare file is none.
 Container ContainerOf(GsfInput* input) {
   static constexpr unsigned char kOle2[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   static constexpr unsigned char kZip[4] = {'P', 'K', 3, 4};
-  if (gsf_input_size(input) < 8 || gsf_input_seek(input, 0, G_SEEK_SET)) return Container::Unknown;
+  if (gsf_input_size(input) < 8 || gsf_input_seek(input, 0, G_SEEK_SET)) return Container::Bare;
   guint8 head[8];
-  if (gsf_input_read(input, sizeof head, head) == nullptr) return Container::Unknown;
+  if (gsf_input_read(input, sizeof head, head) == nullptr) return Container::Bare;
   gsf_input_seek(input, 0, G_SEEK_SET);
   if (std::memcmp(head, kOle2, sizeof kOle2) == 0) return Container::Ole2;
   if (std::memcmp(head, kZip, sizeof kZip) == 0) return Container::Zip;
-  return Container::Unknown;
+  return Container::Bare;
 }
 
-// The beginning of a small archive member (at most `limit` bytes), for
-// recognising the package; empty when the member is missing or unreadable
-// (the reader that opens the package checks it whole).
-std::string MemberHead(const ZipDirectory& zip, const char* name, std::size_t limit) {
-  if (zip.Find(name) == nullptr) return std::string();
-  try {
-    ZipPartReader member(zip, name);
-    std::string bytes(limit, '\0');
-    std::size_t length = 0;
-    while (length < limit) {
-      const std::size_t n = member.Read(reinterpret_cast<std::uint8_t*>(bytes.data()) + length, limit - length);
-      if (n == 0) break;
-      length += n;
-    }
-    bytes.resize(length);
-    return bytes;
-  } catch (const WorkbookError&) {
-    return std::string();
-  }
-}
-
-bool HasMember(const ZipDirectory& zip, const char* name) { return zip.Find(name) != nullptr; }
-
-bool IsOfficeOpenXml(const ZipDirectory& zip) {
-  if (HasMember(zip, "xl/workbook.xml")) return true;
-  const std::string rels = MemberHead(zip, "_rels/.rels", 64 * 1024);
-  return rels.find("relationships/officeDocument") != std::string::npos;
-}
-
-// A binary workbook: the package's main part is the binary xl/workbook.bin.
-bool IsBinaryWorkbook(const ZipDirectory& zip) {
-  const std::string rels = MemberHead(zip, "_rels/.rels", 64 * 1024);
-  if (!rels.empty()) return rels.find("workbook.bin\"") != std::string::npos;
-  return HasMember(zip, "xl/workbook.bin") && !HasMember(zip, "xl/workbook.xml");
-}
-
-bool IsOpenDocument(const ZipDirectory& zip) {
-  static constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
-  const std::string mimetype = MemberHead(zip, "mimetype", 256);
-  if (std::string_view(mimetype).substr(0, kSpreadsheet.size()) == kSpreadsheet) return true;
-  return HasMember(zip, "content.xml");
-}
-
-// An OLE2 stream at the root, by name without regard to letter case.
-bool HasOleStream(GsfInfile* ole, const char* name) {
-  const int n = gsf_infile_num_children(ole);
-  for (int i = 0; i < n; ++i) {
-    const char* childName = gsf_infile_name_by_index(ole, i);
-    if (childName != nullptr && g_ascii_strcasecmp(childName, name) == 0) return true;
+// The first row of the table, among those of the container, that recognises
+// the content reads it; false when none does.
+bool ReadByTable(Container container, const OpenedInput& opened, std::int32_t rowLimit, SheetCells& cells) {
+  for (const FormatRow& row : FormatTable()) {
+    if (row.container != container || !row.recognise(opened)) continue;
+    row.read(opened, rowLimit, cells);
+    return true;
   }
   return false;
 }
 
 void ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   GError* error = nullptr;
-  Ref<GsfInfile> ole(gsf_infile_msole_new(input, &error));
+  GObjectRef<GsfInfile> ole(gsf_infile_msole_new(input, &error));
   g_clear_error(&error);
   if (!ole) ThrowDamaged("OLE2 directory");
   // A password-protected .xlsx travels as an OLE2 file of these two streams.
   if (HasOleStream(ole.get(), "EncryptionInfo") || HasOleStream(ole.get(), "EncryptedPackage")) {
     throw WorkbookError(OpenFailure::Encrypted, "EncryptionInfo");
   }
-  if (!HasOleStream(ole.get(), "Workbook") && !HasOleStream(ole.get(), "Book")) {
+  if (!ReadByTable(Container::Ole2, {input, ole.get(), nullptr}, rowLimit, cells)) {
     throw WorkbookError(OpenFailure::UnknownFormat, "OLE2 file without a workbook stream");
   }
-  if (!ReadBiffActiveSheet(ole.get(), rowLimit, cells)) ThrowDamaged("workbook stream");
 }
 
 void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   GError* error = nullptr;
-  Ref<GsfInfile> zip(gsf_infile_zip_new(input, &error));
+  GObjectRef<GsfInfile> zip(gsf_infile_zip_new(input, &error));
   g_clear_error(&error);
   if (!zip) ThrowDamaged("ZIP directory");
   // the package is told by the members that the central directory lists
   const ZipDirectory members(zip.get());
-  if (IsBinaryWorkbook(members)) {
-    if (!ReadXlsbActiveSheet(zip.get(), rowLimit, cells)) ThrowDamaged("binary workbook");
-    return;
+  if (!ReadByTable(Container::Zip, {input, zip.get(), &members}, rowLimit, cells)) {
+    throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");
   }
-  if (IsOfficeOpenXml(members)) return ReadXlsxActiveSheet(zip.get(), rowLimit, cells);
-  if (IsOpenDocument(members)) return ReadOdsActiveSheet(zip.get(), rowLimit, cells);
-  throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");
 }
 
 void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   switch (ContainerOf(input)) {
     case Container::Ole2: return ReadOle2(input, rowLimit, cells);
     case Container::Zip: return ReadZip(input, rowLimit, cells);
-    case Container::Unknown: break;
+    case Container::Bare: break;
   }
-  if (IsBiff234Stream(input)) {
-    if (!ReadBiff234ActiveSheet(input, rowLimit, cells)) ThrowDamaged("worksheet stream");
-    return;
+  if (!ReadByTable(Container::Bare, {input, nullptr, nullptr}, rowLimit, cells)) {
+    throw WorkbookError(OpenFailure::NotAWorkbook, "");
   }
-  if (IsXmlSpreadsheet2003(input)) return ReadXml2003ActiveSheet(input, rowLimit, cells);
-  // Text forms have no container: a page is told by its start, and delimited
-  // text takes whatever is left that is text.
-  if (IsWebPage(input)) return ReadHtmlActiveSheet(input, rowLimit, cells);
-  if (ReadCsvActiveSheet(input, rowLimit, cells)) return;
-  throw WorkbookError(OpenFailure::NotAWorkbook, "");
 }
 
 }  // namespace
@@ -228,15 +158,15 @@ WorkbookFile::WorkbookFile(const std::string& nativePath) : path_(nativePath) {
     close(fd);
     throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
-  input_ = gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE);
-  if (input_ == nullptr) {
+  input_ = GObjectRef<GsfInput>(gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE));
+  if (!input_) {
     std::fclose(file);
     throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
   descriptor_ = fd;
 }
 
-WorkbookFile::~WorkbookFile() { g_object_unref(input_); }
+WorkbookFile::~WorkbookFile() = default;
 
 void WorkbookFile::CheckUnchanged() const {
   struct stat now {};

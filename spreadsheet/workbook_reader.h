@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_cells.h"
 #include "spreadsheet/workbook_format.h"
@@ -40,7 +41,7 @@ class WorkbookFile {
   WorkbookFile(const WorkbookFile&) = delete;
   WorkbookFile& operator=(const WorkbookFile&) = delete;
 
-  GsfInput* Input() const { return input_; }
+  GsfInput* Input() const { return input_.get(); }
 
   // Throws WorkbookError(Changed) when the file is no longer as it was opened,
   // or its name now leads to another file (or none).
@@ -53,7 +54,7 @@ class WorkbookFile {
 
  private:
   std::string path_;
-  GsfInput* input_ = nullptr;  // one reference; owns the descriptor
+  GObjectRef<GsfInput> input_;  // owns the descriptor
   int descriptor_ = -1;
   struct Identity {
     unsigned long long device, inode, links;

@@ -23,6 +23,7 @@
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/package_relationships.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 #include "spreadsheet/zip_part.h"
@@ -30,12 +31,6 @@
 namespace ratemover::spreadsheet {
 namespace {
 
-constexpr std::uint32_t kMaxRow = 1048576;
-constexpr std::uint32_t kMaxColumn = 16384;
-// What the rows read may hold in all, as for .xlsx: more cells or text than any
-// price list has makes the workbook too large instead of exhausting memory.
-constexpr std::size_t kMaxCells = 1000000;
-constexpr std::size_t kMaxTextBytes = 64u << 20;
 // Lists read from the workbook and styles parts.
 constexpr std::size_t kMaxListEntries = 1u << 20;
 // Parts are read in pieces of this size.
@@ -341,7 +336,9 @@ class SheetReader {
     if (!inSheetData_) records_.Damaged("row outside the sheet data");
     Fields f(records_);
     const std::uint32_t row = f.U32();
-    if (row >= kMaxRow) records_.Damaged("row " + std::to_string(std::uint64_t{row} + 1) + " past the last row");
+    if (row >= static_cast<std::uint32_t>(kMaxRows)) {
+      records_.Damaged("row " + std::to_string(std::uint64_t{row} + 1) + " past the last row");
+    }
     if (haveRow_ && row <= row_) {
       records_.Damaged("rows out of order: row " + std::to_string(row + 1) + " after row " + std::to_string(row_ + 1));
     }
@@ -357,7 +354,7 @@ class SheetReader {
     const bool shortForm = type >= kShortBlank && type <= kShortIsst;
     const std::int64_t column = shortForm ? previousColumn_ + 1 : f.U32();
     const std::uint32_t format = f.U32() & 0xFFFFFF;  // the high byte holds flags
-    if (column >= kMaxColumn) records_.Damaged("cell past the last column in row " + std::to_string(row_ + 1));
+    if (column >= kMaxColumns) records_.Damaged("cell past the last column in row " + std::to_string(row_ + 1));
     if (column <= previousColumn_) records_.Damaged("cells out of order in row " + std::to_string(row_ + 1));
     previousColumn_ = column;
 

@@ -12,28 +12,25 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/civil_calendar.h"
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/package_relationships.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
 namespace ratemover::spreadsheet {
 namespace {
 
-constexpr std::int32_t kMaxRow = 1048576;
-constexpr std::int32_t kMaxColumn = 16384;
 // Elements nested deeper than this make a part damaged.
 constexpr std::size_t kMaxDepth = 256;
 // Lists read from the small parts (relationships, sheets, formats, styles).
 constexpr std::size_t kMaxListEntries = 1u << 20;
 // The text of one cell or one value; a cell holds at most 32767 characters.
 constexpr std::size_t kMaxValueBytes = 4u << 20;
-// What the rows read may hold in all: more cells or text than any price list
-// has makes the workbook "cannot be opened" instead of exhausting memory.
-constexpr std::size_t kMaxCells = 1000000;
-constexpr std::size_t kMaxTextBytes = 64u << 20;
 
 bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -74,7 +71,7 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
   while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
     const char upper = static_cast<char>(ref[i] & ~0x20);
     col = col * 26 + (upper - 'A' + 1);
-    if (col > kMaxColumn) return false;
+    if (col > kMaxColumns) return false;
     ++i;
   }
   if (i == 0 || i == ref.size() || ref.size() - i > 7) return false;
@@ -83,7 +80,7 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
     if (ref[i] < '0' || ref[i] > '9') return false;
     r = r * 10 + (ref[i] - '0');
   }
-  if (r < 1 || r > kMaxRow) return false;
+  if (r < 1 || r > kMaxRows) return false;
   row = static_cast<std::int32_t>(r);
   column = static_cast<std::int32_t>(col);
   return true;
@@ -144,31 +141,11 @@ bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
   }
   const std::string_view rest = text.substr(10);
   if (!rest.empty() && (rest.front() != 'T' || !ParseIsoTime(rest.substr(1), secondsOfDay))) return false;
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) {
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
     return false;
   }
   serial = SerialOfDateTime(year, month, day, secondsOfDay, system);
   return true;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // An escape "_xHHHH_" at pos: its UTF-16 code unit, or -1.
@@ -226,17 +203,6 @@ std::string TextOfXstring(std::string_view utf8) {
 
 bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
-std::string FolderOf(const std::string& partName) {
-  const std::size_t slash = partName.rfind('/');
-  return slash == std::string::npos ? std::string() : partName.substr(0, slash + 1);
-}
-
-// The relationships part of a part: "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels".
-std::string RelationshipsPartOf(const std::string& partName) {
-  const std::string folder = FolderOf(partName);
-  return folder + "_rels/" + partName.substr(folder.size()) + ".rels";
 }
 
 // Counts nesting and refuses documents nested too deep.
@@ -472,11 +438,11 @@ class SheetHandler : public DepthHandler {
   void StartRow(const std::vector<XmlAttribute>& attributes) {
     std::int64_t r = 0;
     if (const auto* a = FindAttribute(attributes, "r")) {
-      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRow) return Fail("row number not valid");
+      if (!ParseIndex(a->value, r) || r < 1 || r > kMaxRows) return Fail("row number not valid");
       if (r <= previousRow_) return Fail("rows out of order");
     } else {
       r = static_cast<std::int64_t>(previousRow_) + 1;
-      if (r > kMaxRow) return Fail("row number not valid");
+      if (r > kMaxRows) return Fail("row number not valid");
     }
     row_ = static_cast<std::int32_t>(r);
     previousColumn_ = 0;
@@ -491,7 +457,7 @@ class SheetHandler : public DepthHandler {
       if (!ParseCellReference(a->value, row, column)) return Fail("cell reference not valid");
       if (row_ != 0 && row != row_) return Fail("cell outside its row");
       if (column <= previousColumn_) return Fail("cells out of order");
-    } else if (row_ == 0 || column > kMaxColumn) {
+    } else if (row_ == 0 || column > kMaxColumns) {
       return Fail("cell outside a row");  // or past the last column
     }
     previousColumn_ = column;

@@ -16,11 +16,12 @@
 #include <gsf/gsf-input.h>
 
 #include "common/cp1250.h"
-#include "spreadsheet/workbook_format.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/ods_values.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
+#include "spreadsheet/workbook_format.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
 
@@ -30,17 +31,12 @@ namespace {
 constexpr std::string_view kSpreadsheetNs = "urn:schemas-microsoft-com:office:spreadsheet";
 constexpr std::string_view kExcelNs = "urn:schemas-microsoft-com:office:excel";
 
-constexpr std::int32_t kMaxRow = 1048576;
-constexpr std::int32_t kMaxColumn = 16384;
 constexpr std::size_t kMaxDepth = 256;
 constexpr std::size_t kMaxStyles = 1u << 16;
 // Merged areas reaching down into the rows still to come.
 constexpr std::size_t kMaxOpenMerges = 1u << 16;
 // The text of one value; a cell holds at most 32767 characters.
 constexpr std::size_t kMaxValueBytes = 4u << 20;
-// What the kept rows may hold in all, as for the other formats.
-constexpr std::size_t kMaxCells = 1000000;
-constexpr std::size_t kMaxTextBytes = 64u << 20;
 // How much of a file is looked at to recognise the format.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
@@ -288,7 +284,7 @@ class WorkbookHandler : public XmlHandler {
       if (!value) return Fail("row span not valid");
       span = *value;
     }
-    if (row + span > kMaxRow) return Fail("row index not valid");
+    if (row + span > kMaxRows) return Fail("row index not valid");
     row_ = static_cast<std::int32_t>(row);
     lastRow_ = static_cast<std::int32_t>(row + span);
     inRow_ = true;
@@ -323,8 +319,8 @@ class WorkbookHandler : public XmlHandler {
       if (!value) return Fail("merge not valid");
       down = *value;
     }
-    if (column + across > kMaxColumn) return Fail("cell index not valid");
-    if (row_ + down > kMaxRow) return Fail("merge not valid");
+    if (column + across > kMaxColumns) return Fail("cell index not valid");
+    if (row_ + down > kMaxRows) return Fail("merge not valid");
     const auto col = static_cast<std::int32_t>(column);
     lastColumn_ = static_cast<std::int32_t>(column + across);
     const bool covered = CoveringArea(column) != nullptr;

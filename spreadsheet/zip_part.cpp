@@ -138,18 +138,15 @@ std::vector<ZipEntry> ReadCentralDirectory(GsfInput* source) {
 
 ZipDirectory::ZipDirectory(GsfInfile* zip) {
   if (zip != nullptr && g_object_class_find_property(G_OBJECT_GET_CLASS(zip), "source") != nullptr) {
-    g_object_get(zip, "source", &source_, nullptr);
+    GsfInput* source = nullptr;
+    g_object_get(zip, "source", &source, nullptr);
+    source_ = GObjectRef<GsfInput>(source);
   }
-  if (source_ == nullptr) DirectoryDamaged("no archive behind the package");
-  try {
-    entries_ = ReadCentralDirectory(source_);
-  } catch (...) {
-    g_object_unref(source_);
-    throw;
-  }
+  if (!source_) DirectoryDamaged("no archive behind the package");
+  entries_ = ReadCentralDirectory(source_.get());
 }
 
-ZipDirectory::~ZipDirectory() { g_object_unref(source_); }
+ZipDirectory::~ZipDirectory() = default;
 
 const ZipEntry* ZipDirectory::Find(const std::string& partName) const {
   if (partName.empty() || partName.back() == '/') return nullptr;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/gobject_ref.h"
+
 typedef struct _GsfInput GsfInput;
 typedef struct _GsfInfile GsfInfile;
 
@@ -44,10 +46,10 @@ class ZipDirectory {
   const ZipEntry* Find(const std::string& partName) const;
 
   // The archive file itself.
-  GsfInput* Source() const { return source_; }
+  GsfInput* Source() const { return source_.get(); }
 
  private:
-  GsfInput* source_ = nullptr;  // one reference
+  GObjectRef<GsfInput> source_;
   std::vector<ZipEntry> entries_;
 };
 

@@ -81,5 +81,26 @@ TEST(Cp1250, Utf16Text) {
   EXPECT_EQ(Cp1250FromUtf16(u"\u4E2D"), "?");
 }
 
+// Every length of sequence, at both ends of its range, encodes to the bytes
+// that decode back to the same character.
+TEST(Cp1250, Utf8EncodingOfEachLengthDecodesBack) {
+  struct Case {
+    char32_t codePoint;
+    std::string_view utf8;
+  };
+  for (const Case& c : {Case{U'A', "A"}, Case{0x7F, "\x7F"}, Case{0x80, "\xC2\x80"}, Case{0x7FF, "\xDF\xBF"},
+                        Case{0x800, "\xE0\xA0\x80"}, Case{0x20AC, "\xE2\x82\xAC"}, Case{0xFFFF, "\xEF\xBF\xBF"},
+                        Case{0x10000, "\xF0\x90\x80\x80"}, Case{0x1F600, "\xF0\x9F\x98\x80"},
+                        Case{0x10FFFF, "\xF4\x8F\xBF\xBF"}}) {
+    std::string out;
+    AppendUtf8(out, c.codePoint);
+    EXPECT_EQ(out, c.utf8) << static_cast<unsigned long>(c.codePoint);
+    const Utf8Step step = DecodeUtf8At(out, 0);
+    EXPECT_TRUE(step.valid) << static_cast<unsigned long>(c.codePoint);
+    EXPECT_EQ(step.codePoint, c.codePoint);
+    EXPECT_EQ(step.length, out.size());
+  }
+}
+
 }  // namespace
 }  // namespace ratemover
