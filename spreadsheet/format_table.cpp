@@ -12,8 +12,10 @@ namespace ratemover::spreadsheet {
 
 namespace {
 
-// An .xls sheet: 65,536 rows of 256 columns.
+// An .xls sheet: 65,536 rows of 256 columns; an Excel 2.x to 4.0 sheet:
+// 16,384 rows of 256 columns.
 constexpr SheetSize kBiffSheet{65536, 256};
+constexpr SheetSize kBiff234Sheet{16384, 256};
 
 // --- inside an OLE2 file
 
@@ -129,7 +131,7 @@ constexpr FormatRow kFormats[] = {
     {"xlsb", kXlsbFormats, Container::Zip, IsBinaryWorkbook, ReadXlsb, kLargeSheet},
     {"xlsx", kXlsxFormats, Container::Zip, IsOfficeOpenXml, ReadXlsx, kLargeSheet},
     {"ods", kOdsFormats, Container::Zip, IsOpenDocument, ReadOds, kLargeSheet},
-    {"biff2-4", kBiff234Formats, Container::Bare, IsBiff234, ReadBiff234, kLargeSheet},
+    {"biff2-4", kBiff234Formats, Container::Bare, IsBiff234, ReadBiff234, kBiff234Sheet},
     {"xml2003", kXml2003Formats, Container::Bare, IsXml2003, ReadXml2003, kLargeSheet},
     {"html", kHtmlFormats, Container::Bare, IsPage, ReadHtml, kLargeSheet},
     {"csv", kCsvFormats, Container::Bare, AnyInput, ReadCsv, kLargeSheet},

@@ -157,8 +157,13 @@ xmlSAXHandler MakeSaxHandler() {
   return sax;
 }
 
+// The parser may build a document of its own for entities that a document
+// type declares, even without a handler for them; it goes with the parser.
 struct ParserDeleter {
-  void operator()(xmlParserCtxt* p) const { xmlFreeParserCtxt(p); }
+  void operator()(xmlParserCtxt* p) const {
+    if (p->myDoc != nullptr) xmlFreeDoc(p->myDoc);
+    xmlFreeParserCtxt(p);
+  }
 };
 
 }  // namespace

@@ -44,6 +44,7 @@ TEST(FormatTable, SheetSizeByFormat) {
     std::int32_t columns;
   };
   for (const Case& c : {Case{WorkbookFormat::Biff8, 65536, 256}, Case{WorkbookFormat::Biff5, 65536, 256},
+                        Case{WorkbookFormat::Biff2, 16384, 256}, Case{WorkbookFormat::Biff4, 16384, 256},
                         Case{WorkbookFormat::Xlsx, 1048576, 16384}, Case{WorkbookFormat::Xlsb, 1048576, 16384},
                         Case{WorkbookFormat::Ods, 1048576, 16384}, Case{WorkbookFormat::Csv, 1048576, 16384},
                         Case{std::nullopt, 1048576, 16384}}) {
