@@ -195,7 +195,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   std::size_t i = pos;
@@ -282,7 +282,8 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
 }
 
 // A qualified name at pos: one colon at most, inside it; ASCII only.
-XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
+// Inlined where tags are scanned: called for every name, it costs more as a call.
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   std::size_t i = pos;
@@ -305,7 +306,7 @@ XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLengt
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
   if (text_.size() - pos < 2) return Step::More;
   const char next = text_[pos + 1];
   if (next == '/') return ScanEndTag(pos);
@@ -364,7 +365,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   const std::uint8_t quote = data[pos];
@@ -403,7 +404,7 @@ XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& att
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   if (rootClosed_) return Step::Unsure;  // a second root
@@ -630,7 +631,7 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   return element.prefixLength != 0 ? qname.substr(element.prefixLength + 1) : qname;
 }
 
-XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   if (depth_ == 0) return Step::Unsure;
