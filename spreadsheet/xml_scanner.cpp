@@ -86,16 +86,16 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
   if (unsure_) return false;
-  // Scanned where it lies, unless a construct cut at the end of the last
-  // piece waits for its rest.
-  if (buffer_.empty()) {
-    text_ = std::string_view(reinterpret_cast<const char*>(data), size);
-  } else {
-    buffer_.append(reinterpret_cast<const char*>(data), size);
-    text_ = buffer_;
-  }
+  const std::string_view piece(reinterpret_cast<const char*>(data), size);
   std::size_t pos = 0;
   if (atStart_) {
+    // The head of the part is gathered until the declaration is whole.
+    if (buffer_.empty()) {
+      text_ = piece;
+    } else {
+      buffer_.append(piece);
+      text_ = buffer_;
+    }
     // A byte-order mark of UTF-8 may come first; any other form of the
     // document (another encoding, leading blanks) is left to the parser.
     if (text_.size() < 8) return Keep(0);  // room for a mark and "<?xml"
@@ -107,17 +107,51 @@ bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
       if (step == Step::More) return Keep(0);
     }
     atStart_ = false;
-  }
-  while (pos < text_.size()) {
-    const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
-    if (step == Step::Unsure) return GiveUp();
-    if (handler_ != nullptr && handler_->Failed()) {
-      buffer_.clear();
-      return true;
+  } else if (!buffer_.empty()) {
+    // A construct cut at the end of the last piece: the buffer takes only as
+    // much of this piece as finishes it (in growing steps), and the rest is
+    // scanned where it lies.
+    const std::size_t kept = buffer_.size();
+    std::size_t taken = 0;
+    for (std::size_t step = 256;; step *= 4) {
+      const std::size_t add = std::min(step, size - taken);
+      buffer_.append(piece.substr(taken, add));
+      taken += add;
+      text_ = buffer_;
+      const Step scanned = ScanConstructs(pos, kept);
+      if (scanned == Step::Unsure) return GiveUp();
+      if (handler_ != nullptr && handler_->Failed()) {
+        buffer_.clear();
+        return true;
+      }
+      if (scanned == Step::Done) break;
+      if (taken == size) return Keep(pos);
     }
-    if (step == Step::More) break;
+    pos -= kept;
+    buffer_.clear();
+    text_ = piece;
+  } else {
+    text_ = piece;
+  }
+  const Step scanned = ScanConstructs(pos, text_.size());
+  if (scanned == Step::Unsure) return GiveUp();
+  if (handler_ != nullptr && handler_->Failed()) {
+    buffer_.clear();
+    return true;
   }
   return Keep(pos);
+}
+
+// Markup and text from pos on, until pos reaches `until`: More when a
+// construct is cut at the end of the text (pos at its start), Done when the
+// handler failed too.
+XmlScanner::Step XmlScanner::ScanConstructs(std::size_t& pos, std::size_t until) {
+  while (pos < until) {
+    const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
+    if (step != Step::Done) return step;
+    if (handler_ != nullptr && handler_->Failed()) break;
+  }
+  return Step::Done;
 }
 
 // Keeps what is not scanned yet, from pos on, for the next piece.

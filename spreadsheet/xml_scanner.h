@@ -59,6 +59,7 @@ class XmlScanner {
     std::string uri;
   };
 
+  Step ScanConstructs(std::size_t& pos, std::size_t until);
   Step ScanText(std::size_t& pos);
   Step ScanMarkup(std::size_t& pos);
   Step ScanStartTag(std::size_t& pos);
