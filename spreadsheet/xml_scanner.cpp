@@ -446,7 +446,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   std::size_t prefixLength = 0;
   if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
   const std::size_t nameEnd = i;
-  attributes_.clear();
+  attributeCount_ = 0;
   bool empty = false;
   bool prefixed = false;  // an attribute has a prefix
   bool declares = false;  // an attribute may declare a namespace
@@ -463,7 +463,9 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
       break;
     }
     if (i == blanks) return Step::Unsure;  // attributes are set apart by blanks
-    Attribute& attribute = attributes_.emplace_back();
+    // The slots of earlier tags are reused: no call per attribute.
+    if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
+    Attribute& attribute = attributes_[attributeCount_++];
     attribute.name = i;
     if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
     attribute.nameLength = i - attribute.name;
@@ -486,10 +488,10 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
 
   // One attribute twice, by name or, with prefixes, by local name.
   bool sameLocalNames = false;
-  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
     const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
-    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
       const Attribute& y = attributes_[b];
       if (x.nameLength == y.nameLength && data[x.name] == data[y.name] &&
           std::memcmp(data + x.name, data + y.name, x.nameLength) == 0) {
@@ -515,7 +517,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
     return Step::Unsure;
   }
-  for (const Attribute& a : attributes_) {
+  for (const Attribute& a : Attributes()) {
     if (!prefixed) break;
     if (a.prefixLength == 0) continue;
     const std::string_view prefix(text_.data() + a.name, a.prefixLength);
@@ -540,11 +542,11 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
 
 // Two prefixed attributes of one local name whose prefixes name one namespace.
 bool XmlScanner::SameAttributeTwice() const {
-  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
     if (x.prefixLength == 0) continue;
     const std::string_view xName(text_.data() + x.name, x.nameLength);
-    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
       const Attribute& y = attributes_[b];
       if (y.prefixLength == 0) continue;
       const std::string_view yName(text_.data() + y.name, y.nameLength);
@@ -559,7 +561,7 @@ bool XmlScanner::SameAttributeTwice() const {
 
 // The namespace declarations among the attributes, in force from this element on.
 bool XmlScanner::BindNamespaces() {
-  for (const Attribute& a : attributes_) {
+  for (const Attribute& a : Attributes()) {
     const std::string_view name(text_.data() + a.name, a.nameLength);
     std::string_view prefix;
     if (a.prefixLength == 0) {
@@ -635,8 +637,8 @@ const std::string& XmlScanner::NamespaceOf(const Open& element) const {
 void XmlScanner::DeliverStart(Open& element) {
   element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
   delivered_.clear();
-  if (decoded_.size() < attributes_.size()) decoded_.resize(attributes_.size());
-  for (std::size_t k = 0; k < attributes_.size(); ++k) {
+  if (decoded_.size() < attributeCount_) decoded_.resize(attributeCount_);
+  for (std::size_t k = 0; k < attributeCount_; ++k) {
     const Attribute& a = attributes_[k];
     const std::string_view name(text_.data() + a.name, a.nameLength);
     if (declares_ && (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns"))) continue;

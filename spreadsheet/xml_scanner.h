@@ -12,6 +12,7 @@
 // text) to a handler that asks for no more than that.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,7 +95,9 @@ class XmlScanner {
   std::vector<Open> open_;
   std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
   std::vector<Binding> bindings_;
-  std::vector<Attribute> attributes_;  // of the start tag last scanned
+  std::vector<Attribute> attributes_;  // of the start tag last scanned: the first attributeCount_
+  std::size_t attributeCount_ = 0;
+  std::span<const Attribute> Attributes() const { return {attributes_.data(), attributeCount_}; }
   bool declares_ = false;               // which may declare namespaces
   std::uint64_t starts_ = 0;
   std::uint64_t ends_ = 0;
