@@ -624,14 +624,12 @@ void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
 }
 
 // The namespace of an element whose declarations are in force.
-const std::string& XmlScanner::NamespaceOf(const Open& element) const {
-  static const std::string none;
-  static const std::string xml(kXmlNamespace);
+std::string_view XmlScanner::NamespaceOf(const Open& element) const {
   const std::size_t binding = element.binding == kUnknownBinding
                                   ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
                                   : element.binding;
-  if (binding == kXmlBinding) return xml;
-  return binding == kNoBinding ? none : bindings_[binding].uri;
+  if (binding == kXmlBinding) return kXmlNamespace;
+  return binding == kNoBinding ? std::string_view() : std::string_view(bindings_[binding].uri);
 }
 
 void XmlScanner::DeliverStart(Open& element) {

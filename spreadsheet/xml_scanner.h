@@ -79,7 +79,7 @@ class XmlScanner {
   static constexpr std::size_t kXmlBinding = kNoBinding - 1;
   static constexpr std::size_t kUnknownBinding = kNoBinding - 2;
   std::size_t BindingOf(std::string_view prefix) const;
-  const std::string& NamespaceOf(const Open& element) const;
+  std::string_view NamespaceOf(const Open& element) const;
   void DeliverEnd(const Open& element);
   static std::string_view LocalName(const Open& element);
   bool Delivering() const;
