@@ -633,7 +633,15 @@ std::string_view XmlScanner::NamespaceOf(const Open& element) const {
 }
 
 void XmlScanner::DeliverStart(Open& element) {
-  element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+  // An unprefixed element that declares nothing is in the namespace of an
+  // unprefixed parent: no search.
+  const Open* const parent = depth_ >= 2 ? &open_[depth_ - 2] : nullptr;
+  if (element.prefixLength == 0 && element.bindings == bindings_.size() && parent != nullptr &&
+      parent->prefixLength == 0 && parent->binding != kUnknownBinding) {
+    element.binding = parent->binding;
+  } else {
+    element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+  }
   delivered_.clear();
   if (decoded_.size() < attributeCount_) decoded_.resize(attributeCount_);
   for (std::size_t k = 0; k < attributeCount_; ++k) {
