@@ -86,16 +86,16 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
   if (unsure_) return false;
-  // Scanned where it lies, unless a construct cut at the end of the last
-  // piece waits for its rest.
-  if (buffer_.empty()) {
-    text_ = std::string_view(reinterpret_cast<const char*>(data), size);
-  } else {
-    buffer_.append(reinterpret_cast<const char*>(data), size);
-    text_ = buffer_;
-  }
+  const std::string_view piece(reinterpret_cast<const char*>(data), size);
   std::size_t pos = 0;
   if (atStart_) {
+    // The head of the part is gathered until the declaration is whole.
+    if (buffer_.empty()) {
+      text_ = piece;
+    } else {
+      buffer_.append(piece);
+      text_ = buffer_;
+    }
     // A byte-order mark of UTF-8 may come first; any other form of the
     // document (another encoding, leading blanks) is left to the parser.
     if (text_.size() < 8) return Keep(0);  // room for a mark and "<?xml"
@@ -107,17 +107,51 @@ bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
       if (step == Step::More) return Keep(0);
     }
     atStart_ = false;
-  }
-  while (pos < text_.size()) {
-    const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
-    if (step == Step::Unsure) return GiveUp();
-    if (handler_ != nullptr && handler_->Failed()) {
-      buffer_.clear();
-      return true;
+  } else if (!buffer_.empty()) {
+    // A construct cut at the end of the last piece: the buffer takes only as
+    // much of this piece as finishes it (in growing steps), and the rest is
+    // scanned where it lies.
+    const std::size_t kept = buffer_.size();
+    std::size_t taken = 0;
+    for (std::size_t step = 256;; step *= 4) {
+      const std::size_t add = std::min(step, size - taken);
+      buffer_.append(piece.substr(taken, add));
+      taken += add;
+      text_ = buffer_;
+      const Step scanned = ScanConstructs(pos, kept);
+      if (scanned == Step::Unsure) return GiveUp();
+      if (handler_ != nullptr && handler_->Failed()) {
+        buffer_.clear();
+        return true;
+      }
+      if (scanned == Step::Done) break;
+      if (taken == size) return Keep(pos);
     }
-    if (step == Step::More) break;
+    pos -= kept;
+    buffer_.clear();
+    text_ = piece;
+  } else {
+    text_ = piece;
+  }
+  const Step scanned = ScanConstructs(pos, text_.size());
+  if (scanned == Step::Unsure) return GiveUp();
+  if (handler_ != nullptr && handler_->Failed()) {
+    buffer_.clear();
+    return true;
   }
   return Keep(pos);
+}
+
+// Markup and text from pos on, until pos reaches `until`: More when a
+// construct is cut at the end of the text (pos at its start), Done when the
+// handler failed too.
+XmlScanner::Step XmlScanner::ScanConstructs(std::size_t& pos, std::size_t until) {
+  while (pos < until) {
+    const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
+    if (step != Step::Done) return step;
+    if (handler_ != nullptr && handler_->Failed()) break;
+  }
+  return Step::Done;
 }
 
 // Keeps what is not scanned yet, from pos on, for the next piece.
@@ -195,7 +229,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   std::size_t i = pos;
@@ -282,7 +316,8 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
 }
 
 // A qualified name at pos: one colon at most, inside it; ASCII only.
-XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
+// Inlined where tags are scanned: called for every name, it costs more as a call.
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   std::size_t i = pos;
@@ -305,7 +340,7 @@ XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLengt
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
   if (text_.size() - pos < 2) return Step::More;
   const char next = text_[pos + 1];
   if (next == '/') return ScanEndTag(pos);
@@ -364,7 +399,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   const std::uint8_t quote = data[pos];
@@ -403,7 +438,7 @@ XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& att
   return Step::Done;
 }
 
-XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   if (rootClosed_) return Step::Unsure;  // a second root
@@ -411,7 +446,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   std::size_t prefixLength = 0;
   if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
   const std::size_t nameEnd = i;
-  attributes_.clear();
+  attributeCount_ = 0;
   bool empty = false;
   bool prefixed = false;  // an attribute has a prefix
   bool declares = false;  // an attribute may declare a namespace
@@ -428,7 +463,9 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
       break;
     }
     if (i == blanks) return Step::Unsure;  // attributes are set apart by blanks
-    Attribute& attribute = attributes_.emplace_back();
+    // The slots of earlier tags are reused: no call per attribute.
+    if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
+    Attribute& attribute = attributes_[attributeCount_++];
     attribute.name = i;
     if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
     attribute.nameLength = i - attribute.name;
@@ -451,10 +488,10 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
 
   // One attribute twice, by name or, with prefixes, by local name.
   bool sameLocalNames = false;
-  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
     const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
-    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
       const Attribute& y = attributes_[b];
       if (x.nameLength == y.nameLength && data[x.name] == data[y.name] &&
           std::memcmp(data + x.name, data + y.name, x.nameLength) == 0) {
@@ -480,7 +517,7 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
     return Step::Unsure;
   }
-  for (const Attribute& a : attributes_) {
+  for (const Attribute& a : Attributes()) {
     if (!prefixed) break;
     if (a.prefixLength == 0) continue;
     const std::string_view prefix(text_.data() + a.name, a.prefixLength);
@@ -505,11 +542,11 @@ XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
 
 // Two prefixed attributes of one local name whose prefixes name one namespace.
 bool XmlScanner::SameAttributeTwice() const {
-  for (std::size_t a = 0; a + 1 < attributes_.size(); ++a) {
+  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
     if (x.prefixLength == 0) continue;
     const std::string_view xName(text_.data() + x.name, x.nameLength);
-    for (std::size_t b = a + 1; b < attributes_.size(); ++b) {
+    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
       const Attribute& y = attributes_[b];
       if (y.prefixLength == 0) continue;
       const std::string_view yName(text_.data() + y.name, y.nameLength);
@@ -524,7 +561,7 @@ bool XmlScanner::SameAttributeTwice() const {
 
 // The namespace declarations among the attributes, in force from this element on.
 bool XmlScanner::BindNamespaces() {
-  for (const Attribute& a : attributes_) {
+  for (const Attribute& a : Attributes()) {
     const std::string_view name(text_.data() + a.name, a.nameLength);
     std::string_view prefix;
     if (a.prefixLength == 0) {
@@ -587,21 +624,27 @@ void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
 }
 
 // The namespace of an element whose declarations are in force.
-const std::string& XmlScanner::NamespaceOf(const Open& element) const {
-  static const std::string none;
-  static const std::string xml(kXmlNamespace);
+std::string_view XmlScanner::NamespaceOf(const Open& element) const {
   const std::size_t binding = element.binding == kUnknownBinding
                                   ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
                                   : element.binding;
-  if (binding == kXmlBinding) return xml;
-  return binding == kNoBinding ? none : bindings_[binding].uri;
+  if (binding == kXmlBinding) return kXmlNamespace;
+  return binding == kNoBinding ? std::string_view() : std::string_view(bindings_[binding].uri);
 }
 
 void XmlScanner::DeliverStart(Open& element) {
-  element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+  // An unprefixed element that declares nothing is in the namespace of an
+  // unprefixed parent: no search.
+  const Open* const parent = depth_ >= 2 ? &open_[depth_ - 2] : nullptr;
+  if (element.prefixLength == 0 && element.bindings == bindings_.size() && parent != nullptr &&
+      parent->prefixLength == 0 && parent->binding != kUnknownBinding) {
+    element.binding = parent->binding;
+  } else {
+    element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+  }
   delivered_.clear();
-  if (decoded_.size() < attributes_.size()) decoded_.resize(attributes_.size());
-  for (std::size_t k = 0; k < attributes_.size(); ++k) {
+  if (decoded_.size() < attributeCount_) decoded_.resize(attributeCount_);
+  for (std::size_t k = 0; k < attributeCount_; ++k) {
     const Attribute& a = attributes_[k];
     const std::string_view name(text_.data() + a.name, a.nameLength);
     if (declares_ && (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns"))) continue;
@@ -630,7 +673,7 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   return element.prefixLength != 0 ? qname.substr(element.prefixLength + 1) : qname;
 }
 
-XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
+[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanEndTag(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   if (depth_ == 0) return Step::Unsure;

@@ -12,6 +12,7 @@
 // text) to a handler that asks for no more than that.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,7 @@ class XmlScanner {
     std::string uri;
   };
 
+  Step ScanConstructs(std::size_t& pos, std::size_t until);
   Step ScanText(std::size_t& pos);
   Step ScanMarkup(std::size_t& pos);
   Step ScanStartTag(std::size_t& pos);
@@ -77,7 +79,7 @@ class XmlScanner {
   static constexpr std::size_t kXmlBinding = kNoBinding - 1;
   static constexpr std::size_t kUnknownBinding = kNoBinding - 2;
   std::size_t BindingOf(std::string_view prefix) const;
-  const std::string& NamespaceOf(const Open& element) const;
+  std::string_view NamespaceOf(const Open& element) const;
   void DeliverEnd(const Open& element);
   static std::string_view LocalName(const Open& element);
   bool Delivering() const;
@@ -93,7 +95,9 @@ class XmlScanner {
   std::vector<Open> open_;
   std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
   std::vector<Binding> bindings_;
-  std::vector<Attribute> attributes_;  // of the start tag last scanned
+  std::vector<Attribute> attributes_;  // of the start tag last scanned: the first attributeCount_
+  std::size_t attributeCount_ = 0;
+  std::span<const Attribute> Attributes() const { return {attributes_.data(), attributeCount_}; }
   bool declares_ = false;               // which may declare namespaces
   std::uint64_t starts_ = 0;
   std::uint64_t ends_ = 0;
