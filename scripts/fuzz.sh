@@ -23,6 +23,7 @@ seeds_of() {
     ods_fuzz) ls "$data"/workbooks/*.ods "$data"/workbooks/bad/*.ods ;;
     html_fuzz) ls "$data"/workbooks/text/*.htm* "$data"/workbooks/text/*.xls ;;
     csv_fuzz) ls "$data"/workbooks/text/*.csv "$data"/workbooks/bad/text.* ;;
+    xml2003_fuzz) ls "$data"/workbooks/xml2003/*.xml ;;
     config_fuzz) ls "$data"/config/* 2>/dev/null || true ;;
     xml_scan_fuzz) ;;  # the XML parts under workbooks/fuzz
   esac
