@@ -23,7 +23,7 @@ using ratemover::spreadsheet::SheetCells;
 bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
   GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
   if (input == nullptr) return false;
-  const bool read = ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells);
+  const bool read = static_cast<bool>(ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells));
   g_object_unref(input);
   return read;
 }
