@@ -12,23 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "spreadsheet/cell_text.h"
-#include "spreadsheet/workbook_reader.h"
-
-namespace {
-
-using ratemover::spreadsheet::CellValue;
-using ratemover::spreadsheet::SheetCells;
-
-bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
-  GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
-  if (input == nullptr) return false;
-  const bool read = static_cast<bool>(ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells));
-  g_object_unref(input);
-  return read;
-}
-
-}  // namespace
+#include "fuzz/sheet_checks.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gsf_init();
@@ -36,19 +20,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  SheetCells few;
-  const bool fewRead = Read(data, size, 20, few);
-  SheetCells all;
-  const bool allRead = Read(data, size, 65536, all);
-  if (fewRead != allRead) std::abort();
-  if (!fewRead) return 0;
-  for (std::int32_t row = 1; row <= 20; ++row) {
-    for (std::int32_t column = 1; column <= 256; ++column) {
-      const CellValue* cell = few.Find(row, column);
-      if (cell == nullptr) continue;
-      (void)ratemover::spreadsheet::TextOfCell(*cell, few.GetDateSystem());
-      if (all.Find(row, column) == nullptr) std::abort();
-    }
-  }
+  ratemover::fuzz::CheckRowLimitIsNoVerdict(ratemover::fuzz::ReadFromMemory, data, size, 65536, 256);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "fuzz/sheet_checks.h"
 #include "spreadsheet/workbook_reader.h"
 #include "tests/support/zip_writer.h"
 
@@ -77,16 +78,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string bytes;
-  if (size < 2 || data[0] != 'P' || data[1] != 'K') {
-    bytes = PackageAroundSheet(std::string(reinterpret_cast<const char*>(data), size));
-    data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    size = bytes.size();
-  }
-  GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
-  if (input == nullptr) return 0;
-  ratemover::spreadsheet::SheetCells cells;
-  ratemover::spreadsheet::ReadActiveSheet(input, 3000, cells);
-  g_object_unref(input);
+  ratemover::fuzz::ReadPackageOrSheet(data, size, PackageAroundSheet);
   return 0;
 }
