@@ -21,25 +21,17 @@
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/session.h"
 #include "spreadsheet/workbook_reader.h"
+#include "tests/spreadsheet/reader_test_support.h"
 #include "tests/spreadsheet/catalogue.h"
 #include "tests/support/zip_writer.h"
 
 namespace ratemover::spreadsheet {
 namespace {
 
-const std::string kWorkbooks = std::string(RATEMOVER_TEST_DATA) + "/workbooks/";
-
-struct OpenedWorkbook {
-  std::unique_ptr<Session> session = MakeWorkbookFileSession();
-  explicit OpenedWorkbook(const std::string& path) {
-    EXPECT_TRUE(session->OdpriExcel());
-    session->OdpriZvezek(path, false);
-  }
-  ~OpenedWorkbook() { session->ZapriExcel(); }
-  CellText Cell(std::int32_t row, std::int32_t column) { return session->BeriCelico(row, column); }
-};
-
-std::string Show(const CellText& text) { return text ? "\"" + *text + "\"" : "<read failure>"; }
+using readertest::kWorkbooks;
+using readertest::OpenedWorkbook;
+using readertest::Show;
+using readertest::TextAt;
 
 CellText TextOfCellAt(const SheetCells& cells, int row, int column) {
   const CellValue* value = cells.Find(row, column);
@@ -273,11 +265,6 @@ std::string RefusalOf(const Book& book, std::int32_t rowLimit = 3000) {
   const std::string why = Refusal(path, rowLimit);
   std::remove(path.c_str());
   return why;
-}
-
-std::string TextAt(const SheetCells& cells, int row, int column) {
-  const CellValue* value = cells.Find(row, column);
-  return Show(TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem()));
 }
 
 std::uint32_t Rk(double value, bool hundredths) {

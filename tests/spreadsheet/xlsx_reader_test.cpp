@@ -17,25 +17,17 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/session.h"
 #include "spreadsheet/workbook_reader.h"
+#include "tests/spreadsheet/reader_test_support.h"
 #include "tests/support/zip_writer.h"
 #include "tests/spreadsheet/catalogue.h"
 
 namespace ratemover::spreadsheet {
 namespace {
 
-const std::string kWorkbooks = std::string(RATEMOVER_TEST_DATA) + "/workbooks/";
-
-struct OpenedWorkbook {
-  std::unique_ptr<Session> session = MakeWorkbookFileSession();
-  explicit OpenedWorkbook(const std::string& path) {
-    EXPECT_TRUE(session->OdpriExcel());
-    session->OdpriZvezek(path, false);
-  }
-  ~OpenedWorkbook() { session->ZapriExcel(); }
-  CellText Cell(std::int32_t row, std::int32_t column) { return session->BeriCelico(row, column); }
-};
-
-std::string Show(const CellText& text) { return text ? "\"" + *text + "\"" : "<read failure>"; }
+using readertest::kWorkbooks;
+using readertest::OpenedWorkbook;
+using readertest::Show;
+using readertest::TextAt;
 
 // --- the catalogue sheet of the LibreOffice and Gnumeric workbooks ---
 
@@ -276,11 +268,6 @@ std::optional<SheetCells> ReadBook(const std::vector<Member>& members, std::int3
   std::remove(path.c_str());
   if (!ok) return std::nullopt;
   return cells;
-}
-
-std::string TextAt(const SheetCells& cells, int row, int column) {
-  const CellValue* value = cells.Find(row, column);
-  return Show(TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem()));
 }
 
 struct CellCase {

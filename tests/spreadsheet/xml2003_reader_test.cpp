@@ -19,24 +19,21 @@
 #include "spreadsheet/session.h"
 #include "spreadsheet/workbook_reader.h"
 #include "tests/spreadsheet/catalogue.h"
+#include "tests/spreadsheet/reader_test_support.h"
 
 namespace ratemover::spreadsheet {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kXml2003 = std::string(RATEMOVER_TEST_DATA) + "/workbooks/xml2003/";
+using readertest::Show;
 
-std::string Show(const CellText& text) { return text ? "\"" + *text + "\"" : "<read failure>"; }
+const std::string kXml2003 = readertest::kWorkbooks + "xml2003/";
 
-struct OpenedWorkbook {
-  std::unique_ptr<Session> session = MakeWorkbookFileSession();
-  explicit OpenedWorkbook(const std::string& path) {
-    EXPECT_TRUE(session->OdpriExcel());
-    session->OdpriZvezek(path, false);
-  }
-  ~OpenedWorkbook() { session->ZapriExcel(); }
-  std::string Cell(std::int32_t row, std::int32_t column) { return Show(session->BeriCelico(row, column)); }
+// Cells as Show gives them.
+struct OpenedWorkbook : readertest::OpenedWorkbook {
+  using readertest::OpenedWorkbook::OpenedWorkbook;
+  std::string Cell(std::int32_t row, std::int32_t column) { return Show(readertest::OpenedWorkbook::Cell(row, column)); }
 };
 
 // A document written to a file of its own, read whole.
