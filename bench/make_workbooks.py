@@ -37,6 +37,14 @@ def data_rows(count, seed=3000):
         yield symbol, "Dru\u017eba %s d.d." % symbol, price, index
 
 
+def rate_file_lines(count, row_limit=3000):
+    """The lines of the rate file that the default profile (date A2, symbols B,
+    prices D) gives from a workbook of `count` data rows: the date line, and
+    one line for each row up to the row limit whose price is not 0."""
+    prices = [price for _, _, price, _ in data_rows(min(count, row_limit - 1))]
+    return 1 + sum(1 for price in prices if price != 0)
+
+
 def write_xls(path, count):
     import xlwt
     book = xlwt.Workbook(encoding="utf-8")
