@@ -38,7 +38,7 @@ constexpr std::uint16_t kBof2 = 0x0009;
 constexpr std::uint16_t kBof3 = 0x0209;
 constexpr std::uint16_t kBof4 = 0x0409;
 constexpr std::uint16_t kFormat23 = 0x001E;  // no index: the formats count up from 0
-constexpr std::uint16_t kFormat4 = 0x041E;
+constexpr std::uint16_t kFormat4 = 0x041E;   // an index field that means nothing: they count up too
 constexpr std::uint16_t kXf2 = 0x0043;
 constexpr std::uint16_t kXf3 = 0x0243;
 constexpr std::uint16_t kXf4 = 0x0443;
@@ -150,7 +150,6 @@ class Formats {
   explicit Formats(int version) : version_(version) {}
 
   void AddCounted(NumberStyle style) { styles_[nextIndex_++] = style; }
-  void AddIndexed(std::uint16_t index, NumberStyle style) { styles_[index] = style; }
   void AddXf(std::uint16_t format) { xfFormats_.push_back(format); }
 
   NumberStyle OfFormat(std::uint16_t index) const {
@@ -233,7 +232,7 @@ class SheetReader {
         return;
       case kFormat4:
         if (n < 3 || n - 3 < p[2]) Damaged(record.type, "record size");
-        formats_.AddIndexed(U16(p), StyleOfCode(settings_, p + 3, p[2]));
+        formats_.AddCounted(StyleOfCode(settings_, p + 3, p[2]));
         return;
       case kXf2:
         if (n < 4) Damaged(record.type, "record size");

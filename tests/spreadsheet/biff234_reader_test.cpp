@@ -17,6 +17,7 @@
 #include "spreadsheet/session.h"
 #include "spreadsheet/workbook_reader.h"
 #include "tests/spreadsheet/catalogue.h"
+#include "tests/spreadsheet/reader_test_support.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -81,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(Versions, Biff234Catalogue,
                                            Version{"biff234/types1904_biff2.xls", true},
                                            Version{"biff234/types1904_biff3.xls", true},
                                            Version{"biff234/types1904_biff4.xls", true},
-                                           Version{"biff234/types_workbook_biff4.xls"}),
+                                           Version{"biff234/types_workbook_biff4.xls"},
+                                           // FORMAT records whose index field is 0 in every
+                                           // record: their positions count, as in Excel 2.x
+                                           Version{"biff234/types_formats_biff4.xls"}),
                          NameOf);
 
 TEST(Biff234Reader, Data3000DownToTheRowLimit) {
@@ -94,6 +98,67 @@ TEST(Biff234Reader, Data3000DownToTheRowLimit) {
     Opened book(Workbook(file));
     EXPECT_EQ(book.Cell(1, 4), Text("TECAJ")) << file;
     EXPECT_EQ(book.Cell(2, 1), Text("5.3.2024")) << file;
+  }
+}
+
+// --- against LibreOffice's reading of the same files ---
+
+// Where this reader and LibreOffice's .xlsx of the same file differ, over
+// rows 1 to 3010, columns A to Z.
+struct Differences {
+  // the same number, which this reader shows as the date or time its format
+  // says and LibreOffice as the bare serial
+  std::vector<std::string> serials;
+  std::vector<std::string> other;  // as readertest::CellsThatDiffer gives them
+};
+
+Differences CompareWithLibreOffice(const std::string& name, const std::string& libreOffice) {
+  SheetCells ours, theirs;
+  EXPECT_TRUE(ReadActiveSheetFromFile(Workbook("biff234/" + name + ".xls"), 3010, ours)) << name;
+  EXPECT_TRUE(ReadActiveSheetFromFile(Workbook("biff234_libreoffice/" + libreOffice + ".xlsx"), 3010, theirs)) << name;
+  Differences found;
+  for (int row = 1; row <= 3010; ++row) {
+    for (int column = 1; column <= 26; ++column) {
+      const std::string a = readertest::TextAt(ours, row, column);
+      const std::string b = readertest::TextAt(theirs, row, column);
+      if (a == b) continue;
+      const CellValue* mine = ours.Find(row, column);
+      const CellValue* serial = theirs.Find(row, column);
+      const bool sameNumber = mine != nullptr && serial != nullptr && mine->kind == CellValue::Kind::Number &&
+                              mine->style == NumberStyle::DateTime && serial->kind == CellValue::Kind::Number &&
+                              serial->style == NumberStyle::General && serial->number == mine->number;
+      (sameNumber ? found.serials : found.other).push_back(readertest::CellName(row, column) + (sameNumber ? "" : " " + a + " " + b));
+    }
+  }
+  return found;
+}
+
+// LibreOffice 7.4 takes no number format from the attribute bytes of the
+// Excel 2.x cell form, with FORMAT records (types_formats_biff4) or without
+// (it knows no built-in formats before BIFF5): it shows every date and time as
+// its serial. Every other cell reads the same.
+TEST(Biff234Reader, ReadsAsLibreOfficeReadsTheSameFiles) {
+  const std::vector<std::string> catalogueDates = {"B15", "B16", "B17", "B18", "B25",
+                                                   "B29", "B34", "B36", "B37", "B38"};
+  for (const char* name : {"types_biff2", "types_biff3", "types_biff4", "types1904_biff2", "types1904_biff3",
+                           "types1904_biff4", "types_formats_biff4"}) {
+    const Differences found = CompareWithLibreOffice(name, name);
+    EXPECT_EQ(found.other, std::vector<std::string>{}) << name;
+    EXPECT_EQ(found.serials, catalogueDates) << name;
+  }
+  // LibreOffice opens the Excel 4.0 workbook on its first sheet, not on the
+  // one whose WINDOW2 says it is shown; that sheet on its own is types_biff4.
+  const Differences workbook = CompareWithLibreOffice("types_workbook_biff4", "types_biff4");
+  EXPECT_EQ(workbook.other, std::vector<std::string>{});
+  EXPECT_EQ(workbook.serials, catalogueDates);
+
+  // the price list: the rate date in A2 to A3005
+  for (const char* name : {"data3000_biff2", "data3000_biff3", "data3000_biff4"}) {
+    const Differences found = CompareWithLibreOffice(name, name);
+    EXPECT_EQ(found.other, std::vector<std::string>{}) << name;
+    ASSERT_EQ(found.serials.size(), 3004u) << name;
+    EXPECT_EQ(found.serials.front(), "A2") << name;
+    EXPECT_EQ(found.serials.back(), "A3005") << name;
   }
 }
 

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/session.h"
 #include "spreadsheet/sheet_cells.h"
+#include "spreadsheet/workbook_reader.h"
 
 namespace ratemover::spreadsheet::readertest {
 
@@ -33,6 +35,30 @@ inline std::string Show(const CellText& text) { return text ? "\"" + *text + "\"
 inline std::string TextAt(const SheetCells& cells, int row, int column) {
   const CellValue* value = cells.Find(row, column);
   return Show(TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem()));
+}
+
+// A cell's name: "B12" for row 12, column 2.
+inline std::string CellName(int row, int column) {
+  return std::string(1, static_cast<char>('A' + column - 1)) + std::to_string(row);
+}
+
+// Every cell of rows 1 to `rows` (3010 unless told), columns A to Z, as the
+// readers give it from a workbook and from LibreOffice's .xlsx of the same
+// workbook (both under kWorkbooks): the cells where the two differ, as
+// "B1 \"85\" \"84\"".
+inline std::vector<std::string> CellsThatDiffer(const std::string& ours, const std::string& libreOffice, int rows = 3010) {
+  SheetCells a, b;
+  EXPECT_TRUE(ReadActiveSheetFromFile(kWorkbooks + ours, rows, a)) << ours;
+  EXPECT_TRUE(ReadActiveSheetFromFile(kWorkbooks + libreOffice, rows, b)) << libreOffice;
+  std::vector<std::string> differ;
+  for (int row = 1; row <= rows; ++row) {
+    for (int column = 1; column <= 26; ++column) {
+      const std::string textA = TextAt(a, row, column);
+      const std::string textB = TextAt(b, row, column);
+      if (textA != textB) differ.push_back(CellName(row, column) + " " + textA + " " + textB);
+    }
+  }
+  return differ;
 }
 
 }  // namespace ratemover::spreadsheet::readertest

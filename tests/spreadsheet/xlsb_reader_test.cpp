@@ -33,11 +33,6 @@ using readertest::OpenedWorkbook;
 using readertest::Show;
 using readertest::TextAt;
 
-CellText TextOfCellAt(const SheetCells& cells, int row, int column) {
-  const CellValue* value = cells.Find(row, column);
-  return TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem());
-}
-
 // Why the reader refuses a package: "" when it reads it.
 std::string Refusal(const std::string& path, std::int32_t rowLimit = 3000) {
   SheetCells cells;
@@ -122,18 +117,7 @@ TEST(XlsbReader, DamagedCopiesOfData3000AreRefusedAsDamaged) {
 // the .xlsb and as the .xlsx reader gives it from LibreOffice's .xlsx of the
 // same .xlsb; the cells where the two differ.
 std::vector<std::string> CellsThatDiffer(const std::string& name) {
-  SheetCells binary, libreOffice;
-  EXPECT_TRUE(ReadActiveSheetFromFile(kWorkbooks + name + ".xlsb", 3010, binary)) << name;
-  EXPECT_TRUE(ReadActiveSheetFromFile(kWorkbooks + "xlsb_libreoffice/" + name + ".xlsx", 3010, libreOffice)) << name;
-  std::vector<std::string> differ;
-  for (int row = 1; row <= 3010; ++row) {
-    for (int column = 1; column <= 26; ++column) {
-      const std::string a = Show(TextOfCellAt(binary, row, column));
-      const std::string b = Show(TextOfCellAt(libreOffice, row, column));
-      if (a != b) differ.push_back(std::string(1, static_cast<char>('A' + column - 1)) + std::to_string(row) + " " + a + " " + b);
-    }
-  }
-  return differ;
+  return readertest::CellsThatDiffer(name + ".xlsb", "xlsb_libreoffice/" + name + ".xlsx");
 }
 
 TEST(XlsbReader, ReadsAsLibreOfficeReadsTheSameFiles) {

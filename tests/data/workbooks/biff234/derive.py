@@ -14,9 +14,14 @@
 #      currency 5; Excel 4.0 list: date 14, currency 5).
 # Usage: derive.py sheet SHEETJS.xls SOURCE.xlsx SHEETNAME OUT.xls
 #        derive.py workbook OUT.xls ACTIVE SHEETJS_SHEET.xls...
+#        derive.py formats BIFF4_SHEET.xls OUT.xls
 #   ("workbook" puts BIFF4 sheets into an Excel 4.0 workbook: a globals BOF of
 #    type 0x0100, CODEPAGE, a SHEETHDR before each sheet, EOF; the sheet
-#    numbered ACTIVE (from 0) gets a WINDOW2 record that says it is shown.)
+#    numbered ACTIVE (from 0) gets a WINDOW2 record that says it is shown.
+#    "formats" puts the Excel 4.0 list of number formats after the CODEPAGE as
+#    FORMAT records, as Excel writes them, so that the format in each cell's
+#    attribute byte is the position of a FORMAT record. The index field of a
+#    BIFF4 FORMAT record means nothing; it is left 0 in every record.)
 import struct
 import sys
 
@@ -87,7 +92,33 @@ def derive_workbook(out, active, sources):
     open(out, "wb").write(result)
 
 
+# The number formats of Excel 4.0, in the order of their positions.
+EXCEL4_FORMATS = [
+    "General", "0", "0.00", "#,##0", "#,##0.00",
+    '"$"#,##0_);("$"#,##0)', '"$"#,##0_);[Red]("$"#,##0)',
+    '"$"#,##0.00_);("$"#,##0.00)', '"$"#,##0.00_);[Red]("$"#,##0.00)',
+    "0%", "0.00%", "0.00E+00", "# ?/?", "# ??/??",
+    "m/d/yy", "d-mmm-yy", "d-mmm", "mmm-yy",
+    "h:mm AM/PM", "h:mm:ss AM/PM", "h:mm", "h:mm:ss", "m/d/yy h:mm",
+]
+
+
+def derive_formats(source, out):
+    data = open(source, "rb").read()
+    assert struct.unpack_from("<H", data)[0] == 0x0409
+    result = b""
+    for kind, body in records(data):
+        result += record(kind, body)
+        if kind == 0x0042:
+            for code in EXCEL4_FORMATS:
+                text = code.encode("ascii")
+                result += record(0x041E, struct.pack("<HB", 0, len(text)) + text)
+    open(out, "wb").write(result)
+
+
 if sys.argv[1] == "sheet":
     derive_sheet(*sys.argv[2:6])
+elif sys.argv[1] == "formats":
+    derive_formats(sys.argv[2], sys.argv[3])
 else:
     derive_workbook(sys.argv[2], int(sys.argv[3]), sys.argv[4:])
