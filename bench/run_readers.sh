@@ -36,6 +36,9 @@ conf="$work/Ratemover.CONF"
 printf '[EXCEL_FORMAT]\r\n  DATOTEKA=\r\n  IZBRANA_TECAJNICA=1\r\n  TECAJNICA=TESTNA TE\310AJNICA\r\n' > "$conf"
 printf '    START_VRSTICA=2\r\n    DATUM=A\r\n    SIMBOL=B\r\n    TECAJ=D\r\n    INDEKS=\r\n' >> "$conf"
 
+# where and under what load the figures are taken
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+
 results="$work/results"
 rm -rf "$results"
 mkdir -p "$results"
@@ -124,6 +127,8 @@ done
 # a sheet part that inflates to 1 GiB: refused before it is read
 bench "$data/bad/bomb_1g.xlsx" 2 0 "too large: xl/worksheets/sheet1.xml"
 
+echo "$(date -u '+%Y-%m-%d %H:%M UTC') on $(uname -n), $(nproc) cores, $(uname -m); load average (1, 5, 15 min)" \
+     "before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
 /usr/bin/python3 - "$table" "$runs" <<'EOF'
 import sys
 rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1])]
