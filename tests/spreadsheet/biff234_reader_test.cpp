@@ -127,7 +127,11 @@ Differences CompareWithLibreOffice(const std::string& name, const std::string& l
       const bool sameNumber = mine != nullptr && serial != nullptr && mine->kind == CellValue::Kind::Number &&
                               mine->style == NumberStyle::DateTime && serial->kind == CellValue::Kind::Number &&
                               serial->style == NumberStyle::General && serial->number == mine->number;
-      (sameNumber ? found.serials : found.other).push_back(readertest::CellName(row, column) + (sameNumber ? "" : " " + a + " " + b));
+      if (sameNumber) {
+        found.serials.push_back(readertest::CellName(row, column));
+      } else {
+        found.other.push_back(readertest::CellName(row, column) + " " + a + " " + b);
+      }
     }
   }
   return found;
