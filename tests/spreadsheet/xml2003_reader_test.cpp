@@ -211,7 +211,8 @@ TEST(Xml2003Reader, ReadsAsLibreOfficeReadsTheSameFiles) {
 // and A4: every value of those rows one column off.
 TEST(Xml2003Reader, LibreOfficeReadsShiftedValuesOntoTheMergedArea) {
   SheetCells cells;
-  ASSERT_TRUE(ReadActiveSheetFromFile(readertest::kWorkbooks + "xml2003_libreoffice/mergedown_libreoffice.xlsx", 3000, cells));
+  const std::string libreOffice = readertest::kWorkbooks + "xml2003_libreoffice/mergedown_libreoffice.xlsx";
+  ASSERT_TRUE(ReadActiveSheetFromFile(libreOffice, 3000, cells));
   EXPECT_EQ(readertest::TextAt(cells, 3, 1), Show(std::string("2,5")));
   EXPECT_EQ(readertest::TextAt(cells, 3, 2), Show(std::string("c3")));
   EXPECT_EQ(readertest::TextAt(cells, 4, 1), Show(std::string("3,5")));

@@ -19,8 +19,8 @@
 #    type 0x0100, CODEPAGE, a SHEETHDR before each sheet, EOF; the sheet
 #    numbered ACTIVE (from 0) gets a WINDOW2 record that says it is shown.
 #    "formats" puts the Excel 4.0 list of number formats after the CODEPAGE as
-#    FORMAT records, as Excel writes them, so that the format in each cell's
-#    attribute byte is the position of a FORMAT record. The index field of a
+#    FORMAT records, one for each position from 0, so that the format in each
+#    cell's attribute byte is the position of a FORMAT record. The index field of a
 #    BIFF4 FORMAT record means nothing; it is left 0 in every record.)
 import struct
 import sys
