@@ -59,12 +59,28 @@ void SheetCells::Order() const {
   orderAt_ = std::max(kFirstOrderAt, 2 * entries_.size());
 }
 
+// The first entry whose key is not below the given one. Cells are mostly
+// sought row by row, each a few entries past the one sought before.
+std::size_t SheetCells::LowerBound(std::uint64_t key) const {
+  constexpr std::size_t kNearby = 8;
+  if (lastFound_ < entries_.size() && entries_[lastFound_].key <= key) {
+    const std::size_t end = std::min(entries_.size(), lastFound_ + kNearby);
+    for (std::size_t at = lastFound_; at < end; ++at) {
+      if (entries_[at].key >= key) return lastFound_ = at;
+    }
+  }
+  const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
+  return lastFound_ = static_cast<std::size_t>(it - entries_.begin());
+}
+
 const CellValue* SheetCells::Find(std::int32_t row, std::int32_t column) const {
   if (!ordered_) Order();
   const std::uint64_t key = Key(row, column);
-  const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
-  if (it == entries_.end() || it->key != key || it->value.kind == CellValue::Kind::Empty) return nullptr;
-  return &it->value;
+  const std::size_t at = LowerBound(key);
+  if (at == entries_.size() || entries_[at].key != key || entries_[at].value.kind == CellValue::Kind::Empty) {
+    return nullptr;
+  }
+  return &entries_[at].value;
 }
 
 std::size_t SheetCells::Size() const {
