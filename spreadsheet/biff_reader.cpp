@@ -283,6 +283,7 @@ class Pieces {
     bool Characters(std::uint32_t count, bool wide, std::string* out) {
       std::string scratch;
       Utf16Sink sink(out != nullptr ? *out : scratch);
+      if (out != nullptr) out->reserve(out->size() + count);  // a character gives one byte
       while (count > 0) {
         if (at_.offset == pieces_[at_.piece].size) {
           // a boundary inside the characters: the next piece starts with an
