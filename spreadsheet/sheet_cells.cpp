@@ -27,9 +27,10 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
       if (!empty) entries_.push_back({key, std::move(value)});
       return;
     }
-    const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
-    if (it->key == key) {
-      it->value = std::move(value);
+    // a cell stored again (a text a reader learns only later) or out of order
+    Entry& at = entries_[LowerBound(key)];
+    if (at.key == key) {
+      at.value = std::move(value);
       return;
     }
     if (empty) return;  // nothing stored there to empty
@@ -37,6 +38,7 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
     entries_.back().value = std::move(value);
     return;
   }
+  if (ordered_) orderedPart_ = entries_.size();
   ordered_ = false;
   entries_.push_back({key, std::move(value)});
   if (entries_.size() >= orderAt_) Order();
@@ -44,8 +46,14 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
 
 void SheetCells::Order() const {
   if (!ordered_) {
-    // Of the values stored for one cell, the last one stands.
-    std::stable_sort(entries_.begin(), entries_.end(), KeyLess{});
+    // Of the values stored for one cell, the last one stands. The entries
+    // stored before the first one out of order are in order already: only
+    // the rest is sorted (often it is in order too: a reader that stores its
+    // texts after its numbers), then merged in behind them, equals after
+    // equals.
+    const auto rest = entries_.begin() + static_cast<std::ptrdiff_t>(orderedPart_);
+    if (!std::is_sorted(rest, entries_.end(), KeyLess{})) std::stable_sort(rest, entries_.end(), KeyLess{});
+    std::inplace_merge(entries_.begin(), rest, entries_.end(), KeyLess{});
     std::size_t out = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (i + 1 < entries_.size() && entries_[i + 1].key == entries_[i].key) continue;
