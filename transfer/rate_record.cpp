@@ -169,20 +169,32 @@ std::size_t FormatPrice(char (&field)[kPriceRoom], double price) {
     int scaledLength = 0;
     int roundingDigit = 0;
     if (price != 0) {
-      char buffer[32];
-      const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(price), std::chars_format::scientific, 17);
-      // d.ddddddddddddddddde[+-]xx
+      const double magnitude = std::fabs(price);
       char digits[18];
       int digitCount = 0;
-      const char* p = buffer;
-      for (; p < result.ptr && *p != 'e'; ++p) {
-        if (IsDigit(*p) && digitCount < 18) digits[digitCount++] = *p;
-      }
       int exponent = 0;
-      if (p < result.ptr) {
-        ++p;
-        if (p < result.ptr && *p == '+') ++p;
-        std::from_chars(p, result.ptr, exponent);
+      // d.ddddddddddddddddde[+-]xx: the digits and the power of ten of the first
+      const auto takeDigits = [&](std::to_chars_result result, const char* buffer) {
+        digitCount = 0;
+        const char* p = buffer;
+        for (; p < result.ptr && *p != 'e'; ++p) {
+          if (IsDigit(*p) && digitCount < 18) digits[digitCount++] = *p;
+        }
+        exponent = 0;
+        if (p < result.ptr) {
+          ++p;
+          if (p < result.ptr && *p == '+') ++p;
+          std::from_chars(p, result.ptr, exponent);
+        }
+      };
+      char buffer[32];
+      // Most prices have a short form (the shortest digits that read back as
+      // the same double) with six decimals at most. Below 2^32 a double lies
+      // within 2^-22 of its short form and its 18 digits within 2^-22 + 5e-9,
+      // less than half a millionth: rounding them gives the short form itself.
+      takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific), buffer);
+      if (!(magnitude < 4294967296.0 && digitCount - 1 - exponent <= kDecimals)) {
+        takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 17), buffer);
       }
       // digit i has the place value 10^(exponent - i); places down to 10^-6 are kept
       const int lastKept = exponent + kDecimals;

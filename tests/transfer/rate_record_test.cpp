@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <random>
 #include <string>
 
 namespace ratemover {
@@ -101,6 +105,28 @@ TEST(RateRecord, PriceFieldRoundsHalfAwayFromZeroOnTheDecimalDigits) {
     SCOPED_TRACE(c.field);
     EXPECT_EQ(PriceField(c.price), c.field);
   }
+}
+
+// A price with six decimals or fewer reads as those decimals, wherever it lies
+// below 2^32 (printf's exact rounding agrees there); above, a short form can
+// hide digits that the rounding of the double's 18 digits brings back.
+TEST(RateRecord, PriceFieldOfPricesWithFewDecimals) {
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 200000; ++i) {
+    const int decimals = static_cast<int>(random() % 7);
+    const double scale = std::pow(10.0, decimals);
+    const auto units = static_cast<double>(random() % static_cast<std::uint64_t>(4294967296.0 * scale));
+    const double price = (random() % 2 == 0 ? units : -units) / scale;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%15.6f", price);
+    std::string field(expected);
+    std::replace(field.begin(), field.end(), '.', ',');
+    if (field.find_first_not_of(" -0,") == std::string::npos) field = "       0,000000";  // no sign on zero
+    ASSERT_EQ(PriceField(price), field) << expected;
+  }
+  EXPECT_EQ(PriceField(10403100604.0691), "10403100604,069099");
+  EXPECT_EQ(PriceField(-64020012865.588), "-64020012865,587997");
+  EXPECT_EQ(PriceField(477315699896917.9), "477315699896917,875000");
 }
 
 TEST(RateRecord, PriceFieldKeepsEveryDigitOfAVeryLargePrice) {
