@@ -120,6 +120,10 @@ std::string Cp1250FromUtf8(std::string_view utf8) {
   out.reserve(utf8.size());
   std::size_t i = 0;
   while (i < utf8.size()) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out.push_back(utf8[i++]);
+      continue;
+    }
     const Utf8Step step = DecodeUtf8At(utf8, i);
     // a broken sequence is one '?' up to the byte that broke it
     out.push_back(step.valid ? Cp1250OfCodePoint(step.codePoint) : '?');
@@ -133,7 +137,9 @@ std::string Cp1250FromUtf16(std::u16string_view utf16) {
   out.reserve(utf16.size());
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     const char16_t unit = utf16[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
       ++i;  // a character beyond the basic plane: never in the code page
       out.push_back('?');
