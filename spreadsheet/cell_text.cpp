@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/civil_calendar.h"
+#include "common/short_decimal.h"
 #include "common/regional.h"
 
 namespace ratemover::spreadsheet {
@@ -24,8 +25,8 @@ struct Decimal {
 // exact binary value (the digits printf("%.15g") gives). std::to_chars never
 // consults the process locale, which a GUI toolkit may have changed.
 //
-// Most values have a short form: the shortest digits that read back as the
-// same double. A normal double lies within half a unit of its last binary
+// Other values may still have a short form: the shortest digits that read
+// back as the same double. A normal double lies within half a unit of its last binary
 // place of that form, less than half a unit of a 15th significant digit; a
 // short form of at most 15 digits is therefore the rounded value itself, found
 // without working out the exact binary expansion.
@@ -33,6 +34,15 @@ Decimal FifteenDigits(double value) {
   Decimal result;
   if (value == 0.0) return result;  // -0 as well
   char buffer[64];
+  // the few decimals a price is typed with, found without formatting
+  if (const auto decimal = ShortDecimalOf(value, 15)) {
+    result.negative = value < 0;
+    const char* const end = std::to_chars(buffer, buffer + sizeof buffer, decimal->units).ptr;
+    result.digits.assign(buffer, static_cast<std::size_t>(end - buffer));
+    result.digits.resize(15, '0');
+    result.exponent = static_cast<int>(end - buffer) - 1 - decimal->decimals;
+    return result;
+  }
   std::to_chars_result written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
   if (written.ec != std::errc()) return result;
   int shortDigits = 0;

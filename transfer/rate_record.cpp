@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "common/regional.h"
+#include "common/short_decimal.h"
 #include "common/text.h"
 
 namespace ratemover {
@@ -188,13 +189,22 @@ std::size_t FormatPrice(char (&field)[kPriceRoom], double price) {
         }
       };
       char buffer[32];
-      // Most prices have a short form (the shortest digits that read back as
-      // the same double) with six decimals at most. Below 2^32 a double lies
-      // within 2^-22 of its short form and its 18 digits within 2^-22 + 5e-9,
-      // less than half a millionth: rounding them gives the short form itself.
-      takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific), buffer);
-      if (!(magnitude < 4294967296.0 && digitCount - 1 - exponent <= kDecimals)) {
-        takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 17), buffer);
+      // Most prices have a short form with six decimals at most: a decimal
+      // whose nearest double the price is. Below 2^32 a double lies within
+      // 2^-22 of such a form and its 18 digits within 2^-22 + 5e-9, less than
+      // half a millionth: rounding them gives the short form itself.
+      constexpr double kShortFormBelow = 4294967296.0;
+      if (const auto decimal = magnitude < kShortFormBelow ? ShortDecimalOf(magnitude, kDecimals) : std::nullopt) {
+        const char* const end = std::to_chars(buffer, buffer + sizeof buffer, decimal->units).ptr;
+        digitCount = static_cast<int>(end - buffer);
+        std::memcpy(digits, buffer, static_cast<std::size_t>(digitCount));
+        exponent = digitCount - 1 - decimal->decimals;
+      } else {
+        // the shortest digits that read back as the same double, else all 18
+        takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific), buffer);
+        if (!(magnitude < kShortFormBelow && digitCount - 1 - exponent <= kDecimals)) {
+          takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 17), buffer);
+        }
       }
       // digit i has the place value 10^(exponent - i); places down to 10^-6 are kept
       const int lastKept = exponent + kDecimals;
