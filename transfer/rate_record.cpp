@@ -97,6 +97,19 @@ double ParsePrice(std::string_view text, char separator) {
   const std::int64_t decimalExponent = pointShift + exponent;
   if (decimalExponent > 400) return fail();  // beyond the largest double
   if (decimalExponent < -400) return negative ? -0.0 : 0.0;  // below the smallest double
+  // Up to 15 digits are an exact double, and so is a power of ten up to
+  // 10^22: one multiplication or division rounds once, to the double nearest
+  // the decimal, as from_chars does.
+  const std::int64_t scale = decimalExponent - static_cast<std::int64_t>(digits.size());
+  if (digits.size() <= 15 && scale >= -22 && scale <= 22) {
+    constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t units = 0;
+    for (const char digit : digits) units = units * 10 + static_cast<std::uint64_t>(digit - '0');
+    const auto exact = static_cast<double>(units);
+    const double value = scale < 0 ? exact / kPowers[-scale] : exact * kPowers[scale];
+    if (std::isfinite(value)) return negative ? -value : value;
+  }
   std::string normal;
   normal.reserve(digits.size() + 16);
   normal += "0.";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -156,6 +157,27 @@ TEST(RateRecord, PriceTextsThatAreNumbers) {
     EXPECT_EQ(DveDecimalki(c.text), c.value);
   }
   EXPECT_TRUE(std::signbit(DveDecimalki("-0")));
+}
+
+// A price text reads as the double nearest its decimal, as from_chars reads
+// it: short texts, long ones, with and without an exponent.
+TEST(RateRecord, PriceTextsReadAsTheNearestDouble) {
+  std::mt19937_64 random(9);
+  for (int i = 0; i < 200000; ++i) {
+    const int digitCount = 1 + static_cast<int>(random() % (i % 4 == 0 ? 20 : 15));
+    std::string digits;
+    for (int d = 0; d < digitCount; ++d) digits.push_back(static_cast<char>('0' + random() % 10));
+    const std::size_t point = random() % (digits.size() + 1);
+    std::string text = digits.substr(0, point) + "," + digits.substr(point);
+    if (point == 0) text = "0" + text;
+    if (random() % 3 == 0) text += "e" + std::to_string(static_cast<int>(random() % 61) - 30);
+    const bool negative = random() % 2 == 0;
+    std::string c = text;
+    std::replace(c.begin(), c.end(), ',', '.');
+    double expected = 0;
+    ASSERT_EQ(std::from_chars(c.data(), c.data() + c.size(), expected).ec, std::errc()) << c;
+    ASSERT_EQ(DveDecimalki((negative ? "-" : "") + text), negative ? -expected : expected) << text;
+  }
 }
 
 TEST(RateRecord, PriceTextsThatAreNotNumbers) {
