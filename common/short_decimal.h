@@ -15,9 +15,8 @@ struct ShortDecimal {
 // significant digits whose nearest double is |value|, when there is one
 // (found by trying the places in turn); none for 0, a non-finite value, or
 // one that needs more. Such a decimal lies within half a unit of the
-// double's last binary place, so a rounding of |value| to a grid that holds
-// the decimal, and that is coarser than the binary places there, gives the
-// decimal itself.
+// double's last binary place: rounding |value| to any grid that holds the
+// decimal and whose half step is wider than that gives the decimal itself.
 std::optional<ShortDecimal> ShortDecimalOf(double value, int maxDecimals);
 
 }  // namespace ratemover

@@ -52,7 +52,7 @@ class SheetCells {
 
   mutable std::deque<Entry> entries_;
   mutable bool ordered_ = true;  // ascending keys, each at most once
-  mutable std::size_t orderedPart_ = 0;  // when not ordered: the entries before the first out of order are
+  mutable std::size_t orderedPart_ = 0;  // when not ordered: the entries stored in order before the first that was not
   mutable std::size_t orderAt_ = kFirstOrderAt;
   mutable std::size_t lastFound_ = 0;  // where the last search ended: where the next one starts looking
   static constexpr std::size_t kFirstOrderAt = 1024;
