@@ -1,7 +1,6 @@
 #include "common/cp1250.h"
 
 #include <array>
-#include <unordered_map>
 
 namespace ratemover {
 
@@ -26,14 +25,30 @@ constexpr std::array<char16_t, 128> kUpperHalf = {
     0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9};
 
-const std::unordered_map<char32_t, unsigned char>& ReverseTable() {
-  static const auto* table = [] {
-    auto* map = new std::unordered_map<char32_t, unsigned char>();
-    for (unsigned i = 0; i < kUpperHalf.size(); ++i) map->emplace(kUpperHalf[i], static_cast<unsigned char>(0x80 + i));
-    return map;
-  }();
-  return *table;
+// The byte of each code point of a range, 0 where the upper half has none.
+template <char32_t First, char32_t Last>
+constexpr std::array<unsigned char, Last - First + 1> BytesOfRange() {
+  std::array<unsigned char, Last - First + 1> bytes{};
+  for (std::size_t i = 0; i < kUpperHalf.size(); ++i) {
+    if (kUpperHalf[i] >= First && kUpperHalf[i] <= Last) bytes[kUpperHalf[i] - First] = static_cast<unsigned char>(0x80 + i);
+  }
+  return bytes;
 }
+
+// The upper half's code points lie in two ranges: letters and signs up to
+// U+02DD, punctuation, the euro and the trade mark from U+2013 to U+2122.
+constexpr char32_t kLettersFirst = 0x80, kLettersLast = 0x2DD;
+constexpr char32_t kPunctuationFirst = 0x2013, kPunctuationLast = 0x2122;
+constexpr auto kLetterBytes = BytesOfRange<kLettersFirst, kLettersLast>();
+constexpr auto kPunctuationBytes = BytesOfRange<kPunctuationFirst, kPunctuationLast>();
+
+constexpr bool EveryByteHasItsRange() {
+  for (const char16_t cp : kUpperHalf) {
+    if (!(cp >= kLettersFirst && cp <= kLettersLast) && !(cp >= kPunctuationFirst && cp <= kPunctuationLast)) return false;
+  }
+  return true;
+}
+static_assert(EveryByteHasItsRange());
 
 }  // namespace
 
@@ -61,9 +76,13 @@ char32_t CodePointOfCp1250(unsigned char byte) {
 
 char Cp1250OfCodePoint(char32_t codePoint) {
   if (codePoint < 0x80) return static_cast<char>(codePoint);
-  const auto& table = ReverseTable();
-  const auto it = table.find(codePoint);
-  return it == table.end() ? '?' : static_cast<char>(it->second);
+  unsigned char byte = 0;
+  if (codePoint <= kLettersLast) {
+    byte = kLetterBytes[codePoint - kLettersFirst];
+  } else if (codePoint >= kPunctuationFirst && codePoint <= kPunctuationLast) {
+    byte = kPunctuationBytes[codePoint - kPunctuationFirst];
+  }
+  return byte != 0 ? static_cast<char>(byte) : '?';
 }
 
 Utf8Step DecodeUtf8At(std::string_view utf8, std::size_t pos) {
@@ -101,6 +120,10 @@ std::string Cp1250FromUtf8(std::string_view utf8) {
   out.reserve(utf8.size());
   std::size_t i = 0;
   while (i < utf8.size()) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out.push_back(utf8[i++]);
+      continue;
+    }
     const Utf8Step step = DecodeUtf8At(utf8, i);
     // a broken sequence is one '?' up to the byte that broke it
     out.push_back(step.valid ? Cp1250OfCodePoint(step.codePoint) : '?');
@@ -114,7 +137,9 @@ std::string Cp1250FromUtf16(std::u16string_view utf16) {
   out.reserve(utf16.size());
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     const char16_t unit = utf16[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
       ++i;  // a character beyond the basic plane: never in the code page
       out.push_back('?');

@@ -330,8 +330,8 @@ ConfigFileProblem CheckConfigFile(const std::string& configPath) {
 }
 
 ConfigReading BeriIniDatoteko(const std::string& configPath, const std::string& programDir, ProfileState before) {
-  ConfigReading reading;
-  reading.state = std::move(before);
+  // the table is taken over, not built a second time only to be replaced
+  ConfigReading reading{.state = std::move(before), .workbookPath = {}, .profileChosen = false};
   reading.state.current = ProfileBeforeReading();
   reading.workbookPath = programDir + std::string(kDefaultWorkbookName);
   // Something that is not a plain file (a folder, a pipe) counts as no file.

@@ -203,18 +203,36 @@ class RecordCursor {
   std::uint64_t next_;
 };
 
+char ByteOf(char32_t codePoint) { return codePoint < 0x80 ? static_cast<char>(codePoint) : Cp1250OfCodePoint(codePoint); }
+
+// Characters of one byte each (the code points U+0000 to U+00FF) appended as
+// Windows-1250.
+void AppendLatin1(std::string& out, const std::uint8_t* p, std::size_t count) {
+  const std::size_t base = out.size();
+  out.resize(base + count);
+  for (std::size_t i = 0; i < count; ++i) out[base + i] = ByteOf(p[i]);
+}
+
 // UTF-16 code units appended as Windows-1250; a surrogate pair (a character
 // outside the basic plane, which the code page lacks) becomes one '?'.
 class Utf16Sink {
  public:
   explicit Utf16Sink(std::string& out) : out_(out) {}
-  void Unit(char16_t unit) {
-    if (unit >= 0xDC00 && unit <= 0xDFFF && highPending_) {
-      highPending_ = false;
-      return;  // the pair's '?' is already out
+  // `count` little-endian code units from p.
+  void Units(const std::uint8_t* p, std::size_t count) {
+    const std::size_t base = out_.size();
+    out_.resize(base + count);  // a unit gives a byte at most
+    std::size_t written = base;
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto unit = static_cast<char16_t>(U16(p + 2 * i));
+      if (unit >= 0xDC00 && unit <= 0xDFFF && highPending_) {
+        highPending_ = false;
+        continue;  // the pair's '?' is already out
+      }
+      highPending_ = unit >= 0xD800 && unit <= 0xDBFF;
+      out_[written++] = highPending_ ? '?' : ByteOf(unit);
     }
-    highPending_ = unit >= 0xD800 && unit <= 0xDBFF;
-    out_.push_back(highPending_ ? '?' : Cp1250OfCodePoint(unit));
+    out_.resize(written);
   }
 
  private:
@@ -303,9 +321,9 @@ class Pieces {
         const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
         if (out != nullptr) {
           if (wide) {
-            for (std::size_t i = 0; i < take; ++i) sink.Unit(static_cast<char16_t>(spreadsheet::U16(p + 2 * i)));
+            sink.Units(p, take);
           } else {
-            for (std::size_t i = 0; i < take; ++i) out->push_back(Cp1250OfCodePoint(p[i]));
+            AppendLatin1(*out, p, take);
           }
         }
         at_.offset += take * width;
@@ -372,10 +390,9 @@ bool ReadRecordUnicodeString(const std::uint8_t* p, std::size_t size, bool short
   const std::size_t bytes = static_cast<std::size_t>(length) * (wide ? 2 : 1);
   if (at > size || size - at < bytes) return false;
   if (wide) {
-    Utf16Sink sink(out);
-    for (std::uint32_t i = 0; i < length; ++i) sink.Unit(static_cast<char16_t>(U16(p + at + 2 * i)));
+    Utf16Sink(out).Units(p + at, length);
   } else {
-    for (std::uint32_t i = 0; i < length; ++i) out.push_back(Cp1250OfCodePoint(p[at + i]));
+    AppendLatin1(out, p + at, length);
   }
   return true;
 }
@@ -949,8 +966,7 @@ class SheetReader {
     const std::size_t length = U16(p);
     if (globals_.codePage.IsUtf16()) {
       if (size - 2 < 2 * length) return false;
-      Utf16Sink sink(text);
-      for (std::size_t i = 0; i < length; ++i) sink.Unit(static_cast<char16_t>(U16(p + 2 + 2 * i)));
+      Utf16Sink(text).Units(p + 2, length);
       return true;
     }
     if (size - 2 < length) return false;

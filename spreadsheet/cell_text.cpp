@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/civil_calendar.h"
+#include "common/short_decimal.h"
 #include "common/regional.h"
 
 namespace ratemover::spreadsheet {
@@ -23,12 +24,34 @@ struct Decimal {
 // The value rounded to 15 significant digits, half to even on the double's
 // exact binary value (the digits printf("%.15g") gives). std::to_chars never
 // consults the process locale, which a GUI toolkit may have changed.
+//
+// Other values may still have a short form: the shortest digits that read
+// back as the same double. A normal double lies within half a unit of its last binary
+// place of that form, less than half a unit of a 15th significant digit; a
+// short form of at most 15 digits is therefore the rounded value itself, found
+// without working out the exact binary expansion.
 Decimal FifteenDigits(double value) {
   Decimal result;
   if (value == 0.0) return result;  // -0 as well
   char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14);
-  if (ec != std::errc()) return result;
+  // the few decimals a price is typed with, found without formatting
+  if (const auto decimal = ShortDecimalOf(value, 15)) {
+    result.negative = value < 0;
+    const char* const end = std::to_chars(buffer, buffer + sizeof buffer, decimal->units).ptr;
+    result.digits.assign(buffer, static_cast<std::size_t>(end - buffer));
+    result.digits.resize(15, '0');
+    result.exponent = static_cast<int>(end - buffer) - 1 - decimal->decimals;
+    return result;
+  }
+  std::to_chars_result written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  if (written.ec != std::errc()) return result;
+  int shortDigits = 0;
+  for (const char* q = buffer; q < written.ptr && *q != 'e'; ++q) shortDigits += *q >= '0' && *q <= '9';
+  if (shortDigits > 15 || !std::isnormal(value)) {
+    written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14);
+    if (written.ec != std::errc()) return result;
+  }
+  const char* const end = written.ptr;
   const char* p = buffer;
   if (*p == '-') {
     result.negative = true;
@@ -37,6 +60,7 @@ Decimal FifteenDigits(double value) {
   for (; p < end && *p != 'e'; ++p) {
     if (*p >= '0' && *p <= '9') result.digits.push_back(*p);
   }
+  result.digits.resize(15, '0');  // the short form's digits, as the rounding gives them
   int exponent = 0;
   if (p < end) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, exponent);
   result.exponent = exponent;

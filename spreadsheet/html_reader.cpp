@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/cp1250.h"
@@ -41,6 +42,11 @@ constexpr long kMaxColspan = 1000;
 constexpr long kMaxRowspan = 65534;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+void AssignLower(std::string& out, std::string_view text) {
+  out.assign(text);
+  for (char& c : out) c = Lower(c);
+}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -156,6 +162,7 @@ std::optional<char> CharacterReference(std::string_view text, std::size_t at, st
 }
 
 std::string DecodeReferences(std::string_view text) {
+  if (text.find('&') == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
@@ -175,33 +182,44 @@ std::string DecodeReferences(std::string_view text) {
 struct Tag {
   std::string name;  // lower case
   bool end = false;
-  std::map<std::string, std::optional<std::string>> attributes;  // lower-case names; none: no value
-  const std::optional<std::string>* Attribute(const char* name) const {
-    const auto found = attributes.find(name);
-    return found == attributes.end() ? nullptr : &found->second;
+  // Lower-case names, each once: the first of a repeated name stands. None: no
+  // value. A tag has a handful, looked through in turn.
+  std::vector<std::pair<std::string, std::optional<std::string>>> attributes;
+  const std::optional<std::string>* Attribute(std::string_view name) const {
+    for (const auto& [known, value] : attributes) {
+      if (known == name) return &value;
+    }
+    return nullptr;
   }
 };
 
 // Parses the tag at text[at] ('<' followed by a letter, or "</" and a letter)
 // up to its '>' (or the end of the text); returns where it ends.
 std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
-  tag = Tag();
+  // cleared, not replaced: the next tag reuses the room of the last
+  tag.name.clear();
+  tag.end = false;
+  tag.attributes.clear();
   ++at;
   if (text[at] == '/') {
     tag.end = true;
     ++at;
   }
-  while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '/') tag.name.push_back(Lower(text[at++]));
+  const std::size_t nameStart = at;
+  while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '/') ++at;
+  AssignLower(tag.name, text.substr(nameStart, at - nameStart));
   while (at < text.size() && text[at] != '>') {
     if (IsSpace(text[at]) || text[at] == '/') {
       ++at;
       continue;
     }
-    std::string name;
+    const std::size_t attributeStart = at;
     while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '=' &&
-           !(text[at] == '/' && !name.empty())) {
-      name.push_back(Lower(text[at++]));
+           !(text[at] == '/' && at != attributeStart)) {
+      ++at;
     }
+    std::string name;
+    AssignLower(name, text.substr(attributeStart, at - attributeStart));
     while (at < text.size() && IsSpace(text[at])) ++at;
     std::optional<std::string> value;
     if (at < text.size() && text[at] == '=') {
@@ -219,7 +237,7 @@ std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
         value = DecodeReferences(text.substr(start, at - start));
       }
     }
-    if (!name.empty()) tag.attributes.emplace(std::move(name), std::move(value));
+    if (!name.empty() && tag.Attribute(name) == nullptr) tag.attributes.emplace_back(std::move(name), std::move(value));
   }
   return at < text.size() ? at + 1 : at;
 }

@@ -27,9 +27,10 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
       if (!empty) entries_.push_back({key, std::move(value)});
       return;
     }
-    const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
-    if (it->key == key) {
-      it->value = std::move(value);
+    // a cell stored again (a text a reader learns only later) or out of order
+    Entry& at = entries_[LowerBound(key)];
+    if (at.key == key) {
+      at.value = std::move(value);
       return;
     }
     if (empty) return;  // nothing stored there to empty
@@ -37,6 +38,7 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
     entries_.back().value = std::move(value);
     return;
   }
+  if (ordered_) orderedPart_ = entries_.size();
   ordered_ = false;
   entries_.push_back({key, std::move(value)});
   if (entries_.size() >= orderAt_) Order();
@@ -44,8 +46,14 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
 
 void SheetCells::Order() const {
   if (!ordered_) {
-    // Of the values stored for one cell, the last one stands.
-    std::stable_sort(entries_.begin(), entries_.end(), KeyLess{});
+    // Of the values stored for one cell, the last one stands. The entries
+    // stored before the first one out of order are in order already: only
+    // the rest is sorted (often it is in order too: a reader that stores its
+    // texts after its numbers), then merged in behind them, equals after
+    // equals.
+    const auto rest = entries_.begin() + static_cast<std::ptrdiff_t>(orderedPart_);
+    if (!std::is_sorted(rest, entries_.end(), KeyLess{})) std::stable_sort(rest, entries_.end(), KeyLess{});
+    std::inplace_merge(entries_.begin(), rest, entries_.end(), KeyLess{});
     std::size_t out = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (i + 1 < entries_.size() && entries_[i + 1].key == entries_[i].key) continue;
@@ -59,12 +67,28 @@ void SheetCells::Order() const {
   orderAt_ = std::max(kFirstOrderAt, 2 * entries_.size());
 }
 
+// The first entry whose key is not below the given one. Cells are mostly
+// sought row by row, each a few entries past the one sought before.
+std::size_t SheetCells::LowerBound(std::uint64_t key) const {
+  constexpr std::size_t kNearby = 8;
+  if (lastFound_ < entries_.size() && entries_[lastFound_].key <= key) {
+    const std::size_t end = std::min(entries_.size(), lastFound_ + kNearby);
+    for (std::size_t at = lastFound_; at < end; ++at) {
+      if (entries_[at].key >= key) return lastFound_ = at;
+    }
+  }
+  const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
+  return lastFound_ = static_cast<std::size_t>(it - entries_.begin());
+}
+
 const CellValue* SheetCells::Find(std::int32_t row, std::int32_t column) const {
   if (!ordered_) Order();
   const std::uint64_t key = Key(row, column);
-  const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
-  if (it == entries_.end() || it->key != key || it->value.kind == CellValue::Kind::Empty) return nullptr;
-  return &it->value;
+  const std::size_t at = LowerBound(key);
+  if (at == entries_.size() || entries_[at].key != key || entries_[at].value.kind == CellValue::Kind::Empty) {
+    return nullptr;
+  }
+  return &entries_[at].value;
 }
 
 std::size_t SheetCells::Size() const {

@@ -2,7 +2,7 @@
 // The cells of the rows read so far of one sheet.
 #include <cstdint>
 #include <optional>
-#include <vector>
+#include <deque>
 
 #include "spreadsheet/cell_value.h"
 #include "spreadsheet/workbook_format.h"
@@ -33,11 +33,13 @@ class SheetCells {
   void Clear();
 
  private:
-  // Cells are kept in one vector ordered by row, then column, which is the
+  // Cells are kept in one sequence ordered by row, then column, which is the
   // order the readers meet them in: storing is an append, finding a binary
   // search. A cell that comes out of order is appended all the same and the
-  // vector is put in order again when next searched (or when it has doubled
+  // sequence is put in order again when next searched (or when it has doubled
   // since it was last in order, so that repeated cells cannot pile up).
+  // A deque grows without moving what it holds: a sheet's cells are written
+  // to memory once, not again at every doubling.
   struct Entry {
     std::uint64_t key;
     CellValue value;  // Empty: the cell was emptied after it was stored
@@ -46,10 +48,13 @@ class SheetCells {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) | static_cast<std::uint32_t>(column);
   }
   void Order() const;
+  std::size_t LowerBound(std::uint64_t key) const;
 
-  mutable std::vector<Entry> entries_;
+  mutable std::deque<Entry> entries_;
   mutable bool ordered_ = true;  // ascending keys, each at most once
+  mutable std::size_t orderedPart_ = 0;  // when not ordered: the entries stored in order before the first that was not
   mutable std::size_t orderAt_ = kFirstOrderAt;
+  mutable std::size_t lastFound_ = 0;  // where the last search ended: where the next one starts looking
   static constexpr std::size_t kFirstOrderAt = 1024;
   DateSystem dateSystem_ = DateSystem::Base1900;
   std::optional<WorkbookFormat> format_;

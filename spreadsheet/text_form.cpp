@@ -2,6 +2,8 @@
 
 #include <gsf/gsf-input.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/cp1250.h"
@@ -13,6 +15,19 @@ namespace ratemover::spreadsheet {
 
 namespace {
 
+// Where the run of ASCII bytes that starts at `at` ends; eight bytes are
+// looked at in one step.
+std::size_t AsciiRunEnd(std::string_view bytes, std::size_t at) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  while (at + 8 <= bytes.size()) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + at, sizeof word);
+    if ((word & kHighBits) != 0) break;
+    at += 8;
+  }
+  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+  return at;
+}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -42,6 +57,13 @@ bool DecodeUtf8InPlace(std::string& bytes, std::size_t from) {
   std::size_t out = 0;
   const std::string_view view(bytes);
   for (std::size_t at = from; at < bytes.size();) {
+    const std::size_t asciiEnd = AsciiRunEnd(view, at);
+    if (asciiEnd > at) {
+      std::memmove(bytes.data() + out, bytes.data() + at, asciiEnd - at);
+      out += asciiEnd - at;
+      at = asciiEnd;
+      continue;
+    }
     const Utf8Step step = DecodeUtf8At(view, at);
     // The character is one byte at most and its sequence at least one, so
     // the write never overtakes the read.
@@ -117,10 +139,8 @@ std::optional<ByteOrderMark> ByteOrderMarkOf(std::string_view bytes) {
 
 bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t at = 0; at < bytes.size();) {
-    if (static_cast<unsigned char>(bytes[at]) < 0x80) {
-      ++at;
-      continue;
-    }
+    at = AsciiRunEnd(bytes, at);
+    if (at == bytes.size()) break;
     const Utf8Step step = DecodeUtf8At(bytes, at);
     if (!step.valid) return false;
     at += step.length;

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "common/regional.h"
+#include "common/short_decimal.h"
 #include "common/text.h"
 
 namespace ratemover {
@@ -96,6 +97,19 @@ double ParsePrice(std::string_view text, char separator) {
   const std::int64_t decimalExponent = pointShift + exponent;
   if (decimalExponent > 400) return fail();  // beyond the largest double
   if (decimalExponent < -400) return negative ? -0.0 : 0.0;  // below the smallest double
+  // Up to 15 digits are an exact double, and so is a power of ten up to
+  // 10^22: one multiplication or division rounds once, to the double nearest
+  // the decimal, as from_chars does.
+  const std::int64_t scale = decimalExponent - static_cast<std::int64_t>(digits.size());
+  if (digits.size() <= 15 && scale >= -22 && scale <= 22) {
+    constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t units = 0;
+    for (const char digit : digits) units = units * 10 + static_cast<std::uint64_t>(digit - '0');
+    const auto exact = static_cast<double>(units);
+    const double value = scale < 0 ? exact / kPowers[-scale] : exact * kPowers[scale];
+    if (std::isfinite(value)) return negative ? -value : value;
+  }
   std::string normal;
   normal.reserve(digits.size() + 16);
   normal += "0.";
@@ -169,20 +183,41 @@ std::size_t FormatPrice(char (&field)[kPriceRoom], double price) {
     int scaledLength = 0;
     int roundingDigit = 0;
     if (price != 0) {
-      char buffer[32];
-      const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(price), std::chars_format::scientific, 17);
-      // d.ddddddddddddddddde[+-]xx
+      const double magnitude = std::fabs(price);
       char digits[18];
       int digitCount = 0;
-      const char* p = buffer;
-      for (; p < result.ptr && *p != 'e'; ++p) {
-        if (IsDigit(*p) && digitCount < 18) digits[digitCount++] = *p;
-      }
       int exponent = 0;
-      if (p < result.ptr) {
-        ++p;
-        if (p < result.ptr && *p == '+') ++p;
-        std::from_chars(p, result.ptr, exponent);
+      // d.ddddddddddddddddde[+-]xx: the digits and the power of ten of the first
+      const auto takeDigits = [&](std::to_chars_result result, const char* buffer) {
+        digitCount = 0;
+        const char* p = buffer;
+        for (; p < result.ptr && *p != 'e'; ++p) {
+          if (IsDigit(*p) && digitCount < 18) digits[digitCount++] = *p;
+        }
+        exponent = 0;
+        if (p < result.ptr) {
+          ++p;
+          if (p < result.ptr && *p == '+') ++p;
+          std::from_chars(p, result.ptr, exponent);
+        }
+      };
+      char buffer[32];
+      // Most prices have a short form with six decimals at most: a decimal
+      // whose nearest double the price is. Below 2^32 a double lies within
+      // 2^-22 of such a form and its 18 digits within 2^-22 + 5e-9, less than
+      // half a millionth: rounding them gives the short form itself.
+      constexpr double kShortFormBelow = 4294967296.0;
+      if (const auto decimal = magnitude < kShortFormBelow ? ShortDecimalOf(magnitude, kDecimals) : std::nullopt) {
+        const char* const end = std::to_chars(buffer, buffer + sizeof buffer, decimal->units).ptr;
+        digitCount = static_cast<int>(end - buffer);
+        std::memcpy(digits, buffer, static_cast<std::size_t>(digitCount));
+        exponent = digitCount - 1 - decimal->decimals;
+      } else {
+        // the shortest digits that read back as the same double, else all 18
+        takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific), buffer);
+        if (!(magnitude < kShortFormBelow && digitCount - 1 - exponent <= kDecimals)) {
+          takeDigits(std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 17), buffer);
+        }
       }
       // digit i has the place value 10^(exponent - i); places down to 10^-6 are kept
       const int lastKept = exponent + kDecimals;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 
 #include "common/cp1250.h"
@@ -28,6 +29,18 @@ TEST(Cp1250, KnownLetters) {
     EXPECT_EQ(CodePointOfCp1250(c.byte), c.codePoint);
     EXPECT_EQ(Cp1250OfCodePoint(c.codePoint), static_cast<char>(c.byte));
   }
+}
+
+TEST(Cp1250, EveryCodePointFindsItsByteOrAQuestionMark) {
+  std::map<char32_t, unsigned char> byteOf;
+  for (int b = 0; b < 256; ++b) byteOf[CodePointOfCp1250(static_cast<unsigned char>(b))] = static_cast<unsigned char>(b);
+  int mismatches = 0;
+  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+    const auto it = byteOf.find(cp);
+    const char expected = it == byteOf.end() ? '?' : static_cast<char>(it->second);
+    if (Cp1250OfCodePoint(cp) != expected && ++mismatches <= 5) ADD_FAILURE() << "U+" << std::hex << static_cast<std::uint32_t>(cp);
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(Cp1250, EveryByteSurvivesARoundTrip) {

@@ -399,6 +399,22 @@ TEST(BuiltWorkbook, SharedStringsSplitOverContinueRecords) {
   EXPECT_EQ(TextAt(built, 3, 1), Text("xyz"));
 }
 
+TEST(BuiltWorkbook, CharactersTheCodePageLacksBecomeQuestionMarks) {
+  // A character beyond the basic plane whose surrogate pair a CONTINUE splits
+  // is one '?'; lone surrogates are one each; one-byte characters are Latin-1.
+  const std::string split = U16(4) + U8(0x01) + U16('a') + U16(0xD83D);
+  const std::string afterSplit = U8(0x01) + U16(0xDE00) + U16('b');
+  const std::string lone = U16(3) + U8(0x01) + U16(0xD800) + U16('c') + U16(0xDC00);
+  const std::string latin1 = U16(3) + U8(0x00) + "\xE9\xE8z";
+  const std::string globals = Rec(0x00FC, U32(3) + U32(3) + split) + Rec(0x003C, afterSplit + lone + latin1);
+  const std::string sheet = Cell(0x00FD, 1, 1, U32(0)) + Cell(0x00FD, 2, 1, U32(1)) + Cell(0x00FD, 3, 1, U32(2));
+  const Built built = Read(Stream(0x0600, globals, {{sheet}}));
+  ASSERT_TRUE(built.opened);
+  EXPECT_EQ(TextAt(built, 1, 1), Text("a?b"));
+  EXPECT_EQ(TextAt(built, 2, 1), Text("?c?"));
+  EXPECT_EQ(TextAt(built, 3, 1), Text("\xE9?z"));  // é is in the code page, è is not
+}
+
 TEST(BuiltWorkbook, SharedStringIndexPastTheStringsIsDamage) {
   const std::string globals = Rec(0x00FC, U32(1) + U32(1) + Compressed("one"));
   EXPECT_TRUE(Read(Stream(0x0600, globals, {{Cell(0x00FD, 1, 1, U32(0))}})).opened);

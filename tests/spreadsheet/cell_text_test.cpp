@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <limits>
 #include <string>
 #include <vector>
@@ -72,6 +75,35 @@ TEST(GeneralNumberText, RoundsHalfToEvenOnTheExactValue) {
   EXPECT_EQ(GeneralNumberText(1000000000000026.0), "1,00000000000003E+15");
   // 0.30000000000000004 and 0.1 + 0.7 = 0.7999999999999999 both keep 15 digits
   EXPECT_EQ(GeneralNumberText(0.1 + 0.7), "0,8");
+}
+
+// A value reads as its rounding to 15 significant digits, whether the digits
+// come from its exact expansion or from its shortest form: the rounding,
+// read back as a double of its own, gives the same text.
+TEST(GeneralNumberText, AValueReadsAsItsFifteenDigitRounding) {
+  std::mt19937_64 random(11);
+  std::vector<double> values;
+  for (int i = 0; i < 100000; ++i) values.push_back(std::bit_cast<double>(random()));  // every magnitude
+  for (int i = 0; i < 100000; ++i) {
+    // sixteen and seventeen digits around the magnitudes of prices
+    const auto digits = static_cast<double>(random() % 100000000000000000ull);
+    values.push_back(digits * std::pow(10.0, static_cast<int>(random() % 40) - 30));
+  }
+  for (int i = 0; i < 20000; ++i) values.push_back(static_cast<double>(random() % 100000000) / 100.0);
+  int compared = 0;
+  for (const double value : values) {
+    if (!std::isnormal(value)) continue;
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14);
+    double rounded = 0;
+    const auto read = std::from_chars(buffer, written.ptr, rounded);
+    if (read.ec != std::errc() || !std::isnormal(rounded)) continue;
+    ASSERT_EQ(GeneralNumberText(value), GeneralNumberText(rounded)) << std::string(buffer, written.ptr);
+    ++compared;
+  }
+  EXPECT_GT(compared, 200000);
+  // the smallest subnormal's shortest form is a single digit, its expansion is not
+  EXPECT_EQ(GeneralNumberText(std::numeric_limits<double>::denorm_min()), "4,94065645841247E-324");
 }
 
 TEST(GeneralNumberText, NonFiniteGivesNoDigits) {

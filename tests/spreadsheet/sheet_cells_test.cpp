@@ -99,5 +99,56 @@ TEST(SheetCells, ManyCellsInShuffledOrderWithRepeats) {
   EXPECT_EQ(cells.Find(3000, 1 + 3000 % 7), nullptr);
 }
 
+TEST(SheetCells, FindsInAnyOrderOfSearching) {
+  // A sheet with gaps: rows 1 to 60, columns 1 to 12, every third cell empty.
+  const auto stored = [](std::int32_t r, std::int32_t c) { return (r * 12 + c) % 3 != 0; };
+  const auto text = [](std::int32_t r, std::int32_t c) { return std::to_string(r) + "/" + std::to_string(c); };
+  SheetCells cells;
+  for (std::int32_t r = 1; r <= 60; ++r) {
+    for (std::int32_t c = 1; c <= 12; ++c) {
+      if (stored(r, c)) cells.Put(r, c, CellValue::OfText(text(r, c)));
+    }
+  }
+  using Search = std::vector<std::pair<std::int32_t, std::int32_t>>;
+  const auto rowByRow = [](std::vector<std::int32_t> columns, std::int32_t step) {
+    Search s;
+    for (std::int32_t r = 1; r <= 61; r += step) {
+      for (std::int32_t c : columns) s.push_back({r, c});
+    }
+    return s;
+  };
+  const std::vector<std::pair<const char*, Search>> cases = {
+      {"a few columns, row by row", rowByRow({1, 2, 4, 5}, 1)},
+      {"one far column, row by row", rowByRow({12}, 1)},
+      {"columns right to left", rowByRow({9, 3, 1}, 1)},
+      {"every fifth row", rowByRow({2, 11}, 5)},
+      {"past the last column and before the first", rowByRow({0, 13, 1}, 1)},
+      {"back and forth", {{30, 4}, {2, 2}, {30, 5}, {60, 12}, {1, 1}, {60, 11}, {59, 1}, {61, 1}, {30, 4}}},
+      {"the same cell again", {{5, 5}, {5, 5}, {5, 4}, {5, 4}, {5, 5}}},
+  };
+  for (const auto& [what, search] : cases) {
+    for (const auto& [r, c] : search) {
+      const CellValue* found = cells.Find(r, c);
+      if (r >= 1 && r <= 60 && c >= 1 && c <= 12 && stored(r, c)) {
+        ASSERT_NE(found, nullptr) << what << ", cell " << r << "/" << c;
+        EXPECT_EQ(found->text, text(r, c)) << what << ", cell " << r << "/" << c;
+      } else {
+        EXPECT_EQ(found, nullptr) << what << ", cell " << r << "/" << c;
+      }
+    }
+  }
+  // refilled with fewer cells after a search far down
+  ASSERT_NE(cells.Find(60, 11), nullptr);
+  cells.Clear();
+  cells.Put(1, 1, CellValue::OfText("x"));
+  cells.Put(1, 3, CellValue::OfText("y"));
+  EXPECT_EQ(cells.Find(60, 11), nullptr);
+  ASSERT_NE(cells.Find(1, 3), nullptr);
+  EXPECT_EQ(cells.Find(1, 3)->text, "y");
+  ASSERT_NE(cells.Find(1, 1), nullptr);
+  EXPECT_EQ(cells.Find(1, 1)->text, "x");
+  EXPECT_EQ(cells.Find(1, 2), nullptr);
+}
+
 }  // namespace
 }  // namespace ratemover::spreadsheet

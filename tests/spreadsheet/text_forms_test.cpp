@@ -12,8 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/text_form.h"
 #include "spreadsheet/workbook_reader.h"
 
 namespace ratemover::spreadsheet {
@@ -336,6 +338,48 @@ TEST(TextForms, WebPages) {
       {"rows past the limit are not kept", "<p>a<p>b<p>c", {{1, 1, "a"}, {2, 1, ""}}, {}, 1},
   };
   for (const auto& c : cases) Check(c);
+}
+
+}  // namespace
+}  // namespace ratemover::spreadsheet
+
+namespace ratemover::spreadsheet {
+namespace {
+
+// UTF-8 text turns into Windows-1250 wherever its characters stand among
+// ASCII runs of every length; a broken sequence anywhere refuses the whole.
+TEST(TextForms, Utf8AnywhereAmongAsciiRuns) {
+  struct Piece {
+    const char* what;
+    std::string bytes;
+    bool valid;
+  };
+  const std::vector<Piece> pieces = {
+      {"c with caron", "\xC4\x8D", true},
+      {"euro sign", "\xE2\x82\xAC", true},
+      {"a character the code page lacks", "\xF0\x9F\x98\x80", true},
+      {"a stray continuation byte", "\x8D", false},
+      {"a sequence cut short", "\xE2\x82", false},
+      {"an overlong slash", "\xC0\xAF", false},
+      {"a surrogate", "\xED\xA0\x80", false},
+  };
+  for (const auto& piece : pieces) {
+    for (std::size_t before = 0; before <= 17; ++before) {
+      for (const std::size_t after : {0u, 1u, 7u, 8u, 9u, 23u}) {
+        const std::string utf8 = std::string(before, 'a') + piece.bytes + std::string(after, 'z');
+        SCOPED_TRACE(std::string(piece.what) + ", " + std::to_string(before) + " before, " + std::to_string(after) + " after");
+        EXPECT_EQ(IsValidUtf8(utf8), piece.valid);
+        // after a byte-order mark, which decoding skips
+        std::string bytes = "\xEF\xBB\xBF" + utf8;
+        EXPECT_EQ(DecodeInPlace(bytes, 3, TextEncoding::Utf8), piece.valid);
+        if (piece.valid) {
+          EXPECT_EQ(bytes, Cp1250FromUtf8(utf8));
+        } else {
+          EXPECT_EQ(bytes, "\xEF\xBB\xBF" + utf8);  // untouched
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <random>
 #include <string>
 
 namespace ratemover {
@@ -103,6 +108,28 @@ TEST(RateRecord, PriceFieldRoundsHalfAwayFromZeroOnTheDecimalDigits) {
   }
 }
 
+// A price with six decimals or fewer reads as those decimals, wherever it lies
+// below 2^32 (printf's exact rounding agrees there); above, a short form can
+// hide digits that the rounding of the double's 18 digits brings back.
+TEST(RateRecord, PriceFieldOfPricesWithFewDecimals) {
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 200000; ++i) {
+    const int decimals = static_cast<int>(random() % 7);
+    const double scale = std::pow(10.0, decimals);
+    const auto units = static_cast<double>(random() % static_cast<std::uint64_t>(4294967296.0 * scale));
+    const double price = (random() % 2 == 0 ? units : -units) / scale;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%15.6f", price);
+    std::string field(expected);
+    std::replace(field.begin(), field.end(), '.', ',');
+    if (field.find_first_not_of(" -0,") == std::string::npos) field = "       0,000000";  // no sign on zero
+    ASSERT_EQ(PriceField(price), field) << expected;
+  }
+  EXPECT_EQ(PriceField(10403100604.0691), "10403100604,069099");
+  EXPECT_EQ(PriceField(-64020012865.588), "-64020012865,587997");
+  EXPECT_EQ(PriceField(477315699896917.9), "477315699896917,875000");
+}
+
 TEST(RateRecord, PriceFieldKeepsEveryDigitOfAVeryLargePrice) {
   const std::string field = PriceField(1e300);
   EXPECT_EQ(field.size(), 1u + 300 + 1 + 6);
@@ -130,6 +157,27 @@ TEST(RateRecord, PriceTextsThatAreNumbers) {
     EXPECT_EQ(DveDecimalki(c.text), c.value);
   }
   EXPECT_TRUE(std::signbit(DveDecimalki("-0")));
+}
+
+// A price text reads as the double nearest its decimal, as from_chars reads
+// it: short texts, long ones, with and without an exponent.
+TEST(RateRecord, PriceTextsReadAsTheNearestDouble) {
+  std::mt19937_64 random(9);
+  for (int i = 0; i < 200000; ++i) {
+    const int digitCount = 1 + static_cast<int>(random() % (i % 4 == 0 ? 20 : 15));
+    std::string digits;
+    for (int d = 0; d < digitCount; ++d) digits.push_back(static_cast<char>('0' + random() % 10));
+    const std::size_t point = random() % (digits.size() + 1);
+    std::string text = digits.substr(0, point) + "," + digits.substr(point);
+    if (point == 0) text = "0" + text;
+    if (random() % 3 == 0) text += "e" + std::to_string(static_cast<int>(random() % 61) - 30);
+    const bool negative = random() % 2 == 0;
+    std::string c = text;
+    std::replace(c.begin(), c.end(), ',', '.');
+    double expected = 0;
+    ASSERT_EQ(std::from_chars(c.data(), c.data() + c.size(), expected).ec, std::errc()) << c;
+    ASSERT_EQ(DveDecimalki((negative ? "-" : "") + text), negative ? -expected : expected) << text;
+  }
 }
 
 TEST(RateRecord, PriceTextsThatAreNotNumbers) {
