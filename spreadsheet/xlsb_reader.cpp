@@ -128,6 +128,8 @@ class RecordStream {
   }
   [[noreturn]] void Damaged(const std::string& what) const { ThrowDamaged(name_ + ": " + what); }
   const std::string& PartName() const { return name_; }
+  // Room for a string's UTF-16 units, reused from string to string.
+  std::u16string& Units() const { return units_; }
 
  private:
   // Makes at least n bytes available from begin_; false when the part ends first.
@@ -170,6 +172,7 @@ class RecordStream {
   std::uint32_t size_ = 0;
   bool held_ = false;
   const std::uint8_t* data_ = nullptr;
+  mutable std::u16string units_;
 };
 
 // A record's data, read field by field; a field past the end makes the part damaged.
@@ -192,7 +195,8 @@ class Fields {
     if (nullable && count == 0xFFFFFFFFu) return std::string();
     if (count > (size_ - at_) / 2) records_.Damaged(records_.RecordName() + ": string runs past its record");
     const std::uint8_t* p = Take(static_cast<std::size_t>(count) * 2);
-    std::u16string units(count, u'\0');
+    std::u16string& units = records_.Units();
+    units.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) units[i] = static_cast<char16_t>(spreadsheet::U16(p + 2 * i));
     return Cp1250FromUtf16(units);
   }
@@ -432,27 +436,38 @@ class SheetReader {
   std::vector<PendingString> pending_;
 };
 
+// The strings of a shared strings part that cells use.
+struct WantedStrings {
+  std::vector<std::uint32_t> indices;  // ascending, each once
+  std::vector<std::string> texts;      // of indices[i]
+
+  const std::string& Of(std::uint32_t index) const {
+    return texts[static_cast<std::size_t>(std::lower_bound(indices.begin(), indices.end(), index) - indices.begin())];
+  }
+};
+
 // Reads the whole shared strings part, keeping the strings at the wanted
 // indices; gives the number of strings in the part.
-std::uint64_t ReadSharedStrings(GsfInfile* zip, const std::string& partName, std::vector<std::uint32_t> wanted,
-                                std::unordered_map<std::uint32_t, std::string>& strings) {
-  std::sort(wanted.begin(), wanted.end());
-  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+std::uint64_t ReadSharedStrings(GsfInfile* zip, const std::string& partName, WantedStrings& wanted) {
+  std::sort(wanted.indices.begin(), wanted.indices.end());
+  wanted.indices.erase(std::unique(wanted.indices.begin(), wanted.indices.end()), wanted.indices.end());
+  wanted.texts.resize(wanted.indices.size());
   std::uint64_t count = 0;
+  std::size_t next = 0;  // the first wanted index not read yet
   std::size_t textBytes = 0;
   RecordStream records(zip, partName);
   while (records.Next()) {
     if (records.Type() != kSharedStringItem) continue;
     const std::uint64_t index = count++;
-    if (!std::binary_search(wanted.begin(), wanted.end(), index)) continue;
+    if (next == wanted.indices.size() || wanted.indices[next] != index) continue;
     Fields f(records);
     f.SkipBytes(1);  // whether runs and phonetic text follow the string
-    std::string text = f.WideString();
+    std::string& text = wanted.texts[next++];
+    text = f.WideString();
     textBytes += text.size();
     if (textBytes > kMaxTextBytes) {
       throw WorkbookError(OpenFailure::TooLarge, partName + ": more text than a price list holds");
     }
-    strings.emplace(static_cast<std::uint32_t>(index), std::move(text));
   }
   records.Finish();
   return count;
@@ -499,16 +514,15 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
   std::string stringsPart = FolderOf(workbookPart) + "sharedStrings.bin";
   if (const PackageRelationship* r = relationships.ByType("/sharedStrings")) stringsPart = relationships.PartOf(*r);
   if (stringsPart.empty()) ThrowDamaged(workbookPart + ": shared strings target outside the package");
-  std::vector<std::uint32_t> wanted;
-  wanted.reserve(sheet.Pending().size());
-  for (const auto& p : sheet.Pending()) wanted.push_back(p.index);
-  std::unordered_map<std::uint32_t, std::string> strings;
-  const std::uint64_t count = ReadSharedStrings(zip, stringsPart, std::move(wanted), strings);
+  WantedStrings strings;
+  strings.indices.reserve(sheet.Pending().size());
+  for (const auto& p : sheet.Pending()) strings.indices.push_back(p.index);
+  const std::uint64_t count = ReadSharedStrings(zip, stringsPart, strings);
   if (sheet.SharedStringsUsed() > count) {
     sheet.Damaged("shared string " + std::to_string(sheet.SharedStringsUsed() - 1) + " past the " +
                   std::to_string(count) + " strings of the workbook");
   }
-  for (const auto& p : sheet.Pending()) cells.Put(p.row, p.column, CellValue::OfText(strings.at(p.index)));
+  for (const auto& p : sheet.Pending()) cells.Put(p.row, p.column, CellValue::OfText(strings.Of(p.index)));
   return true;
 }
 
