@@ -28,6 +28,7 @@ enum CharClass : std::uint8_t {
   kSpace = 8,
   kValue = 16,   // in an attribute value as it stands
   kNamePart = 32,  // continues a name, a colon aside
+  kText = 64,      // character data handed on as it stands
 };
 
 constexpr std::array<std::uint8_t, 256> MakeClasses() {
@@ -45,6 +46,9 @@ constexpr std::array<std::uint8_t, 256> MakeClasses() {
   t['.'] |= kName;
   for (int c = 0; c < 256; ++c) {
     if ((t[c] & kName) && c != ':') t[c] |= kNamePart;
+  }
+  for (int c = 0; c < 256; ++c) {
+    if ((t[c] & kPlain) && c != '\r') t[c] |= kText;
   }
   for (int c = 0x20; c < 0x80; ++c) t[c] |= kValue;
   t['<'] &= ~kValue;
@@ -179,15 +183,27 @@ bool XmlScanner::Finish() {
   return !unsure_;
 }
 
-void XmlScanner::Deliver(XmlHandler* handler, std::uint64_t afterStarts, std::uint64_t afterEnds,
-                         std::size_t deepest) {
-  handler_ = handler;
-  deepest_ = deepest;
-  afterStarts_ = afterStarts;
-  afterEnds_ = afterEnds;
+bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->StopRequested(); }
+
+bool XmlScanner::TextWanted() const { return depth_ > 0 && Delivering() && !handler_->SkimRequested(); }
+
+void XmlScanner::EmitText(std::string_view text) {
+  if (text.empty() || !TextWanted()) return;
+  textSinceEvent_ += text.size();
+  handler_->Text(text);
 }
 
-bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->StopRequested(); }
+// Text whose line ends the parser hands on as line feeds: a CR LF pair as one.
+void XmlScanner::EmitLines(std::string_view text) {
+  std::size_t run = 0;
+  for (std::size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', run)) {
+    EmitText(text.substr(run, cr - run));
+    EmitText("\n");
+    run = cr + 1;
+    if (run < text.size() && text[run] == '\n') ++run;
+  }
+  EmitText(text.substr(run));
+}
 
 // <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the encoding and
 // standalone optional, in that order.
@@ -229,6 +245,8 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
+// Character data up to the next markup, handed on as it is read: what stands
+// before pos when a piece ends has gone out (More leaves pos at the rest).
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
@@ -240,29 +258,53 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
     if (i < size && data[i] != '<') return Step::Unsure;
     return Step::Done;
   }
-  while (i < size) {
-    const std::uint8_t c = data[i];
-    if (kClass[c] & kPlain) {
-      ++i;
-      continue;
+  std::size_t run = i;  // the start of what has not gone out yet
+  const auto emitRun = [&](std::size_t until) { EmitText(text_.substr(run, until - run)); };
+  while (true) {
+    while (i + 4 <= size && (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kText)) {
+      i += 4;
     }
+    while (i < size && (kClass[data[i]] & kText)) ++i;
+    if (i >= size) break;
+    const std::uint8_t c = data[i];
     if (c == '<') break;
     if (c == '&') {
+      emitRun(i);
       pos = i;
-      const Step step = ScanReference(pos, nullptr);
-      if (step != Step::Done) return step;
-      i = pos;
+      reference_.clear();
+      const Step step = ScanReference(pos, &reference_);
+      if (step != Step::Done) {
+        pos = i;
+        return step;
+      }
+      EmitText(reference_);
+      run = i = pos;
     } else if (c == ']') {
       if (size - i < 3) {
+        emitRun(i);
         pos = i;
         return Step::More;
       }
       if (data[i + 1] == ']' && data[i + 2] == '>') return Step::Unsure;
       ++i;
+    } else if (c == '\r') {
+      emitRun(i);
+      if (i + 1 >= size) {
+        pos = i;
+        return Step::More;  // a line feed may follow
+      }
+      // A CR LF pair goes out as its line feed, a lone CR as a line feed.
+      if (data[i + 1] == '\n') {
+        run = ++i;
+      } else {
+        EmitText("\n");
+        run = ++i;
+      }
     } else {
       const std::size_t length = SequenceLength(c);
       if (length < 2) return Step::Unsure;
       if (size - i < length) {
+        emitRun(i);
         pos = i;
         return Step::More;
       }
@@ -271,6 +313,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
       i += length;
     }
   }
+  emitRun(i);
   pos = i;
   return Step::Done;
 }
@@ -346,9 +389,9 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
   if (next == '/') return ScanEndTag(pos);
   if (next == '!') {
     if (text_.size() - pos < 4) return Step::More;
-    if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
+    if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true, false);
     if (text_.size() - pos < 9) return Step::More;
-    if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
+    if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false, true);
     return Step::Unsure;  // a document type declaration, or what is none of these
   }
   if (next == '?') {
@@ -367,15 +410,16 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
     }
     if (text_.size() - i < 2) return Step::More;
     if (!Is(static_cast<std::uint8_t>(text_[i]), kSpace)) return Step::Unsure;
-    return ScanUntil(pos, i, "?>", false);
+    return ScanUntil(pos, i, "?>", false, false);
   }
   return ScanStartTag(pos);
 }
 
 // Content of a comment, CDATA section or processing instruction from `from`
-// up to `end`: characters only, and in a comment no "--" before the end.
+// up to `end`: characters only, and in a comment no "--" before the end. A
+// CDATA section's content is text.
 XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::string_view end,
-                                       bool noDoubleHyphen) {
+                                       bool noDoubleHyphen, bool isText) {
   const std::size_t close = text_.find(end, from);
   if (close == std::string_view::npos) return text_.size() - pos > kMaxConstruct ? Step::Unsure : Step::More;
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
@@ -395,6 +439,13 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   }
   // "--->" ends a comment with a hyphen: not allowed either.
   if (noDoubleHyphen && close > from && data[close - 1] == '-') return Step::Unsure;
+  if (isText) {
+    // The parser hands on the line ends of a CDATA section as they stand,
+    // unlike those of other text: such a section is left to it.
+    const std::string_view content = text_.substr(from, close - from);
+    if (content.find('\r') != std::string_view::npos) return Step::Unsure;
+    EmitText(content);
+  }
   pos = close + end.size();
   return Step::Done;
 }
@@ -526,13 +577,14 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   if (sameLocalNames && SameAttributeTwice()) return Step::Unsure;
   ++depth_;
   ++starts_;
-  // Before the scanner delivers, the parser tells the handler of every element.
-  element.heard = handler_ == nullptr || starts_ <= afterStarts_ || depth_ <= deepest_;
-  if (element.heard && Delivering() && starts_ > afterStarts_) DeliverStart(element);
+  textSinceEvent_ = 0;
+  // A handler that skims hears of no element nested deeper than it asks.
+  element.heard = Delivering() && (!handler_->SkimRequested() || depth_ <= handler_->SkimDepth());
+  if (element.heard) DeliverStart(element);
   if (empty) {
     --depth_;
     ++ends_;
-    if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
+    if (element.heard && Delivering()) DeliverEnd(element);
     bindings_.resize(element.bindings);
     if (depth_ == 0) rootClosed_ = true;
   }
@@ -690,7 +742,8 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   if (data[i] != '>') return Step::Unsure;
   --depth_;
   ++ends_;
-  if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
+  textSinceEvent_ = 0;
+  if (element.heard && Delivering()) DeliverEnd(element);
   bindings_.resize(element.bindings);
   if (depth_ == 0) rootClosed_ = true;
   pos = i + 1;

@@ -18,11 +18,10 @@
 // name or attribute value, for instance). Nothing outside the part is ever
 // loaded, and no entity a document declares is ever expanded.
 //
-// Speed: once a handler needs no more of a large part (it stopped, or wants
-// only the starts and ends of elements), a quick scanner (xml_scanner.h)
-// checks the rest instead of the parser, by the same rules; where the scanner
-// cannot vouch for the rest, the parser reads the whole part again, and the
-// handler hears only what it has not heard yet.
+// Speed: a quick scanner (xml_scanner.h) reads every document first, by the
+// same rules, and hands the handler what the parser would; where the scanner
+// cannot vouch for the document, the parser reads it again from its first
+// byte, and the handler hears only what it has not heard yet.
 //
 // Well-formedness includes the namespace rules: a prefix that is not declared,
 // or one attribute given twice through two prefixes, makes the part damaged.
@@ -117,6 +116,9 @@ inline constexpr std::uint64_t kMaxXmlBytesWithoutElement = 16u << 20;
 // above. Throws WorkbookError when it is damaged or the handler failed; says
 // whether the handler stopped early.
 XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler);
+
+// The same, by the XML parser alone: what the scanner is held to.
+XmlPartResult ParseXml(XmlByteSource& source, XmlHandler& handler);
 
 // A plain file, from its first byte to its last; a file above
 // kMaxPlainXmlSize cannot be opened (TooLarge).
