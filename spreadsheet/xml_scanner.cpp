@@ -565,14 +565,19 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   element.qname.assign(qname);
   element.prefixLength = prefixLength;
   element.binding = kUnknownBinding;
-  if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
-    return Step::Unsure;
+  if (prefixLength != 0) {
+    const std::string_view prefix = qname.substr(0, prefixLength);
+    if (prefix == "xml") return Step::Unsure;
+    element.binding = BindingOf(prefix);
+    if (element.binding == kNoBinding) return Step::Unsure;
   }
-  for (const Attribute& a : Attributes()) {
-    if (!prefixed) break;
+  for (std::size_t k = 0; prefixed && k < attributeCount_; ++k) {
+    Attribute& a = attributes_[k];
     if (a.prefixLength == 0) continue;
     const std::string_view prefix(text_.data() + a.name, a.prefixLength);
-    if (prefix != "xmlns" && Resolve(prefix) == nullptr) return Step::Unsure;
+    if (prefix == "xmlns") continue;
+    a.binding = BindingOf(prefix);
+    if (a.binding == kNoBinding) return Step::Unsure;
   }
   if (sameLocalNames && SameAttributeTwice()) return Step::Unsure;
   ++depth_;
@@ -585,7 +590,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     --depth_;
     ++ends_;
     if (element.heard && Delivering()) DeliverEnd(element);
-    bindings_.resize(element.bindings);
+    PopBindings(element.bindings);
     if (depth_ == 0) rootClosed_ = true;
   }
   pos = i + 1;
@@ -605,7 +610,9 @@ bool XmlScanner::SameAttributeTwice() const {
       if (xName.substr(x.prefixLength + 1) != yName.substr(y.prefixLength + 1)) continue;
       const std::string_view xPrefix = xName.substr(0, x.prefixLength);
       const std::string_view yPrefix = yName.substr(0, y.prefixLength);
-      if (xPrefix == "xmlns" || yPrefix == "xmlns" || *Resolve(xPrefix) == *Resolve(yPrefix)) return true;
+      if (xPrefix == "xmlns" || yPrefix == "xmlns" || x.binding == y.binding || UriOf(x.binding) == UriOf(y.binding)) {
+        return true;
+      }
     }
   }
   return false;
@@ -632,24 +639,45 @@ bool XmlScanner::BindNamespaces() {
     if (binding.uri == kXmlNamespace || binding.uri == kXmlnsNamespace) return false;
     if (binding.uri.size() > kMaxNamespaceLength || bindings_.size() >= kMaxBindings) return false;
     bindings_.push_back(std::move(binding));
+    ++bindingsVersion_;
   }
   return true;
 }
 
+// The bindings of the elements that end go out of force with them.
+void XmlScanner::PopBindings(std::size_t count) {
+  if (bindings_.size() == count) return;
+  bindings_.resize(count);
+  ++bindingsVersion_;
+}
+
 std::size_t XmlScanner::BindingOf(std::string_view prefix) const {
-  if (prefix == "xml") return kXmlBinding;
+  const auto same = [prefix](const std::string& bound) {
+    if (bound.size() != prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      if (bound[i] != prefix[i]) return false;
+    }
+    return true;
+  };
+  if (prefix.size() == 3 && prefix == "xml") return kXmlBinding;
+  // A document uses few prefixes, declared (in the writers' parts) on the
+  // root: the binding found last for a prefix holds until a binding comes or goes.
+  const auto* const p = reinterpret_cast<const std::uint8_t*>(prefix.data());
+  const std::size_t hash = prefix.empty() ? 0 : (prefix.size() * 7 + p[0] * 3 + p[prefix.size() - 1]) % kPrefixSlots;
+  PrefixSlot& slot = prefixSlots_[hash];
+  if (slot.version == bindingsVersion_ && same(bindings_[slot.binding].prefix)) return slot.binding;
   for (std::size_t i = bindings_.size(); i-- > 0;) {
-    const std::string& bound = bindings_[i].prefix;
-    if (bound.size() == prefix.size() && std::memcmp(bound.data(), prefix.data(), prefix.size()) == 0) return i;
+    if (same(bindings_[i].prefix)) {
+      slot = {bindingsVersion_, i};
+      return i;
+    }
   }
   return kNoBinding;
 }
 
-const std::string* XmlScanner::Resolve(std::string_view prefix) const {
-  static const std::string xml(kXmlNamespace);
-  const std::size_t binding = BindingOf(prefix);
-  if (binding == kXmlBinding) return &xml;
-  return binding == kNoBinding ? nullptr : &bindings_[binding].uri;
+std::string_view XmlScanner::UriOf(std::size_t binding) const {
+  if (binding == kXmlBinding) return kXmlNamespace;
+  return binding == kNoBinding ? std::string_view() : std::string_view(bindings_[binding].uri);
 }
 
 // An attribute's value as the parser gives it: references replaced, and each
@@ -677,22 +705,22 @@ void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
 
 // The namespace of an element whose declarations are in force.
 std::string_view XmlScanner::NamespaceOf(const Open& element) const {
-  const std::size_t binding = element.binding == kUnknownBinding
-                                  ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
-                                  : element.binding;
-  if (binding == kXmlBinding) return kXmlNamespace;
-  return binding == kNoBinding ? std::string_view() : std::string_view(bindings_[binding].uri);
+  return UriOf(element.binding == kUnknownBinding
+                   ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
+                   : element.binding);
 }
 
 void XmlScanner::DeliverStart(Open& element) {
   // An unprefixed element that declares nothing is in the namespace of an
   // unprefixed parent: no search.
   const Open* const parent = depth_ >= 2 ? &open_[depth_ - 2] : nullptr;
-  if (element.prefixLength == 0 && element.bindings == bindings_.size() && parent != nullptr &&
-      parent->prefixLength == 0 && parent->binding != kUnknownBinding) {
+  if (element.prefixLength != 0) {
+    // found when its tag was scanned
+  } else if (element.bindings == bindings_.size() && parent != nullptr && parent->prefixLength == 0 &&
+             parent->binding != kUnknownBinding) {
     element.binding = parent->binding;
   } else {
-    element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+    element.binding = BindingOf({});
   }
   delivered_.clear();
   if (decoded_.size() < attributeCount_) decoded_.resize(attributeCount_);
@@ -702,7 +730,7 @@ void XmlScanner::DeliverStart(Open& element) {
     if (declares_ && (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns"))) continue;
     XmlAttribute out;
     if (a.prefixLength != 0) {
-      out.ns = *Resolve(name.substr(0, a.prefixLength));
+      out.ns = UriOf(a.binding);
       out.name = name.substr(a.prefixLength + 1);
     } else {
       out.name = name;
@@ -744,7 +772,7 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   ++ends_;
   textSinceEvent_ = 0;
   if (element.heard && Delivering()) DeliverEnd(element);
-  bindings_.resize(element.bindings);
+  PopBindings(element.bindings);
   if (depth_ == 0) rootClosed_ = true;
   pos = i + 1;
   return Step::Done;

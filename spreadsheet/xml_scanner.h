@@ -7,6 +7,7 @@
 // parser decide. So where the scanner calls a document sound, the parser does
 // too, and what it hands a handler (starts and ends of elements with their
 // attributes, and text) is what the parser would hand it.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -48,6 +49,7 @@ class XmlScanner {
     std::size_t name = 0, nameLength = 0, prefixLength = 0;  // within the buffer
     std::size_t value = 0, valueLength = 0;
     bool plain = true;  // the value needs no decoding
+    std::size_t binding = 0;  // of its prefix, when it has one other than xmlns
   };
   struct Open {
     std::string qname;
@@ -73,7 +75,7 @@ class XmlScanner {
   Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
   bool SameAttributeTwice() const;
-  const std::string* Resolve(std::string_view prefix) const;
+  std::string_view UriOf(std::size_t binding) const;
   void Decode(const Attribute& attribute, std::string& out);
   void DeliverStart(Open& element);
   static constexpr std::size_t kNoBinding = ~std::size_t{0};
@@ -99,6 +101,15 @@ class XmlScanner {
   std::vector<Open> open_;
   std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
   std::vector<Binding> bindings_;
+  std::uint64_t bindingsVersion_ = 1;  // changes whenever a binding comes or goes
+  void PopBindings(std::size_t count);
+  // The binding found last for a prefix, by a hash of the prefix.
+  struct PrefixSlot {
+    std::uint64_t version = 0;
+    std::size_t binding = 0;
+  };
+  static constexpr std::size_t kPrefixSlots = 64;
+  mutable std::array<PrefixSlot, kPrefixSlots> prefixSlots_{};
   std::vector<Attribute> attributes_;  // of the start tag last scanned: the first attributeCount_
   std::size_t attributeCount_ = 0;
   std::span<const Attribute> Attributes() const { return {attributes_.data(), attributeCount_}; }
