@@ -184,7 +184,7 @@ struct ZipPartReader::Impl {
   std::vector<std::uint8_t> input;
   // A member inflated in one piece and found whole, handed out from here.
   bool inflatedWhole = false;
-  std::vector<std::uint8_t> whole;
+  std::unique_ptr<std::uint8_t[]> whole;  // not zeroed first: every byte is inflated into
 
   ~Impl() {
     if (inflating) inflateEnd(&z);
@@ -266,13 +266,13 @@ bool ZipPartReader::InflateWhole(std::uint64_t dataStart) {
   static thread_local const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
       libdeflate_alloc_decompressor());
   if (!decompressor) throw std::bad_alloc();
-  part.whole.resize(static_cast<std::size_t>(entry.size));
+  const auto size = static_cast<std::size_t>(entry.size);
+  part.whole.reset(new std::uint8_t[size]);
   std::size_t inflated = 0;
-  const libdeflate_result result = libdeflate_deflate_decompress(
-      decompressor.get(), compressed.data(), compressed.size(), part.whole.data(), part.whole.size(), &inflated);
-  if (result != LIBDEFLATE_SUCCESS || inflated != entry.size ||
-      libdeflate_crc32(0, part.whole.data(), part.whole.size()) != entry.crc) {
-    std::vector<std::uint8_t>().swap(part.whole);
+  const libdeflate_result result = libdeflate_deflate_decompress(decompressor.get(), compressed.data(),
+                                                                 compressed.size(), part.whole.get(), size, &inflated);
+  if (result != LIBDEFLATE_SUCCESS || inflated != size || libdeflate_crc32(0, part.whole.get(), size) != entry.crc) {
+    part.whole.reset();
     return false;
   }
   part.inflatedWhole = true;
@@ -286,8 +286,8 @@ std::size_t ZipPartReader::Read(std::uint8_t* buffer, std::size_t size) {
   Impl& part = *impl_;
   if (part.done || size == 0) return 0;
   if (part.inflatedWhole) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, part.whole.size() - part.produced));
-    std::memcpy(buffer, part.whole.data() + part.produced, n);
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, part.entry.size - part.produced));
+    std::memcpy(buffer, part.whole.get() + part.produced, n);
     part.produced += n;
     if (n == 0) part.done = true;
     return n;
