@@ -22,14 +22,6 @@ constexpr std::uint16_t kMethodStored = 0;
 constexpr std::uint16_t kMethodDeflated = 8;
 constexpr std::uint16_t kFlagEncrypted = 1;
 constexpr std::uint32_t kUnknown32 = 0xFFFFFFFFu;  // the value is in the ZIP64 extra field
-// A deflated member up to this size (and no larger compressed) is inflated in
-// one piece, which is quicker than zlib's streaming; a larger one streams, so
-// that memory stays small whatever the size.
-constexpr std::uint64_t kInflateWholeUpTo = 4u << 20;
-
-struct DecompressorDeleter {
-  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-};
 
 // Reads len bytes at offset of the input into out; false when the input is shorter.
 bool ReadAt(GsfInput* input, std::uint64_t offset, std::size_t len, std::vector<std::uint8_t>& out) {
@@ -182,9 +174,6 @@ struct ZipPartReader::Impl {
   bool done = false;
   z_stream z{};
   std::vector<std::uint8_t> input;
-  // A member inflated in one piece and found whole, handed out from here.
-  bool inflatedWhole = false;
-  std::unique_ptr<std::uint8_t[]> whole;  // not zeroed first: every byte is inflated into
 
   ~Impl() {
     if (inflating) inflateEnd(&z);
@@ -247,36 +236,10 @@ void ZipPartReader::Open(const ZipDirectory& directory, const std::string& partN
   }
   part.rawPosition = dataStart;
   part.rawLeft = entry->compressedSize;
-  if (entry->method == kMethodDeflated && InflateWhole(dataStart)) return;
   if (entry->method == kMethodDeflated) {
     if (inflateInit2(&part.z, -15) != Z_OK) throw std::bad_alloc();
     part.inflating = true;
   }
-}
-
-// A small member in one piece, when it inflates to exactly its declared size
-// with its CRC-32; otherwise (damage of any kind) the member streams through
-// zlib, which names the fault as it reaches it.
-bool ZipPartReader::InflateWhole(std::uint64_t dataStart) {
-  Impl& part = *impl_;
-  const ZipEntry& entry = part.entry;
-  if (entry.size > kInflateWholeUpTo || entry.compressedSize > kInflateWholeUpTo) return false;
-  std::vector<std::uint8_t> compressed;
-  if (!ReadAt(part.source, dataStart, static_cast<std::size_t>(entry.compressedSize), compressed)) return false;
-  static thread_local const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-      libdeflate_alloc_decompressor());
-  if (!decompressor) throw std::bad_alloc();
-  const auto size = static_cast<std::size_t>(entry.size);
-  part.whole.reset(new std::uint8_t[size]);
-  std::size_t inflated = 0;
-  const libdeflate_result result = libdeflate_deflate_decompress(decompressor.get(), compressed.data(),
-                                                                 compressed.size(), part.whole.get(), size, &inflated);
-  if (result != LIBDEFLATE_SUCCESS || inflated != size || libdeflate_crc32(0, part.whole.get(), size) != entry.crc) {
-    part.whole.reset();
-    return false;
-  }
-  part.inflatedWhole = true;
-  return true;
 }
 
 const std::string& ZipPartReader::Name() const { return impl_->entry.name; }
@@ -285,13 +248,6 @@ std::uint64_t ZipPartReader::DeclaredSize() const { return impl_->entry.size; }
 std::size_t ZipPartReader::Read(std::uint8_t* buffer, std::size_t size) {
   Impl& part = *impl_;
   if (part.done || size == 0) return 0;
-  if (part.inflatedWhole) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, part.entry.size - part.produced));
-    std::memcpy(buffer, part.whole.get() + part.produced, n);
-    part.produced += n;
-    if (n == 0) part.done = true;
-    return n;
-  }
   if (part.entry.method == kMethodStored) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, part.rawLeft));
     if (n > 0) {

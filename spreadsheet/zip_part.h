@@ -78,7 +78,6 @@ class ZipPartReader {
   std::unique_ptr<ZipDirectory> ownDirectory_;  // when built from the package alone
   std::unique_ptr<Impl> impl_;
   void Open(const ZipDirectory& directory, const std::string& partName);
-  bool InflateWhole(std::uint64_t dataStart);
 };
 
 }  // namespace ratemover::spreadsheet
