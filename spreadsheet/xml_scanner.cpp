@@ -644,13 +644,6 @@ bool XmlScanner::BindNamespaces() {
   return true;
 }
 
-// The bindings of the elements that end go out of force with them.
-void XmlScanner::PopBindings(std::size_t count) {
-  if (bindings_.size() == count) return;
-  bindings_.resize(count);
-  ++bindingsVersion_;
-}
-
 std::size_t XmlScanner::BindingOf(std::string_view prefix) const {
   const auto same = [prefix](const std::string& bound) {
     return bound.size() == prefix.size() && SameBytes(bound.data(), prefix.data(), prefix.size());

@@ -102,7 +102,12 @@ class XmlScanner {
   std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
   std::vector<Binding> bindings_;
   std::uint64_t bindingsVersion_ = 1;  // changes whenever a binding comes or goes
-  void PopBindings(std::size_t count);
+  // The bindings of the elements that end go out of force with them.
+  void PopBindings(std::size_t count) {
+    if (bindings_.size() == count) return;
+    bindings_.resize(count);
+    ++bindingsVersion_;
+  }
   // The binding found last for a prefix, by a hash of the prefix.
   struct PrefixSlot {
     std::uint64_t version = 0;
