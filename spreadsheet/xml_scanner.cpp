@@ -274,7 +274,11 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
     return Step::Done;
   }
   std::size_t run = i;  // the start of what has not gone out yet
-  const auto emitRun = [&](std::size_t until) { EmitText(text_.substr(run, until - run)); };
+  // A handler that skims or stopped never wants text again.
+  const bool deliver = TextWanted();
+  const auto emitRun = [&](std::size_t until) {
+    if (deliver) EmitText(text_.substr(run, until - run));
+  };
   while (true) {
     while (i + 4 <= size && (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kText)) {
       i += 4;
@@ -287,12 +291,12 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
       emitRun(i);
       pos = i;
       reference_.clear();
-      const Step step = ScanReference(pos, &reference_);
+      const Step step = ScanReference(pos, deliver ? &reference_ : nullptr);
       if (step != Step::Done) {
         pos = i;
         return step;
       }
-      EmitText(reference_);
+      if (deliver) EmitText(reference_);
       run = i = pos;
     } else if (c == ']') {
       if (size - i < 3) {
@@ -309,12 +313,8 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
         return Step::More;  // a line feed may follow
       }
       // A CR LF pair goes out as its line feed, a lone CR as a line feed.
-      if (data[i + 1] == '\n') {
-        run = ++i;
-      } else {
-        EmitText("\n");
-        run = ++i;
-      }
+      if (data[i + 1] != '\n' && deliver) EmitText("\n");
+      run = ++i;
     } else {
       const std::size_t length = SequenceLength(c);
       if (length < 2) return Step::Unsure;
