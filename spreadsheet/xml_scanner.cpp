@@ -473,6 +473,9 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   attribute.value = i;
   attribute.plain = true;
   while (true) {
+    while (i + 4 <= size && (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kValue)) {
+      i += 4;
+    }
     while (i < size && (kClass[data[i]] & kValue)) ++i;
     if (i >= size) return Step::More;
     const std::uint8_t c = data[i];
@@ -575,7 +578,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     a.binding = BindingOf(prefix);
     if (a.binding == kNoBinding) return Step::Unsure;
   }
-  if (attributeCount_ > 1 && SameAttributeTwice()) return Step::Unsure;
+  if (attributeCount_ > 1 && SameAttributeTwice(prefixed)) return Step::Unsure;
   ++depth_;
   ++starts_;
   textSinceEvent_ = 0;
@@ -595,8 +598,19 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
 
 // One attribute twice: by name, or by local name through two prefixes that
 // name one namespace.
-bool XmlScanner::SameAttributeTwice() const {
+bool XmlScanner::SameAttributeTwice(bool prefixed) const {
   const char* const data = text_.data();
+  if (!prefixed) {
+    // by name only
+    for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
+      const Attribute& x = attributes_[a];
+      for (std::size_t b = a + 1; b < attributeCount_; ++b) {
+        const Attribute& y = attributes_[b];
+        if (x.nameLength == y.nameLength && SameBytes(data + x.name, data + y.name, x.nameLength)) return true;
+      }
+    }
+    return false;
+  }
   for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
     const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;

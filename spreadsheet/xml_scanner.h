@@ -74,7 +74,7 @@ class XmlScanner {
   Step ScanName(std::size_t& pos, std::size_t& prefixLength);
   Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
-  bool SameAttributeTwice() const;
+  bool SameAttributeTwice(bool prefixed) const;
   std::string_view UriOf(std::size_t binding) const;
   void Decode(const Attribute& attribute, std::string& out);
   void DeliverStart(Open& element);
