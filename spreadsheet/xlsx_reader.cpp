@@ -466,22 +466,9 @@ class SheetHandler : public DepthHandler {
   }
 
   void StartCell(const std::vector<XmlAttribute>& attributes) {
-    // The first attribute of each name counts (r, t and s: the reference, type and style).
-    const XmlAttribute* reference = nullptr;
-    const XmlAttribute* type = nullptr;
-    const XmlAttribute* style = nullptr;
-    for (const auto& a : attributes) {
-      if (a.name == "r") {
-        if (reference == nullptr) reference = &a;
-      } else if (a.name == "t") {
-        if (type == nullptr) type = &a;
-      } else if (a.name == "s") {
-        if (style == nullptr) style = &a;
-      }
-    }
     std::int32_t row = row_;
     std::int32_t column = previousColumn_ + 1;
-    if (const auto* a = reference) {
+    if (const auto* a = FindAttribute(attributes, "r")) {
       if (!ParseCellReference(a->value, row, column)) return Fail("cell reference not valid");
       if (row_ != 0 && row != row_) return Fail("cell outside its row");
       if (column <= previousColumn_) return Fail("cells out of order");
@@ -490,6 +477,16 @@ class SheetHandler : public DepthHandler {
     }
     previousColumn_ = column;
     if (row > rowLimit_) return;
+    // The first attribute of each name counts: t and s, the type and style.
+    const XmlAttribute* type = nullptr;
+    const XmlAttribute* style = nullptr;
+    for (const auto& a : attributes) {
+      if (a.name == "t") {
+        if (type == nullptr) type = &a;
+      } else if (a.name == "s") {
+        if (style == nullptr) style = &a;
+      }
+    }
     inCell_ = true;
     cellRow_ = row;
     cellColumn_ = column;

@@ -171,13 +171,6 @@ struct ParserDeleter {
 
 }  // namespace
 
-const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, std::string_view name) {
-  for (const auto& a : attributes) {
-    if (a.name == name) return &a;
-  }
-  return nullptr;
-}
-
 struct ZipPackage::Impl {
   explicit Impl(GsfInfile* zip) : directory(zip) {}
   ZipDirectory directory;

@@ -84,7 +84,12 @@ class XmlHandler {
 };
 
 // The value of an attribute by local name (any namespace), or nullptr.
-const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, std::string_view name);
+inline const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, std::string_view name) {
+  for (const auto& a : attributes) {
+    if (a.name == name) return &a;
+  }
+  return nullptr;
+}
 
 enum class XmlPartResult {
   Missing,   // no such part in the package
