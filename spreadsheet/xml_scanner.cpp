@@ -507,6 +507,19 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   return Step::Done;
 }
 
+// One attribute twice, where no attribute has a prefix: by name only.
+[[gnu::always_inline]] inline bool XmlScanner::SameNameTwice() const {
+  const char* const data = text_.data();
+  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
+    const Attribute& x = attributes_[a];
+    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
+      const Attribute& y = attributes_[b];
+      if (x.nameLength == y.nameLength && SameBytes(data + x.name, data + y.name, x.nameLength)) return true;
+    }
+  }
+  return false;
+}
+
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
@@ -578,7 +591,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     a.binding = BindingOf(prefix);
     if (a.binding == kNoBinding) return Step::Unsure;
   }
-  if (attributeCount_ > 1 && SameAttributeTwice(prefixed)) return Step::Unsure;
+  if (attributeCount_ > 1 && (prefixed ? SameAttributeTwice() : SameNameTwice())) return Step::Unsure;
   ++depth_;
   ++starts_;
   textSinceEvent_ = 0;
@@ -598,19 +611,8 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
 
 // One attribute twice: by name, or by local name through two prefixes that
 // name one namespace.
-bool XmlScanner::SameAttributeTwice(bool prefixed) const {
+bool XmlScanner::SameAttributeTwice() const {
   const char* const data = text_.data();
-  if (!prefixed) {
-    // by name only
-    for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
-      const Attribute& x = attributes_[a];
-      for (std::size_t b = a + 1; b < attributeCount_; ++b) {
-        const Attribute& y = attributes_[b];
-        if (x.nameLength == y.nameLength && SameBytes(data + x.name, data + y.name, x.nameLength)) return true;
-      }
-    }
-    return false;
-  }
   for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
     const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;

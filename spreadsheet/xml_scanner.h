@@ -74,7 +74,8 @@ class XmlScanner {
   Step ScanName(std::size_t& pos, std::size_t& prefixLength);
   Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
-  bool SameAttributeTwice(bool prefixed) const;
+  bool SameAttributeTwice() const;
+  bool SameNameTwice() const;
   std::string_view UriOf(std::size_t binding) const;
   void Decode(const Attribute& attribute, std::string& out);
   void DeliverStart(Open& element);
