@@ -104,9 +104,12 @@ void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* 
 
 void OnText(void* data, const xmlChar* text, int len) {
   auto& state = StateOf(data);
-  if (len <= 0 || state.starts + state.ends < state.heardStarts + state.heardEnds) return;
+  const std::uint64_t events = state.starts + state.ends;
+  const std::uint64_t heardEvents = state.heardStarts + state.heardEnds;
+  if (len <= 0 || events < heardEvents) return;
   std::string_view piece(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len));
-  if (state.heardText != 0) {
+  // The text heard after the last event heard is all right after it.
+  if (state.heardText != 0 && events == heardEvents) {
     const std::size_t heard = static_cast<std::size_t>(std::min<std::uint64_t>(state.heardText, piece.size()));
     state.heardText -= heard;
     piece.remove_prefix(heard);

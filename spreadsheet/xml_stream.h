@@ -65,7 +65,7 @@ class XmlHandler {
   }
   // From the next element on, the handler needs only the starts and ends of
   // elements nested at most `deepest` deep (the root is 1), and no text: the
-  // rest of the part may be checked the quick way.
+  // rest of the part is checked without handing it more than that.
   void Skim(std::size_t deepest) {
     skimRequested_ = true;
     skimDepth_ = deepest;
