@@ -195,7 +195,6 @@ class ZipPartSource : public XmlByteSource {
       : directory_(directory), partName_(partName), part_(std::make_unique<ZipPartReader>(directory, partName)) {}
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override { return part_->Read(buffer, size); }
   const std::string& Name() const override { return part_->Name(); }
-  std::uint64_t DeclaredSize() const override { return part_->DeclaredSize(); }
   void Restart() override { part_ = std::make_unique<ZipPartReader>(directory_, partName_); }
 
  private:

@@ -106,10 +106,6 @@ class XmlByteSource {
   virtual std::size_t Read(std::uint8_t* buffer, std::size_t size) = 0;
   // Names the document in a failure's detail.
   virtual const std::string& Name() const = 0;
-  // The size the document claims before it is read (a part's directory entry,
-  // a file's size): large documents are checked past what a handler needs by
-  // a quick scanner instead of the parser.
-  virtual std::uint64_t DeclaredSize() const = 0;
   // Starts again from the first byte, for a second reading.
   virtual void Restart() = 0;
 };
@@ -133,7 +129,6 @@ class PlainFileSource : public XmlByteSource {
   PlainFileSource(GsfInput* input, std::string name);  // throws WorkbookError(TooLarge)
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override;
   const std::string& Name() const override { return name_; }
-  std::uint64_t DeclaredSize() const override { return size_; }
   void Restart() override;
 
  private:

@@ -63,7 +63,6 @@ class StringSource : public spreadsheet::XmlByteSource {
     return n;
   }
   const std::string& Name() const override { return name_; }
-  std::uint64_t DeclaredSize() const override { return document_.size(); }
   void Restart() override { position_ = 0; }
 
  private:
