@@ -208,17 +208,6 @@ void XmlScanner::EmitText(std::string_view text) {
   handler_->Text(text);
 }
 
-// Text whose line ends the parser hands on as line feeds: a CR LF pair as one.
-void XmlScanner::EmitLines(std::string_view text) {
-  std::size_t run = 0;
-  for (std::size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', run)) {
-    EmitText(text.substr(run, cr - run));
-    EmitText("\n");
-    run = cr + 1;
-    if (run < text.size() && text[run] == '\n') ++run;
-  }
-  EmitText(text.substr(run));
-}
 
 // <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the encoding and
 // standalone optional, in that order.

@@ -89,7 +89,6 @@ class XmlScanner {
   bool Delivering() const;
   bool TextWanted() const;
   void EmitText(std::string_view text);
-  void EmitLines(std::string_view text);
 
   bool Keep(std::size_t pos);
   bool GiveUp();
