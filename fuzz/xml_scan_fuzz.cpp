@@ -3,7 +3,7 @@
 // again where the scanner is unsure): the scanner reads the same in any size
 // of pieces; where it vouches for a document, the parser takes it too and
 // reports the same elements, namespaces, attribute values and text; and the
-// reading every part gets, in pieces of any size, is exactly the parser's.
+// reading every part gets is exactly the parser's reading the same pieces.
 #include <gsf/gsf.h>
 
 #include <cstddef>
@@ -32,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ratemover::testsupport::ScannerEvents(document, piece) != whole) std::abort();
   const auto parsed = ratemover::testsupport::ParserEvents(document);
   if (whole && parsed != whole) std::abort();
-  if (ratemover::testsupport::StreamEvents(document, piece) != parsed) std::abort();
+  if (ratemover::testsupport::StreamEvents(document, piece) != ratemover::testsupport::ParserEvents(document, piece)) {
+    std::abort();
+  }
   return 0;
 }

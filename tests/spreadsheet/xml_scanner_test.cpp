@@ -84,7 +84,7 @@ struct Verdicts {
 
 // The scanner in pieces of every size agrees with itself (tiny pieces cut
 // every construct somewhere); where it vouches, the parser reads the same; and
-// the reading every part gets, in pieces of any size, is the parser's.
+// the reading every part gets is the parser's reading the same pieces.
 Verdicts CheckAgainstParser(const std::string& document, const std::string& what, bool tinyPieces = true) {
   const auto whole = ScannerEvents(document, document.size() + 1);
   const auto parsed = ParserEvents(document);
@@ -92,7 +92,10 @@ Verdicts CheckAgainstParser(const std::string& document, const std::string& what
   if (tinyPieces) pieces.insert(pieces.end(), {1, 4096});
   for (const std::size_t piece : pieces) {
     EXPECT_EQ(ScannerEvents(document, piece), whole) << what << " in pieces of " << piece;
-    EXPECT_EQ(StreamEvents(document, piece), parsed) << what << " streamed in pieces of " << piece;
+    // The parser reading the same pieces: where a document does not declare
+    // UTF-8, its verdict may depend on them.
+    const auto parsedInPieces = piece > document.size() ? parsed : ParserEvents(document, piece);
+    EXPECT_EQ(StreamEvents(document, piece), parsedInPieces) << what << " streamed in pieces of " << piece;
   }
   if (whole) {
     EXPECT_EQ(parsed, whole) << what;

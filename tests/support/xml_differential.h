@@ -72,9 +72,11 @@ class StringSource : public spreadsheet::XmlByteSource {
   std::string name_ = "p.xml";
 };
 
-// The parser's reading of a document, or nullopt when it refuses it.
-inline std::optional<std::vector<std::string>> ParserEvents(const std::string& document) {
-  StringSource source(document, document.size() + 1);
+// The parser's reading of a document fed in pieces of pieceSize bytes (whole
+// when not given), or nullopt when it refuses it. Where a document does not
+// declare UTF-8, the parser's verdict may depend on the pieces.
+inline std::optional<std::vector<std::string>> ParserEvents(const std::string& document, std::size_t pieceSize = 0) {
+  StringSource source(document, pieceSize == 0 ? document.size() + 1 : pieceSize);
   RecordingHandler handler;
   try {
     spreadsheet::ParseXml(source, handler);
