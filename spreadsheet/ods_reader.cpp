@@ -255,7 +255,9 @@ class ContentHandler final : public XmlHandler {
       }
       std::size_t end = i + 1;
       while (end < utf8.size() && !IsXmlSpace(utf8[end])) ++end;
-      if (text_.size() < kMaxCellTextBytes) text_.append(utf8.substr(i, std::min(end - i, kMaxCellTextBytes - text_.size())));
+      if (text_.size() < kMaxCellTextBytes) {
+        text_.append(utf8.substr(i, std::min(end - i, kMaxCellTextBytes - text_.size())));
+      }
       afterSpace_ = false;
       i = end;
     }

@@ -269,7 +269,8 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
     if (deliver) EmitText(text_.substr(run, until - run));
   };
   while (true) {
-    while (i + 4 <= size && (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kText)) {
+    while (i + 4 <= size &&
+           (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kText)) {
       i += 4;
     }
     while (i < size && (kClass[data[i]] & kText)) ++i;
@@ -462,7 +463,8 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   attribute.value = i;
   attribute.plain = true;
   while (true) {
-    while (i + 4 <= size && (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kValue)) {
+    while (i + 4 <= size &&
+           (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kValue)) {
       i += 4;
     }
     while (i < size && (kClass[data[i]] & kValue)) ++i;
