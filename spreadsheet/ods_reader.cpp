@@ -246,14 +246,20 @@ class ContentHandler final : public XmlHandler {
     // counts as one blank, and not at all at the start of the paragraph or
     // after another; <text:s/>, <text:tab/> and <text:line-break/> carry the
     // blanks, tabs and line breaks that are meant.
-    for (const char c : utf8) {
-      if (IsXmlSpace(c)) {
+    for (std::size_t i = 0; i < utf8.size();) {
+      if (IsXmlSpace(utf8[i])) {
         if (!afterSpace_) Append(" ");
         afterSpace_ = true;
-      } else {
-        if (text_.size() < kMaxCellTextBytes) text_.push_back(c);
-        afterSpace_ = false;
+        ++i;
+        continue;
       }
+      std::size_t end = i + 1;
+      while (end < utf8.size() && !IsXmlSpace(utf8[end])) ++end;
+      if (text_.size() < kMaxCellTextBytes) {
+        text_.append(utf8.substr(i, std::min(end - i, kMaxCellTextBytes - text_.size())));
+      }
+      afterSpace_ = false;
+      i = end;
     }
   }
 

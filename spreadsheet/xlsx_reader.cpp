@@ -357,6 +357,21 @@ class StylesHandler : public DepthHandler {
   std::vector<std::int64_t> xfFormats_;
 };
 
+// The type of a cell, its t attribute.
+enum class CellType { Number, Shared, FormulaString, Inline, Boolean, Error, Date, Unknown };
+
+CellType CellTypeOf(std::string_view t) {
+  t = TrimXml(t);
+  if (t == "n") return CellType::Number;
+  if (t == "s") return CellType::Shared;
+  if (t == "str") return CellType::FormulaString;
+  if (t == "inlineStr") return CellType::Inline;
+  if (t == "b") return CellType::Boolean;
+  if (t == "e") return CellType::Error;
+  if (t == "d") return CellType::Date;
+  return CellType::Unknown;
+}
+
 // A string cell waiting for its shared string.
 struct PendingString {
   std::int32_t row;
@@ -462,16 +477,25 @@ class SheetHandler : public DepthHandler {
     }
     previousColumn_ = column;
     if (row > rowLimit_) return;
+    // The first attribute of each name counts: t and s, the type and style.
+    const XmlAttribute* type = nullptr;
+    const XmlAttribute* style = nullptr;
+    for (const auto& a : attributes) {
+      if (a.name == "t") {
+        if (type == nullptr) type = &a;
+      } else if (a.name == "s") {
+        if (style == nullptr) style = &a;
+      }
+    }
     inCell_ = true;
     cellRow_ = row;
     cellColumn_ = column;
-    type_ = "n";
-    if (const auto* a = FindAttribute(attributes, "t")) type_ = TrimXml(a->value);
+    type_ = type != nullptr ? CellTypeOf(type->value) : CellType::Number;
     style_ = 0;
     unreadable_ = false;
     // An empty style is the default one; a style that is no index makes the
     // cell unreadable, not the workbook.
-    if (const auto* a = FindAttribute(attributes, "s"); a != nullptr && !TrimXml(a->value).empty()) {
+    if (const auto* a = style; a != nullptr && !TrimXml(a->value).empty()) {
       std::int64_t s = 0;
       if (ParseIndex(a->value, s)) {
         style_ = s;
@@ -502,13 +526,13 @@ class SheetHandler : public DepthHandler {
     // A formula without a written result has no cached value to read.
     const CellValue noResult = hasF_ ? CellValue::OfError() : CellValue::Empty();
     if (unreadable_) return Put(CellValue::OfError());
-    if (type_ == "n") {
+    if (type_ == CellType::Number) {
       if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
       double number = 0;
       if (!ParseNumber(v_, number)) return Fail();
       return Put(CellValue::OfNumber(number, StyleOf(style_)));
     }
-    if (type_ == "s") {
+    if (type_ == CellType::Shared) {
       std::int64_t index = 0;
       if (!hasV_ || !ParseIndex(v_, index) || index > 0xFFFFFFFFll) return Fail();
       if (++cellCount_ > kMaxCells) return Fail();
@@ -518,25 +542,25 @@ class SheetHandler : public DepthHandler {
       cells_.Put(cellRow_, cellColumn_, CellValue::OfText({}));
       return;
     }
-    if (type_ == "str") {
+    if (type_ == CellType::FormulaString) {
       // A written result, even an empty one (LibreOffice writes ="" as <v></v>).
       if (!hasV_) return Put(noResult);
       return Put(CellValue::OfText(TextOfXstring(v_)));
     }
-    if (type_ == "inlineStr") {
+    if (type_ == CellType::Inline) {
       if (hasIs_) return Put(CellValue::OfText(TextOfXstring(is_)));
       if (hasV_) return Put(CellValue::OfText(TextOfXstring(v_)));
       return Put(noResult);
     }
-    if (type_ == "b") {
+    if (type_ == CellType::Boolean) {
       if (!hasV_) return Put(noResult);
       const std::string_view v = TrimXml(v_);
       if (v == "1" || v == "true") return Put(CellValue::OfBoolean(true));
       if (v == "0" || v == "false") return Put(CellValue::OfBoolean(false));
       return Fail();
     }
-    if (type_ == "e") return Put(CellValue::OfError());
-    if (type_ == "d") {
+    if (type_ == CellType::Error) return Put(CellValue::OfError());
+    if (type_ == CellType::Date) {
       if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
       double serial = 0;
       if (!ParseIsoDate(v_, cells_.GetDateSystem(), serial)) return Put(CellValue::OfError());
@@ -560,7 +584,7 @@ class SheetHandler : public DepthHandler {
   bool inCell_ = false;
   std::int32_t cellRow_ = 0;
   std::int32_t cellColumn_ = 0;
-  std::string type_;
+  CellType type_ = CellType::Number;
   std::int64_t style_ = 0;
   bool unreadable_ = false;  // an attribute of the cell has a value that cannot be read
   bool hasV_ = false, hasF_ = false, hasIs_ = false;
@@ -579,6 +603,8 @@ class SharedStringsHandler : public DepthHandler {
   explicit SharedStringsHandler(std::vector<std::uint32_t> wanted) : wanted_(std::move(wanted)) {
     std::sort(wanted_.begin(), wanted_.end());
     wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+    strings_.resize(wanted_.size());
+    found_.assign(wanted_.size(), false);
   }
 
   void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>&) override {
@@ -586,7 +612,9 @@ class SharedStringsHandler : public DepthHandler {
     if (depth_ == 2 && name == "si") {
       ++index_;
       if (wanted_.empty() || index_ > wanted_.back()) return Stop();
-      collecting_ = std::binary_search(wanted_.begin(), wanted_.end(), static_cast<std::uint32_t>(index_));
+      // The strings come in index order: the next wanted one is the only candidate.
+      while (next_ < wanted_.size() && wanted_[next_] < index_) ++next_;
+      collecting_ = next_ < wanted_.size() && wanted_[next_] == index_;
       text_.clear();
     } else if (collecting_ && name == "t" && (depth_ == 3 || (depth_ == 4 && inRun_))) {
       inT_ = true;
@@ -600,7 +628,8 @@ class SharedStringsHandler : public DepthHandler {
       collecting_ = false;
       if (textBytes_ + text_.size() > kMaxTextBytes) return Fail();
       textBytes_ += text_.size();
-      strings_.emplace(static_cast<std::uint32_t>(index_), TextOfXstring(text_));
+      strings_[next_] = TextOfXstring(text_);
+      found_[next_] = true;
     } else if (depth_ == 3) {
       inRun_ = inT_ = false;
     } else if (depth_ == 4) {
@@ -616,8 +645,10 @@ class SharedStringsHandler : public DepthHandler {
   }
 
   const std::string* Find(std::uint32_t index) const {
-    const auto it = strings_.find(index);
-    return it == strings_.end() ? nullptr : &it->second;
+    const auto it = std::lower_bound(wanted_.begin(), wanted_.end(), index);
+    if (it == wanted_.end() || *it != index) return nullptr;
+    const auto at = static_cast<std::size_t>(it - wanted_.begin());
+    return found_[at] ? &strings_[at] : nullptr;
   }
 
  private:
@@ -628,7 +659,9 @@ class SharedStringsHandler : public DepthHandler {
   bool inT_ = false;
   std::string text_;
   std::size_t textBytes_ = 0;
-  std::unordered_map<std::uint32_t, std::string> strings_;
+  std::size_t next_ = 0;              // the first wanted index not passed yet
+  std::vector<std::string> strings_;  // by position in wanted_
+  std::vector<bool> found_;
 };
 
 // A chart, dialog or macro sheet: a sheet, but not a worksheet, so it has no

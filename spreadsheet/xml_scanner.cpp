@@ -28,6 +28,7 @@ enum CharClass : std::uint8_t {
   kSpace = 8,
   kValue = 16,   // in an attribute value as it stands
   kNamePart = 32,  // continues a name, a colon aside
+  kText = 64,      // character data handed on as it stands
 };
 
 constexpr std::array<std::uint8_t, 256> MakeClasses() {
@@ -45,6 +46,9 @@ constexpr std::array<std::uint8_t, 256> MakeClasses() {
   t['.'] |= kName;
   for (int c = 0; c < 256; ++c) {
     if ((t[c] & kName) && c != ':') t[c] |= kNamePart;
+  }
+  for (int c = 0; c < 256; ++c) {
+    if ((t[c] & kPlain) && c != '\r') t[c] |= kText;
   }
   for (int c = 0x20; c < 0x80; ++c) t[c] |= kValue;
   t['<'] &= ~kValue;
@@ -69,6 +73,21 @@ std::size_t SequenceLength(std::uint8_t lead) {
   if ((lead & 0xF0) == 0xE0) return 3;
   if ((lead & 0xF8) == 0xF0) return 4;
   return 0;
+}
+
+// Whether n bytes at a and at b are the same: for the short names of tags,
+// quicker than a call.
+inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  for (; n > 0; ++a, ++b, --n) {
+    if (*a != *b) return false;
+  }
+  return true;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -179,15 +198,16 @@ bool XmlScanner::Finish() {
   return !unsure_;
 }
 
-void XmlScanner::Deliver(XmlHandler* handler, std::uint64_t afterStarts, std::uint64_t afterEnds,
-                         std::size_t deepest) {
-  handler_ = handler;
-  deepest_ = deepest;
-  afterStarts_ = afterStarts;
-  afterEnds_ = afterEnds;
+bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->StopRequested(); }
+
+bool XmlScanner::TextWanted() const { return depth_ > 0 && Delivering() && !handler_->SkimRequested(); }
+
+void XmlScanner::EmitText(std::string_view text) {
+  if (text.empty() || !TextWanted()) return;
+  textSinceEvent_ += text.size();
+  handler_->Text(text);
 }
 
-bool XmlScanner::Delivering() const { return handler_ != nullptr && !handler_->StopRequested(); }
 
 // <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the encoding and
 // standalone optional, in that order.
@@ -229,6 +249,8 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
+// Character data up to the next markup, handed on as it is read: what stands
+// before pos when a piece ends has gone out (More leaves pos at the rest).
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
@@ -240,29 +262,54 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
     if (i < size && data[i] != '<') return Step::Unsure;
     return Step::Done;
   }
-  while (i < size) {
-    const std::uint8_t c = data[i];
-    if (kClass[c] & kPlain) {
-      ++i;
-      continue;
+  std::size_t run = i;  // the start of what has not gone out yet
+  // A handler that skims or stopped never wants text again.
+  const bool deliver = TextWanted();
+  const auto emitRun = [&](std::size_t until) {
+    if (deliver) EmitText(text_.substr(run, until - run));
+  };
+  while (true) {
+    while (i + 4 <= size &&
+           (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kText)) {
+      i += 4;
     }
+    while (i < size && (kClass[data[i]] & kText)) ++i;
+    if (i >= size) break;
+    const std::uint8_t c = data[i];
     if (c == '<') break;
     if (c == '&') {
+      emitRun(i);
       pos = i;
-      const Step step = ScanReference(pos, nullptr);
-      if (step != Step::Done) return step;
-      i = pos;
+      reference_.clear();
+      const Step step = ScanReference(pos, deliver ? &reference_ : nullptr);
+      if (step != Step::Done) {
+        pos = i;
+        return step;
+      }
+      if (deliver) EmitText(reference_);
+      run = i = pos;
     } else if (c == ']') {
       if (size - i < 3) {
+        emitRun(i);
         pos = i;
         return Step::More;
       }
       if (data[i + 1] == ']' && data[i + 2] == '>') return Step::Unsure;
       ++i;
+    } else if (c == '\r') {
+      emitRun(i);
+      if (i + 1 >= size) {
+        pos = i;
+        return Step::More;  // a line feed may follow
+      }
+      // A CR LF pair goes out as its line feed, a lone CR as a line feed.
+      if (data[i + 1] != '\n' && deliver) EmitText("\n");
+      run = ++i;
     } else {
       const std::size_t length = SequenceLength(c);
       if (length < 2) return Step::Unsure;
       if (size - i < length) {
+        emitRun(i);
         pos = i;
         return Step::More;
       }
@@ -271,6 +318,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
       i += length;
     }
   }
+  emitRun(i);
   pos = i;
   return Step::Done;
 }
@@ -346,9 +394,9 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
   if (next == '/') return ScanEndTag(pos);
   if (next == '!') {
     if (text_.size() - pos < 4) return Step::More;
-    if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true);
+    if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true, false);
     if (text_.size() - pos < 9) return Step::More;
-    if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false);
+    if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false, true);
     return Step::Unsure;  // a document type declaration, or what is none of these
   }
   if (next == '?') {
@@ -367,15 +415,16 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
     }
     if (text_.size() - i < 2) return Step::More;
     if (!Is(static_cast<std::uint8_t>(text_[i]), kSpace)) return Step::Unsure;
-    return ScanUntil(pos, i, "?>", false);
+    return ScanUntil(pos, i, "?>", false, false);
   }
   return ScanStartTag(pos);
 }
 
 // Content of a comment, CDATA section or processing instruction from `from`
-// up to `end`: characters only, and in a comment no "--" before the end.
+// up to `end`: characters only, and in a comment no "--" before the end. A
+// CDATA section's content is text.
 XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::string_view end,
-                                       bool noDoubleHyphen) {
+                                       bool noDoubleHyphen, bool isText) {
   const std::size_t close = text_.find(end, from);
   if (close == std::string_view::npos) return text_.size() - pos > kMaxConstruct ? Step::Unsure : Step::More;
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
@@ -395,6 +444,13 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   }
   // "--->" ends a comment with a hyphen: not allowed either.
   if (noDoubleHyphen && close > from && data[close - 1] == '-') return Step::Unsure;
+  if (isText) {
+    // The parser hands on the line ends of a CDATA section as they stand,
+    // unlike those of other text: such a section is left to it.
+    const std::string_view content = text_.substr(from, close - from);
+    if (content.find('\r') != std::string_view::npos) return Step::Unsure;
+    EmitText(content);
+  }
   pos = close + end.size();
   return Step::Done;
 }
@@ -407,6 +463,10 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   attribute.value = i;
   attribute.plain = true;
   while (true) {
+    while (i + 4 <= size &&
+           (kClass[data[i]] & kClass[data[i + 1]] & kClass[data[i + 2]] & kClass[data[i + 3]] & kValue)) {
+      i += 4;
+    }
     while (i < size && (kClass[data[i]] & kValue)) ++i;
     if (i >= size) return Step::More;
     const std::uint8_t c = data[i];
@@ -436,6 +496,19 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   attribute.valueLength = i - attribute.value;
   pos = i + 1;
   return Step::Done;
+}
+
+// One attribute twice, where no attribute has a prefix: by name only.
+[[gnu::always_inline]] inline bool XmlScanner::SameNameTwice() const {
+  const char* const data = text_.data();
+  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
+    const Attribute& x = attributes_[a];
+    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
+      const Attribute& y = attributes_[b];
+      if (x.nameLength == y.nameLength && SameBytes(data + x.name, data + y.name, x.nameLength)) return true;
+    }
+  }
+  return false;
 }
 
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
@@ -486,25 +559,6 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   if (i - pos > kMaxConstruct) return Step::Unsure;
   const std::string_view qname(text_.data() + pos + 1, nameEnd - pos - 1);
 
-  // One attribute twice, by name or, with prefixes, by local name.
-  bool sameLocalNames = false;
-  for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
-    const Attribute& x = attributes_[a];
-    const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
-    for (std::size_t b = a + 1; b < attributeCount_; ++b) {
-      const Attribute& y = attributes_[b];
-      if (x.nameLength == y.nameLength && data[x.name] == data[y.name] &&
-          std::memcmp(data + x.name, data + y.name, x.nameLength) == 0) {
-        return Step::Unsure;
-      }
-      const std::size_t yLocal = y.prefixLength == 0 ? 0 : y.prefixLength + 1;
-      if (xLocal != 0 && yLocal != 0 && x.nameLength - xLocal == y.nameLength - yLocal &&
-          std::memcmp(data + x.name + xLocal, data + y.name + yLocal, x.nameLength - xLocal) == 0) {
-        sameLocalNames = true;  // the same attribute if both prefixes name one namespace
-      }
-    }
-  }
-
   if (depth_ >= kMaxDepth) return Step::Unsure;
   if (open_.size() <= depth_) open_.emplace_back();
   Open& element = open_[depth_];
@@ -514,46 +568,58 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   element.qname.assign(qname);
   element.prefixLength = prefixLength;
   element.binding = kUnknownBinding;
-  if (prefixLength != 0 && (qname.substr(0, prefixLength) == "xml" || Resolve(qname.substr(0, prefixLength)) == nullptr)) {
-    return Step::Unsure;
+  if (prefixLength != 0) {
+    const std::string_view prefix = qname.substr(0, prefixLength);
+    if (prefix == "xml") return Step::Unsure;
+    element.binding = BindingOf(prefix);
+    if (element.binding == kNoBinding) return Step::Unsure;
   }
-  for (const Attribute& a : Attributes()) {
-    if (!prefixed) break;
+  for (std::size_t k = 0; prefixed && k < attributeCount_; ++k) {
+    Attribute& a = attributes_[k];
     if (a.prefixLength == 0) continue;
     const std::string_view prefix(text_.data() + a.name, a.prefixLength);
-    if (prefix != "xmlns" && Resolve(prefix) == nullptr) return Step::Unsure;
+    if (prefix == "xmlns") continue;
+    a.binding = BindingOf(prefix);
+    if (a.binding == kNoBinding) return Step::Unsure;
   }
-  if (sameLocalNames && SameAttributeTwice()) return Step::Unsure;
+  if (attributeCount_ > 1 && (prefixed ? SameAttributeTwice() : SameNameTwice())) return Step::Unsure;
   ++depth_;
   ++starts_;
-  // Before the scanner delivers, the parser tells the handler of every element.
-  element.heard = handler_ == nullptr || starts_ <= afterStarts_ || depth_ <= deepest_;
-  if (element.heard && Delivering() && starts_ > afterStarts_) DeliverStart(element);
+  textSinceEvent_ = 0;
+  // A handler that skims hears of no element nested deeper than it asks.
+  element.heard = Delivering() && (!handler_->SkimRequested() || depth_ <= handler_->SkimDepth());
+  if (element.heard) DeliverStart(element);
   if (empty) {
     --depth_;
     ++ends_;
-    if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
-    bindings_.resize(element.bindings);
+    if (element.heard && Delivering()) DeliverEnd(element);
+    PopBindings(element.bindings);
     if (depth_ == 0) rootClosed_ = true;
   }
   pos = i + 1;
   return Step::Done;
 }
 
-// Two prefixed attributes of one local name whose prefixes name one namespace.
+// One attribute twice: by name, or by local name through two prefixes that
+// name one namespace.
 bool XmlScanner::SameAttributeTwice() const {
+  const char* const data = text_.data();
   for (std::size_t a = 0; a + 1 < attributeCount_; ++a) {
     const Attribute& x = attributes_[a];
-    if (x.prefixLength == 0) continue;
-    const std::string_view xName(text_.data() + x.name, x.nameLength);
+    const std::size_t xLocal = x.prefixLength == 0 ? 0 : x.prefixLength + 1;
     for (std::size_t b = a + 1; b < attributeCount_; ++b) {
       const Attribute& y = attributes_[b];
-      if (y.prefixLength == 0) continue;
-      const std::string_view yName(text_.data() + y.name, y.nameLength);
-      if (xName.substr(x.prefixLength + 1) != yName.substr(y.prefixLength + 1)) continue;
-      const std::string_view xPrefix = xName.substr(0, x.prefixLength);
-      const std::string_view yPrefix = yName.substr(0, y.prefixLength);
-      if (xPrefix == "xmlns" || yPrefix == "xmlns" || *Resolve(xPrefix) == *Resolve(yPrefix)) return true;
+      if (x.nameLength == y.nameLength && SameBytes(data + x.name, data + y.name, x.nameLength)) return true;
+      const std::size_t yLocal = y.prefixLength == 0 ? 0 : y.prefixLength + 1;
+      if (xLocal == 0 || yLocal == 0 || x.nameLength - xLocal != y.nameLength - yLocal ||
+          !SameBytes(data + x.name + xLocal, data + y.name + yLocal, x.nameLength - xLocal)) {
+        continue;
+      }
+      const std::string_view xPrefix(data + x.name, x.prefixLength);
+      const std::string_view yPrefix(data + y.name, y.prefixLength);
+      if (xPrefix == "xmlns" || yPrefix == "xmlns" || x.binding == y.binding || UriOf(x.binding) == UriOf(y.binding)) {
+        return true;
+      }
     }
   }
   return false;
@@ -580,24 +646,34 @@ bool XmlScanner::BindNamespaces() {
     if (binding.uri == kXmlNamespace || binding.uri == kXmlnsNamespace) return false;
     if (binding.uri.size() > kMaxNamespaceLength || bindings_.size() >= kMaxBindings) return false;
     bindings_.push_back(std::move(binding));
+    ++bindingsVersion_;
   }
   return true;
 }
 
 std::size_t XmlScanner::BindingOf(std::string_view prefix) const {
-  if (prefix == "xml") return kXmlBinding;
+  const auto same = [prefix](const std::string& bound) {
+    return bound.size() == prefix.size() && SameBytes(bound.data(), prefix.data(), prefix.size());
+  };
+  if (prefix.size() == 3 && prefix == "xml") return kXmlBinding;
+  // A document uses few prefixes, declared (in the writers' parts) on the
+  // root: the binding found last for a prefix holds until a binding comes or goes.
+  const auto* const p = reinterpret_cast<const std::uint8_t*>(prefix.data());
+  const std::size_t hash = prefix.empty() ? 0 : (prefix.size() * 7 + p[0] * 3 + p[prefix.size() - 1]) % kPrefixSlots;
+  PrefixSlot& slot = prefixSlots_[hash];
+  if (slot.version == bindingsVersion_ && same(bindings_[slot.binding].prefix)) return slot.binding;
   for (std::size_t i = bindings_.size(); i-- > 0;) {
-    const std::string& bound = bindings_[i].prefix;
-    if (bound.size() == prefix.size() && std::memcmp(bound.data(), prefix.data(), prefix.size()) == 0) return i;
+    if (same(bindings_[i].prefix)) {
+      slot = {bindingsVersion_, i};
+      return i;
+    }
   }
   return kNoBinding;
 }
 
-const std::string* XmlScanner::Resolve(std::string_view prefix) const {
-  static const std::string xml(kXmlNamespace);
-  const std::size_t binding = BindingOf(prefix);
-  if (binding == kXmlBinding) return &xml;
-  return binding == kNoBinding ? nullptr : &bindings_[binding].uri;
+std::string_view XmlScanner::UriOf(std::size_t binding) const {
+  if (binding == kXmlBinding) return kXmlNamespace;
+  return binding == kNoBinding ? std::string_view() : std::string_view(bindings_[binding].uri);
 }
 
 // An attribute's value as the parser gives it: references replaced, and each
@@ -625,22 +701,22 @@ void XmlScanner::Decode(const Attribute& attribute, std::string& out) {
 
 // The namespace of an element whose declarations are in force.
 std::string_view XmlScanner::NamespaceOf(const Open& element) const {
-  const std::size_t binding = element.binding == kUnknownBinding
-                                  ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
-                                  : element.binding;
-  if (binding == kXmlBinding) return kXmlNamespace;
-  return binding == kNoBinding ? std::string_view() : std::string_view(bindings_[binding].uri);
+  return UriOf(element.binding == kUnknownBinding
+                   ? BindingOf(std::string_view(element.qname).substr(0, element.prefixLength))
+                   : element.binding);
 }
 
 void XmlScanner::DeliverStart(Open& element) {
   // An unprefixed element that declares nothing is in the namespace of an
   // unprefixed parent: no search.
   const Open* const parent = depth_ >= 2 ? &open_[depth_ - 2] : nullptr;
-  if (element.prefixLength == 0 && element.bindings == bindings_.size() && parent != nullptr &&
-      parent->prefixLength == 0 && parent->binding != kUnknownBinding) {
+  if (element.prefixLength != 0) {
+    // found when its tag was scanned
+  } else if (element.bindings == bindings_.size() && parent != nullptr && parent->prefixLength == 0 &&
+             parent->binding != kUnknownBinding) {
     element.binding = parent->binding;
   } else {
-    element.binding = BindingOf(std::string_view(element.qname).substr(0, element.prefixLength));
+    element.binding = BindingOf({});
   }
   delivered_.clear();
   if (decoded_.size() < attributeCount_) decoded_.resize(attributeCount_);
@@ -650,7 +726,7 @@ void XmlScanner::DeliverStart(Open& element) {
     if (declares_ && (name == "xmlns" || (a.prefixLength != 0 && name.substr(0, a.prefixLength) == "xmlns"))) continue;
     XmlAttribute out;
     if (a.prefixLength != 0) {
-      out.ns = *Resolve(name.substr(0, a.prefixLength));
+      out.ns = UriOf(a.binding);
       out.name = name.substr(a.prefixLength + 1);
     } else {
       out.name = name;
@@ -682,7 +758,7 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   const std::size_t nameLength = element.qname.size();
   std::size_t i = pos + 2 + nameLength;
   if (i >= size) return Step::More;
-  if (std::memcmp(data + pos + 2, element.qname.data(), nameLength) != 0 || (kClass[data[i]] & kName)) {
+  if (!SameBytes(text_.data() + pos + 2, element.qname.data(), nameLength) || (kClass[data[i]] & kName)) {
     return Step::Unsure;
   }
   while (i < size && Is(data[i], kSpace)) ++i;
@@ -690,8 +766,9 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   if (data[i] != '>') return Step::Unsure;
   --depth_;
   ++ends_;
-  if (element.heard && Delivering() && ends_ > afterEnds_) DeliverEnd(element);
-  bindings_.resize(element.bindings);
+  textSinceEvent_ = 0;
+  if (element.heard && Delivering()) DeliverEnd(element);
+  PopBindings(element.bindings);
   if (depth_ == 0) rootClosed_ = true;
   pos = i + 1;
   return Step::Done;

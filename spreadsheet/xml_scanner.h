@@ -1,15 +1,13 @@
 #pragma once
-// A quick well-formedness check of an XML part, for the long stretch of a part
-// that no handler needs in full (the rows past the limit, the shared strings
-// past the last one used). It vouches only for documents in the plain form the
-// writers use: UTF-8, no document type declaration, ASCII names, the five
-// predefined entities and character references. Whatever lies outside that
-// form, or breaks a rule, makes it unsure, never wrong: the caller then has the
-// XML parser decide. So where the scanner calls a document sound, the parser
-// does too.
-//
-// It also hands the starts and ends of elements (names and attributes, no
-// text) to a handler that asks for no more than that.
+// A quick reader of the XML parts and documents, the first to read each of
+// them. It vouches only for documents in the plain form the writers use:
+// UTF-8, no document type declaration, ASCII names, the five predefined
+// entities and character references. Whatever lies outside that form, or
+// breaks a rule, makes it unsure, never wrong: the caller then has the XML
+// parser decide. So where the scanner calls a document sound, the parser does
+// too, and what it hands a handler (starts and ends of elements with their
+// attributes, and text) is what the parser would hand it.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,12 +32,16 @@ class XmlScanner {
   std::uint64_t Starts() const { return starts_; }
   std::uint64_t Ends() const { return ends_; }
 
-  // From now on, the starts and ends of elements past the first `afterStarts`
-  // starts and `afterEnds` ends go to the handler (nullptr: to none), until it
-  // stops or fails; of elements nested deeper than `deepest`, neither.
-  // Namespaces are resolved; attribute values are decoded and normalized as the
-  // parser does; namespace declarations are no attributes.
-  void Deliver(XmlHandler* handler, std::uint64_t afterStarts, std::uint64_t afterEnds, std::size_t deepest);
+  // Bytes of text handed to the handler since the last start or end.
+  std::uint64_t TextSinceEvent() const { return textSinceEvent_; }
+
+  // The starts and ends of elements and the text go to the handler, from the
+  // first byte on, until it stops or fails; once it skims, only elements
+  // nested at most as deep as it asks, and no text. Namespaces are resolved;
+  // attribute values and text are decoded and their line ends normalized as
+  // the parser does; namespace declarations are no attributes. Text goes out
+  // as it is read, in pieces of any size.
+  void Deliver(XmlHandler* handler) { handler_ = handler; }
 
  private:
   enum class Step { Done, More, Unsure };
@@ -47,6 +49,7 @@ class XmlScanner {
     std::size_t name = 0, nameLength = 0, prefixLength = 0;  // within the buffer
     std::size_t value = 0, valueLength = 0;
     bool plain = true;  // the value needs no decoding
+    std::size_t binding = 0;  // of its prefix, when it has one other than xmlns
   };
   struct Open {
     std::string qname;
@@ -66,13 +69,14 @@ class XmlScanner {
   Step ScanStartTag(std::size_t& pos);
   Step ScanEndTag(std::size_t& pos);
   Step ScanDeclaration(std::size_t& pos);
-  Step ScanUntil(std::size_t& pos, std::size_t from, std::string_view end, bool noDoubleHyphen);
+  Step ScanUntil(std::size_t& pos, std::size_t from, std::string_view end, bool noDoubleHyphen, bool isText);
   Step ScanReference(std::size_t& pos, std::string* decoded);
   Step ScanName(std::size_t& pos, std::size_t& prefixLength);
   Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
   bool SameAttributeTwice() const;
-  const std::string* Resolve(std::string_view prefix) const;
+  bool SameNameTwice() const;
+  std::string_view UriOf(std::size_t binding) const;
   void Decode(const Attribute& attribute, std::string& out);
   void DeliverStart(Open& element);
   static constexpr std::size_t kNoBinding = ~std::size_t{0};
@@ -83,6 +87,8 @@ class XmlScanner {
   void DeliverEnd(const Open& element);
   static std::string_view LocalName(const Open& element);
   bool Delivering() const;
+  bool TextWanted() const;
+  void EmitText(std::string_view text);
 
   bool Keep(std::size_t pos);
   bool GiveUp();
@@ -95,6 +101,20 @@ class XmlScanner {
   std::vector<Open> open_;
   std::size_t depth_ = 0;   // elements open; open_ may hold more, reused
   std::vector<Binding> bindings_;
+  std::uint64_t bindingsVersion_ = 1;  // changes whenever a binding comes or goes
+  // The bindings of the elements that end go out of force with them.
+  void PopBindings(std::size_t count) {
+    if (bindings_.size() == count) return;
+    bindings_.resize(count);
+    ++bindingsVersion_;
+  }
+  // The binding found last for a prefix, by a hash of the prefix.
+  struct PrefixSlot {
+    std::uint64_t version = 0;
+    std::size_t binding = 0;
+  };
+  static constexpr std::size_t kPrefixSlots = 64;
+  mutable std::array<PrefixSlot, kPrefixSlots> prefixSlots_{};
   std::vector<Attribute> attributes_;  // of the start tag last scanned: the first attributeCount_
   std::size_t attributeCount_ = 0;
   std::span<const Attribute> Attributes() const { return {attributes_.data(), attributeCount_}; }
@@ -103,9 +123,8 @@ class XmlScanner {
   std::uint64_t ends_ = 0;
 
   XmlHandler* handler_ = nullptr;
-  std::uint64_t afterStarts_ = 0;
-  std::uint64_t afterEnds_ = 0;
-  std::size_t deepest_ = 0;
+  std::uint64_t textSinceEvent_ = 0;
+  std::string reference_;  // a reference in text, decoded
   std::vector<XmlAttribute> delivered_;
   std::vector<std::string> decoded_;
 };

@@ -15,22 +15,18 @@ namespace ratemover::spreadsheet {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-// Parts up to this size the parser reads whole: the scanner would save little.
-constexpr std::uint64_t kScanFrom = 2u << 20;
 
 // Feeds the parser's SAX callbacks to the handler.
 struct ParseState {
   XmlHandler* handler = nullptr;
   xmlParserCtxtPtr parser = nullptr;
-  std::uint64_t fed = 0;           // bytes handed to the parser so far
-  std::uint64_t lastElement = 0;   // value of fed when the last element started
   std::uint64_t starts = 0;        // elements started and ended so far
   std::uint64_t ends = 0;
   // On a second reading, the handler has heard this many starts and ends
-  // already, and needs no text.
+  // already, and this many bytes of the text after the last of them.
   std::uint64_t heardStarts = 0;
   std::uint64_t heardEnds = 0;
-  bool again = false;
+  std::uint64_t heardText = 0;
   bool doctype = false;
   bool malformed = false;          // the parser reported an error
   std::vector<XmlAttribute> attributes;
@@ -80,7 +76,6 @@ bool Over(ParseState& state) {
 void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri, int, const xmlChar**,
              int attributeCount, int, const xmlChar** attributes) {
   auto& state = StateOf(data);
-  state.lastElement = state.fed;
   if (++state.starts <= state.heardStarts) return;
   if (Over(state)) return;
   state.attributes.clear();
@@ -109,8 +104,19 @@ void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* 
 
 void OnText(void* data, const xmlChar* text, int len) {
   auto& state = StateOf(data);
-  if (state.again || Over(state) || len <= 0) return;
-  state.handler->Text(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len)));
+  const std::uint64_t events = state.starts + state.ends;
+  const std::uint64_t heardEvents = state.heardStarts + state.heardEnds;
+  if (len <= 0 || events < heardEvents) return;
+  std::string_view piece(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len));
+  // The text heard after the last event heard is all right after it.
+  if (state.heardText != 0 && events == heardEvents) {
+    const std::size_t heard = static_cast<std::size_t>(std::min<std::uint64_t>(state.heardText, piece.size()));
+    state.heardText -= heard;
+    piece.remove_prefix(heard);
+    if (piece.empty()) return;
+  }
+  if (Over(state) || state.handler->SkimRequested()) return;
+  state.handler->Text(piece);
   Over(state);
 }
 
@@ -168,13 +174,6 @@ struct ParserDeleter {
 
 }  // namespace
 
-const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, std::string_view name) {
-  for (const auto& a : attributes) {
-    if (a.name == name) return &a;
-  }
-  return nullptr;
-}
-
 struct ZipPackage::Impl {
   explicit Impl(GsfInfile* zip) : directory(zip) {}
   ZipDirectory directory;
@@ -196,7 +195,6 @@ class ZipPartSource : public XmlByteSource {
       : directory_(directory), partName_(partName), part_(std::make_unique<ZipPartReader>(directory, partName)) {}
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override { return part_->Read(buffer, size); }
   const std::string& Name() const override { return part_->Name(); }
-  std::uint64_t DeclaredSize() const override { return part_->DeclaredSize(); }
   void Restart() override { part_ = std::make_unique<ZipPartReader>(directory_, partName_); }
 
  private:
@@ -209,24 +207,60 @@ class ZipPartSource : public XmlByteSource {
 struct Heard {
   std::uint64_t starts = 0;
   std::uint64_t ends = 0;
+  std::uint64_t text = 0;  // bytes of text after the last start or end
 };
 
-// Reads a part through the parser and the handler. Once the handler needs no
-// more than the starts and ends of elements (or nothing), the scanner, which
-// has read along from the first byte, takes over. Returns false when the
-// scanner, having taken over, cannot vouch for the rest; `heard` then says
-// what the handler has heard, and the part is to be read again.
-bool ReadPart(XmlByteSource& part, XmlHandler& handler, const Heard* again, Heard& heard) {
+// The bytes of a document from its first on, each piece to `read`, which says
+// whether to go on. Throws WorkbookError when the document is empty or goes
+// too long without the start of an element (`starts` counts them so far).
+template <typename ReadPiece, typename CountStarts>
+bool ReadPieces(XmlByteSource& part, ReadPiece read, CountStarts starts) {
+  std::vector<std::uint8_t> chunk(kChunk);
+  std::uint64_t fed = 0;
+  std::uint64_t lastElement = 0;  // value of fed when an element last started
+  std::uint64_t startsBefore = 0;
+  while (true) {
+    const std::size_t n = part.Read(chunk.data(), chunk.size());
+    if (n == 0 && fed == 0) ThrowDamaged(part.Name() + ": empty, not an XML document");
+    fed += n;
+    if (!read(chunk.data(), n)) return false;
+    if (starts() != startsBefore) {
+      startsBefore = starts();
+      lastElement = fed;
+    }
+    if (fed - lastElement > kMaxXmlBytesWithoutElement) ThrowDamaged(part.Name() + ": too long without an element");
+    if (n == 0) return true;
+  }
+}
+
+// The first reading: the scanner's. Returns false when it cannot vouch for
+// the document; `heard` then says what the handler has heard.
+bool ScanPart(XmlByteSource& part, XmlHandler& handler, Heard& heard) {
+  XmlScanner scanner;
+  scanner.Deliver(&handler);
+  const bool sound = ReadPieces(
+      part,
+      [&](const std::uint8_t* data, std::size_t n) {
+        const bool sure = n == 0 ? scanner.Finish() : scanner.Feed(data, n);
+        if (handler.Failed()) ThrowDamaged(part.Name() + ": " + handler.Failure());
+        return sure;
+      },
+      [&] { return scanner.Starts(); });
+  heard = {scanner.Starts(), scanner.Ends(), scanner.TextSinceEvent()};
+  return sound;
+}
+
+// A reading by the parser alone, from the first byte to the last; the handler
+// hears only what it has not heard yet.
+void ParsePart(XmlByteSource& part, XmlHandler& handler, const Heard& heard) {
   const auto damaged = [&part](const char* check) { ThrowDamaged(part.Name() + ": " + check); };
 
   static const xmlSAXHandler sax = MakeSaxHandler();
   ParseState state;
   state.handler = &handler;
-  if (again != nullptr) {
-    state.again = true;
-    state.heardStarts = again->starts;
-    state.heardEnds = again->ends;
-  }
+  state.heardStarts = heard.starts;
+  state.heardEnds = heard.ends;
+  state.heardText = heard.text;
   std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
       xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&sax), &state, nullptr, 0, nullptr));
   if (!parser) throw std::bad_alloc();
@@ -234,54 +268,20 @@ bool ReadPart(XmlByteSource& part, XmlHandler& handler, const Heard* again, Hear
   // Nothing outside the part is ever loaded: no external subset, no entity
   // substitution, no network.
   xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
-  XmlScanner scanner;
-  bool scanning = again == nullptr && part.DeclaredSize() > kScanFrom;
-  bool handedOver = false;
-
   // The reader checks size and CRC-32 as it hands out the last bytes, so the
   // part is sound once a read gives nothing more.
-  std::vector<std::uint8_t> chunk(kChunk);
-  bool end = false;
-  while (!end) {
-    const std::size_t n = part.Read(chunk.data(), chunk.size());
-    end = n == 0;
-    if (end && state.fed == 0) damaged("empty, not an XML document");
-    state.fed += n;
-    if (!handedOver) {
-      // The end of the part ends the document: one that breaks off is an error.
-      const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(chunk.data()),
-                                       static_cast<int>(n), end ? 1 : 0);
-      if (handler.Failed()) damaged(handler.Failure());
-      if (state.doctype) damaged("document type declaration");
-      if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
-      if (!scanning) {
-        // the parser alone
-      } else if (!end && (handler.StopRequested() || handler.SkimRequested()) && scanner.Starts() <= state.starts &&
-                 scanner.Ends() <= state.ends) {
-        // The scanner goes on from the first element the parser has not told.
-        scanner.Deliver(handler.StopRequested() ? nullptr : &handler, state.starts, state.ends, handler.SkimDepth());
-        handedOver = true;
-        parser.reset();
-        if (!scanner.Feed(chunk.data(), n)) {
-          heard = {std::max(state.starts, scanner.Starts()), std::max(state.ends, scanner.Ends())};
-          return false;
-        }
+  ReadPieces(
+      part,
+      [&](const std::uint8_t* data, std::size_t n) {
+        // The end of the part ends the document: one that breaks off is an error.
+        const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(n),
+                                         n == 0 ? 1 : 0);
         if (handler.Failed()) damaged(handler.Failure());
-      } else {
-        scanning = scanner.Feed(chunk.data(), n);
-      }
-    } else {
-      const std::uint64_t startsBefore = scanner.Starts();
-      if (!(end ? scanner.Finish() : scanner.Feed(chunk.data(), n))) {
-        heard = {std::max(state.starts, scanner.Starts()), std::max(state.ends, scanner.Ends())};
-        return false;
-      }
-      if (handler.Failed()) damaged(handler.Failure());
-      if (scanner.Starts() != startsBefore) state.lastElement = state.fed;
-    }
-    if (state.fed - state.lastElement > kMaxXmlBytesWithoutElement) damaged("too long without an element");
-  }
-  return true;
+        if (state.doctype) damaged("document type declaration");
+        if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
+        return true;
+      },
+      [&] { return state.starts; });
 }
 
 }  // namespace
@@ -294,13 +294,17 @@ XmlPartResult ZipPackage::Stream(const std::string& partName, XmlHandler& handle
 
 XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler) {
   Heard heard;
-  if (!ReadPart(source, handler, nullptr, heard)) {
+  if (!ScanPart(source, handler, heard)) {
     // The parser decides: it reads the document again, and the handler hears
     // only what it has not heard yet.
-    const Heard again = heard;
     source.Restart();
-    ReadPart(source, handler, &again, heard);
+    ParsePart(source, handler, heard);
   }
+  return handler.StopRequested() ? XmlPartResult::Stopped : XmlPartResult::Complete;
+}
+
+XmlPartResult ParseXml(XmlByteSource& source, XmlHandler& handler) {
+  ParsePart(source, handler, Heard{});
   return handler.StopRequested() ? XmlPartResult::Stopped : XmlPartResult::Complete;
 }
 

@@ -18,11 +18,10 @@
 // name or attribute value, for instance). Nothing outside the part is ever
 // loaded, and no entity a document declares is ever expanded.
 //
-// Speed: once a handler needs no more of a large part (it stopped, or wants
-// only the starts and ends of elements), a quick scanner (xml_scanner.h)
-// checks the rest instead of the parser, by the same rules; where the scanner
-// cannot vouch for the rest, the parser reads the whole part again, and the
-// handler hears only what it has not heard yet.
+// Speed: a quick scanner (xml_scanner.h) reads every document first, by the
+// same rules, and hands the handler what the parser would; where the scanner
+// cannot vouch for the document, the parser reads it again from its first
+// byte, and the handler hears only what it has not heard yet.
 //
 // Well-formedness includes the namespace rules: a prefix that is not declared,
 // or one attribute given twice through two prefixes, makes the part damaged.
@@ -66,7 +65,7 @@ class XmlHandler {
   }
   // From the next element on, the handler needs only the starts and ends of
   // elements nested at most `deepest` deep (the root is 1), and no text: the
-  // rest of the part may be checked the quick way.
+  // rest of the part is checked without handing it more than that.
   void Skim(std::size_t deepest) {
     skimRequested_ = true;
     skimDepth_ = deepest;
@@ -85,7 +84,12 @@ class XmlHandler {
 };
 
 // The value of an attribute by local name (any namespace), or nullptr.
-const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, std::string_view name);
+inline const XmlAttribute* FindAttribute(const std::vector<XmlAttribute>& attributes, std::string_view name) {
+  for (const auto& a : attributes) {
+    if (a.name == name) return &a;
+  }
+  return nullptr;
+}
 
 enum class XmlPartResult {
   Missing,   // no such part in the package
@@ -102,10 +106,6 @@ class XmlByteSource {
   virtual std::size_t Read(std::uint8_t* buffer, std::size_t size) = 0;
   // Names the document in a failure's detail.
   virtual const std::string& Name() const = 0;
-  // The size the document claims before it is read (a part's directory entry,
-  // a file's size): large documents are checked past what a handler needs by
-  // a quick scanner instead of the parser.
-  virtual std::uint64_t DeclaredSize() const = 0;
   // Starts again from the first byte, for a second reading.
   virtual void Restart() = 0;
 };
@@ -118,6 +118,9 @@ inline constexpr std::uint64_t kMaxXmlBytesWithoutElement = 16u << 20;
 // whether the handler stopped early.
 XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler);
 
+// The same, by the XML parser alone: what the scanner is held to.
+XmlPartResult ParseXml(XmlByteSource& source, XmlHandler& handler);
+
 // A plain file, from its first byte to its last; a file above
 // kMaxPlainXmlSize cannot be opened (TooLarge).
 inline constexpr std::uint64_t kMaxPlainXmlSize = 256u << 20;
@@ -126,7 +129,6 @@ class PlainFileSource : public XmlByteSource {
   PlainFileSource(GsfInput* input, std::string name);  // throws WorkbookError(TooLarge)
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override;
   const std::string& Name() const override { return name_; }
-  std::uint64_t DeclaredSize() const override { return size_; }
   void Restart() override;
 
  private:

@@ -1,8 +1,10 @@
-// The quick scanner that checks the long rest of a part: wherever it vouches
-// for a document, the XML parser takes it too and reports the same elements;
-// it reads the same in any size of pieces; and a workbook whose rest it checks
-// is refused for every fault the parser would refuse it for, and read the same
-// where the scanner leaves the decision to the parser.
+// The quick scanner that reads every part first: wherever it vouches for a
+// document, the XML parser takes it too and reports the same elements and
+// text; it reads the same in any size of pieces; the reading every part gets
+// (the scanner, and the parser again where the scanner is unsure) hands a
+// handler exactly what the parser alone would, or refuses what the parser
+// refuses; and a workbook is refused for every fault the parser would refuse
+// it for, and read the same where the scanner leaves the decision to the parser.
 #include <unistd.h>
 
 #include <gsf/gsf.h>
@@ -27,6 +29,7 @@ namespace {
 
 using testsupport::ParserEvents;
 using testsupport::ScannerEvents;
+using testsupport::StreamEvents;
 
 const std::string kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
@@ -80,19 +83,42 @@ struct Verdicts {
 };
 
 // The scanner in pieces of every size agrees with itself (tiny pieces cut
-// every construct somewhere); where it vouches, the parser reads the same.
+// every construct somewhere); where it vouches, the parser reads the same; and
+// the reading every part gets is the parser's reading the same pieces.
 Verdicts CheckAgainstParser(const std::string& document, const std::string& what, bool tinyPieces = true) {
   const auto whole = ScannerEvents(document, document.size() + 1);
-  if (tinyPieces) {
-    EXPECT_EQ(ScannerEvents(document, 1), whole) << what;
-  }
-  EXPECT_EQ(ScannerEvents(document, 7), whole) << what;
-  EXPECT_EQ(ScannerEvents(document, 4096), whole) << what;
   const auto parsed = ParserEvents(document);
+  std::vector<std::size_t> pieces = {7, document.size() + 1};
+  if (tinyPieces) pieces.insert(pieces.end(), {1, 4096});
+  for (const std::size_t piece : pieces) {
+    EXPECT_EQ(ScannerEvents(document, piece), whole) << what << " in pieces of " << piece;
+    // The parser reading the same pieces: where a document does not declare
+    // UTF-8, its verdict may depend on them.
+    const auto parsedInPieces = piece > document.size() ? parsed : ParserEvents(document, piece);
+    EXPECT_EQ(StreamEvents(document, piece), parsedInPieces) << what << " streamed in pieces of " << piece;
+  }
   if (whole) {
     EXPECT_EQ(parsed, whole) << what;
   }
   return {whole.has_value(), parsed.has_value()};
+}
+
+std::string FileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The plain XML documents among the test files: XML Spreadsheet 2003 and flat
+// OpenDocument files, and the XML seeds of the fuzz targets.
+std::vector<std::filesystem::path> PlainDocuments() {
+  std::vector<std::filesystem::path> documents;
+  for (const char* folder : {"xml2003", "fuzz"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + folder)) {
+      const auto ext = entry.path().extension();
+      if (ext == ".xml" || ext == ".fods") documents.push_back(entry.path());
+    }
+  }
+  return documents;
 }
 
 TEST(XmlScanner, VouchesForThePartsTheWritersMadeAndReadsThemAsTheParserDoes) {
@@ -112,6 +138,17 @@ TEST(XmlScanner, VouchesForThePartsTheWritersMadeAndReadsThemAsTheParserDoes) {
   EXPECT_GT(parts, 50u);
 }
 
+TEST(XmlScanner, ReadsThePlainDocumentsAsTheParserDoes) {
+  std::size_t vouched = 0;
+  const auto documents = PlainDocuments();
+  for (const auto& path : documents) {
+    const std::string data = FileBytes(path);
+    vouched += CheckAgainstParser(data, path.filename().string(), data.size() < (256u << 10)).vouched;
+  }
+  EXPECT_GT(documents.size(), 8u);
+  EXPECT_GT(vouched, 6u);
+}
+
 // Damage of every kind at many places of real parts: never vouched for where
 // the parser refuses it, and where vouched for, read the same.
 TEST(XmlScanner, DamagedVariantsOfRealPartsAreNeverVouchedForAgainstTheParser) {
@@ -119,27 +156,36 @@ TEST(XmlScanner, DamagedVariantsOfRealPartsAreNeverVouchedForAgainstTheParser) {
       "<", ">", "&", "\"", "'", "/", "=", " ", ":", std::string(1, '\0'), "\x01", "\xC3", "\xFF", "\xEF\xBF\xBE",
       "]]>", "--", "&bogus;", "&#0;", "&#x41;", "&#X41;", "&#xD800;", "<!DOCTYPE a>", "<?xml version=\"1.0\"?>",
       "<![CDATA[x]]>", "<!-- c -->", "<?pi x?>", " xmlns:q=\"\"", " q:a=\"1\"", " a=\"1\" a=\"2\"", "</x>", "<x>",
-      "\r\n", "\t", "&#38;", "<ž/>", "xmlns"};
+      "\r\n", "\t", "&#38;", "<ž/>", "xmlns", "\r", "]", "]]", "\r\r\n", "&#13;", "<![CDATA[a\r\nb\rc]]>",
+      "<![CDATA[", "&#x10D;&amp;&lt;", "\xC5\xBE", "\xE2\x82", " \n "};
   std::size_t refused = 0, vouched = 0;
+  // Every part of some packages, and some plain documents, by name.
+  std::vector<std::pair<std::string, std::string>> documents;
   for (const char* file : {"types.xlsx", "types.ods", "sparse.xlsx", "types_gnumeric.xlsx", "types_openpyxl.xlsx"}) {
-    for (const auto& [name, data] : PartsOf(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + file)) {
-      if (data.size() > 64 * 1024 || data.empty()) continue;
-      for (std::size_t k = 0; k < 6; ++k) {
-        const std::size_t at = data.size() * (2 * k + 1) / 12 + k;  // spread over the part
-        for (std::size_t m = 0; m < inserts.size(); ++m) {
-          std::string variant = data;
-          if (m % 3 == 0) {
-            variant.replace(at, 1, inserts[m]);
-          } else {
-            variant.insert(at, inserts[m]);
-          }
-          const std::string what = std::string(file) + ":" + name + " at " + std::to_string(at) + " #" + std::to_string(m);
-          const Verdicts verdicts = CheckAgainstParser(variant, what, false);
-          vouched += verdicts.vouched;
-          refused += !verdicts.parsed;
+    for (auto& [name, data] : PartsOf(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + file)) {
+      documents.emplace_back(std::string(file) + ":" + name, std::move(data));
+    }
+  }
+  for (const char* file : {"xml2003/types_sheetjs.xml", "xml2003/features_libreoffice.xml"}) {
+    documents.emplace_back(file, FileBytes(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + file));
+  }
+  for (const auto& [name, data] : documents) {
+    if (data.size() > 64 * 1024 || data.empty()) continue;
+    for (std::size_t k = 0; k < 6; ++k) {
+      const std::size_t at = data.size() * (2 * k + 1) / 12 + k;  // spread over the part
+      for (std::size_t m = 0; m < inserts.size(); ++m) {
+        std::string variant = data;
+        if (m % 3 == 0) {
+          variant.replace(at, 1, inserts[m]);
+        } else {
+          variant.insert(at, inserts[m]);
         }
-        CheckAgainstParser(data.substr(0, at), std::string(file) + ":" + name + " cut at " + std::to_string(at), false);
+        const std::string what = name + " at " + std::to_string(at) + " #" + std::to_string(m);
+        const Verdicts verdicts = CheckAgainstParser(variant, what, false);
+        vouched += verdicts.vouched;
+        refused += !verdicts.parsed;
       }
+      CheckAgainstParser(data.substr(0, at), name + " cut at " + std::to_string(at), false);
     }
   }
   // Both kinds occur, so both directions were tried.
@@ -160,6 +206,10 @@ TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
        true},
       {"references in text and values, normalized blanks",
        ns + "<p:a p:x=\"&lt;&#38;&#x10D;\" y=\"a\tb\r\nc\rd\ne\">&amp;&#x10FFFF;<![CDATA[<&]]></p:a></r>", true},
+      {"line ends in text", "<r>a\r\nb\rc\r\r\nd<a/>\r<![CDATA[e\nf]]>\r</r>", true},
+      {"line ends in CDATA, which the parser hands on as they stand", "<r><![CDATA[e\r\nf\rg]]></r>", false},
+      {"brackets in text, an empty CDATA section", "<r>a]b]]c]<![CDATA[]]>]]</r>", true},
+      {"text about elements, comments and instructions", "<r> a <b>c</b>d<!-- e -->f<?g h?>i<c/> </r>", true},
       {"two prefixes, different local names", ns + "<a p:x=\"1\" q:y=\"2\"/></r>", true},
       {"a default namespace undone", "<r xmlns=\"urn:a\"><a xmlns=\"\"/></r>", true},
       {"xml prefix without declaration", "<r><t xml:space=\"preserve\"> a </t></r>", true},

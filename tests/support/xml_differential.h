@@ -1,10 +1,10 @@
 #pragma once
-// One XML document read two ways, for the tests and the fuzz target that hold
-// the quick scanner to the XML parser: the elements each reports (names,
-// namespaces, attributes), or that it refuses the document (the parser) or
-// cannot vouch for it (the scanner).
-#include <gsf/gsf.h>
-
+// One XML document read three ways, for the tests and the fuzz target that
+// hold the quick scanner to the XML parser: the elements and text each reports
+// (names, namespaces, attributes, the text between), or that it refuses the
+// document (the parser, and the reading every part gets) or cannot vouch for
+// it (the scanner).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,15 +15,16 @@
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/xml_scanner.h"
 #include "spreadsheet/xml_stream.h"
-#include "tests/support/zip_writer.h"
 
 namespace ratemover::testsupport {
 
-// Writes down every start and end of an element, with its attributes.
+// Writes down every start and end of an element, with its attributes, and
+// the text between them, however the reader cuts it.
 class RecordingHandler : public spreadsheet::XmlHandler {
  public:
   void StartElement(std::string_view ns, std::string_view name,
                     const std::vector<spreadsheet::XmlAttribute>& attributes) override {
+    FlushText();
     std::string line = "<{" + std::string(ns) + "}" + std::string(name);
     for (const auto& a : attributes) {
       line += " {" + std::string(a.ns) + "}" + std::string(a.name) + "=[" + std::string(a.value) + "]";
@@ -31,36 +32,72 @@ class RecordingHandler : public spreadsheet::XmlHandler {
     events.push_back(line);
   }
   void EndElement(std::string_view ns, std::string_view name) override {
+    FlushText();
     events.push_back("</{" + std::string(ns) + "}" + std::string(name));
   }
-  void Text(std::string_view) override {}
+  void Text(std::string_view utf8) override { text_.append(utf8); }
+
+  std::vector<std::string> Events() {
+    FlushText();
+    return std::move(events);
+  }
 
   std::vector<std::string> events;
+
+ private:
+  void FlushText() {
+    if (!text_.empty()) events.push_back("T[" + text_ + "]");
+    text_.clear();
+  }
+  std::string text_;
 };
 
-// The parser's reading of a document (as the one part of a package), or
-// nullopt when it refuses it.
-inline std::optional<std::vector<std::string>> ParserEvents(const std::string& document) {
-  const std::string bytes = StoredZip({{"p.xml", document}});
-  gsf_init();
-  GsfInput* input =
-      gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()), static_cast<gsf_off_t>(bytes.size()), FALSE);
-  GError* error = nullptr;
-  GsfInfile* zip = gsf_infile_zip_new(input, &error);
-  g_clear_error(&error);
-  std::optional<std::vector<std::string>> result;
-  if (zip != nullptr) {
-    try {
-      const spreadsheet::ZipPackage package(zip);
-      RecordingHandler handler;
-      package.Stream("p.xml", handler);
-      result = std::move(handler.events);
-    } catch (const spreadsheet::WorkbookError&) {
-    }
-    g_object_unref(zip);
+// A document in memory, handed out in pieces of pieceSize bytes.
+class StringSource : public spreadsheet::XmlByteSource {
+ public:
+  StringSource(const std::string& document, std::size_t pieceSize) : document_(document), pieceSize_(pieceSize) {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
+    const std::size_t n = std::min({size, pieceSize_, document_.size() - position_});
+    std::copy_n(document_.data() + position_, n, buffer);
+    position_ += n;
+    return n;
   }
-  g_object_unref(input);
-  return result;
+  const std::string& Name() const override { return name_; }
+  void Restart() override { position_ = 0; }
+
+ private:
+  const std::string& document_;
+  std::size_t pieceSize_;
+  std::size_t position_ = 0;
+  std::string name_ = "p.xml";
+};
+
+// The parser's reading of a document fed in pieces of pieceSize bytes (whole
+// when not given), or nullopt when it refuses it. Where a document does not
+// declare UTF-8, the parser's verdict may depend on the pieces.
+inline std::optional<std::vector<std::string>> ParserEvents(const std::string& document, std::size_t pieceSize = 0) {
+  StringSource source(document, pieceSize == 0 ? document.size() + 1 : pieceSize);
+  RecordingHandler handler;
+  try {
+    spreadsheet::ParseXml(source, handler);
+  } catch (const spreadsheet::WorkbookError&) {
+    return std::nullopt;
+  }
+  return handler.Events();
+}
+
+// The reading every part gets (the scanner first, the parser where the
+// scanner is unsure) of a document in pieces of pieceSize bytes, or nullopt
+// when it is refused.
+inline std::optional<std::vector<std::string>> StreamEvents(const std::string& document, std::size_t pieceSize) {
+  StringSource source(document, pieceSize);
+  RecordingHandler handler;
+  try {
+    spreadsheet::StreamXml(source, handler);
+  } catch (const spreadsheet::WorkbookError&) {
+    return std::nullopt;
+  }
+  return handler.Events();
 }
 
 // The scanner's reading of a document fed in pieces of pieceSize bytes, or
@@ -68,13 +105,13 @@ inline std::optional<std::vector<std::string>> ParserEvents(const std::string& d
 inline std::optional<std::vector<std::string>> ScannerEvents(const std::string& document, std::size_t pieceSize) {
   spreadsheet::XmlScanner scanner;
   RecordingHandler handler;
-  scanner.Deliver(&handler, 0, 0, ~std::size_t{0});
+  scanner.Deliver(&handler);
   const auto* data = reinterpret_cast<const std::uint8_t*>(document.data());
   for (std::size_t at = 0; at < document.size(); at += pieceSize) {
     if (!scanner.Feed(data + at, std::min(pieceSize, document.size() - at))) return std::nullopt;
   }
   if (!scanner.Finish()) return std::nullopt;
-  return std::move(handler.events);
+  return handler.Events();
 }
 
 }  // namespace ratemover::testsupport
