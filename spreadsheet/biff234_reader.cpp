@@ -250,6 +250,11 @@ class SheetReader {
       case kWindow2:
         if (n >= 2) windowOptions_ = U16(p);
         return;
+      case kString2:
+      case kString:
+        // a formula's text result is read with its formula; a STRING that no
+        // formula claimed is a cell damaged into it
+        Damaged(record.type, "without a formula with a text result before it");
       default:
         Cell(records, record);
         return;

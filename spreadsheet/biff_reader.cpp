@@ -770,6 +770,12 @@ class SheetReader {
         ThrowDamaged("a record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
                      " after the end of the sheet's cells");
       }
+      // a formula's text result is read with its formula; a STRING that no
+      // formula claimed is a cell damaged into it
+      if (record.type == kString) {
+        ThrowDamaged("STRING: the record at offset " + std::to_string(record.offset - 4) +
+                     " does not follow a formula with a text result");
+      }
       if (ofCellTable) inCellTable = true;
       if (inCellTable && !ofCellTable && !InCellTable(record.type)) cellTableEnded = true;
       // a ROW record is 16 bytes in every version that is read here; a

@@ -230,6 +230,9 @@ TEST(Biff234Reader, DamagedCopiesOfARealFileAreRefusedWithTheReason) {
          SetU16(b, r.offset + 2, static_cast<std::uint16_t>(r.length - 1));
        },
        "NUMBER: record size"},
+      {"a number whose type lost a bit: a STRING no formula claims",
+       [](std::string& b) { SetU16(b, Find(b, 0x0003).offset, 0x0007); },
+       "STRING: without a formula with a text result before it"},
       {"an integer one byte long",
        [](std::string& b) {
          const Rec r = Find(b, 0x0002);

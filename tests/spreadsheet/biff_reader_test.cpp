@@ -771,6 +771,10 @@ const FixtureDamage kFixtureDamage[] = {
      [](std::string& b) { b[FindOnce(b, U16(4) + U8(0) + "ZVTG")] = 5; }},
     {"biff5_row_1126_to_4126", "data3000_biff5.xls",
      [](std::string& b) { b.replace(FindOnce(b, U16(0x0204) + U16(0) + U16(1125) + U16(1), "  ??") + 4, 2, U16(4125)); }},
+    // one bit of a NUMBER's type flipped makes it a STRING, which otherwise
+    // only follows a formula
+    {"biff5_number_type_to_string", "data3000_biff5.xls",
+     [](std::string& b) { b[FindOnce(b, U16(0x0203) + U16(14) + U16(2031) + U16(3))] = 0x07; }},
     {"biff5_cell_type_to_eof", "data3000_biff5.xls",
      [](std::string& b) { b.replace(FindOnce(b, U16(0x0204) + U16(0) + U16(1472) + U16(2), "  ??"), 2, U16(0x000A)); }},
 };
