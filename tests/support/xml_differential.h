@@ -72,32 +72,33 @@ class StringSource : public spreadsheet::XmlByteSource {
   std::string name_ = "p.xml";
 };
 
-// The parser's reading of a document fed in pieces of pieceSize bytes (whole
-// when not given), or nullopt when it refuses it. Where a document does not
-// declare UTF-8, the parser's verdict may depend on the pieces.
-inline std::optional<std::vector<std::string>> ParserEvents(const std::string& document, std::size_t pieceSize = 0) {
-  StringSource source(document, pieceSize == 0 ? document.size() + 1 : pieceSize);
+// The events of one reading (ParseXml or StreamXml) of a document fed in
+// pieces of pieceSize bytes, or nullopt when the reading refuses it.
+template <typename Reading>
+std::optional<std::vector<std::string>> EventsOf(Reading read, const std::string& document, std::size_t pieceSize) {
+  StringSource source(document, pieceSize);
   RecordingHandler handler;
   try {
-    spreadsheet::ParseXml(source, handler);
+    read(source, handler);
   } catch (const spreadsheet::WorkbookError&) {
     return std::nullopt;
   }
   return handler.Events();
 }
 
+// The parser's reading of a document fed in pieces of pieceSize bytes (whole
+// when not given), or nullopt when it refuses it. Where a document does not
+// declare UTF-8, the parser's verdict may depend on the pieces.
+inline std::optional<std::vector<std::string>> ParserEvents(const std::string& document, std::size_t pieceSize = 0) {
+  return EventsOf([](auto& source, auto& handler) { spreadsheet::ParseXml(source, handler); }, document,
+                  pieceSize == 0 ? document.size() + 1 : pieceSize);
+}
+
 // The reading every part gets (the scanner first, the parser where the
 // scanner is unsure) of a document in pieces of pieceSize bytes, or nullopt
 // when it is refused.
 inline std::optional<std::vector<std::string>> StreamEvents(const std::string& document, std::size_t pieceSize) {
-  StringSource source(document, pieceSize);
-  RecordingHandler handler;
-  try {
-    spreadsheet::StreamXml(source, handler);
-  } catch (const spreadsheet::WorkbookError&) {
-    return std::nullopt;
-  }
-  return handler.Events();
+  return EventsOf([](auto& source, auto& handler) { spreadsheet::StreamXml(source, handler); }, document, pieceSize);
 }
 
 // The scanner's reading of a document fed in pieces of pieceSize bytes, or
