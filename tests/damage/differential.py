@@ -406,7 +406,10 @@ class XlsTarget:
             return bytes(data), STRUCTURE, "%s length %d -> %d" % (biff.name(kind), length, new)
         if operator == "record-type":
             kind, length, header = rng.choice(biff.records)
-            new = rng.choice([EOF, BOF, CONTINUE, NUMBER, LABELSST, 0x0200, rng.randrange(65536)])
+            # one flipped bit turns a cell into a neighbouring record type (a
+            # NUMBER into a STRING, a LABELSST into an SST)
+            new = rng.choice([EOF, BOF, CONTINUE, NUMBER, LABELSST, 0x0200, rng.randrange(65536),
+                              kind ^ (1 << rng.randrange(16))])
             if new == kind:
                 new = EOF if kind != EOF else 0x0200
             self.put16(data, header, new)
