@@ -247,6 +247,42 @@ TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
   }
 }
 
+// Runs of text, attribute values and names are taken many bytes at a time:
+// every byte value, and the sequences that end or change a run, at every
+// place in and after such a step, are judged as the parser judges them; and
+// where the parser takes an ASCII byte, the scanner vouches for it.
+TEST(XmlScanner, EveryByteInLongRunsOfTextValuesAndNamesIsJudgedAsByTheParser) {
+  constexpr std::size_t kRun = 40;
+  struct Place {
+    const char* what;
+    std::string before, after;
+  };
+  const std::vector<Place> places = {
+      {"text", "<r><t>", "</t></r>"},
+      {"attribute value", "<r><t v=\"", "\"/></r>"},
+      {"element name", "<r><", "/></r>"},
+      {"attribute name", "<r><t ", "=\"1\"/></r>"},
+  };
+  std::vector<std::string> insertions;
+  for (int b = 0; b < 256; ++b) insertions.emplace_back(1, static_cast<char>(b));
+  for (const char* sequence : {"]]>", "\r\n", "&lt;", "&#x10D;", "\xC5\xBE", "'\"", "a:b"}) insertions.emplace_back(sequence);
+  for (const auto& place : places) {
+    for (std::size_t at = 0; at < 34; ++at) {
+      for (const std::string& insertion : insertions) {
+        std::string run(kRun, 'a');
+        run.replace(at, insertion.size(), insertion);
+        const std::string document = place.before + run + place.after;
+        const auto byte = static_cast<unsigned char>(insertion[0]);
+        const std::string what = std::string(place.what) + ", bytes from " + std::to_string(byte) + " at " + std::to_string(at);
+        const Verdicts verdicts = CheckAgainstParser(document, what, false);
+        if (insertion.size() == 1 && byte < 0x80 && verdicts.parsed) {
+          EXPECT_TRUE(verdicts.vouched) << what;
+        }
+      }
+    }
+  }
+}
+
 // A workbook of one sheet with rowCount rows of four cells each, the text of
 // row `at` replaced by `special` (when given), and `afterData` after the rows.
 std::string SheetXml(int rowCount, int at = 0, const std::string& special = "", const std::string& afterData = "") {
