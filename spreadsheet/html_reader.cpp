@@ -16,6 +16,7 @@
 #include <gsf/gsf-input.h>
 #include <libxml/HTMLparser.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -57,6 +58,23 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// Classes of characters for the loops that run over many of them.
+enum CharClass : std::uint8_t { kSpace = 1, kTagEnd = 2, kEquals = 4, kSlash = 8, kMarkup = 16, kBlank = 32 };
+
+constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
+  std::array<std::uint8_t, 256> classes{};
+  for (const char c : {' ', '\t', '\n', '\r', '\f'}) classes[static_cast<unsigned char>(c)] = kSpace | kBlank;
+  classes[0xA0] = kBlank;  // a no-break space shows as a blank
+  classes['>'] = kTagEnd;
+  classes['='] = kEquals;
+  classes['/'] = kSlash;
+  classes['<'] = kMarkup;
+  classes['&'] = kMarkup;
+  return classes;
+}();
+
+bool Is(char c, std::uint8_t classes) { return (kCharClasses[static_cast<unsigned char>(c)] & classes) != 0; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -179,17 +197,62 @@ std::string DecodeReferences(std::string_view text) {
   return out;
 }
 
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+  return text.size() == lower.size() && StartsWithNoCase(text, lower);
+}
+
+// What an element does to the layout, told by its name once per tag.
+enum class Element { Other, Br, Table, Row, Cell, Block, Style, RawText };
+
+Element ElementOf(std::string_view lowerName) {
+  static constexpr std::pair<std::string_view, Element> kElements[] = {
+      {"td", Element::Cell},        {"tr", Element::Row},          {"br", Element::Br},
+      {"th", Element::Cell},        {"table", Element::Table},     {"p", Element::Block},
+      {"div", Element::Block},      {"h1", Element::Block},        {"h2", Element::Block},
+      {"h3", Element::Block},       {"h4", Element::Block},        {"h5", Element::Block},
+      {"h6", Element::Block},       {"caption", Element::Block},   {"ul", Element::Block},
+      {"ol", Element::Block},       {"li", Element::Block},        {"dl", Element::Block},
+      {"dt", Element::Block},       {"dd", Element::Block},        {"pre", Element::Block},
+      {"blockquote", Element::Block}, {"hr", Element::Block},      {"address", Element::Block},
+      {"center", Element::Block},   {"form", Element::Block},      {"section", Element::Block},
+      {"article", Element::Block},  {"header", Element::Block},    {"footer", Element::Block},
+      {"nav", Element::Block},      {"body", Element::Block},
+      // elements whose content is no shown text; style sheets are read for formats
+      {"style", Element::Style},    {"script", Element::RawText},  {"title", Element::RawText},
+      {"textarea", Element::RawText}, {"template", Element::RawText},
+  };
+  for (const auto& [name, element] : kElements) {
+    if (name == lowerName) return element;
+  }
+  return Element::Other;
+}
+
+// A tag as it stands in the text: its attributes are views into the text, and
+// a value has its references undone only when it is asked for.
 struct Tag {
   std::string name;  // lower case
+  Element element = Element::Other;
   bool end = false;
-  // Lower-case names, each once: the first of a repeated name stands. None: no
-  // value. A tag has a handful, looked through in turn.
-  std::vector<std::pair<std::string, std::optional<std::string>>> attributes;
-  const std::optional<std::string>* Attribute(std::string_view name) const {
-    for (const auto& [known, value] : attributes) {
-      if (known == name) return &value;
+  struct Attribute {
+    std::string_view name;   // as written
+    std::string_view value;  // as written, without its quotes
+    bool hasValue = false;
+  };
+  // Every attribute in turn; of a repeated name the first stands.
+  std::vector<Attribute> attributes;
+  const Attribute* Find(std::string_view lowerName) const {
+    for (const Attribute& attribute : attributes) {
+      if (EqualsNoCase(attribute.name, lowerName)) return &attribute;
     }
     return nullptr;
+  }
+  // The value of an attribute: none when the tag lacks it, an empty optional
+  // inside when it has it without a value.
+  std::optional<std::optional<std::string>> Value(std::string_view lowerName) const {
+    const Attribute* attribute = Find(lowerName);
+    if (attribute == nullptr) return std::nullopt;
+    if (!attribute->hasValue) return std::optional<std::string>();
+    return std::optional<std::string>(DecodeReferences(attribute->value));
   }
 };
 
@@ -206,38 +269,35 @@ std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
     ++at;
   }
   const std::size_t nameStart = at;
-  while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '/') ++at;
+  while (at < text.size() && !Is(text[at], kSpace | kTagEnd | kSlash)) ++at;
   AssignLower(tag.name, text.substr(nameStart, at - nameStart));
+  tag.element = ElementOf(tag.name);
   while (at < text.size() && text[at] != '>') {
-    if (IsSpace(text[at]) || text[at] == '/') {
+    if (Is(text[at], kSpace | kSlash)) {
       ++at;
       continue;
     }
     const std::size_t attributeStart = at;
-    while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '=' &&
-           !(text[at] == '/' && at != attributeStart)) {
-      ++at;
-    }
-    std::string name;
-    AssignLower(name, text.substr(attributeStart, at - attributeStart));
+    while (at < text.size() && !Is(text[at], kSpace | kTagEnd | kEquals | kSlash)) ++at;
+    Tag::Attribute attribute{text.substr(attributeStart, at - attributeStart), {}, false};
     while (at < text.size() && IsSpace(text[at])) ++at;
-    std::optional<std::string> value;
     if (at < text.size() && text[at] == '=') {
       ++at;
       while (at < text.size() && IsSpace(text[at])) ++at;
+      attribute.hasValue = true;
       if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
         const char quote = text[at++];
         const std::size_t close = text.find(quote, at);
         const std::size_t stop = close == std::string_view::npos ? text.size() : close;
-        value = DecodeReferences(text.substr(at, stop - at));
+        attribute.value = text.substr(at, stop - at);
         at = close == std::string_view::npos ? text.size() : close + 1;
       } else {
         const std::size_t start = at;
-        while (at < text.size() && !IsSpace(text[at]) && text[at] != '>') ++at;
-        value = DecodeReferences(text.substr(start, at - start));
+        while (at < text.size() && !Is(text[at], kSpace | kTagEnd)) ++at;
+        attribute.value = text.substr(start, at - start);
       }
     }
-    if (!name.empty() && tag.Attribute(name) == nullptr) tag.attributes.emplace_back(std::move(name), std::move(value));
+    if (!attribute.name.empty()) tag.attributes.push_back(attribute);
   }
   return at < text.size() ? at + 1 : at;
 }
@@ -335,10 +395,28 @@ void ReadClassFormats(std::string_view css, std::map<std::string, std::string>& 
 class ShownText {
  public:
   void Add(char c) {
-    if (IsSpace(c) || c == '\xA0') {
+    if (Is(c, kBlank)) {
       if (!text_.empty() && text_.back() != ' ' && text_.back() != '\n') Push(' ');
     } else {
       Push(c);
+    }
+  }
+  void Add(std::string_view run) {
+    for (std::size_t at = 0; at < run.size();) {
+      if (Is(run[at], kBlank)) {
+        // a run of blanks shows as one
+        Add(' ');
+        while (at < run.size() && Is(run[at], kBlank)) ++at;
+        continue;
+      }
+      std::size_t stop = at + 1;
+      while (stop < run.size() && !Is(run[stop], kBlank)) ++stop;
+      // as many pushes one by one would: refused once one starts past the bound
+      if (text_.size() + (stop - at) - 1 > kMaxCellText + 1) {
+        throw WorkbookError(OpenFailure::TooLarge, "cell longer than 32767 characters");
+      }
+      text_.append(run.substr(at, stop - at));
+      at = stop;
     }
   }
   void AddLineBreak() {
@@ -374,16 +452,6 @@ bool IsErrorText(std::string_view text) {
   return false;
 }
 
-bool IsBlockTag(std::string_view name) {
-  static const char* const kBlocks[] = {"p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "caption", "ul", "ol",
-                                        "li", "dl", "dt", "dd", "pre", "blockquote", "hr", "address", "center",
-                                        "form", "section", "article", "header", "footer", "nav", "body"};
-  for (const char* block : kBlocks) {
-    if (name == block) return true;
-  }
-  return false;
-}
-
 class PageLayout {
  public:
   PageLayout(std::int32_t rowLimit, SheetCells& cells, bool spreadsheetPage)
@@ -399,15 +467,23 @@ class PageLayout {
     }
   }
 
+  void Text(std::string_view run) {
+    if (inCell_) {
+      cell_.Add(run);
+    } else {
+      loose_.Add(run);
+    }
+  }
+
   void StartTag(const Tag& tag) {
-    const std::string& name = tag.name;
-    if (name == "br") {
+    const Element element = tag.element;
+    if (element == Element::Br) {
       if (inCell_) {
         cell_.AddLineBreak();
       } else {
         FlushLoose();
       }
-    } else if (name == "table") {
+    } else if (element == Element::Table) {
       if (inCell_) {
         ++depth_;
         cell_.Add(' ');
@@ -418,24 +494,24 @@ class PageLayout {
       } else {
         ++depth_;
       }
-    } else if ((name == "tr" || name == "td" || name == "th") && depth_ > 1) {
+    } else if ((element == Element::Row || element == Element::Cell) && depth_ > 1) {
       if (inCell_) cell_.Add(' ');
-    } else if (name == "tr" && depth_ == 1) {
+    } else if (element == Element::Row && depth_ == 1) {
       CloseCell();
       CloseRow();
       OpenRow();
-    } else if ((name == "td" || name == "th") && depth_ == 1) {
+    } else if (element == Element::Cell && depth_ == 1) {
       CloseCell();
       if (!inRow_) OpenRow();
       OpenCell(tag);
-    } else if (IsBlockTag(name) && !inCell_) {
+    } else if (element == Element::Block && !inCell_) {
       FlushLoose();
     }
   }
 
   void EndTag(const Tag& tag) {
-    const std::string& name = tag.name;
-    if (name == "table") {
+    const Element element = tag.element;
+    if (element == Element::Table) {
       if (depth_ > 1) {
         --depth_;
         if (inCell_) cell_.Add(' ');
@@ -445,12 +521,12 @@ class PageLayout {
         FlushLoose();
         depth_ = 0;
       }
-    } else if ((name == "td" || name == "th") && depth_ == 1) {
+    } else if (element == Element::Cell && depth_ == 1) {
       CloseCell();
-    } else if (name == "tr" && depth_ == 1) {
+    } else if (element == Element::Row && depth_ == 1) {
       CloseCell();
       CloseRow();
-    } else if (IsBlockTag(name) && !inCell_) {
+    } else if (element == Element::Block && !inCell_) {
       FlushLoose();
     }
   }
@@ -490,8 +566,8 @@ class PageLayout {
   void CloseRow() { inRow_ = false; }
 
   static long SpanOf(const Tag& tag, const char* name, long most) {
-    const auto* value = tag.Attribute(name);
-    if (value == nullptr || !value->has_value()) return 1;
+    const auto value = tag.Value(name);
+    if (!value || !value->has_value()) return 1;
     long span = 0;
     const std::string& text = **value;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), span);
@@ -507,14 +583,14 @@ class PageLayout {
     rowspan_ = SpanOf(tag, "rowspan", kMaxRowspan);
     attributes_ = OpenCellAttributes();
     if (!spreadsheetPage_) return;
-    if (const auto* a = tag.Attribute("x:num")) attributes_.number = *a;
-    if (const auto* a = tag.Attribute("x:str")) attributes_.text = *a;
-    if (const auto* a = tag.Attribute("x:bool")) attributes_.boolean = *a;
-    attributes_.error = tag.Attribute("x:err") != nullptr;
-    if (const auto* style = tag.Attribute("style"); style != nullptr && style->has_value()) {
+    attributes_.number = tag.Value("x:num");
+    attributes_.text = tag.Value("x:str");
+    attributes_.boolean = tag.Value("x:bool");
+    attributes_.error = tag.Find("x:err") != nullptr;
+    if (const auto style = tag.Value("style"); style && style->has_value()) {
       attributes_.format = NumberFormatOfDeclarations(**style);
     }
-    if (const auto* classes = tag.Attribute("class"); !attributes_.format && classes != nullptr && classes->has_value()) {
+    if (const auto classes = tag.Value("class"); !attributes_.format && classes && classes->has_value()) {
       std::string_view list = **classes;
       while (!list.empty()) {
         std::size_t stop = 0;
@@ -583,11 +659,6 @@ class PageLayout {
   ShownText loose_;
 };
 
-// Elements whose content is no shown text; style sheets are read for formats.
-bool IsRawTextElement(std::string_view name) {
-  return name == "script" || name == "style" || name == "title" || name == "textarea" || name == "template";
-}
-
 void LayOut(std::string_view text, PageLayout& layout) {
   std::map<std::string, std::string> classFormats;
   Tag tag;
@@ -602,12 +673,15 @@ void LayOut(std::string_view text, PageLayout& layout) {
       }
     }
     if (c != '<' || at + 1 >= text.size()) {
-      layout.Text(c);
-      ++at;
+      // up to the next place where markup may start
+      std::size_t stop = at + 1;
+      while (stop < text.size() && !Is(text[stop], kMarkup)) ++stop;
+      layout.Text(text.substr(at, stop - at));
+      at = stop;
       continue;
     }
     const char next = text[at + 1];
-    if (text.substr(at, 4) == "<!--") {
+    if (next == '!' && at + 3 < text.size() && text[at + 2] == '-' && text[at + 3] == '-') {
       const std::size_t close = text.find("-->", at + 4);
       at = close == std::string_view::npos ? text.size() : close + 3;
     } else if (next == '!' || next == '?') {
@@ -619,7 +693,7 @@ void LayOut(std::string_view text, PageLayout& layout) {
         layout.EndTag(tag);
         continue;
       }
-      if (IsRawTextElement(tag.name)) {
+      if (tag.element == Element::Style || tag.element == Element::RawText) {
         // The content runs to the element's end tag, whatever it holds.
         std::size_t close = at;
         while ((close = text.find("</", close)) != std::string_view::npos &&
@@ -627,7 +701,7 @@ void LayOut(std::string_view text, PageLayout& layout) {
           close += 2;
         }
         const std::size_t stop = close == std::string_view::npos ? text.size() : close;
-        if (tag.name == "style") {
+        if (tag.element == Element::Style) {
           ReadClassFormats(text.substr(at, stop - at), classFormats);
           layout.SetClassFormats(classFormats);
         }
