@@ -229,8 +229,8 @@ constexpr std::string_view kSpreadsheetMark = "urn:schemas-microsoft-com:office:
 // where the layout stands on is kept, so that a page is never held whole.
 class PageText {
  public:
-  PageText(GsfInput* input, gsf_off_t size, std::size_t skip, const Decoding& decoding)
-      : input_(input), size_(size), read_(static_cast<gsf_off_t>(skip)),
+  PageText(GsfInput* input, gsf_off_t size, std::size_t skip, const Decoding& decoding, std::size_t pieceSize)
+      : input_(input), size_(size), read_(static_cast<gsf_off_t>(skip)), pieceSize_(std::max<std::size_t>(pieceSize, 1)),
         textDecoder_(decoding.encoding, decoding.lenient) {
     if (decoding.kind == Decoding::Kind::Charset) {
       charsetDecoder_ = std::make_unique<CharsetDecoder>(decoding.charset);
@@ -253,7 +253,7 @@ class PageText {
   void Grow(std::size_t consumed) {
     text_.erase(0, start_ + consumed);
     start_ = 0;
-    const std::size_t want = text_.size() + std::max(text_.size(), kPiece);
+    const std::size_t want = text_.size() + std::max(text_.size(), pieceSize_);
     while (!finished_ && text_.size() < want) ReadPiece();
   }
 
@@ -273,12 +273,10 @@ class PageText {
   }
 
  private:
-  static constexpr std::size_t kPiece = 64 * 1024;
-
   void ReadPiece() {
     const std::size_t before = text_.size();
     if (read_ < size_) {
-      piece_.resize(static_cast<std::size_t>(std::min<gsf_off_t>(size_ - read_, kPiece)));
+      piece_.resize(static_cast<std::size_t>(std::min<gsf_off_t>(size_ - read_, static_cast<gsf_off_t>(pieceSize_))));
       if (gsf_input_read(input_, piece_.size(), reinterpret_cast<guint8*>(piece_.data())) == nullptr) {
         throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
       }
@@ -319,6 +317,7 @@ class PageText {
   GsfInput* input_;
   gsf_off_t size_;
   gsf_off_t read_;
+  std::size_t pieceSize_;
   TextDecoder textDecoder_;
   std::unique_ptr<CharsetDecoder> charsetDecoder_;
   std::string piece_;
@@ -979,7 +978,7 @@ bool IsWebPage(GsfInput* input) {
   return false;
 }
 
-void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells, std::size_t pieceSize) {
   const gsf_off_t size = gsf_input_size(input);
   if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
   if (size < 0) throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
@@ -992,7 +991,7 @@ void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cel
   for (std::size_t tried = 0; tried < decodings.size();) {
     cells.Clear();
     try {
-      PageText page(input, size, skip, decodings[tried]);
+      PageText page(input, size, skip, decodings[tried], pieceSize);
       PageLayout layout(rowLimit, cells, spreadsheetPage);
       try {
         LayOut(page, layout);

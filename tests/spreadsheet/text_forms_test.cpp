@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -403,6 +405,56 @@ TEST(TextForms, WebPagesReadInPieces) {
         const auto found = grid.find({cell.row, cell.column});
         EXPECT_EQ(found == grid.end() ? Text("") : found->second, cell.text);
       }
+    }
+  }
+}
+
+// The page read in pieces of `pieceSize` bytes: its cells, or the failure's reason.
+std::pair<Grid, std::optional<OpenFailure>> ReadPageInPieces(const std::string& bytes, std::size_t pieceSize) {
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()), bytes.size(), FALSE);
+  SheetCells cells;
+  std::optional<OpenFailure> failure;
+  try {
+    ReadHtmlActiveSheet(input, 3000, cells, pieceSize);
+  } catch (const WorkbookError& refused) {
+    failure = refused.Reason();
+  }
+  g_object_unref(input);
+  return {GridOf(cells, 60, 20), failure};
+}
+
+// However small the pieces, a page reads as it does in one.
+TEST(TextForms, WebPagesReadTheSameInPiecesOfAnySize) {
+  std::vector<std::string> pages = {
+      "<table><tr><td class=\"a b\" colspan=2>x&#269;y&amp;z&nbsp;&unknown;\xC4\x8D\xE2\x82\xAC\xF0\x9F\x98\x80</td>"
+      "<td title='a>b'>w<br>v</table>",
+      "<html><!-- <p>no --><script>a='</td>'</script><style>.d{mso-number-format:\"0\\.00\"}</style><p>v<!x><?y?>",
+      "<html xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><style>.d {mso-number-format:\"Short Date\";}</style>"
+      "<table><tr><td class=d x:num=\"45356.5\">x<td x:bool=TRUE>t<td x:err>e</table>",
+      "<table><tr><td x:num=\"1.5\">x</table><p xmlns:x=\"urn:schemas-microsoft-com:office:excel\">",
+      "<p>\xC4\x8D</p><p>\xE8</p>",                                      // Windows-1250 after all
+      "\xEF\xBB\xBF<p>a\xC4 b\xE2\x82</p>",                              // broken UTF-8 behind its mark
+      std::string("\xFF\xFE<\0p\0>\0\x0D\x01\x3D\xD8\x00\xDE", 12),      // UTF-16 with a pair
+      std::string("\xFE\xFF\0<\0p\0>\0a\xDC\x00", 12),                   // UTF-16 broken: nothing
+      "<meta charset=iso-8859-2><p>\xE8\xB9</p>",
+      "<meta charset=euc-jp><p>\xB0\xA1\xB0\xA2x</p>",                    // two bytes a character
+      "<meta charset=euc-jp><p>\xB0\xA1\xB0</p>",                         // one cut at the end: not EUC-JP
+      "<meta charset=no-such-charset><p>\xC4\x8D</p>",
+      "<table><tr><td>a</td><td>b",                                       // ends inside a cell
+      "<p>a <b",                                                          // ends inside a tag
+      "<p>a &amp",                                                        // ends inside a reference
+  };
+  for (const char* file : {"small_gnumeric.html", "small_sheetjs.html", "excel_saved.htm", "report_generator.xls"}) {
+    std::ifstream in(TextFile(file), std::ios::binary);
+    pages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(pages.back().empty()) << file;
+  }
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.substr(0, 60));
+    const auto whole = ReadPageInPieces(page, 64 * 1024);
+    for (std::size_t pieceSize = 1; pieceSize <= 9; ++pieceSize) {
+      SCOPED_TRACE("pieces of " + std::to_string(pieceSize));
+      EXPECT_EQ(ReadPageInPieces(page, pieceSize), whole);
     }
   }
 }
