@@ -230,14 +230,19 @@ constexpr std::string_view kSpreadsheetMark = "urn:schemas-microsoft-com:office:
 class PageText {
  public:
   PageText(GsfInput* input, gsf_off_t size, std::size_t skip, const Decoding& decoding, std::size_t pieceSize)
-      : input_(input), size_(size), read_(static_cast<gsf_off_t>(skip)), pieceSize_(std::max<std::size_t>(pieceSize, 1)),
+      : input_(input),
+        size_(size),
+        read_(static_cast<gsf_off_t>(skip)),
+        pieceSize_(std::max<std::size_t>(pieceSize, 1)),
         textDecoder_(decoding.encoding, decoding.lenient) {
     if (decoding.kind == Decoding::Kind::Charset) {
       charsetDecoder_ = std::make_unique<CharsetDecoder>(decoding.charset);
       if (!charsetDecoder_->Opened()) throw NotInDecoding();
     }
     if (decoding.kind == Decoding::Kind::Nothing) read_ = size_;
-    if (gsf_input_seek(input_, read_, G_SEEK_SET)) throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+    if (gsf_input_seek(input_, read_, G_SEEK_SET)) {
+      throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+    }
   }
 
   // The text from where the layout stands to as far as it was read.
@@ -330,10 +335,10 @@ class PageText {
 
 // ---------------------------------------------------------------- markup
 
-// A character reference at text[at] ('&'): the character it names, in
-// Windows-1250, and how far it reaches; none when it names nothing.
 constexpr std::size_t kLongestReference = 41;  // '&', a name of at most 39, ';'
 
+// A character reference at text[at] ('&'): the character it names, in
+// Windows-1250, and how far it reaches; none when it names nothing.
 std::optional<char> CharacterReference(std::string_view text, std::size_t at, std::size_t& end) {
   const std::size_t semicolon = text.substr(0, at + kLongestReference).find(';', at);
   if (semicolon == std::string_view::npos || semicolon == at + 1) return std::nullopt;

@@ -361,8 +361,9 @@ TEST(TextForms, WebPagesReadInPieces) {
   const std::string lateMalformed = std::string(kPiece, ' ') + "<p>\xE8</p>";
   // further than the text read ahead when the layout refuses the page
   const std::string farMalformed = std::string(8 * kPiece, ' ') + "<p>\xE8</p>";
-  std::string wideCells = "<table><tr>";
-  for (int i = 0; i < 17; ++i) wideCells += "<td colspan=1000>x";
+  std::string wideCellsInComment = "<!-- >" + std::string("<table><tr>");
+  for (int i = 0; i < 17; ++i) wideCellsInComment += "<td colspan=1000>x";
+  wideCellsInComment += "</table> -->";
   struct Case {
     const char* name;
     std::string before, cut, after;
@@ -374,7 +375,8 @@ TEST(TextForms, WebPagesReadInPieces) {
        "<td class=\"a b\" colspan=2>x&#269;y&amp;z\xC4\x8D\xE2\x82\xAC</td><td>w", "</table>",
        {{1, 1, "x\xE8y&z\xE8\x80"}, {1, 2, ""}, {1, 3, "w"}}},
       {"a comment and a script", "<html>", "<!-- <p>no --><script>a='<p>'</script><p>v", "", {{1, 1, "v"}, {2, 1, ""}}},
-      {"a UTF-16 surrogate pair", "\xFF\xFE" + utf16("<p>"), utf16("a") + std::string("\x3D\xD8\x00\xDE", 4) + utf16("b"),
+      {"a UTF-16 surrogate pair", "\xFF\xFE" + utf16("<p>"),
+       utf16("a") + std::string("\x3D\xD8\x00\xDE", 4) + utf16("b"),
        utf16("</p>"), {{1, 1, "a?b"}}},
       {"the namespace of spreadsheet pages, after a cell", "<table><tr><td x:num=\"1.5\">x</table>",
        "<p xmlns:x=\"urn:schemas-microsoft-com:office:excel\">", "", {{1, 1, "1,5"}}},
@@ -383,9 +385,10 @@ TEST(TextForms, WebPagesReadInPieces) {
       {"a malformed byte far behind", "<p>\xC4\x8D</p>", "<p>x</p>", lateMalformed,
        {{1, 1, "\xC4\x8D"}, {2, 1, "x"}, {3, 1, "\xE8"}}},
       // "<?" opens a processing instruction in UTF-8 (the unmapped character
-      // shows as '?'), hiding the comment's start: the cells too wide show
-      {"refused as UTF-8", "<html>", "<\xE4\xB8\xAD <!-- >" + wideCells + "</table> -->", "", {}, OpenFailure::TooLarge},
-      {"refused as UTF-8, but the page is not", "<html>", "<\xE4\xB8\xAD <!-- >" + wideCells + "</table> -->", farMalformed,
+      // shows as '?'), hiding the start of the comment around the cells too
+      // wide: they show
+      {"refused as UTF-8", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, "", {}, OpenFailure::TooLarge},
+      {"refused as UTF-8, but the page is not", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, farMalformed,
        {{1, 1, "<\xE4\xB8\xAD"}, {2, 1, "\xE8"}}},
       {"UTF-16 broken far behind shows nothing", "\xFF\xFE" + utf16("<p>a</p>"), utf16("<p>b</p>"),
        std::string(kPiece, ' ') + std::string("\x00\xDC", 2), {{1, 1, ""}}},
