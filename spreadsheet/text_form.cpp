@@ -74,36 +74,20 @@ bool DecodeUtf8InPlace(std::string& bytes, std::size_t from) {
   return true;
 }
 
-bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, bool littleEndian) {
-  if ((bytes.size() - from) % 2 != 0) return false;
-  const std::size_t units = (bytes.size() - from) / 2;
-  auto unitAt = [&](std::size_t i) {
-    const auto a = static_cast<unsigned char>(bytes[from + 2 * i]);
-    const auto b = static_cast<unsigned char>(bytes[from + 2 * i + 1]);
-    return static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
-  };
-  // Converted a chunk at a time, never splitting a surrogate pair.
-  constexpr std::size_t kChunk = 64 * 1024;
-  std::u16string chunk;
+bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, TextEncoding encoding) {
+  // A piece at a time: the text of the bytes read is at most half as long as
+  // they are, so the write never overtakes the read.
+  constexpr std::size_t kPiece = 64 * 1024;
+  TextDecoder decoder(encoding);
+  std::string text;
   std::size_t out = 0;
-  for (std::size_t i = 0; i < units;) {
-    chunk.clear();
-    while (i < units && (chunk.size() < kChunk || (chunk.back() >= 0xD800 && chunk.back() <= 0xDBFF))) {
-      chunk.push_back(unitAt(i++));
-    }
-    for (std::size_t k = 0; k < chunk.size(); ++k) {
-      const char16_t unit = chunk[k];
-      if (unit >= 0xD800 && unit <= 0xDBFF) {
-        if (k + 1 >= chunk.size() || chunk[k + 1] < 0xDC00 || chunk[k + 1] > 0xDFFF) return false;
-        ++k;
-      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        return false;
-      }
-    }
-    const std::string text = Cp1250FromUtf16(chunk);
+  for (std::size_t at = from; at < bytes.size(); at += kPiece) {
+    text.clear();
+    if (!decoder.Append(std::string_view(bytes).substr(at, kPiece), text)) return false;
     bytes.replace(out, text.size(), text);
     out += text.size();
   }
+  if (!decoder.Finish(text)) return false;
   bytes.resize(out);
   return true;
 }
@@ -151,8 +135,8 @@ bool IsValidUtf8(std::string_view bytes) {
 bool DecodeInPlace(std::string& bytes, std::size_t from, TextEncoding encoding) {
   switch (encoding) {
     case TextEncoding::Utf8: return DecodeUtf8InPlace(bytes, from);
-    case TextEncoding::Utf16LE: return DecodeUtf16InPlace(bytes, from, true);
-    case TextEncoding::Utf16BE: return DecodeUtf16InPlace(bytes, from, false);
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: return DecodeUtf16InPlace(bytes, from, encoding);
     case TextEncoding::Cp1250: bytes.erase(0, from); return true;
   }
   return false;
