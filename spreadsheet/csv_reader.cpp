@@ -59,7 +59,14 @@ class Records {
         if (c == '\r' && at_ < text_.size() && text_[at_] == '\n') ++at_;
         break;
       } else {
-        Append(fields.back(), c);
+        // the field's characters up to the next one that may end it or quote
+        std::size_t stop = at_;
+        while (stop < text_.size() && text_[stop] != separator_ && text_[stop] != '\n' && text_[stop] != '\r' &&
+               text_[stop] != '"') {
+          ++stop;
+        }
+        Append(fields.back(), text_.substr(at_ - 1, stop - at_ + 1));
+        at_ = stop;
       }
     }
     quotedSeen_ = false;
@@ -112,6 +119,13 @@ class Records {
     field.push_back(c);
   }
 
+  static void Append(std::string& field, std::string_view characters) {
+    if (field.size() + characters.size() > kMaxCellText) {
+      throw WorkbookError(OpenFailure::TooLarge, "field longer than 32767 characters");
+    }
+    field.append(characters);
+  }
+
   std::string_view text_;
   char separator_;
   std::size_t at_ = 0;
@@ -162,16 +176,12 @@ std::optional<char> NamedSeparator(std::string_view& text) {
 
 // The file's bytes as Windows-1250 text, or false when they are not text.
 bool DecodeText(std::string& bytes) {
-  const auto mark = ByteOrderMarkOf(bytes);
-  TextEncoding encoding = TextEncoding::Cp1250;
-  std::size_t from = 0;
-  if (mark) {
-    encoding = mark->encoding;
-    from = mark->length;
-  } else if (IsValidUtf8(bytes)) {
-    encoding = TextEncoding::Utf8;
+  if (const auto mark = ByteOrderMarkOf(bytes)) {
+    if (!DecodeInPlace(bytes, mark->length, mark->encoding)) return false;
+  } else {
+    // bytes that are not UTF-8 are left as they were: Windows-1250
+    DecodeInPlace(bytes, 0, TextEncoding::Utf8);
   }
-  if (!DecodeInPlace(bytes, from, encoding)) return false;
   // Text holds no control characters but tab, line ends and form feed (and
   // the end-of-file mark of old editors): a file of "PK\3\4" is a cut
   // archive, not a line of text.

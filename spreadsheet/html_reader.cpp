@@ -16,13 +16,18 @@
 #include <gsf/gsf-input.h>
 #include <libxml/HTMLparser.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -43,11 +48,6 @@ constexpr long kMaxRowspan = 65534;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-void AssignLower(std::string& out, std::string_view text) {
-  out.assign(text);
-  for (char& c : out) c = Lower(c);
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -56,7 +56,28 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+  return text.size() == lower.size() && StartsWithNoCase(text, lower);
+}
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// Classes of characters for the loops that run over many of them.
+enum CharClass : std::uint8_t { kSpace = 1, kTagEnd = 2, kEquals = 4, kSlash = 8, kMarkup = 16, kBlank = 32 };
+
+constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
+  std::array<std::uint8_t, 256> classes{};
+  for (const char c : {' ', '\t', '\n', '\r', '\f'}) classes[static_cast<unsigned char>(c)] = kSpace | kBlank;
+  classes[0xA0] = kBlank;  // a no-break space shows as a blank
+  classes['>'] = kTagEnd;
+  classes['='] = kEquals;
+  classes['/'] = kSlash;
+  classes['<'] = kMarkup;
+  classes['&'] = kMarkup;
+  return classes;
+}();
+
+bool Is(char c, std::uint8_t classes) { return (kCharClasses[static_cast<unsigned char>(c)] & classes) != 0; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -100,46 +121,227 @@ std::string MetaCharset(std::string_view head) {
   return std::string();
 }
 
+// The bytes of a page in a charset that a meta element names, turned into
+// Windows-1250 text through UTF-8 a piece at a time.
+class CharsetDecoder {
+ public:
+  explicit CharsetDecoder(const std::string& charset) : converter_(g_iconv_open("UTF-8", charset.c_str())) {}
+  ~CharsetDecoder() {
+    if (Opened()) g_iconv_close(converter_);
+  }
+  CharsetDecoder(const CharsetDecoder&) = delete;
+  CharsetDecoder& operator=(const CharsetDecoder&) = delete;
+
+  // Whether the charset is one the converter knows.
+  bool Opened() const { return converter_ != reinterpret_cast<GIConv>(-1); }
+
+  // Appends the text of the next bytes; false when they are not valid in the
+  // charset. A character that the end of the piece cuts waits for the next.
+  bool Append(std::string_view bytes, std::string& out) {
+    joined_.assign(waiting_);
+    joined_.append(bytes);
+    waiting_.clear();
+    gchar* in = joined_.data();
+    gsize inLeft = joined_.size();
+    while (inLeft > 0) {
+      if (!Convert(&in, &inLeft, out)) {
+        if (errno != EINVAL) return false;
+        break;  // a cut character
+      }
+    }
+    waiting_.assign(in, inLeft);
+    return true;
+  }
+
+  // After the last piece: false when a character was left cut.
+  bool Finish(std::string& out) { return waiting_.empty() && Convert(nullptr, nullptr, out); }
+
+ private:
+  // One call of the converter; what it wrote, whole characters, is appended.
+  // False with errno when it stopped at a fault; true when it converted all or
+  // ran out of room.
+  bool Convert(gchar** in, gsize* inLeft, std::string& out) {
+    utf8_.resize(in == nullptr ? 64 : *inLeft * 4 + 64);
+    gchar* written = utf8_.data();
+    gsize room = utf8_.size();
+    const gsize result = g_iconv(converter_, in, inLeft, &written, &room);
+    const int fault = errno;
+    out += Cp1250FromUtf8(std::string_view(utf8_.data(), static_cast<std::size_t>(written - utf8_.data())));
+    errno = fault;
+    return result != static_cast<gsize>(-1) || fault == E2BIG;
+  }
+
+  GIConv converter_;
+  std::string waiting_;  // the cut end of the last piece
+  std::string joined_;
+  std::string utf8_;
+};
+
+// How the bytes of a page may be read, in the order the rules try them.
+struct Decoding {
+  enum class Kind { Text, Charset, Nothing } kind = Kind::Text;
+  TextEncoding encoding = TextEncoding::Cp1250;
+  bool lenient = true;  // for UTF-8
+  std::string charset;  // for Kind::Charset
+  // Whether the bytes may turn out not to be in the decoding: the next one is
+  // tried then.
+  bool MayFail() const {
+    return kind == Kind::Charset || (kind == Kind::Text && encoding != TextEncoding::Cp1250 && !lenient);
+  }
+};
+
 // The page as Windows-1250 text: by its byte-order mark, else the charset of
 // a meta element among its first 4 KiB, else UTF-8 if the bytes are valid
 // UTF-8, else Windows-1250. Pages are read leniently: a malformed sequence
-// shows as '?', as a browser shows a replacement character.
-std::string DecodePage(std::string bytes) {
-  if (const auto mark = ByteOrderMarkOf(bytes)) {
-    // UTF-8 is checked before it is decoded: refused, the bytes are as they were.
-    if (DecodeInPlace(bytes, mark->length, mark->encoding)) return bytes;
-    if (mark->encoding == TextEncoding::Utf8) return Cp1250FromUtf8(std::string_view(bytes).substr(mark->length));
-    return std::string();  // a broken UTF-16 page shows nothing readable
+// shows as '?', as a browser shows a replacement character. A broken UTF-16
+// page shows nothing.
+std::vector<Decoding> DecodingsOf(std::string_view head, std::size_t& skip) {
+  skip = 0;
+  if (const auto mark = ByteOrderMarkOf(head)) {
+    skip = mark->length;
+    if (mark->encoding == TextEncoding::Utf8) return {{Decoding::Kind::Text, TextEncoding::Utf8, true, {}}};
+    return {{Decoding::Kind::Text, mark->encoding, false, {}}, {Decoding::Kind::Nothing, {}, true, {}}};
   }
-  const std::string charset = MetaCharset(std::string_view(bytes).substr(0, kHeadLength));
+  const std::string charset = MetaCharset(head);
   const bool declaredUtf8 = charset == "utf-8" || charset == "utf8";
   const bool declaredCp1250 = charset == "windows-1250" || charset == "cp1250" || charset == "x-cp1250";
+  std::vector<Decoding> decodings;
   if (!charset.empty() && !declaredUtf8 && !declaredCp1250 && charset.rfind("utf-16", 0) != 0) {
-    gsize written = 0;
-    gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", charset.c_str(), nullptr,
-                            &written, nullptr);
-    if (utf8 != nullptr) {
-      std::string text = Cp1250FromUtf8(std::string_view(utf8, written));
-      g_free(utf8);
-      return text;
-    }
+    decodings.push_back({Decoding::Kind::Charset, {}, false, charset});
   }
-  if (declaredCp1250) return bytes;
-  if (IsValidUtf8(bytes)) {
-    DecodeInPlace(bytes, 0, TextEncoding::Utf8);
-    return bytes;
+  if (declaredCp1250) {
+    decodings.push_back({Decoding::Kind::Text, TextEncoding::Cp1250, true, {}});
+  } else if (declaredUtf8) {
+    decodings.push_back({Decoding::Kind::Text, TextEncoding::Utf8, true, {}});
+  } else {
+    decodings.push_back({Decoding::Kind::Text, TextEncoding::Utf8, false, {}});
+    decodings.push_back({Decoding::Kind::Text, TextEncoding::Cp1250, true, {}});
   }
-  if (declaredUtf8) return Cp1250FromUtf8(bytes);
-  return bytes;
+  return decodings;
 }
 
+// The bytes of the page are not in the decoding tried.
+struct NotInDecoding {};
+
+constexpr std::string_view kSpreadsheetMark = "urn:schemas-microsoft-com:office:excel";
+
+// The page's text, read and decoded a piece at a time: only the text from
+// where the layout stands on is kept, so that a page is never held whole.
+class PageText {
+ public:
+  PageText(GsfInput* input, gsf_off_t size, std::size_t skip, const Decoding& decoding, std::size_t pieceSize)
+      : input_(input),
+        size_(size),
+        read_(static_cast<gsf_off_t>(skip)),
+        pieceSize_(std::max<std::size_t>(pieceSize, 1)),
+        textDecoder_(decoding.encoding, decoding.lenient) {
+    if (decoding.kind == Decoding::Kind::Charset) {
+      charsetDecoder_ = std::make_unique<CharsetDecoder>(decoding.charset);
+      if (!charsetDecoder_->Opened()) throw NotInDecoding();
+    }
+    if (decoding.kind == Decoding::Kind::Nothing) read_ = size_;
+    if (gsf_input_seek(input_, read_, G_SEEK_SET)) {
+      throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+    }
+  }
+
+  // The text from where the layout stands to as far as it was read.
+  std::string_view View() const { return std::string_view(text_).substr(start_); }
+  // Whether the view reaches the end of the page.
+  bool AtEnd() const { return finished_; }
+  // Whether the text read so far names the namespace of spreadsheet pages.
+  bool SpreadsheetMarkSeen() const { return markSeen_; }
+
+  // Drops the first `consumed` characters of the view, then reads on until the
+  // rest is at least twice as long, by a piece at least, or the page ends.
+  // Throws NotInDecoding.
+  void Grow(std::size_t consumed) {
+    text_.erase(0, start_ + consumed);
+    start_ = 0;
+    const std::size_t want = text_.size() + std::max(text_.size(), pieceSize_);
+    while (!finished_ && text_.size() < want) ReadPiece();
+  }
+
+  // Reads the rest of the page, keeping none of it: whether it is all in the
+  // decoding.
+  bool RestIsInDecoding() {
+    try {
+      while (!finished_) {
+        text_.clear();
+        start_ = 0;
+        ReadPiece();
+      }
+      return true;
+    } catch (const NotInDecoding&) {
+      return false;
+    }
+  }
+
+ private:
+  void ReadPiece() {
+    const std::size_t before = text_.size();
+    if (read_ < size_) {
+      piece_.resize(static_cast<std::size_t>(std::min<gsf_off_t>(size_ - read_, static_cast<gsf_off_t>(pieceSize_))));
+      if (gsf_input_read(input_, piece_.size(), reinterpret_cast<guint8*>(piece_.data())) == nullptr) {
+        throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+      }
+      read_ += static_cast<gsf_off_t>(piece_.size());
+      if (!Decode(piece_)) throw NotInDecoding();
+    }
+    if (read_ == size_) {
+      if (!FinishDecoding()) throw NotInDecoding();
+      finished_ = true;
+    }
+    NoteMark(before);
+  }
+
+  bool Decode(std::string_view bytes) {
+    if (charsetDecoder_) return charsetDecoder_->Append(bytes, text_);
+    return textDecoder_.Append(bytes, text_);
+  }
+
+  bool FinishDecoding() {
+    if (charsetDecoder_) return charsetDecoder_->Finish(text_);
+    return textDecoder_.Finish(text_);
+  }
+
+  // Looks for the mark in the text added from `from` on, and across its seam
+  // with the text before.
+  void NoteMark(std::size_t from) {
+    if (markSeen_) return;
+    const std::string_view added = std::string_view(text_).substr(from);
+    seam_.append(added.substr(0, kSpreadsheetMark.size()));
+    if (seam_.find(kSpreadsheetMark) != std::string::npos || added.find(kSpreadsheetMark) != std::string_view::npos) {
+      markSeen_ = true;
+      return;
+    }
+    if (added.size() >= kSpreadsheetMark.size()) seam_.assign(added.substr(added.size() - kSpreadsheetMark.size()));
+    if (seam_.size() > kSpreadsheetMark.size()) seam_.erase(0, seam_.size() - kSpreadsheetMark.size());
+  }
+
+  GsfInput* input_;
+  gsf_off_t size_;
+  gsf_off_t read_;
+  std::size_t pieceSize_;
+  TextDecoder textDecoder_;
+  std::unique_ptr<CharsetDecoder> charsetDecoder_;
+  std::string piece_;
+  std::string text_;
+  std::size_t start_ = 0;
+  bool finished_ = false;
+  bool markSeen_ = false;
+  std::string seam_;  // the last characters read, to find the mark across pieces
+};
+
 // ---------------------------------------------------------------- markup
+
+constexpr std::size_t kLongestReference = 41;  // '&', a name of at most 39, ';'
 
 // A character reference at text[at] ('&'): the character it names, in
 // Windows-1250, and how far it reaches; none when it names nothing.
 std::optional<char> CharacterReference(std::string_view text, std::size_t at, std::size_t& end) {
-  const std::size_t semicolon = text.find(';', at);
-  if (semicolon == std::string_view::npos || semicolon - at > 40 || semicolon == at + 1) return std::nullopt;
+  const std::size_t semicolon = text.substr(0, at + kLongestReference).find(';', at);
+  if (semicolon == std::string_view::npos || semicolon == at + 1) return std::nullopt;
   const std::string_view name = text.substr(at + 1, semicolon - at - 1);
   char32_t codePoint = 0;
   if (name[0] == '#') {
@@ -179,17 +381,61 @@ std::string DecodeReferences(std::string_view text) {
   return out;
 }
 
+// What an element does to the layout, told by its name once per tag.
+enum class Element { Other, Br, Table, Row, Cell, Block, Style, RawText };
+
+// The element of a tag name, in any case, and the name in lower case (empty
+// for an element of no kind).
+std::pair<std::string_view, Element> ElementOf(std::string_view name) {
+  static constexpr std::pair<std::string_view, Element> kElements[] = {
+      {"td", Element::Cell},        {"tr", Element::Row},          {"br", Element::Br},
+      {"th", Element::Cell},        {"table", Element::Table},     {"p", Element::Block},
+      {"div", Element::Block},      {"h1", Element::Block},        {"h2", Element::Block},
+      {"h3", Element::Block},       {"h4", Element::Block},        {"h5", Element::Block},
+      {"h6", Element::Block},       {"caption", Element::Block},   {"ul", Element::Block},
+      {"ol", Element::Block},       {"li", Element::Block},        {"dl", Element::Block},
+      {"dt", Element::Block},       {"dd", Element::Block},        {"pre", Element::Block},
+      {"blockquote", Element::Block}, {"hr", Element::Block},      {"address", Element::Block},
+      {"center", Element::Block},   {"form", Element::Block},      {"section", Element::Block},
+      {"article", Element::Block},  {"header", Element::Block},    {"footer", Element::Block},
+      {"nav", Element::Block},      {"body", Element::Block},
+      // elements whose content is no shown text; style sheets are read for formats
+      {"style", Element::Style},    {"script", Element::RawText},  {"title", Element::RawText},
+      {"textarea", Element::RawText}, {"template", Element::RawText},
+  };
+  for (const auto& known : kElements) {
+    if (EqualsNoCase(name, known.first)) return known;
+  }
+  return {std::string_view(), Element::Other};
+}
+
+// A tag as it stands in the text: its attributes are views into the text, and
+// a value has its references undone only when it is asked for.
 struct Tag {
-  std::string name;  // lower case
+  std::string_view name;  // lower case, for an element of a kind
+  Element element = Element::Other;
   bool end = false;
-  // Lower-case names, each once: the first of a repeated name stands. None: no
-  // value. A tag has a handful, looked through in turn.
-  std::vector<std::pair<std::string, std::optional<std::string>>> attributes;
-  const std::optional<std::string>* Attribute(std::string_view name) const {
-    for (const auto& [known, value] : attributes) {
-      if (known == name) return &value;
+  bool closed = false;  // by its '>', not by the end of the text
+  struct Attribute {
+    std::string_view name;   // as written
+    std::string_view value;  // as written, without its quotes
+    bool hasValue = false;
+  };
+  // Every attribute in turn; of a repeated name the first stands.
+  std::vector<Attribute> attributes;
+  const Attribute* Find(std::string_view lowerName) const {
+    for (const Attribute& attribute : attributes) {
+      if (EqualsNoCase(attribute.name, lowerName)) return &attribute;
     }
     return nullptr;
+  }
+  // The value of an attribute: none when the tag lacks it, an empty optional
+  // inside when it has it without a value.
+  std::optional<std::optional<std::string>> Value(std::string_view lowerName) const {
+    const Attribute* attribute = Find(lowerName);
+    if (attribute == nullptr) return std::nullopt;
+    if (!attribute->hasValue) return std::optional<std::string>();
+    return std::optional<std::string>(DecodeReferences(attribute->value));
   }
 };
 
@@ -197,7 +443,6 @@ struct Tag {
 // up to its '>' (or the end of the text); returns where it ends.
 std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
   // cleared, not replaced: the next tag reuses the room of the last
-  tag.name.clear();
   tag.end = false;
   tag.attributes.clear();
   ++at;
@@ -206,40 +451,37 @@ std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
     ++at;
   }
   const std::size_t nameStart = at;
-  while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '/') ++at;
-  AssignLower(tag.name, text.substr(nameStart, at - nameStart));
+  while (at < text.size() && !Is(text[at], kSpace | kTagEnd | kSlash)) ++at;
+  std::tie(tag.name, tag.element) = ElementOf(text.substr(nameStart, at - nameStart));
   while (at < text.size() && text[at] != '>') {
-    if (IsSpace(text[at]) || text[at] == '/') {
+    if (Is(text[at], kSpace | kSlash)) {
       ++at;
       continue;
     }
     const std::size_t attributeStart = at;
-    while (at < text.size() && !IsSpace(text[at]) && text[at] != '>' && text[at] != '=' &&
-           !(text[at] == '/' && at != attributeStart)) {
-      ++at;
-    }
-    std::string name;
-    AssignLower(name, text.substr(attributeStart, at - attributeStart));
+    while (at < text.size() && !Is(text[at], kSpace | kTagEnd | kEquals | kSlash)) ++at;
+    Tag::Attribute attribute{text.substr(attributeStart, at - attributeStart), {}, false};
     while (at < text.size() && IsSpace(text[at])) ++at;
-    std::optional<std::string> value;
     if (at < text.size() && text[at] == '=') {
       ++at;
       while (at < text.size() && IsSpace(text[at])) ++at;
+      attribute.hasValue = true;
       if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
         const char quote = text[at++];
         const std::size_t close = text.find(quote, at);
         const std::size_t stop = close == std::string_view::npos ? text.size() : close;
-        value = DecodeReferences(text.substr(at, stop - at));
+        attribute.value = text.substr(at, stop - at);
         at = close == std::string_view::npos ? text.size() : close + 1;
       } else {
         const std::size_t start = at;
-        while (at < text.size() && !IsSpace(text[at]) && text[at] != '>') ++at;
-        value = DecodeReferences(text.substr(start, at - start));
+        while (at < text.size() && !Is(text[at], kSpace | kTagEnd)) ++at;
+        attribute.value = text.substr(start, at - start);
       }
     }
-    if (!name.empty() && tag.Attribute(name) == nullptr) tag.attributes.emplace_back(std::move(name), std::move(value));
+    if (!attribute.name.empty()) tag.attributes.push_back(attribute);
   }
-  return at < text.size() ? at + 1 : at;
+  tag.closed = at < text.size();
+  return tag.closed ? at + 1 : at;
 }
 
 // ---------------------------------------------------------------- number formats
@@ -335,10 +577,28 @@ void ReadClassFormats(std::string_view css, std::map<std::string, std::string>& 
 class ShownText {
  public:
   void Add(char c) {
-    if (IsSpace(c) || c == '\xA0') {
+    if (Is(c, kBlank)) {
       if (!text_.empty() && text_.back() != ' ' && text_.back() != '\n') Push(' ');
     } else {
       Push(c);
+    }
+  }
+  void Add(std::string_view run) {
+    for (std::size_t at = 0; at < run.size();) {
+      if (Is(run[at], kBlank)) {
+        // a run of blanks shows as one
+        Add(' ');
+        while (at < run.size() && Is(run[at], kBlank)) ++at;
+        continue;
+      }
+      std::size_t stop = at + 1;
+      while (stop < run.size() && !Is(run[stop], kBlank)) ++stop;
+      // as many pushes one by one would: refused once one starts past the bound
+      if (text_.size() + (stop - at) - 1 > kMaxCellText + 1) {
+        throw WorkbookError(OpenFailure::TooLarge, "cell longer than 32767 characters");
+      }
+      text_.append(run.substr(at, stop - at));
+      at = stop;
     }
   }
   void AddLineBreak() {
@@ -374,22 +634,21 @@ bool IsErrorText(std::string_view text) {
   return false;
 }
 
-bool IsBlockTag(std::string_view name) {
-  static const char* const kBlocks[] = {"p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "caption", "ul", "ol",
-                                        "li", "dl", "dt", "dd", "pre", "blockquote", "hr", "address", "center",
-                                        "form", "section", "article", "header", "footer", "nav", "body"};
-  for (const char* block : kBlocks) {
-    if (name == block) return true;
-  }
-  return false;
-}
-
 class PageLayout {
  public:
   PageLayout(std::int32_t rowLimit, SheetCells& cells, bool spreadsheetPage)
       : rowLimit_(rowLimit), cells_(cells), spreadsheetPage_(spreadsheetPage) {}
 
   void SetClassFormats(std::map<std::string, std::string> formats) { classFormats_ = std::move(formats); }
+
+  // The page turned out to be one a spreadsheet saved. Cells already read as
+  // another page's must be read again: throws SpreadsheetPageFound then.
+  struct SpreadsheetPageFound {};
+  void SetSpreadsheetPage() {
+    if (spreadsheetPage_) return;
+    if (openedCell_) throw SpreadsheetPageFound();
+    spreadsheetPage_ = true;
+  }
 
   void Text(char c) {
     if (inCell_) {
@@ -399,15 +658,23 @@ class PageLayout {
     }
   }
 
+  void Text(std::string_view run) {
+    if (inCell_) {
+      cell_.Add(run);
+    } else {
+      loose_.Add(run);
+    }
+  }
+
   void StartTag(const Tag& tag) {
-    const std::string& name = tag.name;
-    if (name == "br") {
+    const Element element = tag.element;
+    if (element == Element::Br) {
       if (inCell_) {
         cell_.AddLineBreak();
       } else {
         FlushLoose();
       }
-    } else if (name == "table") {
+    } else if (element == Element::Table) {
       if (inCell_) {
         ++depth_;
         cell_.Add(' ');
@@ -418,24 +685,24 @@ class PageLayout {
       } else {
         ++depth_;
       }
-    } else if ((name == "tr" || name == "td" || name == "th") && depth_ > 1) {
+    } else if ((element == Element::Row || element == Element::Cell) && depth_ > 1) {
       if (inCell_) cell_.Add(' ');
-    } else if (name == "tr" && depth_ == 1) {
+    } else if (element == Element::Row && depth_ == 1) {
       CloseCell();
       CloseRow();
       OpenRow();
-    } else if ((name == "td" || name == "th") && depth_ == 1) {
+    } else if (element == Element::Cell && depth_ == 1) {
       CloseCell();
       if (!inRow_) OpenRow();
       OpenCell(tag);
-    } else if (IsBlockTag(name) && !inCell_) {
+    } else if (element == Element::Block && !inCell_) {
       FlushLoose();
     }
   }
 
   void EndTag(const Tag& tag) {
-    const std::string& name = tag.name;
-    if (name == "table") {
+    const Element element = tag.element;
+    if (element == Element::Table) {
       if (depth_ > 1) {
         --depth_;
         if (inCell_) cell_.Add(' ');
@@ -445,12 +712,12 @@ class PageLayout {
         FlushLoose();
         depth_ = 0;
       }
-    } else if ((name == "td" || name == "th") && depth_ == 1) {
+    } else if (element == Element::Cell && depth_ == 1) {
       CloseCell();
-    } else if (name == "tr" && depth_ == 1) {
+    } else if (element == Element::Row && depth_ == 1) {
       CloseCell();
       CloseRow();
-    } else if (IsBlockTag(name) && !inCell_) {
+    } else if (element == Element::Block && !inCell_) {
       FlushLoose();
     }
   }
@@ -490,8 +757,8 @@ class PageLayout {
   void CloseRow() { inRow_ = false; }
 
   static long SpanOf(const Tag& tag, const char* name, long most) {
-    const auto* value = tag.Attribute(name);
-    if (value == nullptr || !value->has_value()) return 1;
+    const auto value = tag.Value(name);
+    if (!value || !value->has_value()) return 1;
     long span = 0;
     const std::string& text = **value;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), span);
@@ -503,18 +770,19 @@ class PageLayout {
   void OpenCell(const Tag& tag) {
     FlushLoose();
     inCell_ = true;
+    openedCell_ = true;
     colspan_ = SpanOf(tag, "colspan", kMaxColspan);
     rowspan_ = SpanOf(tag, "rowspan", kMaxRowspan);
     attributes_ = OpenCellAttributes();
     if (!spreadsheetPage_) return;
-    if (const auto* a = tag.Attribute("x:num")) attributes_.number = *a;
-    if (const auto* a = tag.Attribute("x:str")) attributes_.text = *a;
-    if (const auto* a = tag.Attribute("x:bool")) attributes_.boolean = *a;
-    attributes_.error = tag.Attribute("x:err") != nullptr;
-    if (const auto* style = tag.Attribute("style"); style != nullptr && style->has_value()) {
+    attributes_.number = tag.Value("x:num");
+    attributes_.text = tag.Value("x:str");
+    attributes_.boolean = tag.Value("x:bool");
+    attributes_.error = tag.Find("x:err") != nullptr;
+    if (const auto style = tag.Value("style"); style && style->has_value()) {
       attributes_.format = NumberFormatOfDeclarations(**style);
     }
-    if (const auto* classes = tag.Attribute("class"); !attributes_.format && classes != nullptr && classes->has_value()) {
+    if (const auto classes = tag.Value("class"); !attributes_.format && classes && classes->has_value()) {
       std::string_view list = **classes;
       while (!list.empty()) {
         std::size_t stop = 0;
@@ -573,6 +841,7 @@ class PageLayout {
   int depth_ = 0;  // of tables; 1 is a table whose rows are sheet rows
   bool inRow_ = false;
   bool inCell_ = false;
+  bool openedCell_ = false;
   std::int64_t row_ = 0;
   std::int64_t column_ = 1;
   long colspan_ = 1;
@@ -583,17 +852,32 @@ class PageLayout {
   ShownText loose_;
 };
 
-// Elements whose content is no shown text; style sheets are read for formats.
-bool IsRawTextElement(std::string_view name) {
-  return name == "script" || name == "style" || name == "title" || name == "textarea" || name == "template";
-}
-
-void LayOut(std::string_view text, PageLayout& layout) {
+// Lays out the page. A tag, a comment, a reference or the content of a style
+// sheet is read once the text holds all of it, or the rest of the page: until
+// then the text grows, at least doubling, and it is read again.
+void LayOut(PageText& page, PageLayout& layout) {
   std::map<std::string, std::string> classFormats;
   Tag tag;
-  for (std::size_t at = 0; at < text.size();) {
+  std::size_t at = 0;
+  while (true) {
+    const std::string_view text = page.View();
+    const bool whole = page.AtEnd();  // the text runs to the end of the page
+    auto more = [&] {
+      page.Grow(at);
+      at = 0;
+      if (page.SpreadsheetMarkSeen()) layout.SetSpreadsheetPage();
+    };
+    if (at >= text.size()) {
+      if (whole) break;
+      more();
+      continue;
+    }
     const char c = text[at];
     if (c == '&') {
+      if (!whole && text.size() - at < kLongestReference) {
+        more();
+        continue;
+      }
       std::size_t end = 0;
       if (const auto decoded = CharacterReference(text, at, end)) {
         layout.Text(*decoded);
@@ -602,39 +886,68 @@ void LayOut(std::string_view text, PageLayout& layout) {
       }
     }
     if (c != '<' || at + 1 >= text.size()) {
-      layout.Text(c);
-      ++at;
+      if (c == '<' && !whole) {
+        more();
+        continue;
+      }
+      // up to the next place where markup may start
+      std::size_t stop = at + 1;
+      while (stop < text.size() && !Is(text[stop], kMarkup)) ++stop;
+      layout.Text(text.substr(at, stop - at));
+      at = stop;
       continue;
     }
     const char next = text[at + 1];
-    if (text.substr(at, 4) == "<!--") {
+    if (!whole && at + 3 >= text.size() && (next == '!' || next == '/')) {
+      more();  // a comment's opening, or an end tag's first letter, may be cut
+      continue;
+    }
+    if (next == '!' && at + 3 < text.size() && text[at + 2] == '-' && text[at + 3] == '-') {
       const std::size_t close = text.find("-->", at + 4);
+      if (close == std::string_view::npos && !whole) {
+        more();
+        continue;
+      }
       at = close == std::string_view::npos ? text.size() : close + 3;
     } else if (next == '!' || next == '?') {
       const std::size_t close = text.find('>', at);
-      at = close == std::string_view::npos ? text.size() : close + 1;
-    } else if (IsAsciiLetter(next) || (next == '/' && at + 2 < text.size() && IsAsciiLetter(text[at + 2]))) {
-      at = ParseTag(text, at, tag);
-      if (tag.end) {
-        layout.EndTag(tag);
+      if (close == std::string_view::npos && !whole) {
+        more();
         continue;
       }
-      if (IsRawTextElement(tag.name)) {
+      at = close == std::string_view::npos ? text.size() : close + 1;
+    } else if (IsAsciiLetter(next) || (next == '/' && at + 2 < text.size() && IsAsciiLetter(text[at + 2]))) {
+      const std::size_t end = ParseTag(text, at, tag);
+      if (!tag.closed && !whole) {
+        more();
+        continue;
+      }
+      if (tag.end) {
+        layout.EndTag(tag);
+        at = end;
+        continue;
+      }
+      if (tag.element == Element::Style || tag.element == Element::RawText) {
         // The content runs to the element's end tag, whatever it holds.
-        std::size_t close = at;
+        std::size_t close = end;
         while ((close = text.find("</", close)) != std::string_view::npos &&
                !StartsWithNoCase(text.substr(close + 2), tag.name)) {
           close += 2;
         }
+        if (close == std::string_view::npos && !whole) {
+          more();
+          continue;
+        }
         const std::size_t stop = close == std::string_view::npos ? text.size() : close;
-        if (tag.name == "style") {
-          ReadClassFormats(text.substr(at, stop - at), classFormats);
+        if (tag.element == Element::Style) {
+          ReadClassFormats(text.substr(end, stop - end), classFormats);
           layout.SetClassFormats(classFormats);
         }
         at = stop;
         continue;
       }
       layout.StartTag(tag);
+      at = end;
     } else {
       layout.Text(c);
       ++at;
@@ -670,10 +983,36 @@ bool IsWebPage(GsfInput* input) {
   return false;
 }
 
-void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
-  const std::string text = DecodePage(ReadWholeInput(input));
-  PageLayout layout(rowLimit, cells, text.find("urn:schemas-microsoft-com:office:excel") != std::string::npos);
-  LayOut(text, layout);
+void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells, std::size_t pieceSize) {
+  const gsf_off_t size = gsf_input_size(input);
+  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
+  if (size < 0) throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+  std::size_t skip = 0;
+  const std::vector<Decoding> decodings = DecodingsOf(ReadInputHead(input, kHeadLength), skip);
+  // The page is read again from its start when its bytes turn out not to be
+  // in the decoding tried, or when a mark of a spreadsheet's page comes after
+  // cells were read as another page's.
+  bool spreadsheetPage = false;
+  for (std::size_t tried = 0; tried < decodings.size();) {
+    cells.Clear();
+    try {
+      PageText page(input, size, skip, decodings[tried], pieceSize);
+      PageLayout layout(rowLimit, cells, spreadsheetPage);
+      try {
+        LayOut(page, layout);
+      } catch (const WorkbookError&) {
+        // refused in a decoding that the rest of the page may yet rule out
+        if (decodings[tried].MayFail() && !page.RestIsInDecoding()) throw NotInDecoding();
+        throw;
+      }
+      break;
+    } catch (const NotInDecoding&) {
+      ++tried;
+      spreadsheetPage = false;  // the mark was in text the next decoding reads anew
+    } catch (const PageLayout::SpreadsheetPageFound&) {
+      spreadsheetPage = true;
+    }
+  }
   cells.SetFormat(WorkbookFormat::Html);
 }
 

@@ -74,36 +74,20 @@ bool DecodeUtf8InPlace(std::string& bytes, std::size_t from) {
   return true;
 }
 
-bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, bool littleEndian) {
-  if ((bytes.size() - from) % 2 != 0) return false;
-  const std::size_t units = (bytes.size() - from) / 2;
-  auto unitAt = [&](std::size_t i) {
-    const auto a = static_cast<unsigned char>(bytes[from + 2 * i]);
-    const auto b = static_cast<unsigned char>(bytes[from + 2 * i + 1]);
-    return static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
-  };
-  // Converted a chunk at a time, never splitting a surrogate pair.
-  constexpr std::size_t kChunk = 64 * 1024;
-  std::u16string chunk;
+bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, TextEncoding encoding) {
+  // A piece at a time: the text of the bytes read is at most half as long as
+  // they are, so the write never overtakes the read.
+  constexpr std::size_t kPiece = 64 * 1024;
+  TextDecoder decoder(encoding);
+  std::string text;
   std::size_t out = 0;
-  for (std::size_t i = 0; i < units;) {
-    chunk.clear();
-    while (i < units && (chunk.size() < kChunk || (chunk.back() >= 0xD800 && chunk.back() <= 0xDBFF))) {
-      chunk.push_back(unitAt(i++));
-    }
-    for (std::size_t k = 0; k < chunk.size(); ++k) {
-      const char16_t unit = chunk[k];
-      if (unit >= 0xD800 && unit <= 0xDBFF) {
-        if (k + 1 >= chunk.size() || chunk[k + 1] < 0xDC00 || chunk[k + 1] > 0xDFFF) return false;
-        ++k;
-      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        return false;
-      }
-    }
-    const std::string text = Cp1250FromUtf16(chunk);
+  for (std::size_t at = from; at < bytes.size(); at += kPiece) {
+    text.clear();
+    if (!decoder.Append(std::string_view(bytes).substr(at, kPiece), text)) return false;
     bytes.replace(out, text.size(), text);
     out += text.size();
   }
+  if (!decoder.Finish(text)) return false;
   bytes.resize(out);
   return true;
 }
@@ -151,11 +135,95 @@ bool IsValidUtf8(std::string_view bytes) {
 bool DecodeInPlace(std::string& bytes, std::size_t from, TextEncoding encoding) {
   switch (encoding) {
     case TextEncoding::Utf8: return DecodeUtf8InPlace(bytes, from);
-    case TextEncoding::Utf16LE: return DecodeUtf16InPlace(bytes, from, true);
-    case TextEncoding::Utf16BE: return DecodeUtf16InPlace(bytes, from, false);
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: return DecodeUtf16InPlace(bytes, from, encoding);
     case TextEncoding::Cp1250: bytes.erase(0, from); return true;
   }
   return false;
+}
+
+bool TextDecoder::Append(std::string_view bytes, std::string& out) {
+  if (!waiting_.empty()) {
+    joined_.assign(waiting_);
+    joined_.append(bytes);
+    waiting_.clear();
+    bytes = joined_;
+  }
+  switch (encoding_) {
+    case TextEncoding::Utf8: return AppendUtf8(bytes, out);
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: return AppendUtf16(bytes, out);
+    case TextEncoding::Cp1250: out.append(bytes); return true;
+  }
+  return false;
+}
+
+bool TextDecoder::Finish(std::string& out) {
+  if (waiting_.empty()) return true;
+  if (encoding_ != TextEncoding::Utf8) return false;  // half a UTF-16 unit, or a lone high surrogate
+  // What waited is decoded as the end of the text.
+  const std::string rest = std::move(waiting_);
+  waiting_.clear();
+  for (std::size_t at = 0; at < rest.size();) {
+    const Utf8Step step = DecodeUtf8At(rest, at);
+    if (!step.valid && !lenient_) return false;
+    out.push_back(!step.valid ? '?' : step.codePoint < 0x80 ? static_cast<char>(step.codePoint)
+                                                             : Cp1250OfCodePoint(step.codePoint));
+    at += step.length;
+  }
+  return true;
+}
+
+bool TextDecoder::AppendUtf8(std::string_view bytes, std::string& out) {
+  // A sequence never reads past a byte that is no continuation byte: only one
+  // whose lead byte is among the last three may need the next piece.
+  std::size_t end = bytes.size();
+  for (std::size_t at = bytes.size() < 3 ? 0 : bytes.size() - 3; at < bytes.size(); ++at) {
+    if (static_cast<unsigned char>(bytes[at]) >= 0xC0) end = at;
+  }
+  waiting_.assign(bytes.substr(end));
+  const std::string_view whole = bytes.substr(0, end);
+  for (std::size_t at = 0; at < whole.size();) {
+    const std::size_t asciiEnd = AsciiRunEnd(whole, at);
+    if (asciiEnd > at) {
+      out.append(whole.substr(at, asciiEnd - at));
+      at = asciiEnd;
+      continue;
+    }
+    const Utf8Step step = DecodeUtf8At(whole, at);
+    if (!step.valid && !lenient_) return false;
+    out.push_back(!step.valid ? '?' : Cp1250OfCodePoint(step.codePoint));
+    at += step.length;
+  }
+  return true;
+}
+
+bool TextDecoder::AppendUtf16(std::string_view bytes, std::string& out) {
+  const bool littleEndian = encoding_ == TextEncoding::Utf16LE;
+  auto unitAt = [&](std::size_t at) {
+    const auto a = static_cast<unsigned char>(bytes[at]);
+    const auto b = static_cast<unsigned char>(bytes[at + 1]);
+    return static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
+  };
+  std::size_t at = 0;
+  for (; at + 1 < bytes.size(); at += 2) {
+    const char16_t unit = unitAt(at);
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+    } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (at + 3 >= bytes.size()) break;  // its pair may come with the next piece
+      const char16_t low = unitAt(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      out.push_back('?');  // a character beyond the basic plane: never in the code page
+      at += 2;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      return false;
+    } else {
+      out.push_back(Cp1250OfCodePoint(unit));
+    }
+  }
+  waiting_.assign(bytes.substr(at));
+  return true;
 }
 
 CellValue ValueOfUntypedText(std::string text) {

@@ -40,6 +40,31 @@ bool IsValidUtf8(std::string_view bytes);
 // as they are.
 bool DecodeInPlace(std::string& bytes, std::size_t from, TextEncoding encoding);
 
+// Turns bytes that come a piece at a time into Windows-1250 text, as
+// DecodeInPlace turns them all at once: the bytes of a character that the end
+// of a piece cuts wait for the next piece.
+class TextDecoder {
+ public:
+  // Lenient UTF-8 shows a malformed sequence as one '?' (up to the byte that
+  // broke it) instead of failing.
+  explicit TextDecoder(TextEncoding encoding, bool lenient = false) : encoding_(encoding), lenient_(lenient) {}
+
+  // Appends the text of the next bytes to `out`; false when they are not
+  // valid in the encoding (nothing more should be fed then).
+  bool Append(std::string_view bytes, std::string& out);
+  // After the last piece: false when a character was left cut.
+  bool Finish(std::string& out);
+
+ private:
+  bool AppendUtf8(std::string_view bytes, std::string& out);
+  bool AppendUtf16(std::string_view bytes, std::string& out);
+
+  TextEncoding encoding_;
+  bool lenient_;
+  std::string waiting_;  // the cut end of the last piece
+  std::string joined_;   // room to join it to the next
+};
+
 // A cell of a form that stores no types: a whole text that is an ISO date,
 // yyyy-mm-dd, optionally followed by 'T' or a blank and hh:mm or hh:mm:ss, is
 // a date; any other text stays text, numbers included. Empty text is an empty

@@ -1,5 +1,6 @@
 #pragma once
 // Reading the active sheet of a workbook file, whatever its format.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -89,9 +90,12 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
 bool IsXmlSpreadsheet2003(GsfInput* input);
 void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
 
-// Web pages: false when the input does not start as a page does.
+// Web pages: false when the input does not start as a page does. A page is
+// read `pieceSize` bytes at a time, never whole; it reads the same in pieces
+// of any size.
 bool IsWebPage(GsfInput* input);
-void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
+void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells,
+                         std::size_t pieceSize = 64 * 1024);
 // Delimited text: false when the input is not text (the claim of last resort).
 bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells);
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -338,6 +340,126 @@ TEST(TextForms, WebPages) {
       {"rows past the limit are not kept", "<p>a<p>b<p>c", {{1, 1, "a"}, {2, 1, ""}}, {}, 1},
   };
   for (const auto& c : cases) Check(c);
+}
+
+// Pages are read a piece of 64 KiB at a time. Whatever the end of a piece
+// cuts (a tag, a reference, a comment, a character's bytes, the namespace of
+// spreadsheet pages) reads as it does whole, and what turns up late in a page
+// (a malformed byte, that namespace) counts for all of it.
+TEST(TextForms, WebPagesReadInPieces) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  // `before`, blanks, then `cut` with the end of the first piece `at` bytes
+  // into it, then `after`
+  auto page = [&](const std::string& before, const std::string& cut, std::size_t at, const std::string& after) {
+    return before + std::string(kPiece - before.size() - at, ' ') + cut + after;
+  };
+  auto utf16 = [](const std::string& ascii) {
+    std::string units;
+    for (const char c : ascii) units += std::string{c, '\0'};
+    return units;
+  };
+  const std::string lateMalformed = std::string(kPiece, ' ') + "<p>\xE8</p>";
+  // further than the text read ahead when the layout refuses the page
+  const std::string farMalformed = std::string(8 * kPiece, ' ') + "<p>\xE8</p>";
+  std::string wideCellsInComment = "<!-- >" + std::string("<table><tr>");
+  for (int i = 0; i < 17; ++i) wideCellsInComment += "<td colspan=1000>x";
+  wideCellsInComment += "</table> -->";
+  struct Case {
+    const char* name;
+    std::string before, cut, after;
+    std::vector<CellCase> cells;
+    std::optional<OpenFailure> failure = {};
+  };
+  const std::vector<Case> cases = {
+      {"a tag, references and UTF-8 characters", "<table><tr>",
+       "<td class=\"a b\" colspan=2>x&#269;y&amp;z\xC4\x8D\xE2\x82\xAC</td><td>w", "</table>",
+       {{1, 1, "x\xE8y&z\xE8\x80"}, {1, 2, ""}, {1, 3, "w"}}},
+      {"a comment and a script", "<html>", "<!-- <p>no --><script>a='<p>'</script><p>v", "", {{1, 1, "v"}, {2, 1, ""}}},
+      {"a UTF-16 surrogate pair", "\xFF\xFE" + utf16("<p>"),
+       utf16("a") + std::string("\x3D\xD8\x00\xDE", 4) + utf16("b"),
+       utf16("</p>"), {{1, 1, "a?b"}}},
+      {"the namespace of spreadsheet pages, after a cell", "<table><tr><td x:num=\"1.5\">x</table>",
+       "<p xmlns:x=\"urn:schemas-microsoft-com:office:excel\">", "", {{1, 1, "1,5"}}},
+      {"a malformed byte after UTF-8: all of the page is Windows-1250", "<p>\xC4\x8D</p>", "<p>\xE8</p>", "",
+       {{1, 1, "\xC4\x8D"}, {2, 1, "\xE8"}}},
+      {"a malformed byte far behind", "<p>\xC4\x8D</p>", "<p>x</p>", lateMalformed,
+       {{1, 1, "\xC4\x8D"}, {2, 1, "x"}, {3, 1, "\xE8"}}},
+      // "<?" opens a processing instruction in UTF-8 (the unmapped character
+      // shows as '?'), hiding the start of the comment around the cells too
+      // wide: they show
+      {"refused as UTF-8", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, "", {}, OpenFailure::TooLarge},
+      {"refused as UTF-8, but the page is not", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, farMalformed,
+       {{1, 1, "<\xE4\xB8\xAD"}, {2, 1, "\xE8"}}},
+      {"UTF-16 broken far behind shows nothing", "\xFF\xFE" + utf16("<p>a</p>"), utf16("<p>b</p>"),
+       std::string(kPiece, ' ') + std::string("\x00\xDC", 2), {{1, 1, ""}}},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t at = 0; at <= c.cut.size(); at += (c.before.substr(0, 2) == "\xFF\xFE" ? 2 : 1)) {
+      SCOPED_TRACE(std::string(c.name) + ", cut after " + std::to_string(at));
+      std::string bytes = page(c.before, c.cut, at, c.after);
+      if (c.before.substr(0, 2) == "\xFF\xFE") {  // the blanks as UTF-16 too
+        const std::size_t blanks = kPiece - c.before.size() - at;
+        bytes = c.before + utf16(std::string(blanks / 2, ' ')) + c.cut + c.after;
+      }
+      const auto [grid, failure] = ReadBytes(bytes);
+      ASSERT_EQ(failure, c.failure);
+      for (const auto& cell : c.cells) {
+        SCOPED_TRACE(std::to_string(cell.row) + "," + std::to_string(cell.column));
+        const auto found = grid.find({cell.row, cell.column});
+        EXPECT_EQ(found == grid.end() ? Text("") : found->second, cell.text);
+      }
+    }
+  }
+}
+
+// The page read in pieces of `pieceSize` bytes: its cells, or the failure's reason.
+std::pair<Grid, std::optional<OpenFailure>> ReadPageInPieces(const std::string& bytes, std::size_t pieceSize) {
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()), bytes.size(), FALSE);
+  SheetCells cells;
+  std::optional<OpenFailure> failure;
+  try {
+    ReadHtmlActiveSheet(input, 3000, cells, pieceSize);
+  } catch (const WorkbookError& refused) {
+    failure = refused.Reason();
+  }
+  g_object_unref(input);
+  return {GridOf(cells, 60, 20), failure};
+}
+
+// However small the pieces, a page reads as it does in one.
+TEST(TextForms, WebPagesReadTheSameInPiecesOfAnySize) {
+  std::vector<std::string> pages = {
+      "<table><tr><td class=\"a b\" colspan=2>x&#269;y&amp;z&nbsp;&unknown;\xC4\x8D\xE2\x82\xAC\xF0\x9F\x98\x80</td>"
+      "<td title='a>b'>w<br>v</table>",
+      "<html><!-- <p>no --><script>a='</td>'</script><style>.d{mso-number-format:\"0\\.00\"}</style><p>v<!x><?y?>",
+      "<html xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><style>.d {mso-number-format:\"Short Date\";}</style>"
+      "<table><tr><td class=d x:num=\"45356.5\">x<td x:bool=TRUE>t<td x:err>e</table>",
+      "<table><tr><td x:num=\"1.5\">x</table><p xmlns:x=\"urn:schemas-microsoft-com:office:excel\">",
+      "<p>\xC4\x8D</p><p>\xE8</p>",                                      // Windows-1250 after all
+      "\xEF\xBB\xBF<p>a\xC4 b\xE2\x82</p>",                              // broken UTF-8 behind its mark
+      std::string("\xFF\xFE<\0p\0>\0\x0D\x01\x3D\xD8\x00\xDE", 12),      // UTF-16 with a pair
+      std::string("\xFE\xFF\0<\0p\0>\0a\xDC\x00", 12),                   // UTF-16 broken: nothing
+      "<meta charset=iso-8859-2><p>\xE8\xB9</p>",
+      "<meta charset=euc-jp><p>\xB0\xA1\xB0\xA2x</p>",                    // two bytes a character
+      "<meta charset=euc-jp><p>\xB0\xA1\xB0</p>",                         // one cut at the end: not EUC-JP
+      "<meta charset=no-such-charset><p>\xC4\x8D</p>",
+      "<table><tr><td>a</td><td>b",                                       // ends inside a cell
+      "<p>a <b",                                                          // ends inside a tag
+      "<p>a &amp",                                                        // ends inside a reference
+  };
+  for (const char* file : {"small_gnumeric.html", "small_sheetjs.html", "excel_saved.htm", "report_generator.xls"}) {
+    std::ifstream in(TextFile(file), std::ios::binary);
+    pages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(pages.back().empty()) << file;
+  }
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.substr(0, 60));
+    const auto whole = ReadPageInPieces(page, 64 * 1024);
+    for (std::size_t pieceSize = 1; pieceSize <= 9; ++pieceSize) {
+      SCOPED_TRACE("pieces of " + std::to_string(pieceSize));
+      EXPECT_EQ(ReadPageInPieces(page, pieceSize), whole);
+    }
+  }
 }
 
 }  // namespace
