@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -65,17 +66,24 @@ std::vector<std::pair<std::string, std::string>> PartsOf(const std::filesystem::
   return parts;
 }
 
-// The writers' packages among the test workbooks.
-std::vector<std::filesystem::path> Packages() {
-  std::vector<std::filesystem::path> packages;
-  for (const char* folder : {"", "quirks"}) {
+// The test workbooks in the given folders whose names end in one of the
+// given extensions.
+std::vector<std::filesystem::path> TestFiles(std::initializer_list<const char*> folders,
+                                             std::initializer_list<const char*> extensions) {
+  std::vector<std::filesystem::path> files;
+  for (const char* folder : folders) {
     for (const auto& entry : std::filesystem::directory_iterator(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + folder)) {
       const auto ext = entry.path().extension();
-      if (ext == ".xlsx" || ext == ".ods") packages.push_back(entry.path());
+      for (const char* wanted : extensions) {
+        if (ext == wanted) files.push_back(entry.path());
+      }
     }
   }
-  return packages;
+  return files;
 }
+
+// The writers' packages among the test workbooks.
+std::vector<std::filesystem::path> Packages() { return TestFiles({"", "quirks"}, {".xlsx", ".ods"}); }
 
 struct Verdicts {
   bool vouched = false;  // by the scanner
@@ -110,16 +118,7 @@ std::string FileBytes(const std::filesystem::path& path) {
 
 // The plain XML documents among the test files: XML Spreadsheet 2003 and flat
 // OpenDocument files, and the XML seeds of the fuzz targets.
-std::vector<std::filesystem::path> PlainDocuments() {
-  std::vector<std::filesystem::path> documents;
-  for (const char* folder : {"xml2003", "fuzz"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + folder)) {
-      const auto ext = entry.path().extension();
-      if (ext == ".xml" || ext == ".fods") documents.push_back(entry.path());
-    }
-  }
-  return documents;
-}
+std::vector<std::filesystem::path> PlainDocuments() { return TestFiles({"xml2003", "fuzz"}, {".xml", ".fods"}); }
 
 TEST(XmlScanner, VouchesForThePartsTheWritersMadeAndReadsThemAsTheParserDoes) {
   std::size_t parts = 0;
