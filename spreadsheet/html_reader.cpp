@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "common/cp1250.h"
+#include "common/text.h"
 #include "spreadsheet/workbook_format.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
@@ -46,18 +47,8 @@ constexpr std::size_t kHeadLength = 4096;
 constexpr long kMaxColspan = 1000;
 constexpr long kMaxRowspan = 65534;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-  return text.size() == lower.size() && StartsWithNoCase(text, lower);
+  return text.size() >= prefix.size() && EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
@@ -100,7 +91,7 @@ std::string AsciiHead(std::string_view bytes) {
 // The charset that a meta element among the first bytes names, lower-cased.
 std::string MetaCharset(std::string_view head) {
   std::string lower(head);
-  for (char& c : lower) c = Lower(c);
+  for (char& c : lower) c = AsciiLower(c);
   for (std::size_t meta = lower.find("<meta"); meta != std::string::npos; meta = lower.find("<meta", meta + 5)) {
     const std::size_t end = lower.find('>', meta);
     const std::string_view tag = std::string_view(lower).substr(meta, end == std::string::npos ? end : end - meta);
@@ -404,7 +395,7 @@ std::pair<std::string_view, Element> ElementOf(std::string_view name) {
       {"textarea", Element::RawText}, {"template", Element::RawText},
   };
   for (const auto& known : kElements) {
-    if (EqualsNoCase(name, known.first)) return known;
+    if (EqualsIgnoringAsciiCase(name, known.first)) return known;
   }
   return {std::string_view(), Element::Other};
 }
@@ -425,7 +416,7 @@ struct Tag {
   std::vector<Attribute> attributes;
   const Attribute* Find(std::string_view lowerName) const {
     for (const Attribute& attribute : attributes) {
-      if (EqualsNoCase(attribute.name, lowerName)) return &attribute;
+      if (EqualsIgnoringAsciiCase(attribute.name, lowerName)) return &attribute;
     }
     return nullptr;
   }
@@ -538,7 +529,7 @@ NumberStyle StyleOfMsoFormat(const std::string& format) {
       {"scientific", NumberStyle::General},
   };
   std::string lower = format;
-  for (char& c : lower) c = Lower(c);
+  for (char& c : lower) c = AsciiLower(c);
   if (const auto named = kNamed.find(lower); named != kNamed.end()) return named->second;
   return StyleOfFormatCode(format);
 }
@@ -808,7 +799,7 @@ class PageLayout {
     }
     if (attributes_.boolean) {
       std::string value = attributes_.boolean->has_value() ? **attributes_.boolean : text;
-      for (char& c : value) c = Lower(c);
+      for (char& c : value) c = AsciiLower(c);
       if (value == "true" || value == "1") return CellValue::OfBoolean(true);
       if (value == "false" || value == "0") return CellValue::OfBoolean(false);
     }

@@ -8,6 +8,7 @@
 #endif
 
 #include "common/cp1250.h"
+#include "common/text.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -147,17 +148,6 @@ inline bool SameBytes(const char* a, const char* b, std::size_t n) {
   }
   for (; n > 0; ++a, ++b, --n) {
     if (*a != *b) return false;
-  }
-  return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
   }
   return true;
 }
@@ -302,7 +292,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   };
   std::string_view version, encoding, standalone;
   if (!pseudoAttribute("version", version) || version != "1.0") return Step::Unsure;
-  if (pseudoAttribute("encoding", encoding) && !EqualsNoCase(encoding, "UTF-8")) return Step::Unsure;
+  if (pseudoAttribute("encoding", encoding) && !EqualsIgnoringAsciiCase(encoding, "UTF-8")) return Step::Unsure;
   if (pseudoAttribute("standalone", standalone) && standalone != "yes" && standalone != "no") return Step::Unsure;
   while (i < decl.size() && Is(static_cast<std::uint8_t>(decl[i]), kSpace)) ++i;
   if (broken || i != decl.size()) return Step::Unsure;
@@ -463,7 +453,7 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
     if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
     const std::string_view target(text_.data() + pos + 2, i - pos - 2);
     if (prefixLength != 0 || target.find(':') != std::string_view::npos ||
-        (target.size() >= 3 && EqualsNoCase(target.substr(0, 3), "xml"))) {
+        (target.size() >= 3 && EqualsIgnoringAsciiCase(target.substr(0, 3), "xml"))) {
       return Step::Unsure;
     }
     if (text_.compare(i, 2, "?>") == 0) {

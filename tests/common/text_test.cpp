@@ -46,6 +46,28 @@ TEST(Text, AsciiUpper) {
   }
 }
 
+TEST(Text, AsciiLowerAndEqualsIgnoringAsciiCase) {
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const char expected = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : c;
+    EXPECT_EQ(AsciiLower(c), expected) << b;
+  }
+  struct Case {
+    const char* a;
+    const char* b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {"UTF-8", "utf-8", true},          {"TaBlE", "table", true},     {"", "", true},
+      {"table", "tables", false},        {"td", "th", false},          {"@", "`", false},  // no letters
+      {"[", "{", false},                 {"\xC8", "\xE8", false},      // Č and č are not ASCII letters
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EqualsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
+    EXPECT_EQ(EqualsIgnoringAsciiCase(c.b, c.a), c.equal) << c.b << " / " << c.a;
+  }
+}
+
 TEST(Text, ReadWholeNumber) {
   struct Case {
     std::string text;
