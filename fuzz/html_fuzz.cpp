@@ -52,7 +52,7 @@ void CheckPiecesReadAsOne(const std::uint8_t* data, std::size_t size) {
   if (oneFailure != piecesFailure) std::abort();
   if (oneFailure) return;
   if (one.Size() != pieces.Size()) std::abort();
-  // every cell looked up would cost most of the run: the first rows' serve
+  // looking up every cell would take most of each run: the first rows stand for the rest
   for (std::int32_t row = 1; row <= 30; ++row) {
     for (std::int32_t column = 1; column <= 32; ++column) {
       const auto* a = one.Find(row, column);
