@@ -2,8 +2,11 @@
 // in the spreadsheet namespace, streamed once from its first byte to its last.
 // Worksheets come in document order; ExcelWorkbook/ActiveSheet names the
 // active one (0-based), else the first is. The Styles give the number formats
-// by style ID, inheriting through ss:Parent; the cells of the active sheet are
-// kept with their style IDs until the end, when the number styles are known.
+// by style ID, inheriting through ss:Parent. Where the workbook settings and
+// the styles come before the worksheets, as writers put them, the active
+// sheet's cells go straight into the table; otherwise the cells of every sheet
+// that may be the active one are kept with their style IDs until the end,
+// when the active sheet, the date system and the number styles are known.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -113,7 +116,9 @@ struct MergedArea {
 
 class WorkbookHandler : public XmlHandler {
  public:
-  explicit WorkbookHandler(std::int32_t rowLimit) : rowLimit_(rowLimit) { styleIds_.emplace_back(); }
+  WorkbookHandler(std::int32_t rowLimit, SheetCells& cells) : rowLimit_(rowLimit), cells_(cells) {
+    styleIds_.emplace_back();
+  }
 
   void StartElement(std::string_view ns, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
     if (++depth_ > kMaxDepth) return Fail("nested too deep");
@@ -126,6 +131,10 @@ class WorkbookHandler : public XmlHandler {
       case 2:
         inExcelWorkbook_ = (ns == kExcelNs || ss) && name == "ExcelWorkbook";
         inStyles_ = ss && name == "Styles";
+        // Once given, the settings and the styles may already have placed cells.
+        if ((inExcelWorkbook_ && settingsEnded_) || (inStyles_ && stylesEnded_)) {
+          return Fail("workbook settings or styles given twice");
+        }
         if (ss && name == "Worksheet") StartWorksheet();
         return;
       case 3:
@@ -166,6 +175,8 @@ class WorkbookHandler : public XmlHandler {
     } else if (!inData_) {
       switch (depth_) {
         case 2:
+          settingsEnded_ = settingsEnded_ || inExcelWorkbook_;
+          stylesEnded_ = stylesEnded_ || inStyles_;
           inExcelWorkbook_ = inStyles_ = inWorksheet_ = false;
           break;
         case 3:
@@ -194,24 +205,13 @@ class WorkbookHandler : public XmlHandler {
     }
   }
 
-  // The active worksheet's cells, once the whole document has been read.
-  void Deliver(SheetCells& cells) {
+  // The active worksheet's cells in the table, once the whole document has been read.
+  void Deliver() {
     if (worksheets_ == 0) ThrowDamaged("XML spreadsheet: no worksheet");
+    if (direct_) return;
     const std::size_t active = active_ && *active_ < worksheets_ ? *active_ : 0;
-    cells.SetDateSystem(date1904_ ? DateSystem::Base1904 : DateSystem::Base1900);
-    std::vector<NumberStyle> numberStyles;
-    numberStyles.reserve(styleIds_.size());
-    for (const auto& id : styleIds_) numberStyles.push_back(StyleOfId(id));
-    for (auto& cell : kept_[active]) {
-      if (cell.date) {
-        cell.value.number =
-            SerialOfDateTime(cell.date->year, cell.date->month, cell.date->day, cell.date->secondsOfDay,
-                             cells.GetDateSystem());
-      } else if (cell.value.kind == CellValue::Kind::Number) {
-        cell.value.style = numberStyles[cell.style];
-      }
-      cells.Put(cell.row, cell.column, std::move(cell.value));
-    }
+    cells_.SetDateSystem(DateSystemOfBook());
+    for (auto& cell : kept_[active]) Store(std::move(cell));
   }
 
  private:
@@ -220,9 +220,38 @@ class WorkbookHandler : public XmlHandler {
     sawTable_ = false;
     lastRow_ = 0;
     openMerges_.clear();
-    ++worksheets_;
-    keep_ = MayBeActive(worksheets_ - 1);
+    const std::size_t index = worksheets_++;
     kept_.emplace_back();
+    if (direct_) {
+      keep_ = false;  // the active sheet came already
+    } else if (settingsEnded_ && stylesEnded_ && index == active_.value_or(0)) {
+      // The active sheet, with nothing left to learn about it: the sheets
+      // kept in case it did not exist are let go.
+      direct_ = keep_ = true;
+      kept_ = std::vector<std::vector<KeptCell>>(worksheets_);
+      cells_.SetDateSystem(DateSystemOfBook());
+    } else {
+      keep_ = MayBeActive(index);
+    }
+  }
+
+  DateSystem DateSystemOfBook() const { return date1904_ ? DateSystem::Base1904 : DateSystem::Base1900; }
+
+  // A cell into the table, its date or number style complete.
+  void Store(KeptCell&& cell) {
+    if (cell.date) {
+      cell.value.number = SerialOfDateTime(cell.date->year, cell.date->month, cell.date->day,
+                                           cell.date->secondsOfDay, cells_.GetDateSystem());
+    } else if (cell.value.kind == CellValue::Kind::Number) {
+      cell.value.style = NumberStyleAt(cell.style);
+    }
+    cells_.Put(cell.row, cell.column, std::move(cell.value));
+  }
+
+  // The number style of the style IDs met, once every style is known.
+  NumberStyle NumberStyleAt(std::uint32_t index) {
+    while (numberStyles_.size() <= index) numberStyles_.push_back(StyleOfId(styleIds_[numberStyles_.size()]));
+    return numberStyles_[index];
   }
 
   void FinishActiveSheet() {
@@ -391,7 +420,11 @@ class WorkbookHandler : public XmlHandler {
     if (covered_) return Fail("value in a merged area");
     textBytes_ += cell.value.text.size();
     if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) return Fail("too many cells");
-    kept_.back().push_back(std::move(cell));
+    if (direct_) {
+      Store(std::move(cell));
+    } else {
+      kept_.back().push_back(std::move(cell));
+    }
   }
 
   std::uint32_t StyleIndex(const std::string& id) {
@@ -402,9 +435,11 @@ class WorkbookHandler : public XmlHandler {
   }
 
   std::int32_t rowLimit_;
+  SheetCells& cells_;
   std::size_t depth_ = 0;
 
   bool inExcelWorkbook_ = false, inActiveSheet_ = false, date1904_ = false;
+  bool settingsEnded_ = false, stylesEnded_ = false;
   std::string activeText_;
   std::optional<std::size_t> active_;
 
@@ -413,6 +448,7 @@ class WorkbookHandler : public XmlHandler {
   std::unordered_map<std::string, Style> styles_;
   std::vector<std::string> styleIds_;  // the style IDs numbers use; the first is none
   std::unordered_map<std::string, std::uint32_t> styleIndex_;
+  std::vector<NumberStyle> numberStyles_;  // of styleIds_, as far as asked for
 
   std::size_t worksheets_ = 0;
   bool inWorksheet_ = false, keep_ = false, sawTable_ = false, inTable_ = false, inRow_ = false;
@@ -424,6 +460,7 @@ class WorkbookHandler : public XmlHandler {
   std::int32_t column_ = 0;
   std::string style_, type_, text_;
 
+  bool direct_ = false;  // the active sheet's cells go straight into the table
   std::vector<std::vector<KeptCell>> kept_;  // by worksheet; empty for those not kept
   std::size_t cellCount_ = 0, textBytes_ = 0;
 };
@@ -443,9 +480,9 @@ bool IsXmlSpreadsheet2003(GsfInput* input) {
 
 void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   PlainFileSource source(input, "XML spreadsheet");
-  WorkbookHandler workbook(rowLimit);
+  WorkbookHandler workbook(rowLimit, cells);
   StreamXml(source, workbook);
-  workbook.Deliver(cells);
+  workbook.Deliver();
   cells.SetFormat(WorkbookFormat::Xml2003);
 }
 

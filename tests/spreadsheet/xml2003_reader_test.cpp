@@ -415,6 +415,10 @@ TEST(Xml2003Reader, ActiveSheetAndDateSystem) {
        "1.1.1900"},
       {"past the last: the first", book("<x:ActiveSheet>3</x:ActiveSheet>") + sheet("a") + sheet("b") + sheet("c"),
        "a", ""},
+      {"past the last, styles first: the first",
+       book("<x:ActiveSheet>3</x:ActiveSheet>") + styles + sheet("a") + sheet("b") + sheet("c"), "a", "1.1.1900"},
+      {"settings that name none, styles first: the first", book("<x:Date1904/>") + styles + sheet("a") + sheet("b"),
+       "a", "2.1.1904"},
       {"not a number: the first", book("<x:ActiveSheet>x</x:ActiveSheet>") + sheet("a") + sheet("b"), "a", ""},
       {"named after the worksheets", sheet("a") + sheet("b") + book("<x:ActiveSheet> 1 </x:ActiveSheet>") + styles,
        "b", "1.1.1900"},
@@ -484,6 +488,7 @@ TEST(Xml2003Reader, RecognisedByTheRootElementAlone) {
 
 TEST(Xml2003Reader, DamagedDocumentsCannotBeOpened) {
   const std::string row1 = "<Row><Cell><Data ss:Type=\"Number\">1</Data></Cell></Row>";
+  const std::string sheetA = "<Worksheet ss:Name=\"A\"><Table>" + row1 + "</Table></Worksheet>";
   const std::vector<std::pair<const char*, std::string>> cases = {
       {"rows out of order", OneSheet("<Row ss:Index=\"3\"/>" + row1.substr(0, 4) + " ss:Index=\"2\"" + row1.substr(4))},
       {"one row twice", OneSheet("<Row ss:Index=\"2\"/><Row ss:Index=\"2\"/>")},
@@ -511,6 +516,10 @@ TEST(Xml2003Reader, DamagedDocumentsCannotBeOpened) {
        OneSheet("<Row><Cell><Data ss:Type=\"Number\">1</Data><Data ss:Type=\"Number\">2</Data></Cell></Row>")},
       {"two tables in one worksheet", kOpen + "<Worksheet><Table/><Table/></Worksheet>" + kClose},
       {"one style ID twice", OneSheet(row1, "<Style ss:ID=\"a\"/><Style ss:ID=\"a\"/>")},
+      {"styles given twice", kOpen + "<Styles/><Styles/>" + sheetA + kClose},
+      {"settings given again after the cells",
+       kOpen + "<x:ExcelWorkbook/><Styles/>" + sheetA + "<x:ExcelWorkbook><x:ActiveSheet>0</x:ActiveSheet></x:ExcelWorkbook>" +
+           kClose},
       {"no worksheet", kOpen + "<Styles/>" + kClose},
       {"a document type declaration",
        "<?xml version=\"1.0\"?><!DOCTYPE Workbook [<!ENTITY a \"1\">]>" + OneSheet(row1).substr(22)},
