@@ -3,11 +3,12 @@
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input.h>
 #include <gsf/gsf-utils.h>
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/open_failure.h"
@@ -166,18 +167,13 @@ struct ZipPartReader::Impl {
   std::uint64_t rawPosition = 0;  // where the next compressed bytes are in the archive
   std::uint64_t rawLeft = 0;      // compressed bytes not yet taken
   std::uint64_t produced = 0;     // bytes of the part handed out so far
-  // zlib inflates; the CRC-32 comes from libdeflate, which takes it many
-  // bytes at a time (carry-less multiplication where the processor has it).
+  // ISA-L inflates, in pieces; the CRC-32 comes from libdeflate, which takes
+  // it many bytes at a time (carry-less multiplication where the processor has it).
   std::uint32_t crc = 0;
-  bool inflating = false;
   bool streamEnded = false;
   bool done = false;
-  z_stream z{};
+  std::unique_ptr<inflate_state> inflater;  // for a deflated member
   std::vector<std::uint8_t> input;
-
-  ~Impl() {
-    if (inflating) inflateEnd(&z);
-  }
 
   [[noreturn]] void Damaged(const char* check) const { ThrowDamaged(entry.name + ": " + check); }
 
@@ -237,8 +233,9 @@ void ZipPartReader::Open(const ZipDirectory& directory, const std::string& partN
   part.rawPosition = dataStart;
   part.rawLeft = entry->compressedSize;
   if (entry->method == kMethodDeflated) {
-    if (inflateInit2(&part.z, -15) != Z_OK) throw std::bad_alloc();
-    part.inflating = true;
+    part.inflater = std::make_unique<inflate_state>();
+    isal_inflate_init(part.inflater.get());
+    part.inflater->crc_flag = ISAL_DEFLATE;  // a raw stream: the CRC-32 is taken apart
   }
 }
 
@@ -262,25 +259,27 @@ std::size_t ZipPartReader::Read(std::uint8_t* buffer, std::size_t size) {
   // One byte more than the part declares is room enough to see that it inflates
   // to more, and no more is ever inflated.
   const std::uint64_t room = part.entry.size - part.produced + 1;
-  z_stream& z = part.z;
+  inflate_state& z = *part.inflater;
   z.next_out = buffer;
-  z.avail_out = static_cast<uInt>(std::min<std::uint64_t>({size, room, kChunk}));
-  const uInt asked = z.avail_out;
+  z.avail_out = static_cast<std::uint32_t>(std::min<std::uint64_t>({size, room, kChunk}));
+  const std::uint32_t asked = z.avail_out;
   while (z.avail_out == asked && !part.streamEnded) {
-    if (z.avail_in == 0) {
-      if (part.rawLeft == 0) part.Damaged("compressed data ends early");
+    if (z.avail_in == 0 && part.rawLeft > 0) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, part.rawLeft));
       // Copied: the archive's own buffer lasts only until its next read.
       const guint8* raw = part.TakeRaw(n);
       part.input.assign(raw, raw + n);
       z.next_in = part.input.data();
-      z.avail_in = static_cast<uInt>(n);
+      z.avail_in = static_cast<std::uint32_t>(n);
     }
-    const int status = inflate(&z, Z_NO_FLUSH);
-    if (status == Z_STREAM_END) {
+    // With all the compressed bytes taken, the inflater may still hold output
+    // for this piece: only a call that gives nothing more shows the end missing.
+    const std::uint32_t inBefore = z.avail_in;
+    if (isal_inflate(&z) != ISAL_DECOMP_OK) part.Damaged("deflate stream broken");
+    if (z.block_state == ISAL_BLOCK_FINISH) {
       part.streamEnded = true;
-    } else if (status != Z_OK && status != Z_BUF_ERROR) {
-      part.Damaged("deflate stream broken");
+    } else if (z.avail_out == asked && z.avail_in == inBefore) {
+      part.Damaged(z.avail_in == 0 ? "compressed data ends early" : "deflate stream broken");
     }
   }
   const std::size_t n = asked - z.avail_out;
