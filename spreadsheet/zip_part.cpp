@@ -259,30 +259,30 @@ std::size_t ZipPartReader::Read(std::uint8_t* buffer, std::size_t size) {
   // One byte more than the part declares is room enough to see that it inflates
   // to more, and no more is ever inflated.
   const std::uint64_t room = part.entry.size - part.produced + 1;
-  inflate_state& z = *part.inflater;
-  z.next_out = buffer;
-  z.avail_out = static_cast<std::uint32_t>(std::min<std::uint64_t>({size, room, kChunk}));
-  const std::uint32_t asked = z.avail_out;
-  while (z.avail_out == asked && !part.streamEnded) {
-    if (z.avail_in == 0 && part.rawLeft > 0) {
+  inflate_state& inflater = *part.inflater;
+  inflater.next_out = buffer;
+  inflater.avail_out = static_cast<std::uint32_t>(std::min<std::uint64_t>({size, room, kChunk}));
+  const std::uint32_t asked = inflater.avail_out;
+  while (inflater.avail_out == asked && !part.streamEnded) {
+    if (inflater.avail_in == 0 && part.rawLeft > 0) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, part.rawLeft));
       // Copied: the archive's own buffer lasts only until its next read.
       const guint8* raw = part.TakeRaw(n);
       part.input.assign(raw, raw + n);
-      z.next_in = part.input.data();
-      z.avail_in = static_cast<std::uint32_t>(n);
+      inflater.next_in = part.input.data();
+      inflater.avail_in = static_cast<std::uint32_t>(n);
     }
     // With all the compressed bytes taken, the inflater may still hold output
     // for this piece: only a call that gives nothing more shows the end missing.
-    const std::uint32_t inBefore = z.avail_in;
-    if (isal_inflate(&z) != ISAL_DECOMP_OK) part.Damaged("deflate stream broken");
-    if (z.block_state == ISAL_BLOCK_FINISH) {
+    const std::uint32_t inBefore = inflater.avail_in;
+    if (isal_inflate(&inflater) != ISAL_DECOMP_OK) part.Damaged("deflate stream broken");
+    if (inflater.block_state == ISAL_BLOCK_FINISH) {
       part.streamEnded = true;
-    } else if (z.avail_out == asked && z.avail_in == inBefore) {
-      part.Damaged(z.avail_in == 0 ? "compressed data ends early" : "deflate stream broken");
+    } else if (inflater.avail_out == asked && inflater.avail_in == inBefore) {
+      part.Damaged(inflater.avail_in == 0 ? "compressed data ends early" : "deflate stream broken");
     }
   }
-  const std::size_t n = asked - z.avail_out;
+  const std::size_t n = asked - inflater.avail_out;
   part.produced += n;
   if (part.produced > part.entry.size) part.Damaged("inflates to more than its declared size");
   part.crc = libdeflate_crc32(part.crc, buffer, n);
