@@ -55,10 +55,10 @@ void CheckPiecesReadAsOne(const std::uint8_t* data, std::size_t size) {
   // looking up every cell would take most of each run: the first rows stand for the rest
   for (std::int32_t row = 1; row <= 30; ++row) {
     for (std::int32_t column = 1; column <= 32; ++column) {
-      const auto* a = one.Find(row, column);
-      const auto* b = pieces.Find(row, column);
-      if ((a == nullptr) != (b == nullptr)) std::abort();
-      if (a != nullptr && ratemover::spreadsheet::TextOfCell(*a, one.GetDateSystem()) !=
+      const auto a = one.Find(row, column);
+      const auto b = pieces.Find(row, column);
+      if (a.has_value() != b.has_value()) std::abort();
+      if (a && ratemover::spreadsheet::TextOfCell(*a, one.GetDateSystem()) !=
                               ratemover::spreadsheet::TextOfCell(*b, pieces.GetDateSystem())) {
         std::abort();
       }

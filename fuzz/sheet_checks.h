@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "spreadsheet/cell_text.h"
@@ -42,10 +43,10 @@ inline void CheckRowLimitIsNoVerdict(LimitedRead read, const std::uint8_t* data,
   if (!fewRead) return;
   for (std::int32_t row = 1; row <= kFewRows; ++row) {
     for (std::int32_t column = 1; column <= columns; ++column) {
-      const spreadsheet::CellValue* cell = few.Find(row, column);
-      if (cell == nullptr) continue;
+      const std::optional<spreadsheet::CellValue> cell = few.Find(row, column);
+      if (!cell) continue;
       (void)spreadsheet::TextOfCell(*cell, few.GetDateSystem());
-      if (all.Find(row, column) == nullptr) std::abort();
+      if (!all.Find(row, column)) std::abort();
     }
   }
 }

@@ -6,7 +6,7 @@
 namespace ratemover::spreadsheet {
 
 // How a number's format makes it read.
-enum class NumberStyle {
+enum class NumberStyle : std::uint8_t {
   General,   // the general decimal form
   DateTime,  // a date or time format: the regional short date, and the time when not midnight
   Currency,  // a currency format: the value rounded to four decimals
@@ -15,7 +15,7 @@ enum class NumberStyle {
 enum class DateSystem { Base1900, Base1904 };
 
 struct CellValue {
-  enum class Kind {
+  enum class Kind : std::uint8_t {
     Empty,
     Text,     // text holds Windows-1250 bytes
     Number,   // number and style

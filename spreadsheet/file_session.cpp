@@ -62,8 +62,8 @@ class WorkbookFileSession : public Session {
     if (!open_ || !workbookOpen_ || noWorksheet_) return std::nullopt;
     if (row < 1 || column < 1 || row > size_.rows || column > size_.columns) return std::nullopt;
     if (file_ && row > rowsRead_ && !ReadFurther(row)) return std::nullopt;
-    const CellValue* value = cells_.Find(row, column);
-    if (value == nullptr) return std::string();
+    const std::optional<CellValue> value = cells_.Find(row, column);
+    if (!value) return std::string();
     return TextOfCell(*value, cells_.GetDateSystem());
   }
 

@@ -1,6 +1,9 @@
 #include "spreadsheet/sheet_cells.h"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace ratemover::spreadsheet {
@@ -19,28 +22,56 @@ struct KeyLess {
 
 }  // namespace
 
-void SheetCells::Put(std::int32_t row, std::int32_t column, CellValue value) {
+const char* SheetCells::TextBlocks::Keep(const std::string& text) {
+  if (text.empty()) return nullptr;
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("cell text too long");
+  char* at = nullptr;
+  if (text.size() > kBlock / 4) {
+    // put before the last block, so that the room left in that one stays in use
+    auto own = std::make_unique_for_overwrite<char[]>(text.size());
+    at = own.get();
+    blocks_.insert(blocks_.end() - (blocks_.empty() ? 0 : 1), std::move(own));
+  } else {
+    if (text.size() > room_) {
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+      free_ = blocks_.back().get();
+      room_ = kBlock;
+    }
+    at = free_;
+    free_ += text.size();
+    room_ -= text.size();
+  }
+  std::memcpy(at, text.data(), text.size());
+  return at;
+}
+
+SheetCells::Entry SheetCells::EntryOf(std::uint64_t key, const CellValue& value) {
+  return {key,         value.number, texts_.Keep(value.text), static_cast<std::uint32_t>(value.text.size()),
+          value.kind, value.style,  value.boolean};
+}
+
+void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& value) {
   const std::uint64_t key = Key(row, column);
   const bool empty = value.kind == CellValue::Kind::Empty;
   if (ordered_) {
     if (entries_.empty() || key > entries_.back().key) {
-      if (!empty) entries_.push_back({key, std::move(value)});
+      if (!empty) entries_.push_back(EntryOf(key, value));
       return;
     }
     // a cell stored again (a text a reader learns only later) or out of order
     Entry& at = entries_[LowerBound(key)];
     if (at.key == key) {
-      at.value = std::move(value);
+      at = EntryOf(key, value);
       return;
     }
     if (empty) return;  // nothing stored there to empty
   } else if (entries_.back().key == key) {
-    entries_.back().value = std::move(value);
+    entries_.back() = EntryOf(key, value);
     return;
   }
   if (ordered_) orderedPart_ = entries_.size();
   ordered_ = false;
-  entries_.push_back({key, std::move(value)});
+  entries_.push_back(EntryOf(key, value));
   if (entries_.size() >= orderAt_) Order();
 }
 
@@ -57,7 +88,7 @@ void SheetCells::Order() const {
     std::size_t out = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (i + 1 < entries_.size() && entries_[i + 1].key == entries_[i].key) continue;
-      if (entries_[i].value.kind == CellValue::Kind::Empty) continue;
+      if (entries_[i].kind == CellValue::Kind::Empty) continue;
       if (out != i) entries_[out] = std::move(entries_[i]);
       ++out;
     }
@@ -81,25 +112,33 @@ std::size_t SheetCells::LowerBound(std::uint64_t key) const {
   return lastFound_ = static_cast<std::size_t>(it - entries_.begin());
 }
 
-const CellValue* SheetCells::Find(std::int32_t row, std::int32_t column) const {
+std::optional<CellValue> SheetCells::Find(std::int32_t row, std::int32_t column) const {
   if (!ordered_) Order();
   const std::uint64_t key = Key(row, column);
   const std::size_t at = LowerBound(key);
-  if (at == entries_.size() || entries_[at].key != key || entries_[at].value.kind == CellValue::Kind::Empty) {
-    return nullptr;
+  if (at == entries_.size() || entries_[at].key != key || entries_[at].kind == CellValue::Kind::Empty) {
+    return std::nullopt;
   }
-  return &entries_[at].value;
+  const Entry& entry = entries_[at];
+  CellValue value;
+  value.kind = entry.kind;
+  if (entry.text != nullptr) value.text.assign(entry.text, entry.length);
+  value.number = entry.number;
+  value.style = entry.style;
+  value.boolean = entry.boolean;
+  return value;
 }
 
 std::size_t SheetCells::Size() const {
   if (!ordered_) Order();
   return static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) {
-    return e.value.kind != CellValue::Kind::Empty;
+    return e.kind != CellValue::Kind::Empty;
   }));
 }
 
 void SheetCells::Clear() {
   entries_.clear();
+  texts_.Clear();
   ordered_ = true;
   orderAt_ = kFirstOrderAt;
 }

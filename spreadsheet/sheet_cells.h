@@ -1,8 +1,12 @@
 #pragma once
 // The cells of the rows read so far of one sheet.
 #include <cstdint>
-#include <optional>
 #include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "spreadsheet/cell_value.h"
 #include "spreadsheet/workbook_format.h"
@@ -24,10 +28,10 @@ class SheetCells {
   bool ActiveIsWorksheet() const { return activeIsWorksheet_; }
 
   // Stores a cell (row and column from 1); a later value for the same cell replaces it.
-  void Put(std::int32_t row, std::int32_t column, CellValue value);
+  void Put(std::int32_t row, std::int32_t column, const CellValue& value);
 
-  // The stored cell, or nullptr for a cell that holds nothing.
-  const CellValue* Find(std::int32_t row, std::int32_t column) const;
+  // The stored cell, or nothing for a cell that holds nothing.
+  std::optional<CellValue> Find(std::int32_t row, std::int32_t column) const;
 
   std::size_t Size() const;
   void Clear();
@@ -39,18 +43,52 @@ class SheetCells {
   // sequence is put in order again when next searched (or when it has doubled
   // since it was last in order, so that repeated cells cannot pile up).
   // A deque grows without moving what it holds: a sheet's cells are written
-  // to memory once, not again at every doubling.
+  // to memory once, not again at every doubling. An entry is small (its text
+  // lies in blocks beside it), so that a sheet's cells take few pages.
   struct Entry {
     std::uint64_t key;
-    CellValue value;  // Empty: the cell was emptied after it was stored
+    double number;
+    const char* text;  // in one of the text blocks; nullptr for no text
+    std::uint32_t length;
+    CellValue::Kind kind;  // Empty: the cell was emptied after it was stored
+    NumberStyle style;
+    bool boolean;
   };
+  static_assert(sizeof(Entry) <= 32, "a cell's entry stays small");
   static std::uint64_t Key(std::int32_t row, std::int32_t column) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) | static_cast<std::uint32_t>(column);
   }
+  Entry EntryOf(std::uint64_t key, const CellValue& value);
+
+  // The cells' texts, one after another in blocks that never move; a long
+  // text has a block of its own. A text replaced stays until the table is
+  // cleared: the readers bound the text they store.
+  class TextBlocks {
+   public:
+    TextBlocks() = default;
+    TextBlocks(TextBlocks&& other) noexcept { *this = std::move(other); }
+    TextBlocks& operator=(TextBlocks&& other) noexcept {
+      blocks_ = std::move(other.blocks_);
+      free_ = std::exchange(other.free_, nullptr);
+      room_ = std::exchange(other.room_, 0);
+      other.blocks_.clear();
+      return *this;
+    }
+    // Where the text's bytes now lie; nullptr for an empty text.
+    const char* Keep(const std::string& text);
+    void Clear() { *this = TextBlocks(); }
+
+   private:
+    static constexpr std::size_t kBlock = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr;  // the room left in the last ordinary block
+    std::size_t room_ = 0;
+  };
   void Order() const;
   std::size_t LowerBound(std::uint64_t key) const;
 
   mutable std::deque<Entry> entries_;
+  TextBlocks texts_;
   mutable bool ordered_ = true;  // ascending keys, each at most once
   mutable std::size_t orderedPart_ = 0;  // when not ordered: the entries stored in order before the first that was not
   mutable std::size_t orderAt_ = kFirstOrderAt;

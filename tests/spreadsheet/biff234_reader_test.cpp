@@ -93,8 +93,8 @@ TEST(Biff234Reader, Data3000DownToTheRowLimit) {
     SheetCells cells;
     ASSERT_TRUE(ReadActiveSheetFromFile(Workbook(file), 3000, cells)) << file;
     // rows 3001 to 3005 are read to the end of the sheet but not kept
-    EXPECT_NE(cells.Find(3000, 2), nullptr) << file;
-    EXPECT_EQ(cells.Find(3001, 2), nullptr) << file;
+    EXPECT_TRUE(cells.Find(3000, 2).has_value()) << file;
+    EXPECT_FALSE(cells.Find(3001, 2).has_value()) << file;
     Opened book(Workbook(file));
     EXPECT_EQ(book.Cell(1, 4), Text("TECAJ")) << file;
     EXPECT_EQ(book.Cell(2, 1), Text("5.3.2024")) << file;
@@ -122,9 +122,9 @@ Differences CompareWithLibreOffice(const std::string& name, const std::string& l
       const std::string a = readertest::TextAt(ours, row, column);
       const std::string b = readertest::TextAt(theirs, row, column);
       if (a == b) continue;
-      const CellValue* mine = ours.Find(row, column);
-      const CellValue* serial = theirs.Find(row, column);
-      const bool sameNumber = mine != nullptr && serial != nullptr && mine->kind == CellValue::Kind::Number &&
+      const std::optional<CellValue> mine = ours.Find(row, column);
+      const std::optional<CellValue> serial = theirs.Find(row, column);
+      const bool sameNumber = mine && serial && mine->kind == CellValue::Kind::Number &&
                               mine->style == NumberStyle::DateTime && serial->kind == CellValue::Kind::Number &&
                               serial->style == NumberStyle::General && serial->number == mine->number;
       if (sameNumber) {

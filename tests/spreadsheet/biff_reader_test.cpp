@@ -186,9 +186,9 @@ TEST_P(Data3000, SpotChecksDownToRow3000) {
 TEST_P(Data3000, RowsBeyondTheLimitAreNotStoredButReadOnRequest) {
   SheetCells cells;
   ASSERT_TRUE(ReadActiveSheetFromFile(Workbook(GetParam().file), 3000, cells));
-  EXPECT_NE(cells.Find(3000, 2), nullptr);
-  EXPECT_EQ(cells.Find(3001, 2), nullptr);
-  EXPECT_EQ(cells.Find(3005, 2), nullptr);
+  EXPECT_TRUE(cells.Find(3000, 2).has_value());
+  EXPECT_FALSE(cells.Find(3001, 2).has_value());
+  EXPECT_FALSE(cells.Find(3005, 2).has_value());
 
   Opened book(Workbook(GetParam().file));
   EXPECT_EQ(book.Cell(3001, 2), Text("PETG3001"));
@@ -686,7 +686,7 @@ TEST(BuiltWorkbook, RowsBeyondTheLimitAreCheckedButNotStored) {
   const Built built = Read(Stream(0x0600, "", {{sheet}}), "Workbook", 2);
   ASSERT_TRUE(built.opened);
   EXPECT_EQ(built.cells.Size(), 2u);
-  EXPECT_EQ(built.cells.Find(5, 1), nullptr);
+  EXPECT_FALSE(built.cells.Find(5, 1).has_value());
   // a sheet that breaks off beyond the limit is a damaged workbook, whatever
   // the limit
   const std::string broken = sheet + U16(0x0203) + U16(14);

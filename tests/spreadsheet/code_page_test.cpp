@@ -133,8 +133,8 @@ TEST(CodePage, WorkbooksInEachCodePage) {
     SheetCells cells;
     ASSERT_TRUE(ReadActiveSheetFromFile(Workbook(c.file), 100, cells)) << c.file;
     for (std::size_t i = 0; i < c.columnA.size(); ++i) {
-      const CellValue* cell = cells.Find(static_cast<std::int32_t>(i) + 1, 1);
-      ASSERT_NE(cell, nullptr) << c.file << " row " << i + 1;
+      const std::optional<CellValue> cell = cells.Find(static_cast<std::int32_t>(i) + 1, 1);
+      ASSERT_TRUE(cell.has_value()) << c.file << " row " << i + 1;
       EXPECT_EQ(cell->text, c.columnA[i]) << c.file << " row " << i + 1;
     }
   }

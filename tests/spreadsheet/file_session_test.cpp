@@ -372,10 +372,10 @@ TEST(WorkbookReader, ReadsOnlyTheRowsAskedFor) {
   for (const char* file : {"data3000.xls", "data3000.xlsx", "data3000.ods"}) {
     SheetCells cells;
     ASSERT_TRUE(ReadActiveSheetFromFile(kWorkbooks + file, 2, cells)) << file;
-    ASSERT_NE(cells.Find(2, 2), nullptr) << file;
+    ASSERT_TRUE(cells.Find(2, 2).has_value()) << file;
     EXPECT_EQ(cells.Find(2, 2)->text, "ZVTG") << file;
-    EXPECT_EQ(cells.Find(3, 2), nullptr) << file;
-    EXPECT_EQ(cells.Find(3000, 2), nullptr) << file;
+    EXPECT_FALSE(cells.Find(3, 2).has_value()) << file;
+    EXPECT_FALSE(cells.Find(3000, 2).has_value()) << file;
   }
 }
 

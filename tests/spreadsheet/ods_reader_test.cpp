@@ -28,8 +28,8 @@ const std::string kWorkbooks = std::string(RATEMOVER_TEST_DATA) + "/workbooks/";
 
 // The text the session gives for a stored cell; empty for one not stored.
 CellText TextAt(const SheetCells& cells, std::int32_t row, std::int32_t column) {
-  const CellValue* value = cells.Find(row, column);
-  if (value == nullptr) return std::string();
+  const std::optional<CellValue> value = cells.Find(row, column);
+  if (!value) return std::string();
   return TextOfCell(*value, cells.GetDateSystem());
 }
 
@@ -158,8 +158,8 @@ TEST(OdsReader, DataSheetOf3005Rows) {
   // The last row read, and nothing beyond it.
   EXPECT_EQ(TextAt(cells, 3000, 1), CellText("5.3.2024"));
   EXPECT_NE(TextAt(cells, 3000, 2), CellText(""));
-  EXPECT_EQ(cells.Find(3001, 2), nullptr);
-  EXPECT_EQ(cells.Find(3005, 2), nullptr);
+  EXPECT_FALSE(cells.Find(3001, 2).has_value());
+  EXPECT_FALSE(cells.Find(3005, 2).has_value());
 
   // A symbol with a Slovene letter, a price of 0 every 97th row, an index flag every 10th.
   bool slovene = false;
@@ -183,7 +183,7 @@ TEST(OdsReader, DataSheetOf3005Rows) {
   EXPECT_EQ(TextAt(cells, 3005, 2), CellText("CICG3005"));
   EXPECT_EQ(TextAt(cells, 3005, 4), CellText("1768,22"));
   EXPECT_EQ(TextAt(cells, 3005, 6), CellText("3536,44"));
-  EXPECT_EQ(cells.Find(3006, 2), nullptr);
+  EXPECT_FALSE(cells.Find(3006, 2).has_value());
 }
 
 TEST(OdsReader, SparseSheetStoresOnlyWhatIsThere) {
@@ -307,7 +307,7 @@ TEST(OdsReader, RepetitionsAndRowLimit) {
   EXPECT_EQ(TextAt(cells, 3, 4), CellText("5"));
   EXPECT_EQ(TextAt(cells, 2, 5), CellText(""));
   EXPECT_EQ(TextAt(cells, 2, 2), CellText(""));
-  EXPECT_EQ(cells.Find(4, 3), nullptr);  // row 4 is beyond the limit of 3
+  EXPECT_FALSE(cells.Find(4, 3).has_value());  // row 4 is beyond the limit of 3
   EXPECT_EQ(cells.Size(), 5u);
 
   // A value repeated across the widest row stops at column XFD.
@@ -315,7 +315,7 @@ TEST(OdsReader, RepetitionsAndRowLimit) {
       R"~(<table:table-row><table:table-cell table:number-columns-repeated="16380"/>)~"
       R"~(<table:table-cell office:value-type="float" office:value="1" table:number-columns-repeated="100"/></table:table-row>)~"))), cells));
   EXPECT_EQ(TextAt(cells, 1, 16384), CellText("1"));
-  EXPECT_EQ(cells.Find(1, 16385), nullptr);
+  EXPECT_FALSE(cells.Find(1, 16385).has_value());
   EXPECT_EQ(cells.Size(), 4u);
 }
 
@@ -442,7 +442,7 @@ TEST(OdsReader, TruncationBeyondTheRowLimitIsDamageToo) {
   }
   ASSERT_TRUE(ReadPackage(Package(content), cells, 7));
   EXPECT_EQ(TextAt(cells, 7, 1), CellText("7"));
-  EXPECT_EQ(cells.Find(8, 1), nullptr);
+  EXPECT_FALSE(cells.Find(8, 1).has_value());
 }
 
 }  // namespace

@@ -33,8 +33,7 @@ inline std::string Show(const CellText& text) { return text ? "\"" + *text + "\"
 
 // A stored cell's text as Show gives it; an empty text for a cell not stored.
 inline std::string TextAt(const SheetCells& cells, int row, int column) {
-  const CellValue* value = cells.Find(row, column);
-  return Show(TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem()));
+  return Show(TextOfCell(cells.Find(row, column).value_or(CellValue::Empty()), cells.GetDateSystem()));
 }
 
 // A cell's name: "B12" for row 12, column 2.

@@ -42,12 +42,12 @@ void CheckAgainstMap(const std::vector<Step>& steps, const std::string& what) {
     ASSERT_EQ(cells.Size(), expected.size()) << what << ", step " << i;
     for (std::int32_t r = 1; r <= 4; ++r) {
       for (std::int32_t c = 1; c <= 4; ++c) {
-        const CellValue* found = cells.Find(r, c);
+        const std::optional<CellValue> found = cells.Find(r, c);
         const auto it = expected.find({r, c});
         if (it == expected.end()) {
-          EXPECT_EQ(found, nullptr) << what << ", step " << i << ", cell " << r << "/" << c;
+          EXPECT_FALSE(found.has_value()) << what << ", step " << i << ", cell " << r << "/" << c;
         } else {
-          ASSERT_NE(found, nullptr) << what << ", step " << i << ", cell " << r << "/" << c;
+          ASSERT_TRUE(found.has_value()) << what << ", step " << i << ", cell " << r << "/" << c;
           EXPECT_EQ(found->text, it->second) << what << ", step " << i << ", cell " << r << "/" << c;
         }
       }
@@ -88,15 +88,59 @@ TEST(SheetCells, ManyCellsInShuffledOrderWithRepeats) {
   }
   EXPECT_EQ(cells.Size(), expected.size());
   for (const auto& [key, text] : expected) {
-    const CellValue* found = cells.Find(key.first, key.second);
-    ASSERT_NE(found, nullptr) << key.first << "/" << key.second;
+    const std::optional<CellValue> found = cells.Find(key.first, key.second);
+    ASSERT_TRUE(found.has_value()) << key.first << "/" << key.second;
     EXPECT_EQ(found->text, text);
   }
-  EXPECT_EQ(cells.Find(3001, 1), nullptr);
-  EXPECT_EQ(cells.Find(11, 1), nullptr);
+  EXPECT_FALSE(cells.Find(3001, 1).has_value());
+  EXPECT_FALSE(cells.Find(11, 1).has_value());
   cells.Clear();
   EXPECT_EQ(cells.Size(), 0u);
-  EXPECT_EQ(cells.Find(3000, 1 + 3000 % 7), nullptr);
+  EXPECT_FALSE(cells.Find(3000, 1 + 3000 % 7).has_value());
+}
+
+// Every part of a value comes back as it was stored: texts of every length
+// (short ones packed together, long ones apart, together more than fill many
+// blocks), with numbers, styles and booleans; also after the table is moved,
+// and in a moved-from table that is filled again.
+TEST(SheetCells, EveryValueComesBackAsStored) {
+  std::vector<CellValue> values = {CellValue::OfNumber(45356, NumberStyle::DateTime),
+                                   CellValue::OfNumber(-12.5, NumberStyle::Currency),
+                                   CellValue::OfBoolean(true),
+                                   CellValue::OfBoolean(false),
+                                   CellValue::OfError(),
+                                   CellValue::OfText(""),
+                                   CellValue::OfText(std::string("\0\x9A\xE8", 3))};
+  for (const std::size_t length : {1u, 15u, 16u, 4000u, 16384u, 16385u, 65536u, 70000u, 200000u}) {
+    values.push_back(CellValue::OfText(std::string(length, static_cast<char>('a' + length % 26))));
+  }
+  for (int i = 0; i < 3000; ++i) values.push_back(CellValue::OfText("price " + std::to_string(i) + std::string(i % 50, 'x')));
+  const auto same = [](const CellValue& a, const CellValue& b) {
+    return a.kind == b.kind && a.text == b.text && a.number == b.number && a.style == b.style && a.boolean == b.boolean;
+  };
+  SheetCells cells;
+  for (std::size_t i = 0; i < values.size(); ++i) cells.Put(static_cast<std::int32_t>(i + 1), 2, values[i]);
+  // one replaced by a long text, one long one by a short text
+  cells.Put(3, 2, values[12]);
+  cells.Put(13, 2, values[0]);
+  auto expected = values;
+  expected[2] = values[12];
+  expected[12] = values[0];
+  const auto check = [&](const SheetCells& table, const std::string& what) {
+    ASSERT_EQ(table.Size(), expected.size()) << what;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const std::optional<CellValue> found = table.Find(static_cast<std::int32_t>(i + 1), 2);
+      ASSERT_TRUE(found.has_value()) << what << ", row " << i + 1;
+      EXPECT_TRUE(same(*found, expected[i])) << what << ", row " << i + 1;
+    }
+  };
+  check(cells, "stored");
+  SheetCells moved = std::move(cells);
+  check(moved, "moved");
+  cells.Clear();
+  for (std::size_t i = 0; i < expected.size(); ++i) cells.Put(static_cast<std::int32_t>(i + 1), 2, expected[i]);
+  check(cells, "filled again after the move");
+  check(moved, "moved, after the other was filled again");
 }
 
 TEST(SheetCells, FindsInAnyOrderOfSearching) {
@@ -128,26 +172,26 @@ TEST(SheetCells, FindsInAnyOrderOfSearching) {
   };
   for (const auto& [what, search] : cases) {
     for (const auto& [r, c] : search) {
-      const CellValue* found = cells.Find(r, c);
+      const std::optional<CellValue> found = cells.Find(r, c);
       if (r >= 1 && r <= 60 && c >= 1 && c <= 12 && stored(r, c)) {
-        ASSERT_NE(found, nullptr) << what << ", cell " << r << "/" << c;
+        ASSERT_TRUE(found.has_value()) << what << ", cell " << r << "/" << c;
         EXPECT_EQ(found->text, text(r, c)) << what << ", cell " << r << "/" << c;
       } else {
-        EXPECT_EQ(found, nullptr) << what << ", cell " << r << "/" << c;
+        EXPECT_FALSE(found.has_value()) << what << ", cell " << r << "/" << c;
       }
     }
   }
   // refilled with fewer cells after a search far down
-  ASSERT_NE(cells.Find(60, 11), nullptr);
+  ASSERT_TRUE(cells.Find(60, 11).has_value());
   cells.Clear();
   cells.Put(1, 1, CellValue::OfText("x"));
   cells.Put(1, 3, CellValue::OfText("y"));
-  EXPECT_EQ(cells.Find(60, 11), nullptr);
-  ASSERT_NE(cells.Find(1, 3), nullptr);
+  EXPECT_FALSE(cells.Find(60, 11).has_value());
+  ASSERT_TRUE(cells.Find(1, 3).has_value());
   EXPECT_EQ(cells.Find(1, 3)->text, "y");
-  ASSERT_NE(cells.Find(1, 1), nullptr);
+  ASSERT_TRUE(cells.Find(1, 1).has_value());
   EXPECT_EQ(cells.Find(1, 1)->text, "x");
-  EXPECT_EQ(cells.Find(1, 2), nullptr);
+  EXPECT_FALSE(cells.Find(1, 2).has_value());
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ Grid GridOf(const SheetCells& cells, int rows = 40, int columns = 12) {
   Grid grid;
   for (int row = 1; row <= rows; ++row) {
     for (int column = 1; column <= columns; ++column) {
-      const CellValue* value = cells.Find(row, column);
-      if (value == nullptr) continue;
+      const std::optional<CellValue> value = cells.Find(row, column);
+      if (!value) continue;
       const Text text = TextOfCell(*value, cells.GetDateSystem());
       if (!text || !text->empty()) grid[{row, column}] = text;
     }
@@ -228,8 +228,8 @@ TEST(TextForms, FilesReadCellByCell) {
     ASSERT_TRUE(read) << read.failure->what();
     for (const auto& cell : c.cells) {
       SCOPED_TRACE(std::to_string(cell.row) + "," + std::to_string(cell.column));
-      const CellValue* value = cells.Find(cell.row, cell.column);
-      EXPECT_EQ(value == nullptr ? Text("") : TextOfCell(*value, cells.GetDateSystem()), cell.text);
+      const std::optional<CellValue> value = cells.Find(cell.row, cell.column);
+      EXPECT_EQ(!value ? Text("") : TextOfCell(*value, cells.GetDateSystem()), cell.text);
     }
   }
 }

@@ -67,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(SheetJS, XlsbCatalogue, testing::Values("types.xlsb", "
 TEST(XlsbReader, Data3000ReadsRowsUpToTheLimitAndTheSessionReadsOn) {
   SheetCells cells;
   ASSERT_TRUE(ReadActiveSheetFromFile(kWorkbooks + "data3000.xlsb", 3000, cells));
-  ASSERT_NE(cells.Find(3000, 2), nullptr);
-  EXPECT_EQ(cells.Find(3001, 2), nullptr);
+  ASSERT_TRUE(cells.Find(3000, 2).has_value());
+  EXPECT_FALSE(cells.Find(3001, 2).has_value());
 
   OpenedWorkbook book(kWorkbooks + "data3000.xlsb");
   const std::vector<std::tuple<int, int, CellText>> expected = {
@@ -384,7 +384,7 @@ TEST(XlsbReader, RowsPastTheLimitAreCheckedButNotStored) {
   ASSERT_TRUE(cells.has_value());
   EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("a")));
   EXPECT_EQ(TextAt(*cells, 2, 1), Show(std::string("2")));
-  EXPECT_EQ(cells->Find(6, 1), nullptr);
+  EXPECT_FALSE(cells->Find(6, 1).has_value());
   EXPECT_EQ(cells->Size(), 2u);
 
   // Damage beyond the limit refuses the workbook all the same.

@@ -95,9 +95,9 @@ TEST(XlsxReader, ConstantErrorsAreReadFailuresAndBooleansReadAsWords) {
 TEST(XlsxReader, Data3000ReadsRowsUpToTheLimitAndNoFurther) {
   SheetCells cells;
   ASSERT_TRUE(ReadActiveSheetFromFile(kWorkbooks + "data3000.xlsx", 3000, cells));
-  ASSERT_NE(cells.Find(3000, 2), nullptr);
-  EXPECT_EQ(cells.Find(3001, 2), nullptr);
-  EXPECT_EQ(cells.Find(3001, 1), nullptr);
+  ASSERT_TRUE(cells.Find(3000, 2).has_value());
+  EXPECT_FALSE(cells.Find(3001, 2).has_value());
+  EXPECT_FALSE(cells.Find(3001, 1).has_value());
 
   OpenedWorkbook book(kWorkbooks + "data3000.xlsx");
   const std::vector<std::tuple<int, int, CellText>> expected = {
@@ -475,7 +475,7 @@ TEST(XlsxReader, ASheetThatBreaksOffIsRefusedWhereverItBreaks) {
   const auto cells = ReadBook(Members(book), 4);
   ASSERT_TRUE(cells.has_value());
   EXPECT_EQ(TextAt(*cells, 2, 1), Show(std::string("2")));
-  EXPECT_EQ(cells->Find(5, 1), nullptr);
+  EXPECT_FALSE(cells->Find(5, 1).has_value());
 }
 
 // Order is checked in every row read, also in those past the limit whose
@@ -497,7 +497,7 @@ TEST(XlsxReader, RowsAndCellsOutOfOrderPastTheLimitAreDamageToo) {
   const auto cells = ReadBook(Members(inOrder), 3000);
   ASSERT_TRUE(cells.has_value());
   EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("1")));
-  EXPECT_EQ(cells->Find(3001, 1), nullptr);
+  EXPECT_FALSE(cells->Find(3001, 1).has_value());
 }
 
 TEST(XlsxReader, CrcOfTheSheetIsChecked) {

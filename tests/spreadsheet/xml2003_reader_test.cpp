@@ -48,8 +48,8 @@ class Document {
   const fs::path& Path() const { return path_; }
   SheetRead Read(std::int32_t rowLimit = 3000) { return ReadActiveSheetFromFile(path_.string(), rowLimit, cells_); }
   std::string Text(std::int32_t row, std::int32_t column) const {
-    const CellValue* value = cells_.Find(row, column);
-    return Show(value == nullptr ? CellText(std::string()) : TextOfCell(*value, cells_.GetDateSystem()));
+    const std::optional<CellValue> value = cells_.Find(row, column);
+    return Show(!value ? CellText(std::string()) : TextOfCell(*value, cells_.GetDateSystem()));
   }
   const SheetCells& Cells() const { return cells_; }
 
@@ -152,8 +152,8 @@ TEST(Xml2003Reader, Data3000ReadsRowsUpToTheLimitAndNoFurther) {
   SheetCells cells;
   ASSERT_TRUE(ReadActiveSheetFromFile(kXml2003 + "data3000.xml", 3000, cells));
   const auto text = [&cells](std::int32_t row, std::int32_t column) {
-    const CellValue* value = cells.Find(row, column);
-    return Show(value == nullptr ? CellText(std::string()) : TextOfCell(*value, cells.GetDateSystem()));
+    const std::optional<CellValue> value = cells.Find(row, column);
+    return Show(!value ? CellText(std::string()) : TextOfCell(*value, cells.GetDateSystem()));
   };
   EXPECT_EQ(text(1, 1), Show(std::string("DATUM")));
   EXPECT_EQ(text(2, 1), Show(std::string("5.3.2024")));
@@ -161,12 +161,12 @@ TEST(Xml2003Reader, Data3000ReadsRowsUpToTheLimitAndNoFurther) {
   EXPECT_EQ(text(2, 4), Show(std::string("2083")));
   EXPECT_EQ(text(3, 4), Show(std::string("4100,88")));
   EXPECT_EQ(text(3000, 1), Show(std::string("5.3.2024")));
-  EXPECT_EQ(cells.Find(3001, 1), nullptr);
-  EXPECT_EQ(cells.Find(1048576, 6), nullptr);
+  EXPECT_FALSE(cells.Find(3001, 1).has_value());
+  EXPECT_FALSE(cells.Find(1048576, 6).has_value());
 
   ASSERT_TRUE(ReadActiveSheetFromFile(kXml2003 + "data3000.xml", 10, cells));
-  EXPECT_NE(cells.Find(10, 2), nullptr);
-  EXPECT_EQ(cells.Find(11, 2), nullptr);
+  EXPECT_TRUE(cells.Find(10, 2).has_value());
+  EXPECT_FALSE(cells.Find(11, 2).has_value());
 }
 
 // --- against LibreOffice's reading of the same documents ---
@@ -551,7 +551,7 @@ TEST(Xml2003Reader, ADocumentThatBreaksOffIsRefusedWhereverItBreaks) {
   Document document(whole);
   ASSERT_TRUE(document.Read(4));
   EXPECT_EQ(document.Text(1, 1), Show(std::string("1")));
-  EXPECT_EQ(document.Cells().Find(5, 1), nullptr);
+  EXPECT_FALSE(document.Cells().Find(5, 1).has_value());
 }
 
 // Order is checked in every row, also in those past the limit whose cells

@@ -64,8 +64,8 @@ std::string InlineCell(const std::string& ref, const std::string& text) {
 }
 
 std::string TextAt(const SheetCells& cells, int row, int column) {
-  const CellValue* value = cells.Find(row, column);
-  const CellText text = TextOfCell(value != nullptr ? *value : CellValue::Empty(), cells.GetDateSystem());
+  const std::optional<CellValue> value = cells.Find(row, column);
+  const CellText text = TextOfCell(value.value_or(CellValue::Empty()), cells.GetDateSystem());
   return text ? *text : std::string("<read failure>");
 }
 
@@ -172,7 +172,7 @@ TEST(XmlStream, PartsOfManyChunksReadWhole) {
   ASSERT_TRUE(whole.has_value());
   EXPECT_EQ(TextAt(*whole, 1, 1), longText);
   EXPECT_EQ(TextAt(*whole, 3000, 2), "3000,5");
-  EXPECT_EQ(whole->Find(3001, 2), nullptr);
+  EXPECT_FALSE(whole->Find(3001, 2).has_value());
 
   // Broken well past row 3000: the whole part is read, so the damage counts.
   EXPECT_FALSE(Read(Sheet(rows + "<row r=\"4001\"><oops></row>")).has_value());
