@@ -473,7 +473,7 @@ void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std:
 std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
   const gsf_off_t size = gsf_input_size(input);
   if (size < 0) ThrowDamaged("stream size");
-  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "stream larger than 256 MiB");
+  CheckReadableSize("worksheet stream", static_cast<std::uint64_t>(size));
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   if (gsf_input_seek(input, 0, G_SEEK_SET) ||
       (size > 0 && gsf_input_read(input, bytes.size(), bytes.data()) == nullptr)) {

@@ -36,6 +36,7 @@
 #include "spreadsheet/workbook_format.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/text_form.h"
 #include "spreadsheet/workbook_reader.h"
 
@@ -976,8 +977,8 @@ bool IsWebPage(GsfInput* input) {
 
 void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells, std::size_t pieceSize) {
   const gsf_off_t size = gsf_input_size(input);
-  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
   if (size < 0) throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
+  CheckReadableSize("text file", static_cast<std::uint64_t>(size));
   std::size_t skip = 0;
   const std::vector<Decoding> decodings = DecodingsOf(ReadInputHead(input, kHeadLength), skip);
   // The page is read again from its start when its bytes turn out not to be

@@ -232,7 +232,7 @@ class ContentHandler final : public XmlHandler {
       spreadsheetDepth_ = 0;
       // Every table seen: the first one stands when none had the active name.
       if (firstTableTooBig_) {
-        Fail();
+        Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
       } else {
         Finish();
       }
@@ -326,7 +326,7 @@ class ContentHandler final : public XmlHandler {
       const auto rows = static_cast<std::uint64_t>(lastRow - nextRow_ + 1);
       if (rowCost > 0 && rows > (kStoreBudgetBytes - spent_) / rowCost) {
         if (role_ == Role::Active) {
-          Fail();
+          Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
           return;
         }
         // The first table, kept in case no table has the active name, is too

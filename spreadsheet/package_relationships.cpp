@@ -19,9 +19,9 @@ class RelationshipsHandler : public XmlHandler {
   explicit RelationshipsHandler(std::vector<PackageRelationship>& out) : out_(out) {}
 
   void StartElement(std::string_view, std::string_view name, const std::vector<XmlAttribute>& attributes) override {
-    if (++depth_ > kMaxDepth) return Fail();
+    if (++depth_ > kMaxDepth) return Fail("nested too deep");
     if (depth_ != 2 || name != "Relationship") return;
-    if (out_.size() >= kMaxRelationships) return Fail();
+    if (out_.size() >= kMaxRelationships) return Fail("too many relationships");
     if (const auto* mode = FindAttribute(attributes, "TargetMode"); mode != nullptr && mode->value == "External") return;
     PackageRelationship r;
     if (const auto* a = FindAttribute(attributes, "Id")) r.id = a->value;
@@ -47,6 +47,13 @@ std::string FolderOf(const std::string& partName) {
 std::string RelationshipsPartOf(const std::string& partName) {
   const std::string folder = FolderOf(partName);
   return folder + "_rels/" + partName.substr(folder.size()) + ".rels";
+}
+
+bool IsSheetWithoutCells(std::string_view relationshipType) {
+  for (const std::string_view type : {"/chartsheet", "/dialogsheet", "/xlMacrosheet", "/xlIntlMacrosheet"}) {
+    if (EndsWith(relationshipType, type)) return true;
+  }
+  return false;
 }
 
 PackageRelationships::PackageRelationships(const ZipPackage& package, const std::string& sourcePart)

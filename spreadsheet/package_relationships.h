@@ -42,4 +42,8 @@ std::string RelationshipsPartOf(const std::string& partName);
 // "xl/workbook.bin" -> "xl/".
 std::string FolderOf(const std::string& partName);
 
+// Whether a workbook's relationship of this type leads to a chart, dialog or
+// macro sheet: a sheet, but not a worksheet, so none of its cells can be read.
+bool IsSheetWithoutCells(std::string_view relationshipType);
+
 }  // namespace ratemover::spreadsheet

@@ -3,6 +3,9 @@
 // and what the readers hold in memory at most.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "spreadsheet/open_failure.h"
 
 namespace ratemover::spreadsheet {
 
@@ -28,8 +31,17 @@ inline constexpr std::size_t kMaxCellText = 32767;
 inline constexpr std::size_t kMaxCells = 1000000;
 inline constexpr std::size_t kMaxTextBytes = 64u << 20;
 
-// A file that is read whole into memory (a bare worksheet stream, a text
-// form) is refused above this size.
-inline constexpr std::int64_t kMaxWholeFileBytes = std::int64_t{256} << 20;
+// A package part, or a file read whole (a bare worksheet stream, a text
+// form, an XML document), is refused above this size: the workbook cannot be
+// opened, too large.
+inline constexpr std::uint64_t kMaxReadBytes = std::uint64_t{256} << 20;
+
+// Throws WorkbookError(TooLarge), naming the part or file and both sizes, when
+// `bytes` is above kMaxReadBytes.
+inline void CheckReadableSize(const std::string& name, std::uint64_t bytes) {
+  if (bytes <= kMaxReadBytes) return;
+  throw WorkbookError(OpenFailure::TooLarge, name + ": " + std::to_string(bytes) + " bytes, more than the " +
+                                                 std::to_string(kMaxReadBytes) + " bytes (256 MiB) that may be read");
+}
 
 }  // namespace ratemover::spreadsheet

@@ -10,6 +10,7 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/ods_values.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
 
 namespace ratemover::spreadsheet {
 
@@ -96,7 +97,7 @@ bool DecodeUtf16InPlace(std::string& bytes, std::size_t from, TextEncoding encod
 
 std::string ReadWholeInput(GsfInput* input) {
   const gsf_off_t size = gsf_input_size(input);
-  if (size > kMaxWholeFileBytes) throw WorkbookError(OpenFailure::TooLarge, "text file larger than 256 MiB");
+  if (size > 0) CheckReadableSize("text file", static_cast<std::uint64_t>(size));
   std::string bytes(static_cast<std::size_t>(size < 0 ? 0 : size), '\0');
   if (size < 0 || gsf_input_seek(input, 0, G_SEEK_SET) ||
       (size > 0 && gsf_input_read(input, bytes.size(), reinterpret_cast<guint8*>(bytes.data())) == nullptr)) {

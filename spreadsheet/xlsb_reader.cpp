@@ -57,6 +57,10 @@ constexpr std::uint16_t kFormulaError = 11;
 constexpr std::uint16_t kShortBlank = 12;
 constexpr std::uint16_t kShortIsst = 18;
 constexpr std::uint16_t kSharedStringItem = 19;
+// A block of records that a later version of the application added: what
+// sits inside is no cell, whatever its record type.
+constexpr std::uint16_t kBeginFutureRecords = 35;
+constexpr std::uint16_t kEndFutureRecords = 36;
 constexpr std::uint16_t kFormat = 44;
 constexpr std::uint16_t kCellFormat = 47;
 constexpr std::uint16_t kCellRichString = 62;
@@ -215,6 +219,28 @@ class Fields {
   std::size_t at_ = 0;
 };
 
+// Where the relationship id begins in a sheet's entry of the workbook part:
+// after the visibility and the tab id, or, as Excel 2007 writes the entry,
+// after 4 more bytes. Of the two, the one whose relationship id and sheet
+// name end the record exactly; when neither does, the first.
+std::size_t SheetRelationshipIdOffset(const std::uint8_t* data, std::size_t size) {
+  const auto stringsEndRecordFrom = [&](std::size_t at) {
+    for (int string = 0; string < 2; ++string) {
+      if (size - at < 4) return false;
+      const std::uint32_t count = U32(data + at);
+      at += 4;
+      if (string == 0 && count == 0xFFFFFFFFu) continue;  // no relationship id
+      if (count > (size - at) / 2) return false;
+      at += std::size_t{count} * 2;
+    }
+    return at == size;
+  };
+  for (const std::size_t offset : {std::size_t{8}, std::size_t{12}}) {
+    if (size >= offset && stringsEndRecordFrom(offset)) return offset;
+  }
+  return 8;
+}
+
 struct WorkbookInfo {
   bool date1904 = false;
   std::uint32_t activeTab = 0;
@@ -243,7 +269,7 @@ WorkbookInfo ReadWorkbook(GsfInfile* zip, const std::string& partName) {
       case kBundleSheet: {
         if (info.sheetRelationshipIds.size() >= kMaxListEntries) records.Damaged("too many sheets");
         Fields f(records);
-        f.SkipBytes(8);  // visibility, tab id
+        f.SkipBytes(SheetRelationshipIdOffset(records.Data(), records.Size()));
         info.sheetRelationshipIds.push_back(f.WideString(true));
         break;
       }
@@ -313,6 +339,7 @@ class SheetReader {
   void Read() {
     while (records_.Next()) {
       const std::uint16_t type = records_.Type();
+      if (PassedOverAsFutureRecord(type)) continue;
       if (type == kBeginSheetData) {
         if (sawSheetData_) records_.Damaged("sheet data begins twice");
         sawSheetData_ = inSheetData_ = true;
@@ -325,6 +352,7 @@ class SheetReader {
         ReadCell(type);
       }
     }
+    if (futureDepth_ > 0) records_.Damaged("a block of future records does not end");
     if (!sawSheetData_) records_.Damaged("no sheet data");
     if (inSheetData_) records_.Damaged("sheet data does not end");
     records_.Finish();
@@ -336,6 +364,23 @@ class SheetReader {
   [[noreturn]] void Damaged(const std::string& what) const { records_.Damaged(what); }
 
  private:
+  // Outside the sheet data, a block of future records (Excel for Mac writes
+  // one after it) is passed over whole. Inside the sheet data its records are
+  // read as any others, so that no cell can hide in one.
+  bool PassedOverAsFutureRecord(std::uint16_t type) {
+    if (inSheetData_) return false;
+    if (type == kBeginFutureRecords) {
+      if (++futureDepth_ > kMaxFutureDepth) records_.Damaged("future record blocks nested too deep");
+      return true;
+    }
+    if (futureDepth_ == 0) return false;
+    if (type == kEndFutureRecords) --futureDepth_;
+    if (type == kBeginSheetData || type == kEndSheetData) {
+      records_.Damaged("sheet data inside a block of future records");
+    }
+    return true;
+  }
+
   void StartRow() {
     if (!inSheetData_) records_.Damaged("row outside the sheet data");
     Fields f(records_);
@@ -425,6 +470,8 @@ class SheetReader {
   const std::vector<NumberStyle>& styles_;
   SheetCells& cells_;
 
+  static constexpr int kMaxFutureDepth = 64;
+  int futureDepth_ = 0;  // blocks of future records open outside the sheet data
   bool sawSheetData_ = false;
   bool inSheetData_ = false;
   bool haveRow_ = false;
@@ -496,6 +543,10 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
       workbook.activeTab < workbook.sheetRelationshipIds.size() ? workbook.activeTab : 0;
   const PackageRelationship* sheetRelationship = relationships.ById(workbook.sheetRelationshipIds[active]);
   if (sheetRelationship == nullptr) ThrowDamaged(workbookPart + ": the active sheet has no part");
+  if (IsSheetWithoutCells(sheetRelationship->type)) {
+    cells.SetActiveIsWorksheet(false);
+    return true;
+  }
   const std::string sheetPart = relationships.PartOf(*sheetRelationship);
   if (sheetPart.empty()) ThrowDamaged(workbookPart + ": sheet target outside the package");
 

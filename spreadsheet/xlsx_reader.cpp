@@ -210,7 +210,7 @@ class DepthHandler : public XmlHandler {
  protected:
   bool Enter() {
     if (++depth_ > kMaxDepth) {
-      Fail();
+      Fail("nested too deep");
       return false;
     }
     return true;
@@ -232,7 +232,7 @@ class RelationshipsHandler : public DepthHandler {
     if (!Enter()) return;
     if (depth_ != 2 || name != "Relationship") return;
     if (relationships.size() >= kMaxListEntries) {
-      Fail();
+      Fail("too many relationships");
       return;
     }
     Relationship r;
@@ -278,7 +278,7 @@ class WorkbookHandler : public DepthHandler {
       }
     } else if (depth_ == 3 && name == "sheet") {
       if (sheetIds.size() >= kMaxListEntries) {
-        Fail();
+        Fail("too many sheets");
         return;
       }
       std::string id;
@@ -315,13 +315,13 @@ class StylesHandler : public DepthHandler {
       const auto* code = FindAttribute(attributes, "formatCode");
       if (idAttr == nullptr || code == nullptr || !ParseIndex(idAttr->value, id)) return;
       if (codes_.size() >= kMaxListEntries) {
-        Fail();
+        Fail("too many number formats");
         return;
       }
       codes_[id] = StyleOfFormatCode(code->value);
     } else if (inCellXfs_ && name == "xf") {
       if (xfFormats_.size() >= kMaxListEntries) {
-        Fail();
+        Fail("too many cell formats");
         return;
       }
       std::int64_t id = 0;
@@ -388,7 +388,7 @@ class SheetHandler : public DepthHandler {
     if (!Enter()) return;
     if (depth_ == 2) {
       if (name == "sheetData") {
-        if (sawSheetData_) return Fail();
+        if (sawSheetData_) return Fail("sheet data given twice");
         sawSheetData_ = inSheetData_ = true;
       }
       return;
@@ -439,7 +439,7 @@ class SheetHandler : public DepthHandler {
   void Text(std::string_view utf8) override {
     std::string* target = inV_ ? &v_ : (inT_ ? &is_ : nullptr);
     if (target == nullptr) return;
-    if (target->size() + utf8.size() > kMaxValueBytes) return Fail();
+    if (target->size() + utf8.size() > kMaxValueBytes) return Fail("value too long");
     target->append(utf8);
   }
 
@@ -517,7 +517,9 @@ class SheetHandler : public DepthHandler {
   void Put(CellValue value) {
     if (value.kind == CellValue::Kind::Empty) return;
     textBytes_ += value.text.size();
-    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) return Fail();
+    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) {
+      return Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
+    }
     cells_.Put(cellRow_, cellColumn_, std::move(value));
   }
 
@@ -529,13 +531,13 @@ class SheetHandler : public DepthHandler {
     if (type_ == CellType::Number) {
       if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
       double number = 0;
-      if (!ParseNumber(v_, number)) return Fail();
+      if (!ParseNumber(v_, number)) return Fail("number not valid");
       return Put(CellValue::OfNumber(number, StyleOf(style_)));
     }
     if (type_ == CellType::Shared) {
       std::int64_t index = 0;
-      if (!hasV_ || !ParseIndex(v_, index) || index > 0xFFFFFFFFll) return Fail();
-      if (++cellCount_ > kMaxCells) return Fail();
+      if (!hasV_ || !ParseIndex(v_, index) || index > 0xFFFFFFFFll) return Fail("shared string index not valid");
+      if (++cellCount_ > kMaxCells) return Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
       pending_.push_back({cellRow_, cellColumn_, static_cast<std::uint32_t>(index)});
       // Holds the cell's place in sheet order until its string is read, so
       // that storing the strings later replaces cells instead of inserting them.
@@ -557,7 +559,7 @@ class SheetHandler : public DepthHandler {
       const std::string_view v = TrimXml(v_);
       if (v == "1" || v == "true") return Put(CellValue::OfBoolean(true));
       if (v == "0" || v == "false") return Put(CellValue::OfBoolean(false));
-      return Fail();
+      return Fail("boolean not valid");
     }
     if (type_ == CellType::Error) return Put(CellValue::OfError());
     if (type_ == CellType::Date) {
@@ -626,7 +628,9 @@ class SharedStringsHandler : public DepthHandler {
   void EndElement(std::string_view, std::string_view) override {
     if (depth_ == 2 && collecting_) {
       collecting_ = false;
-      if (textBytes_ + text_.size() > kMaxTextBytes) return Fail();
+      if (textBytes_ + text_.size() > kMaxTextBytes) {
+        return Fail("more text than a price list holds", OpenFailure::TooLarge);
+      }
       textBytes_ += text_.size();
       strings_[next_] = TextOfXstring(text_);
       found_[next_] = true;
@@ -640,7 +644,7 @@ class SharedStringsHandler : public DepthHandler {
 
   void Text(std::string_view utf8) override {
     if (!inT_) return;
-    if (text_.size() + utf8.size() > kMaxValueBytes) return Fail();
+    if (text_.size() + utf8.size() > kMaxValueBytes) return Fail("string too long");
     text_.append(utf8);
   }
 
@@ -663,15 +667,6 @@ class SharedStringsHandler : public DepthHandler {
   std::vector<std::string> strings_;  // by position in wanted_
   std::vector<bool> found_;
 };
-
-// A chart, dialog or macro sheet: a sheet, but not a worksheet, so it has no
-// cells that can be read.
-bool IsSheetWithoutCells(const Relationship& sheet) {
-  for (const std::string_view type : {"/chartsheet", "/dialogsheet", "/xlMacrosheet", "/xlIntlMacrosheet"}) {
-    if (EndsWith(sheet.type, type)) return true;
-  }
-  return false;
-}
 
 // Streams a part the workbook cannot do without: a missing one is damage.
 void StreamWhole(const ZipPackage& package, const std::string& partName, XmlHandler& handler) {
@@ -709,7 +704,7 @@ void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
           : 0;
   const Relationship* sheetRel = workbookRels.ById(workbook.sheetIds[active]);
   if (sheetRel == nullptr) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": active sheet not related");
-  if (IsSheetWithoutCells(*sheetRel)) {
+  if (IsSheetWithoutCells(sheetRel->type)) {
     cells.SetActiveIsWorksheet(false);
     return;
   }

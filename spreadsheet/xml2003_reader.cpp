@@ -419,7 +419,9 @@ class WorkbookHandler : public XmlHandler {
   void Keep(KeptCell cell) {
     if (covered_) return Fail("value in a merged area");
     textBytes_ += cell.value.text.size();
-    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) return Fail("too many cells");
+    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) {
+      return Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
+    }
     if (direct_) {
       Store(std::move(cell));
     } else {

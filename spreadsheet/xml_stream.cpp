@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/xml_scanner.h"
 #include "spreadsheet/zip_part.h"
 
@@ -242,7 +243,7 @@ bool ScanPart(XmlByteSource& part, XmlHandler& handler, Heard& heard) {
       part,
       [&](const std::uint8_t* data, std::size_t n) {
         const bool sure = n == 0 ? scanner.Finish() : scanner.Feed(data, n);
-        if (handler.Failed()) ThrowDamaged(part.Name() + ": " + handler.Failure());
+        if (handler.Failed()) handler.ThrowFailure(part.Name());
         return sure;
       },
       [&] { return scanner.Starts(); });
@@ -276,7 +277,7 @@ void ParsePart(XmlByteSource& part, XmlHandler& handler, const Heard& heard) {
         // The end of the part ends the document: one that breaks off is an error.
         const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(n),
                                          n == 0 ? 1 : 0);
-        if (handler.Failed()) damaged(handler.Failure());
+        if (handler.Failed()) handler.ThrowFailure(part.Name());
         if (state.doctype) damaged("document type declaration");
         if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
         return true;
@@ -311,7 +312,7 @@ XmlPartResult ParseXml(XmlByteSource& source, XmlHandler& handler) {
 PlainFileSource::PlainFileSource(GsfInput* input, std::string name) : input_(input), name_(std::move(name)) {
   const gsf_off_t size = gsf_input_size(input);
   size_ = size < 0 ? 0 : static_cast<std::uint64_t>(size);
-  if (size_ > kMaxPlainXmlSize) throw WorkbookError(OpenFailure::TooLarge, name_ + ": above 256 MiB");
+  CheckReadableSize(name_, size_);
   if (gsf_input_seek(input, 0, G_SEEK_SET)) ThrowDamaged(name_ + ": not readable");
 }
 

@@ -33,6 +33,8 @@
 #include <string_view>
 #include <vector>
 
+#include "spreadsheet/open_failure.h"
+
 typedef struct _GsfInput GsfInput;
 typedef struct _GsfInfile GsfInfile;
 
@@ -57,10 +59,12 @@ class XmlHandler {
   // No more callbacks after the current one: the handler has what it needs.
   // The rest of the part is still read and checked.
   void Stop() { stopRequested_ = true; }
-  // Ends the stream after the current callback: the content is damaged, for
-  // the reason given (plain ASCII, naming the check).
-  void Fail(const char* reason = "content not valid") {
+  // Ends the stream after the current callback: the workbook cannot be
+  // opened, for the reason given (plain ASCII, naming the check); damaged
+  // unless the kind says otherwise (too large, for more than a price list holds).
+  void Fail(const char* reason, OpenFailure kind = OpenFailure::Damaged) {
     failure_ = reason;
+    failureKind_ = kind;
     stopRequested_ = true;
   }
   // From the next element on, the handler needs only the starts and ends of
@@ -75,12 +79,18 @@ class XmlHandler {
   bool StopRequested() const { return stopRequested_; }
   bool Failed() const { return failure_ != nullptr; }
   const char* Failure() const { return failure_; }
+  OpenFailure FailureKind() const { return failureKind_; }
+  // Throws the failure, the part or document named first.
+  [[noreturn]] void ThrowFailure(const std::string& documentName) const {
+    throw WorkbookError(failureKind_, documentName + ": " + failure_);
+  }
 
  private:
   bool stopRequested_ = false;
   bool skimRequested_ = false;
   std::size_t skimDepth_ = 0;
   const char* failure_ = nullptr;
+  OpenFailure failureKind_ = OpenFailure::Damaged;
 };
 
 // The value of an attribute by local name (any namespace), or nullptr.
@@ -122,8 +132,7 @@ XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler);
 XmlPartResult ParseXml(XmlByteSource& source, XmlHandler& handler);
 
 // A plain file, from its first byte to its last; a file above
-// kMaxPlainXmlSize cannot be opened (TooLarge).
-inline constexpr std::uint64_t kMaxPlainXmlSize = 256u << 20;
+// kMaxReadBytes cannot be opened (TooLarge).
 class PlainFileSource : public XmlByteSource {
  public:
   PlainFileSource(GsfInput* input, std::string name);  // throws WorkbookError(TooLarge)

@@ -12,6 +12,7 @@
 
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/open_failure.h"
+#include "spreadsheet/sheet_limits.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -213,9 +214,7 @@ void ZipPartReader::Open(const ZipDirectory& directory, const std::string& partN
   part.entry = *entry;
   if (entry->duplicate) part.Damaged("part named twice in the archive");
   if (entry->flags & kFlagEncrypted) throw WorkbookError(OpenFailure::Encrypted, entry->name);
-  if (entry->size > kMaxZipPartSize) {
-    throw WorkbookError(OpenFailure::TooLarge, entry->name + ": declared size above 256 MiB");
-  }
+  CheckReadableSize(entry->name, entry->size);
   if (entry->method != kMethodStored && entry->method != kMethodDeflated) part.Damaged("compression method unknown");
   if (entry->method == kMethodStored && entry->compressedSize != entry->size) part.Damaged("stored size differs");
 

@@ -16,9 +16,6 @@ typedef struct _GsfInfile GsfInfile;
 
 namespace ratemover::spreadsheet {
 
-// A member whose declared or actual size is above this cannot be opened.
-inline constexpr std::uint64_t kMaxZipPartSize = 256u << 20;
-
 // One member as the central directory records it.
 struct ZipEntry {
   std::string name;

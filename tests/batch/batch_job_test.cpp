@@ -228,9 +228,11 @@ TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
       {"bad/crc_mismatch_deflated.xlsx", "a.xlsx", "damaged: xl/worksheets/sheet2.xml: CRC-32 differs"},
       {"bad/crc_mismatch_deflated.ods", "b.ods", "damaged: content.xml: CRC-32 differs"},
       {"bad/row_beyond_limit.xlsx", "c.xlsx", "damaged: xl/worksheets/sheet2.xml: cell outside its row"},
-      {"bad/bomb_1g.xlsx", "d.xlsx", "too large: xl/worksheets/sheet1.xml: declared size above 256 MiB"},
+      {"bad/bomb_1g.xlsx", "d.xlsx",
+       "too large: xl/worksheets/sheet1.xml: 1073744108 bytes, more than the 268435456 bytes (256 MiB) that may be read"},
       {"bad/gzip.xlsx", "e.xlsx", "not a workbook"},
       {"types_pw.ods", "f.ods", "encrypted: META-INF/manifest.xml"},
+      {"foreign/encrypted_package_cfb.xlsx", "h.xlsx", "encrypted: EncryptionInfo"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);

@@ -129,6 +129,36 @@ TEST(XlsbReader, ReadsAsLibreOfficeReadsTheSameFiles) {
   EXPECT_EQ(CellsThatDiffer("formulas"), std::vector<std::string>{"B1 \"85\" \"84\""});
 }
 
+// --- workbooks that Excel saved ---
+
+TEST(XlsbReader, WorkbooksThatExcelSavedReadAsTheirRecordsSay) {
+  // Excel 2011 for Mac: a block of future records after the sheet data.
+  EXPECT_EQ(readertest::CellsThatDiffer("foreign/sheetjs__RkNumber.xlsb", "xlsb_libreoffice/sheetjs__RkNumber.xlsx"),
+            std::vector<std::string>{});
+  OpenedWorkbook mac(kWorkbooks + "foreign/sheetjs__RkNumber.xlsb");
+  EXPECT_EQ(Show(mac.Cell(1, 1)), Show(std::string("fX100")));
+  EXPECT_EQ(Show(mac.Cell(4, 3)), Show(std::string("0,01")));
+  EXPECT_EQ(Show(mac.Cell(5, 3)), Show(std::string("12004,55")));
+
+  // Excel 2007: 4 bytes more before each sheet's relationship id. LibreOffice
+  // 7.4 reads the workbook as one empty sheet; the first sheet's records hold
+  // one shared-string cell, A1.
+  EXPECT_EQ(readertest::CellsThatDiffer("foreign/poi__Simple.xlsb", "xlsb_libreoffice/poi__Simple.xlsx"),
+            std::vector<std::string>{
+                "A1 \"This is an example spreadsheet created with Microsoft Excel 2007 Beta 2.\" \"\""});
+
+  // Excel 2013, the active sheet a chart sheet: the workbook opens, every read fails.
+  SheetCells cells;
+  const SheetRead chart =
+      ReadActiveSheetFromFile(kWorkbooks + "foreign/sheetjs__2013__apachepoi_chart_sheet.xlsx.xlsb", 3000, cells);
+  EXPECT_TRUE(chart) << (chart.failure ? chart.failure->what() : "");
+  EXPECT_FALSE(chart.activeIsWorksheet);
+  OpenedWorkbook book(kWorkbooks + "foreign/sheetjs__2013__apachepoi_chart_sheet.xlsx.xlsb");
+  for (const auto& [row, column] : std::vector<std::pair<int, int>>{{1, 1}, {1, 2}, {2, 5}, {3000, 25}}) {
+    EXPECT_EQ(Show(book.Cell(row, column)), Show(std::nullopt)) << "row " << row << " column " << column;
+  }
+}
+
 // --- packages built here, record by record ---
 
 using testsupport::Le16;
@@ -181,25 +211,32 @@ struct Book {
   std::uint32_t activeTab = 0;
   std::uint32_t workbookFlags = 0;
   bool withStrings = true;
+  // The relationship type of the first sheet, after the common prefix.
+  std::string firstSheetType = "worksheet";
+  // Excel 2007 writes 4 bytes more before a sheet's relationship id.
+  bool excel2007Sheets = false;
 };
 
 const char* kRelType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 
+// A type given whole (with "://") stays as it is; any other follows kRelType.
 std::string Rels(const std::vector<std::tuple<std::string, std::string, std::string>>& rels) {
   std::string xml = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
   for (const auto& [id, type, target] : rels) {
-    xml += "<Relationship Id=\"" + id + "\" Type=\"" + kRelType + type + "\" Target=\"" + target + "\"/>";
+    const std::string fullType = type.find("://") != std::string::npos ? type : kRelType + type;
+    xml += "<Relationship Id=\"" + id + "\" Type=\"" + fullType + "\" Target=\"" + target + "\"/>";
   }
   return xml + "</Relationships>";
 }
 
 std::vector<testsupport::ZipMember> Members(const Book& b) {
+  const std::string sheetFields = b.excel2007Sheets ? Le32(0) + Le32(0) : Le32(0);
   const std::string bookView = Le32(0) + Le32(0) + Le32(100) + Le32(100) + Le32(600) + Le32(0) + Le32(b.activeTab) +
                                std::string(1, '\x78');
   const std::string workbook = Record(131, "") + Record(153, Le32(b.workbookFlags) + Le32(0) + Wide(u"")) +
                                Record(135, "") + Record(158, bookView) + Record(136, "") + Record(143, "") +
-                               Record(156, Le32(0) + Le32(1) + Wide(u"rId1") + Wide(u"A")) +
-                               Record(156, Le32(0) + Le32(2) + Wide(u"rId9") + Wide(u"B")) + Record(144, "") +
+                               Record(156, sheetFields + Le32(1) + Wide(u"rId1") + Wide(u"A")) +
+                               Record(156, sheetFields + Le32(2) + Wide(u"rId9") + Wide(u"B")) + Record(144, "") +
                                Record(132, "");
   // Cell formats: 0 general, 1 built-in date 14, 2 custom date, 3 built-in currency 7, 4 fixed 0.00.
   std::string styles = Record(278, "") + Record(615, Le32(1)) + Record(44, Le16(164) + Wide(u"dd\\.mm\\.yyyy")) +
@@ -215,7 +252,7 @@ std::vector<testsupport::ZipMember> Members(const Book& b) {
   std::vector<testsupport::ZipMember> members = {
       {"_rels/.rels", Rels({{"rId1", "officeDocument", "xl/workbook.bin"}})},
       {"xl/workbook.bin", workbook},
-      {"xl/_rels/workbook.bin.rels", Rels({{"rId1", "worksheet", "worksheets/sheet1.bin"},
+      {"xl/_rels/workbook.bin.rels", Rels({{"rId1", b.firstSheetType, "worksheets/sheet1.bin"},
                                            {"rId9", "worksheet", "worksheets/sheet2.bin"},
                                            {"rId2", "styles", "styles.bin"},
                                            {"rId3", "sharedStrings", "sharedStrings.bin"}})},
@@ -456,7 +493,87 @@ TEST(XlsbReader, PartDeclaringMoreThan256MiBIsTooLarge) {
   const std::string path = WriteTemp(zip);
   const std::string why = Refusal(path);
   std::remove(path.c_str());
-  EXPECT_EQ(why.rfind("too large: xl/worksheets/sheet1.bin", 0), 0u) << why;
+  EXPECT_EQ(why, "too large: xl/worksheets/sheet1.bin: 269484032 bytes, more than the 268435456 bytes (256 MiB) "
+                 "that may be read");
+}
+
+// Excel for Mac closes a sheet with a block of future records after the sheet
+// data; what sits inside such a block is no cell, whatever its record type.
+// Inside the sheet data nothing is passed over, so no cell can hide there.
+TEST(XlsbReader, BlocksOfFutureRecordsOutsideTheSheetDataArePassedOver) {
+  const std::string rows = Row(0) + Record(5, Cell(0) + F64(1));
+  const std::string block = Record(35, Le32(0x00010E02)) + Record(1, Le32(0) + Le32(8) + std::string(1, '\0')) +
+                            Row(7) + Record(36, "");
+  const std::string begin = Record(129, "");
+  const std::string end = Record(130, "");
+  const std::vector<std::tuple<const char*, std::string, const char*>> cases = {
+      {"after the sheet data, as Excel for Mac writes it",
+       begin + Record(145, "") + rows + Record(146, "") + block + end, ""},
+      {"before the sheet data", begin + block + Record(145, "") + rows + Record(146, "") + end, ""},
+      {"nested", begin + Record(145, "") + rows + Record(146, "") + Record(35, "") + block + Record(36, "") + end, ""},
+      {"inside the sheet data its cells are cells",
+       begin + Record(145, "") + Row(0) + Record(35, "") + Record(5, Cell(0) + F64(1)) + Record(36, "") +
+           Record(146, "") + end,
+       ""},
+      {"a block that does not end", begin + Record(145, "") + rows + Record(146, "") + Record(35, "") + Row(7) + end,
+       "a block of future records does not end"},
+      {"sheet data inside a block",
+       begin + Record(35, "") + Record(145, "") + rows + Record(146, "") + Record(36, "") + end,
+       "sheet data inside a block of future records"},
+      {"a cell after the sheet data outside any block", begin + Record(145, "") + rows + Record(146, "") +
+           Record(1, Cell(0)) + end,
+       "cell outside the sheet data"},
+  };
+  for (const auto& [what, sheet, reason] : cases) {
+    Book book;
+    book.sheet = sheet;
+    const std::string why = RefusalOf(book);
+    if (*reason == '\0') {
+      EXPECT_EQ(why, "") << what;
+      const auto cells = ReadBook(book);
+      ASSERT_TRUE(cells.has_value()) << what;
+      EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string("1"))) << what;
+      EXPECT_EQ(cells->Size(), 1u) << what;
+    } else {
+      EXPECT_EQ(why, std::string("damaged: xl/worksheets/sheet1.bin: ") + reason) << what;
+    }
+  }
+}
+
+TEST(XlsbReader, SheetEntriesReadInBothLayoutsOfTheWorkbookPart) {
+  for (const bool excel2007 : {false, true}) {
+    for (const std::uint32_t activeTab : {0u, 1u}) {
+      Book book;
+      book.sheet = SheetPart(Row(0) + Record(2, Cell(0) + Le32((1u << 2) | 2)));
+      book.excel2007Sheets = excel2007;
+      book.activeTab = activeTab;
+      const auto cells = ReadBook(book);
+      ASSERT_TRUE(cells.has_value()) << excel2007 << ": " << RefusalOf(book);
+      EXPECT_EQ(TextAt(*cells, 1, 1), Show(std::string(activeTab == 0 ? "1" : "2"))) << excel2007 << " " << activeTab;
+    }
+  }
+}
+
+// As in .xls and .xlsx: the workbook opens and every read of the sheet fails.
+TEST(XlsbReader, AnActiveSheetThatIsNoWorksheetOpensWithEveryReadFailing) {
+  for (const char* type : {"chartsheet", "dialogsheet",
+                            "http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet",
+                            "http://schemas.microsoft.com/office/2006/relationships/xlIntlMacrosheet"}) {
+    Book book;
+    book.firstSheetType = type;
+    book.sheet = Record(129, "") + Record(130, "");  // a chart sheet's part holds no sheet data
+    const std::string path = WriteTemp(testsupport::ZipOf(Members(book)));
+    SheetCells cells;
+    const SheetRead read = ReadActiveSheetFromFile(path, 3000, cells);
+    EXPECT_TRUE(read) << type << ": " << (read.failure ? read.failure->what() : "");
+    EXPECT_FALSE(read.activeIsWorksheet) << type;
+    EXPECT_EQ(read.format, WorkbookFormat::Xlsb) << type;
+    OpenedWorkbook opened(path);
+    EXPECT_EQ(Show(opened.Cell(1, 1)), Show(std::nullopt)) << type;
+    EXPECT_EQ(Show(opened.Cell(2, 2)), Show(std::nullopt)) << type;
+    EXPECT_FALSE(opened.session->OpenFailureOf().has_value()) << type;
+    std::remove(path.c_str());
+  }
 }
 
 TEST(XlsbReader, LongSheetIsStreamedAndOnlyTheRowsAskedForAreKept) {

@@ -586,6 +586,22 @@ TEST(Xml2003Reader, BoundsOfSizeAndProgress) {
     const SheetRead read = document.Read();
     ASSERT_FALSE(read);
     EXPECT_EQ(read.failure->Reason(), OpenFailure::TooLarge) << read.failure->what();
+    const std::string sizes = ": 268435457 bytes, more than the 268435456 bytes (256 MiB) that may be read";
+    EXPECT_TRUE(read.failure->Detail().ends_with(sizes)) << read.failure->what();
+  }
+  // More cells than a price list holds: too large, not damaged.
+  {
+    std::string row = "<Row>";
+    for (int column = 0; column < 16384; ++column) row += "<Cell ss:Formula=\"a\"/>";
+    row += "</Row>";
+    std::string rows;
+    for (int r = 0; r < 62; ++r) rows += row;
+    Document document(OneSheet(rows));
+    const SheetRead read = document.Read();
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.failure->Reason(), OpenFailure::TooLarge) << read.failure->what();
+    EXPECT_TRUE(read.failure->Detail().ends_with(": more cells or text than a price list holds"))
+        << read.failure->what();
   }
   // Nesting without end.
   {

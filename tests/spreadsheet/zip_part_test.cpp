@@ -116,9 +116,9 @@ TEST(ZipPartReader, MembersThatDisagreeWithTheDirectoryAreRefused) {
       {"stored, sizes disagree", {"a.xml", data, true, false, size + 1}, "a.xml", OpenFailure::Damaged,
        "a.xml: stored size differs"},
       {"declares just above 256 MiB", {"a.xml", data, false, false, (256u << 20) + 1}, "a.xml", OpenFailure::TooLarge,
-       "a.xml: declared size above 256 MiB"},
+       "a.xml: 268435457 bytes, more than the 268435456 bytes (256 MiB) that may be read"},
       {"declares 4 GiB less one", {"a.xml", data, false, false, 0xFFFFFFFEu}, "a.xml", OpenFailure::TooLarge,
-       "a.xml: declared size above 256 MiB"},
+       "a.xml: 4294967294 bytes, more than the 268435456 bytes (256 MiB) that may be read"},
       // exactly 256 MiB is allowed; this one inflates to less, which the end shows
       {"declares exactly 256 MiB", {"a.xml", data, false, false, 256u << 20}, "a.xml", OpenFailure::Damaged,
        "a.xml: shorter than its declared size"},
