@@ -370,7 +370,7 @@ class SheetReader {
   bool PassedOverAsFutureRecord(std::uint16_t type) {
     if (inSheetData_) return false;
     if (type == kBeginFutureRecords) {
-      if (++futureDepth_ > kMaxFutureDepth) records_.Damaged("future record blocks nested too deep");
+      ++futureDepth_;
       return true;
     }
     if (futureDepth_ == 0) return false;
@@ -470,8 +470,7 @@ class SheetReader {
   const std::vector<NumberStyle>& styles_;
   SheetCells& cells_;
 
-  static constexpr int kMaxFutureDepth = 64;
-  int futureDepth_ = 0;  // blocks of future records open outside the sheet data
+  std::uint64_t futureDepth_ = 0;  // blocks of future records open outside the sheet data
   bool sawSheetData_ = false;
   bool inSheetData_ = false;
   bool haveRow_ = false;
