@@ -22,6 +22,7 @@
 
 #include "app/batch/batch_options.h"
 #include "app/batch/cell_listing.h"
+#include "tests/support/zip_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -252,6 +253,36 @@ TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
   // a workbook that opens gets no such line
   const fs::path good = Workbook("data3000.xlsx", "h.xlsx");
   EXPECT_EQ(RunBatch({"--conf", defaultConf_, good.string()}, dir_).err.find(lead), std::string::npos);
+}
+
+// What the reader ran into may name a part of the package, whose name is the
+// file's own bytes: a line break or a tab in it is printed escaped, as in a
+// file name, so the reason stays one line.
+TEST_F(BatchTest, APartNameInTheReasonIsPrintedEscaped) {
+  using ratemover::testsupport::ZipMember;
+  const std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  const std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  const std::vector<ZipMember> members = {
+      {"_rels/.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + type +
+                          "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml",
+       "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+       "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
+       "<sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + type +
+                                         "worksheet\" Target=\"worksheets/a&#10;b&#9;.xml\"/></Relationships>"},
+      {"xl/worksheets/a\nb\t.xml",
+       "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData/></worksheet>",
+       false, true},
+  };
+  const fs::path workbook = dir_ / "ime.xlsx";
+  std::ofstream(workbook, std::ios::binary) << ratemover::testsupport::ZipOf(members);
+  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
+  EXPECT_EQ(run.status, 2);
+  const std::string lead = "ratemover-batch: delovnega zvezka ni mogoče odpreti: delovni zvezek je poškodovan (";
+  const auto at = run.err.find(lead);
+  ASSERT_NE(at, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.substr(at + lead.size()), "xl/worksheets/a\\nb\\t.xml: CRC-32 differs)\n");
 }
 
 TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {
