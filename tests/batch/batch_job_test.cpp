@@ -225,21 +225,23 @@ TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
   const struct {
     const char* fixture;
     const char* name;
-    std::string reason;  // after the lead
+    std::string reason;    // after the lead
     std::string sentence;  // the line after the date message
   } cases[] = {
-      {"bad/crc_mismatch_deflated.xlsx", "a.xlsx", "delovni zvezek je poškodovan (xl/worksheets/sheet2.xml: CRC-32 differs)",
-       "Delovni zvezek je poškodovan."},
+      {"bad/crc_mismatch_deflated.xlsx", "a.xlsx",
+       "delovni zvezek je poškodovan (xl/worksheets/sheet2.xml: CRC-32 differs)", "Delovni zvezek je poškodovan."},
       {"bad/crc_mismatch_deflated.ods", "b.ods", "delovni zvezek je poškodovan (content.xml: CRC-32 differs)",
        "Delovni zvezek je poškodovan."},
       {"bad/row_beyond_limit.xlsx", "c.xlsx",
        "delovni zvezek je poškodovan (xl/worksheets/sheet2.xml: cell outside its row)", "Delovni zvezek je poškodovan."},
-      {"bad/bomb_1g.xlsx", "d.xlsx", "delovni zvezek je prevelik (xl/worksheets/sheet1.xml: declared size above 256 MiB)",
+      {"bad/bomb_1g.xlsx", "d.xlsx",
+       "delovni zvezek je prevelik (xl/worksheets/sheet1.xml: declared size above 256 MiB)",
        "Delovni zvezek je prevelik."},
       {"bad/gzip.xlsx", "e.xlsx", "datoteka ni delovni zvezek", "Datoteka ni delovni zvezek."},
       {"types_pw.ods", "f.ods", "delovni zvezek je šifriran z geslom (META-INF/manifest.xml)",
        "Delovni zvezek je šifriran z geslom."},
-      {"types_pw.xls", "g.xls", "delovni zvezek je šifriran z geslom (the workbook globals hold a FILEPASS record)", "Delovni zvezek je šifriran z geslom."},
+      {"types_pw.xls", "g.xls", "delovni zvezek je šifriran z geslom (the workbook globals hold a FILEPASS record)",
+       "Delovni zvezek je šifriran z geslom."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);

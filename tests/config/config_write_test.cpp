@@ -556,7 +556,9 @@ std::string WriteFailureAsOutsider(const std::string& conf) {
   ::close(out[1]);
   std::string text;
   char buffer[512];
-  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
   ::close(out[0]);
   int status = 0;
   if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return "?";
