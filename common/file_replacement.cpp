@@ -182,6 +182,8 @@ void FileReplacement::Drop() noexcept {
   tempPath_.clear();
 }
 
+std::string FileReplacement::Folder() const { return FolderOf(target_.empty() ? path_ : target_); }
+
 int FileReplacement::Begin() {
   Drop();
   folderRefused_ = false;

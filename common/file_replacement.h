@@ -43,6 +43,10 @@ class FileReplacement {
   // The file that is replaced: the path with its symbolic links followed.
   const std::string& Target() const { return target_; }
 
+  // The folder that holds the file: that of Target(), or of the path as given
+  // while its links have not been followed.
+  std::string Folder() const;
+
   // True when Begin failed only because the folder does not let a new file in
   // while the file itself may be written: the case for WriteInPlace.
   bool FolderRefused() const { return folderRefused_; }

@@ -14,6 +14,7 @@
 #include "common/file_replacement.h"
 #include "common/program_dir.h"
 #include "common/text.h"
+#include "config/sharing_group.h"
 
 namespace ratemover {
 
@@ -230,6 +231,23 @@ std::string ReasonText(int error) {
   throw NamedFailure(OperatorMessage().Text("Napaka pri pisanju datoteke ").Name(configPath).Text(": " + ReasonText(error)));
 }
 
+// An operator outside the group that shares the settings' folder may read the
+// settings but not save them: the refusal says how to get in.
+[[noreturn]] void ThrowWriteError(const std::string& configPath, int error, const FileReplacement& replacement) {
+  if (error == EACCES || error == EPERM) {
+    if (const auto group = SharingGroupOutside(replacement.Folder())) {
+      throw NamedFailure(OperatorMessage()
+                             .Text("Napaka pri pisanju datoteke ")
+                             .Name(configPath)
+                             .Text(": " + ReasonText(error) + "\rNastavitve si delijo operaterji v skupini ")
+                             .Name(*group)
+                             .Text(". Da jih lahko shranite, vas mora skrbnik dodati v to skupino; nato se znova "
+                                   "prijavite."));
+    }
+  }
+  ThrowWriteError(configPath, error);
+}
+
 // A line break inside a value would end its line early and let the rest pass
 // for a line of its own: a value is written up to its first CR or LF.
 std::string_view OneLine(std::string_view value) {
@@ -398,12 +416,12 @@ void PisiIniDatoteko(const ProfileState& state, const std::string& workbookPath,
   if (refused != 0) {
     // A folder the operator may not write, holding a file the operator may:
     // the file itself is rewritten, and restored when that fails.
-    if (!replacement.FolderRefused()) ThrowWriteError(configPath, refused);
-    if (const int error = replacement.WriteInPlace(text)) ThrowWriteError(configPath, error);
+    if (!replacement.FolderRefused()) ThrowWriteError(configPath, refused, replacement);
+    if (const int error = replacement.WriteInPlace(text)) ThrowWriteError(configPath, error, replacement);
     return;
   }
-  if (!WriteAll(replacement.Descriptor(), text)) ThrowWriteError(configPath, errno);
-  if (const int error = replacement.Commit()) ThrowWriteError(configPath, error);
+  if (!WriteAll(replacement.Descriptor(), text)) ThrowWriteError(configPath, errno, replacement);
+  if (const int error = replacement.Commit()) ThrowWriteError(configPath, error, replacement);
 }
 
 }  // namespace ratemover

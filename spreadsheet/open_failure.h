@@ -18,8 +18,16 @@ enum class OpenFailure {
   Changed,        // the file changed while it was read
 };
 
-// A few words for each reason, as the batch program prints them.
+// A few English words for each reason, as the cell listing prints them (its
+// first line is read by scripts, so these words stay as they are).
 std::string_view OpenFailureText(OpenFailure reason);
+
+// The reason as the operator reads it: Slovene words in Windows-1250 that
+// complete "delovnega zvezka ni mogoče odpreti: " (lower case, no full stop).
+std::string_view OpenFailureWords(OpenFailure reason);
+
+// The same words as a sentence of their own, for a line in a message box.
+std::string OpenFailureSentence(OpenFailure reason);
 
 // Thrown by a reader that finds the workbook cannot be opened; the detail names
 // what was hit (a part, a record, a check) in plain ASCII.

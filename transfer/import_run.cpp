@@ -83,13 +83,20 @@ std::int32_t WritePriceLines(spreadsheet::Session& session, const Columns& colum
   return written;
 }
 
-OperatorMessage NoDateMessage(const ImportRunInput& input, const std::string& dateText) {
+// A workbook that could not be opened was read as an empty sheet, so the date
+// message alone would blame the date cell: the reason follows on a line of its own.
+OperatorMessage NoDateMessage(const ImportRunInput& input, const std::string& dateText,
+                              const std::optional<spreadsheet::WorkbookError>& openFailure) {
   OperatorMessage message;
   message.Text("Excel datoteka '").Name(input.workbookPath).Text("' ni v pravem formatu!");
   std::string text(1, kCr);
   text += "V celici " + input.profile.datum + DecimalText(input.profile.startRow) + " bi moral biti datum!";
   text += kCr;
   text += "Datum: '" + dateText + "'";
+  if (openFailure) {
+    text += kCr;
+    text += spreadsheet::OpenFailureSentence(openFailure->Reason());
+  }
   return message.Text(text);
 }
 
@@ -150,7 +157,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
       // nothing written: an empty file takes the rate file's place before the operator is told
       file->Close();
       file.reset();
-      view.ShowMessage(NoDateMessage(input, dateCell));
+      view.ShowMessage(NoDateMessage(input, dateCell, session.OpenFailureOf()));
       view.SetProgressVisible(false);
       session.ZapriExcel();
       result.outcome = RunOutcome::NoDate;

@@ -48,6 +48,16 @@ std::string ConfigFileComplaint(const std::string& configPath, const std::string
   return std::string();
 }
 
+// "ratemover-batch: delovnega zvezka ni mogoče odpreti: " and the reason in
+// Slovene; the reader's detail follows in brackets. The detail may name a part
+// of the file, so it is escaped like a file name before it reaches a terminal.
+std::string OpenFailureLine(const spreadsheet::WorkbookError& failure) {
+  std::string line = "ratemover-batch: delovnega zvezka ni mogoče odpreti: ";
+  line += Utf8FromCp1250(spreadsheet::OpenFailureWords(failure.Reason()));
+  if (!failure.Detail().empty()) line += " (" + EscapedName(failure.Detail()) + ")";
+  return line;
+}
+
 int StatusOfRun(const RunResult& run) {
   switch (run.outcome) {
     case RunOutcome::Written:
@@ -122,11 +132,9 @@ int RunBatchJob(const std::vector<std::string>& arguments, std::ostream& out, st
 
     const auto session = spreadsheet::MakeWorkbookFileSession();
     const RequestResult result = TransferRequest(input, *session, view);
-    // The run itself goes on with an empty sheet, silently; the operator of
-    // a batch job is told why in one line.
-    if (const auto failure = session->OpenFailureOf()) {
-      err << "ratemover-batch: delovnega zvezka ni mogoče odpreti: " << failure->what() << "\n";
-    }
+    // The run itself goes on with an empty sheet; the operator of a batch job
+    // is told why in one line as well, with what the reader hit in brackets.
+    if (const auto failure = session->OpenFailureOf()) err << OpenFailureLine(*failure) << "\n";
     if (result.workbookMissing) return kExitNotTransferred;
 
     const int status = StatusOfRun(result.run);

@@ -16,7 +16,12 @@
 #include <QTest>
 #include <QTranslator>
 
+#include <filesystem>
 #include <stdexcept>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/desktop/parameters_window.h"
 #include "app/desktop/program_icon.h"
@@ -599,6 +604,73 @@ TEST(RealWidgets, TransferMessageIsARealModalBox) {
   });
   w.Child<QPushButton>("btnImport")->click();
   EXPECT_EQ(text.toStdString(), "Datoteka ne obstaja!\n" + w.workbook);
+}
+
+// A workbook that cannot be opened brings the date message, and the reason
+// follows it in the same box.
+TEST(RealWidgets, AWorkbookThatCannotBeOpenedIsExplainedInTheDateBox) {
+  QtMessageBoxes boxes;
+  QTemporaryDir dir;
+  const std::string workbook = PathIn(dir, "cene.xls");
+  std::filesystem::copy_file(std::filesystem::path(RATEMOVER_TEST_DATA) / "workbooks/types_pw.xls", workbook);
+  WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(workbook));
+  ScriptedPicker picker;
+  CountingEnd ending;
+  MainWindowSetup setup;
+  setup.messages = &boxes;
+  setup.picker = &picker;
+  setup.ending = &ending;
+  setup.configPath = PathIn(dir, "Ratemover.CONF");
+  setup.programDir = dir.path().toStdString() + "/";
+  setup.session = spreadsheet::MakeWorkbookFileSession();
+  TForm1 form(std::move(setup));
+  form.AppActivate();
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  form.findChild<QPushButton*>(QStringLiteral("btnImport"))->click();
+  EXPECT_EQ(text.toStdString(), "Excel datoteka '" + workbook +
+                                    "' ni v pravem formatu!\nV celici A2 bi moral biti datum!\nDatum: ''\n"
+                                    "Delovni zvezek je \u0161ifriran z geslom.");
+}
+
+// Saving settings that are shared through a group, from outside the group:
+// the error report says how to get in. The superuser, whom the folder lets in,
+// is refused by a settings file without write permission.
+TEST(RealWidgets, AnOperatorOutsideTheSharingGroupReadsHowToGetIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to give the folder to a group it is not in";
+  const group* outside = ::getgrgid(65534);
+  ASSERT_NE(outside, nullptr);
+  const std::string groupName = outside->gr_name;
+  QtMessageBoxes boxes;
+  Window w({}, false, &boxes);
+  w.form->AppActivate();
+  const std::string folder = w.dir.path().toStdString();
+  ASSERT_EQ(::chmod(w.configPath.c_str(), 0444), 0);
+  ASSERT_EQ(::chown(folder.c_str(), 0, 65534), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 02775), 0);
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  w.picker.answers = {std::string("/podatki/cene.xls")};
+  w.form->btnOdpriClick();
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_EQ(text.toStdString(), "Napaka pri pisanju datoteke " + w.configPath +
+                                    ": dostop ni dovoljen\nNastavitve si delijo operaterji v skupini " + groupName +
+                                    ". Da jih lahko shranite, vas mora skrbnik dodati v to skupino; nato se znova "
+                                    "prijavite.");
+  EXPECT_EQ(ReadBytes(w.configPath), std::optional<std::string>(w.config));
 }
 
 TEST(RealWidgets, WorkbookPickerOffersExcelFilesAndAddsTheExtension) {

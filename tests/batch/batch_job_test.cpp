@@ -22,6 +22,7 @@
 
 #include "app/batch/batch_options.h"
 #include "app/batch/cell_listing.h"
+#include "tests/support/zip_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -216,37 +217,77 @@ TEST_F(BatchTest, FailuresMapToTheirExitStatus) {
   EXPECT_EQ(fs::file_size(dir_ / "prazen.ztr"), 0u);
 }
 
-// A workbook that cannot be opened is read as an empty sheet, silently, as
-// the desktop does; the batch program adds one line saying why.
+// A workbook that cannot be opened is read as an empty sheet, as the desktop
+// does: the date message names the reason on a line of its own, and the batch
+// program adds one line saying why in Slovene, with the reader's detail.
 TEST_F(BatchTest, AWorkbookThatCannotBeOpenedIsExplainedInOneLine) {
   const std::string lead = "ratemover-batch: delovnega zvezka ni mogoče odpreti: ";
   const struct {
     const char* fixture;
     const char* name;
-    std::string reason;
+    std::string reason;    // after the lead
+    std::string sentence;  // the line after the date message
   } cases[] = {
-      {"bad/crc_mismatch_deflated.xlsx", "a.xlsx", "damaged: xl/worksheets/sheet2.xml: CRC-32 differs"},
-      {"bad/crc_mismatch_deflated.ods", "b.ods", "damaged: content.xml: CRC-32 differs"},
-      {"bad/row_beyond_limit.xlsx", "c.xlsx", "damaged: xl/worksheets/sheet2.xml: cell outside its row"},
+      {"bad/crc_mismatch_deflated.xlsx", "a.xlsx",
+       "delovni zvezek je poškodovan (xl/worksheets/sheet2.xml: CRC-32 differs)", "Delovni zvezek je poškodovan."},
+      {"bad/crc_mismatch_deflated.ods", "b.ods", "delovni zvezek je poškodovan (content.xml: CRC-32 differs)",
+       "Delovni zvezek je poškodovan."},
+      {"bad/row_beyond_limit.xlsx", "c.xlsx",
+       "delovni zvezek je poškodovan (xl/worksheets/sheet2.xml: cell outside its row)", "Delovni zvezek je poškodovan."},
       {"bad/bomb_1g.xlsx", "d.xlsx",
-       "too large: xl/worksheets/sheet1.xml: 1073744108 bytes, more than the 268435456 bytes (256 MiB) that may be read"},
-      {"bad/gzip.xlsx", "e.xlsx", "not a workbook"},
-      {"types_pw.ods", "f.ods", "encrypted: META-INF/manifest.xml"},
-      {"foreign/encrypted_package_cfb.xlsx", "h.xlsx", "encrypted: EncryptionInfo"},
+       "delovni zvezek je prevelik (xl/worksheets/sheet1.xml: 1073744108 bytes, more than the 268435456 bytes "
+       "(256 MiB) that may be read)",
+       "Delovni zvezek je prevelik."},
+      {"bad/gzip.xlsx", "e.xlsx", "datoteka ni delovni zvezek", "Datoteka ni delovni zvezek."},
+      {"types_pw.ods", "f.ods", "delovni zvezek je šifriran z geslom (META-INF/manifest.xml)",
+       "Delovni zvezek je šifriran z geslom."},
+      {"types_pw.xls", "g.xls", "delovni zvezek je šifriran z geslom (the workbook globals hold a FILEPASS record)",
+       "Delovni zvezek je šifriran z geslom."},
+      {"foreign/encrypted_package_cfb.xlsx", "i.xlsx", "delovni zvezek je šifriran z geslom (EncryptionInfo)",
+       "Delovni zvezek je šifriran z geslom."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
     const fs::path workbook = Workbook(c.fixture, c.name);
     const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
     EXPECT_EQ(run.status, 2);
-    const std::string line = lead + c.reason + "\n";
-    const auto at = run.err.find(line);
-    EXPECT_NE(at, std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find(lead, at + 1), std::string::npos) << run.err;
+    const std::string noDate = "Excel datoteka '" + workbook.string() +
+                               "' ni v pravem formatu!\nV celici A2 bi moral biti datum!\nDatum: ''\n";
+    EXPECT_EQ(run.err, noDate + c.sentence + "\n" + lead + c.reason + "\n");
   }
   // a workbook that opens gets no such line
-  const fs::path good = Workbook("data3000.xlsx", "g.xlsx");
+  const fs::path good = Workbook("data3000.xlsx", "h.xlsx");
   EXPECT_EQ(RunBatch({"--conf", defaultConf_, good.string()}, dir_).err.find(lead), std::string::npos);
+}
+
+// What the reader ran into may name a part of the package, whose name is the
+// file's own bytes: a line break or a tab in it is printed escaped, as in a
+// file name, so the reason stays one line.
+TEST_F(BatchTest, APartNameInTheReasonIsPrintedEscaped) {
+  using ratemover::testsupport::ZipMember;
+  const std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  const std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  const std::vector<ZipMember> members = {
+      {"_rels/.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + type +
+                          "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml",
+       "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+       "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
+       "<sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels", rels + "<Relationship Id=\"rId1\" Type=\"" + type +
+                                         "worksheet\" Target=\"worksheets/a&#10;b&#9;.xml\"/></Relationships>"},
+      {"xl/worksheets/a\nb\t.xml",
+       "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData/></worksheet>",
+       false, true},
+  };
+  const fs::path workbook = dir_ / "ime.xlsx";
+  std::ofstream(workbook, std::ios::binary) << ratemover::testsupport::ZipOf(members);
+  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
+  EXPECT_EQ(run.status, 2);
+  const std::string lead = "ratemover-batch: delovnega zvezka ni mogoče odpreti: delovni zvezek je poškodovan (";
+  const auto at = run.err.find(lead);
+  ASSERT_NE(at, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.substr(at + lead.size()), "xl/worksheets/a\\nb\\t.xml: CRC-32 differs)\n");
 }
 
 TEST_F(BatchTest, RateFileThatCannotBeCreatedIsReported) {

@@ -4,11 +4,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <stdexcept>
+#include <string>
 
 #include "common/tecajnica.h"
 #include "config/config_file.h"
@@ -519,6 +521,88 @@ TEST(ConfigWrite, TheOperatorIsToldWhichPathCannotBeKept) {
   ASSERT_EQ(message.Pieces().size(), 3u);
   EXPECT_EQ(message.Pieces()[1].bytes, "/d/cenik_\u00F1.xls");
   EXPECT_TRUE(message.Pieces()[1].isName);
+}
+
+}  // namespace
+}  // namespace ratemover
+
+namespace ratemover {
+namespace {
+
+using testing::TempDir;
+using testing::WriteBytes;
+
+// The message of a failed write, as the ordinary user 65534 in no group but
+// its own (65534) gets it; "" when the write succeeded, "?" when the child
+// could not become that user.
+std::string WriteFailureAsOutsider(const std::string& conf) {
+  int out[2];
+  if (::pipe(out) != 0) return "?";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(out[0]);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    std::string text;
+    try {
+      ProfileState state;
+      state.table.Slot(++state.table.count) = Tecajnica{"NOVA", 2, "A", "B", "D", ""};
+      PisiIniDatoteko(state, "nova.xls", conf);
+    } catch (const NamedFailure& failure) {
+      text = failure.Message().PlainText();
+    }
+    const bool written = ::write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::_exit(written ? 0 : 3);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(out[0]);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return "?";
+  return text;
+}
+
+// The settings' folder is shared through a group (group-writable, setgid): an
+// operator outside that group is refused and told how to get in; any other
+// refusal says no more than before.
+TEST(ConfigWrite, AnOperatorOutsideTheSharingGroupIsToldHowToGetIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to give a folder to a group and act as an outsider";
+  const std::string refused = ": dostop ni dovoljen";
+  const std::string hint =
+      "\rNastavitve si delijo operaterji v skupini root. Da jih lahko shranite, vas mora skrbnik dodati v to "
+      "skupino; nato se znova prijavite.";
+  const struct {
+    const char* name;
+    mode_t folderMode;
+    gid_t folderGroup;
+    int fileMode;  // -1: no settings file yet
+    bool told;
+  } cases[] = {
+      {"outside the group", 02775, 0, 0664, true},
+      {"outside the group, no settings file yet", 02775, 0, -1, true},
+      {"a folder that is not setgid", 0775, 0, 0664, false},
+      {"a setgid folder the group may not write", 02755, 0, 0664, false},
+      {"in the group, a read-only file", 02775, 65534, 0444, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string conf = dir.File("Ratemover.CONF");
+    if (c.fileMode >= 0) {
+      WriteBytes(conf, "[EXCEL_FORMAT]\r\n");
+      ASSERT_EQ(::chmod(conf.c_str(), static_cast<mode_t>(c.fileMode)), 0);
+    }
+    ASSERT_EQ(::chown(dir.path().c_str(), 0, c.folderGroup), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), c.folderMode), 0);
+    const std::string message = WriteFailureAsOutsider(conf);
+    ::chmod(dir.path().c_str(), 0755);
+    ASSERT_NE(message, "?");
+    const std::string expected = "Napaka pri pisanju datoteke " + conf + refused + (c.told ? hint : "");
+    EXPECT_EQ(message, expected);
+  }
 }
 
 }  // namespace

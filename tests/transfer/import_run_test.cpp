@@ -407,6 +407,52 @@ TEST_F(ImportRunTest, UnreadableDateCellIsThrownAndCleansUp) {
   }
 }
 
+// A workbook that cannot be opened is read as an empty sheet, so its empty
+// date cell brings the date message; the reason follows it, in the same
+// message, on a line of its own. A workbook that opened gets no such line.
+TEST_F(ImportRunTest, AWorkbookThatCouldNotBeOpenedIsExplainedAfterTheDateMessage) {
+  const std::filesystem::path workbooks = std::filesystem::path(RATEMOVER_TEST_DATA) / "workbooks";
+  const struct {
+    const char* fixture;   // nullptr: a folder under the workbook's name
+    const char* datum;     // the date column
+    const char* reason;    // nullptr: the workbook opened
+  } cases[] = {
+      {"bad/crc_mismatch_deflated.xlsx", "A", "Delovni zvezek je po\x9Akodovan."},
+      {"bad/trunc_half.xls", "A", "Delovni zvezek je po\x9Akodovan."},
+      {"bad/bomb_1g.xlsx", "A", "Delovni zvezek je prevelik."},
+      {"types_pw.xls", "A", "Delovni zvezek je \x9Aifriran z geslom."},
+      {"bad/gzip.ods", "A", "Datoteka ni delovni zvezek."},
+      {nullptr, "A", "Datoteke ni mogo\xE8" "e prebrati."},
+      {"data3000.xlsx", "b", nullptr},  // the symbol column holds no date
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture != nullptr ? c.fixture : "a folder");
+    const std::string name = c.fixture != nullptr ? std::filesystem::path(c.fixture).filename().string() : "mapa.xls";
+    ImportRunInput run = input;
+    run.workbookPath = dir.File(name);
+    run.profile.datum = c.datum;
+    if (c.fixture != nullptr) {
+      std::filesystem::copy_file(workbooks / c.fixture, run.workbookPath);
+    } else {
+      std::filesystem::create_directory(run.workbookPath);
+    }
+    const auto session = spreadsheet::MakeWorkbookFileSession();
+    RecordingView shown;
+    EXPECT_EQ(ImportIzExcela(run, *session, shown).outcome, RunOutcome::NoDate);
+    ASSERT_EQ(shown.messages.size(), 1u);
+    const std::string& message = shown.messages[0];
+    const std::string lead = "Excel datoteka '" + run.workbookPath + "' ni v pravem formatu!\rV celici " + c.datum +
+                             "2 bi moral biti datum!\rDatum: '";
+    ASSERT_EQ(message.substr(0, lead.size()), lead);
+    if (c.reason != nullptr) {
+      EXPECT_EQ(message, lead + "'\r" + c.reason);
+    } else {
+      EXPECT_EQ(message.find('\r', lead.size()), std::string::npos) << message;
+      EXPECT_EQ(message.back(), '\'');
+    }
+  }
+}
+
 TEST_F(ImportRunTest, FailingWorkbookFallbackIsThrown) {
   class FallbackFails : public MemorySession {
    public:
