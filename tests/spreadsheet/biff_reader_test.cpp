@@ -832,6 +832,11 @@ const FixtureDamage kFixtureDamage[] = {
      [](std::string& b) { b[FindOnce(b, U8(0x17) + U8(5) + "velik") + 1] = 6; }},
     {"row_1126_to_4126", "data3000.xls", "for row 1126, column 3 comes after row 4126, column 2",
      [](std::string& b) { b.replace(FindOnce(b, kLabelB1126) + 4, 2, U16(4125)); }},
+    // the last cell of a row moved to a row that no cell holds: only the
+    // order of the cells shows it (were the price the row's last cell, the
+    // row would lose its price silently)
+    {"last_cell_of_row_1126_to_4126", "data3000.xls", "for row 1127, column 1 comes after row 4126, column 6",
+     [](std::string& b) { b.replace(FindOnce(b, kFormulaF1126) + 4, 2, U16(4125)); }},
     {"cell_type_to_eof", "data3000.xls", "goes on after the last sheet's EOF record", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x000A)); }},
     {"cell_type_to_bof", "data3000.xls", "a BOF record at offset 329940 inside the active sheet", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x0809)); }},
     {"swapped_sectors", "data3000.xls", "does not have the shape of its type",
