@@ -479,9 +479,9 @@ class Expression {
   Expression(const std::uint8_t* p, std::size_t available, bool biff8) : p_(p), available_(available), biff8_(biff8) {}
 
   // The bytes that the expression of cce token bytes takes with its extra
-  // data; on failure an empty result and the reason in fault. A token that
-  // is not known here ends the walk: the size is then unknown, and complete
-  // is false.
+  // data; on failure an empty result and the reason in fault. An extended
+  // token, whose size is not known here, ends the walk: the size is then the
+  // tokens' declared length alone, and complete is false.
   std::optional<std::size_t> Size(std::size_t cce, std::string& fault, bool& complete) {
     complete = true;
     if (cce > available_) {
