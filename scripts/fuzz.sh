@@ -16,7 +16,7 @@ cmake --build "$build" -j "$(nproc)"
 seeds_of() {
   local data="$root/tests/data"
   case "$1" in
-    biff_fuzz) ls "$data"/workbooks/*.xls "$data"/workbooks/quirks/*.xls "$data"/workbooks/bad/*.xls ;;
+    biff_fuzz) ls "$data"/workbooks/*.xls "$data"/workbooks/quirks/*.xls "$data"/workbooks/bad/*.xls "$data"/workbooks/foreign/*.xls ;;
     biff234_fuzz) ls "$data"/workbooks/biff234/*.xls ;;
     xlsx_fuzz) ls "$data"/workbooks/*.xlsx "$data"/workbooks/quirks/*.xlsx ;;
     xlsb_fuzz) ls "$data"/workbooks/*.xlsb "$data"/workbooks/bad/*.xlsb ;;

@@ -14,15 +14,17 @@
 // BIFF carries no checksum, so its structure is all that tells a whole
 // workbook from a damaged one, and all of it is checked: the records chain
 // from the globals' BOF to their EOF and on into the first sheet without a
-// gap; the shared-string table parses whole to the number of strings it
-// declares; the active sheet is read to its own EOF record (rows beyond the
-// limit are checked, not stored), its cells come in ascending order (row,
-// then column: every writer stores them so), and its EOF ends exactly where
-// the next sheet begins or where the stream ends (after it only padding).
-// A formula record is exactly as long as its expression, parsed token by
-// token, with the data that its array constants and reference subexpressions
-// keep after it; a ROW record is exactly 16 bytes. A damaged length that made
-// either swallow the records after it would otherwise still chain.
+// gap; the shared-string table parses whole, to its last byte, and holds
+// no more strings than it declares; the active sheet is read to its own EOF
+// record (rows beyond the limit are checked, not stored), its cells come in
+// ascending order (row, then column: every writer stores them so), and its
+// EOF ends exactly where the next sheet begins or where the stream ends
+// (after it only padding). A formula record is exactly as long as its
+// expression, parsed token by token, with the data that its array constants
+// and reference subexpressions keep after it, unless a token of a size not
+// known here ends the walk; a ROW record is exactly 16 bytes. A damaged
+// length that made either swallow the records after it would otherwise
+// still chain.
 // A sheet never ends where a row number says. Writers do store wrong
 // DIMENSIONS and leave out INDEX and DBCELL records, so those are not read.
 #include <gsf/gsf-infile.h>
@@ -69,6 +71,7 @@ constexpr std::uint16_t kMulBlank = 0x00BE;
 constexpr std::uint16_t kRow = 0x0208;
 constexpr std::uint16_t kDbCell = 0x00D7;
 constexpr std::uint16_t kShrFmla = 0x04BC;
+constexpr std::uint16_t kShrFmlaBiff5 = 0x00BC;  // the shared formula as Excel 5 for the Mac stores it
 constexpr std::uint16_t kUncalced = 0x005E;
 constexpr std::uint16_t kWsBool = 0x0081;
 constexpr std::uint16_t kWsBoolDialog = 0x0010;  // the sheet is a dialog sheet
@@ -441,6 +444,11 @@ void IndexSharedStrings(Globals& globals) {
   std::uint32_t count;
   if (!reader.U32(total) || !reader.U32(count)) ThrowDamaged("the shared-string table is shorter than its header");
   while (globals.strings.size() < count) {
+    // Writers do store a count larger than the strings they write (the total
+    // of the cells' references in its place): a table that ends cleanly
+    // between two strings holds what it holds, and a cell that names a string
+    // past them is still refused.
+    if (reader.AtEnd()) break;
     const Pieces::Position start = reader.At();
     if (!Pieces::ReadUnicodeString(reader, nullptr)) {
       ThrowDamaged("shared string " + std::to_string(globals.strings.size()) + " of the " + std::to_string(count) +
@@ -471,8 +479,11 @@ class Expression {
   Expression(const std::uint8_t* p, std::size_t available, bool biff8) : p_(p), available_(available), biff8_(biff8) {}
 
   // The bytes that the expression of cce token bytes takes with its extra
-  // data; on failure an empty result and the reason in fault.
-  std::optional<std::size_t> Size(std::size_t cce, std::string& fault) {
+  // data; on failure an empty result and the reason in fault. An extended
+  // token, whose size is not known here, ends the walk: the size is then the
+  // tokens' declared length alone, and complete is false.
+  std::optional<std::size_t> Size(std::size_t cce, std::string& fault, bool& complete) {
+    complete = true;
     if (cce > available_) {
       fault = "declares " + std::to_string(cce) + " bytes of tokens, more than the record holds";
       return std::nullopt;
@@ -481,6 +492,13 @@ class Expression {
     for (std::size_t at = 0; at < cce;) {
       const std::uint8_t token = p_[at];
       const std::size_t size = TokenSize(at, cce);
+      if (size == 0 && token == kExtendedToken && biff8_) {
+        // Excel 97 writes extended tokens whose sizes are not known here;
+        // the cached result is what is read, so the walk ends and the
+        // expression is taken as its record says
+        complete = false;
+        return cce;
+      }
       if (size == 0) {
         fault = "holds an unknown token " + Hex16(token) + " at byte " + std::to_string(at) + " of its expression";
         return std::nullopt;
@@ -507,6 +525,7 @@ class Expression {
  private:
   static constexpr std::uint8_t kArrayToken = 0x00;
   static constexpr std::uint8_t kMemAreaToken = 0x06;
+  static constexpr std::uint8_t kExtendedToken = 0x18;
 
   // The size of the token at an offset, 0 for a token unknown in this
   // version; the fixed part must lie within the tokens before its own
@@ -747,6 +766,7 @@ class SheetReader {
     // the cells after it show it.
     bool inCellTable = false;
     bool cellTableEnded = false;
+    std::uint16_t previous = kBof;
     for (;;) {
       record = cursor.Expect("the active sheet");
       if (record.type == kBof) {
@@ -777,7 +797,8 @@ class SheetReader {
                      " does not follow a formula with a text result");
       }
       if (ofCellTable) inCellTable = true;
-      if (inCellTable && !ofCellTable && !InCellTable(record.type)) cellTableEnded = true;
+      if (inCellTable && !ofCellTable && !InCellTable(record.type, previous)) cellTableEnded = true;
+      previous = record.type;
       // a ROW record is 16 bytes in every version that is read here; a
       // longer one has swallowed the cells after it
       if (record.type == kRow && record.length != 16) {
@@ -870,8 +891,10 @@ class SheetReader {
   }
 
   // The records that stand between the cells besides the cells and rows: an
-  // index block's DBCELL, and what goes with a formula.
-  static bool InCellTable(std::uint16_t type) {
+  // index block's DBCELL, and what goes with a formula (the shared formula of
+  // Excel 5 for the Mac only right after the formula that it belongs to).
+  bool InCellTable(std::uint16_t type, std::uint16_t previous) const {
+    if (type == kShrFmlaBiff5) return !biff8_ && previous == kFormula;
     switch (type) {
       case kDbCell:
       case kShrFmla:
@@ -945,8 +968,7 @@ class SheetReader {
         if (!ByteOrUnicodeString(p + 6, n - 6, text)) ThrowCellDamaged(record, "holds a string longer than itself");
         // a BIFF5 LABEL is its string and nothing else: a length that does
         // not fill it is damaged
-        if (record.type == kLabel && !biff8_ &&
-            n - 8 != static_cast<std::size_t>(U16(p + 6)) * (globals_.codePage.IsUtf16() ? 2 : 1)) {
+        if (record.type == kLabel && !biff8_ && !FillsLabel(p + 8, n - 8, U16(p + 6))) {
           ThrowCellDamaged(record, "holds a string shorter than itself");
         }
         Put(p, CellValue::OfText(std::move(text)));
@@ -962,6 +984,27 @@ class SheetReader {
       default:  // BLANK, MULBLANK: formatted but empty
         return;
     }
+  }
+
+  // Whether a BIFF5 LABEL's count of characters accounts for all the bytes
+  // after it. Excel for the Macintosh on a double-byte system counts each
+  // double-byte character once but stores both its bytes, under a Mac code
+  // page: there the count is read as bytes (the text is then the first bytes
+  // read in the code page, as other programs show it) when the bytes, read as
+  // double-byte text, hold exactly that many characters.
+  bool FillsLabel(const std::uint8_t* bytes, std::size_t size, std::size_t count) const {
+    if (size == count * (globals_.codePage.IsUtf16() ? 2 : 1)) return true;
+    if (!globals_.codePage.IsMac()) return false;
+    const auto characters = [&](bool (*lead)(std::uint8_t)) {
+      std::size_t found = 0;
+      for (std::size_t at = 0; at < size; ++found) at += lead(bytes[at]) && at + 1 < size ? 2 : 1;
+      return found;
+    };
+    // Japanese (Shift-JIS), and the lead bytes of the Chinese and Korean
+    // double-byte code pages
+    const auto shiftJisLead = [](std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); };
+    const auto otherLead = [](std::uint8_t b) { return b >= 0x81 && b <= 0xFE; };
+    return characters(shiftJisLead) == count || characters(otherLead) == count;
   }
 
   // A LABEL or RSTRING string: BIFF8 Unicode string, BIFF5 bytes in the
@@ -985,9 +1028,10 @@ class SheetReader {
   // (20 bytes), the tokens' length, the tokens, the extra data.
   void CheckExpression(const Record& record, const std::uint8_t* p, std::size_t n) const {
     std::string fault;
-    const std::optional<std::size_t> size = Expression(p + 22, n - 22, biff8_).Size(U16(p + 20), fault);
+    bool complete;
+    const std::optional<std::size_t> size = Expression(p + 22, n - 22, biff8_).Size(U16(p + 20), fault, complete);
     if (!size) ThrowDamaged("FORMULA: the record at offset " + std::to_string(record.offset - 4) + " " + fault);
-    if (22 + *size != n) {
+    if (complete && 22 + *size != n) {
       ThrowDamaged("FORMULA: the record at offset " + std::to_string(record.offset - 4) + " is " + std::to_string(n) +
                    " bytes long, its expression takes " + std::to_string(22 + *size));
     }
@@ -1031,7 +1075,7 @@ class SheetReader {
     for (;;) {
       std::uint16_t type;
       if (!cursor.PeekType(type)) ThrowDamaged("the active sheet breaks off after a formula cell");
-      if (type == kShrFmla || type == kArray || type == kTable) {
+      if (type == kShrFmla || type == kArray || type == kTable || (type == kShrFmlaBiff5 && !biff8_)) {
         cursor.Expect("the active sheet");
         continue;
       }

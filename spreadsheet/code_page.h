@@ -21,6 +21,9 @@ class CodePage {
   void Set(std::uint16_t codePage);
 
   bool IsUtf16() const { return codePage_ == 1200; }
+  // The code pages of Excel for the Macintosh (10000 to 10079; 32768 is Mac
+  // Roman under its older number).
+  bool IsMac() const { return (codePage_ >= 10000 && codePage_ <= 10079) || codePage_ == 32768; }
 
   void Append(const std::uint8_t* bytes, std::size_t count, std::string& out) const;
 

@@ -120,3 +120,47 @@ sheet.write(0, 24, "Y")  # column Y, the last one listed
 sheet.write(0, 25, "Z")  # column Z, never listed
 sheet.write(1, 1, 1.5)
 book.save("control_chars_xlwt.xls")
+
+# A BIFF5 shared formula as Excel 5 for the Mac stores it: after the FORMULA
+# of E1 in ../formulas_gnumeric_biff5.xls, a record of type 0x00BC for E1:E4
+# holding E1's own expression (Gnumeric writes each formula whole). The
+# stream grows by the inserted record within the sectors it already has; the
+# next sheet's offset in its BOUNDSHEET and the stream's size in its
+# directory entry are moved by as much. Every other byte as Gnumeric wrote it.
+import os  # noqa: E402
+import sys  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "damage"))
+from differential import CompoundFile  # noqa: E402
+
+data = bytearray(open("../formulas_gnumeric_biff5.xls", "rb").read())
+ole = CompoundFile(bytes(data))
+entry = next(e for e in ole.entries if e[1] == 2 and e[0] == "Book")
+_, _, first_sector, size, entry_offset = entry
+sectors = ole.chain(first_sector)
+offsets = [ole.offset_of(s) + i for s in sectors for i in range(ole.sector_size)]
+stream = bytearray(data[o] for o in offsets[:size])
+position = 0
+records = []
+while position + 4 <= size:
+    kind, length = struct.unpack_from("<HH", stream, position)
+    records.append((kind, length, position))
+    position += 4 + length
+formula_e1 = next(r for r in records if r[0] == 0x0006 and struct.unpack_from("<HH", stream, r[2] + 4) == (0, 4))
+kind, length, at = formula_e1
+data_e1 = stream[at + 4:at + 4 + length]
+cce = struct.unpack_from("<H", data_e1, 20)[0]
+tokens = bytes(data_e1[22:22 + cce])
+shared = struct.pack("<HHHHBBHH", 0x00BC, 10 + cce, 0, 3, 4, 4, 0, cce) + tokens
+insert_at = at + 4 + length
+stream[insert_at:insert_at] = shared
+for kind, length, at in records:  # the sheets after the insertion move
+    if kind == 0x0085:
+        offset = struct.unpack_from("<I", stream, at + 4)[0]
+        if offset > insert_at:
+            struct.pack_into("<I", stream, at + 4, offset + len(shared))
+assert len(stream) <= len(offsets)
+for i, byte in enumerate(stream):
+    data[offsets[i]] = byte
+struct.pack_into("<I", data, entry_offset + 120, len(stream))
+open("formulas_biff5_shared_0x00BC.xls", "wb").write(bytes(data))
