@@ -92,6 +92,16 @@ const char* RecordName(std::uint16_t type) {
 
 bool IsBof(std::uint16_t type) { return type == kBof2 || type == kBof3 || type == kBof4; }
 
+bool IsCell(std::uint16_t type) {
+  switch (type) {
+    case kBlank2: case kInteger2: case kNumber2: case kLabel2: case kBoolErr2: case kFormula2:
+    case kBlank: case kNumber: case kRk: case kLabel: case kBoolErr: case kFormula3: case kFormula4:
+      return true;
+    default:
+      return false;
+  }
+}
+
 struct Record {
   std::uint16_t type = 0;
   std::size_t length = 0;
@@ -124,6 +134,9 @@ class Records {
     type = U16(&bytes_[next_]);
     return true;
   }
+
+  // Where the next record starts.
+  std::size_t Position() const { return next_; }
 
   // Reads the next record, which must be there.
   Record Expect(std::uint16_t after) {
@@ -284,16 +297,6 @@ class SheetReader {
     }
   }
 
-  static bool IsCell(std::uint16_t type) {
-    switch (type) {
-      case kBlank2: case kInteger2: case kNumber2: case kLabel2: case kBoolErr2: case kFormula2:
-      case kBlank: case kNumber: case kRk: case kLabel: case kBoolErr: case kFormula3: case kFormula4:
-        return true;
-      default:
-        return false;
-    }
-  }
-
   // The number style of a cell: the format in the Excel 2.x attribute bytes
   // (or of the XF that IXFE names when they say 63), or of the XF.
   NumberStyle StyleOf(std::uint16_t type, const std::uint8_t* p) {
@@ -447,6 +450,9 @@ void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std:
       }
       default:
         if (IsBof(record.type)) Damaged(record.type, "a sheet without its SHEETHDR");
+        // cells belong to a sheet: here they follow an EOF that ended their
+        // sheet early
+        if (IsCell(record.type)) Damaged(record.type, "in the workbook globals");
         break;
     }
   }
@@ -482,6 +488,15 @@ std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
   return bytes;
 }
 
+// After the EOF that ends the file's substream the file holds at most padding
+// of zero bytes: records after it mean that an EOF came early (a damaged
+// record), and the rest of the sheet would be lost.
+void CheckNothingAfterEof(const std::vector<std::uint8_t>& bytes, const Records& records) {
+  for (std::size_t at = records.Position(); at < bytes.size(); ++at) {
+    if (bytes[at] != 0) Damaged(kEof, "records follow it");
+  }
+}
+
 }  // namespace
 
 bool IsBiff234Stream(GsfInput* input) {
@@ -502,15 +517,16 @@ bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& 
   if (type == kWorkbookType) {
     if (bof.type != kBof4) Damaged(bof.type, "a workbook before Excel 4.0");
     ReadWorkbook(bytes, records, rowLimit, cells);
+    CheckNothingAfterEof(bytes, records);
   } else {
     Settings settings;
     settings.codePage.Set(1252);
     ReadSheet(records, bof, settings, rowLimit, &cells);
+    CheckNothingAfterEof(bytes, records);
     cells.SetDateSystem(settings.dateSystem);
     // a chart or macro sheet saved alone opens as such: no cells to read
     cells.SetActiveIsWorksheet(type == kWorksheetType);
   }
-  // a worksheet file ends with its EOF; anything after it is not the sheet
   return true;
 }
 

@@ -4,11 +4,18 @@
 // Fields are read as RFC 4180 has them: a field in double quotes may hold the
 // separator, line breaks and "" for one quote. Lines end in CR LF, LF or CR.
 // The separator is the one of ';', ',' and tab that splits the first lines
-// most consistently, or the one a first line "sep=X" names. A quoted field
-// that the file never closes would swallow every row after it: the file is
-// refused instead.
+// most consistently, or the one a first line "sep=X" names.
+//
+// A file cut short (a copy broken off, a download that stopped) must not read
+// as a shorter price list, nor its last price as a shorter number. Writers end
+// every line, the last one too, with a line end (some leave it off the last
+// line), and give every line of a sheet as many fields as the first: a file
+// that ends inside a quoted field, inside a character's bytes, or on a line
+// without its line end that has fewer fields than the first line and the line
+// before it, is refused as cut short.
 #include <gsf/gsf-input.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -35,6 +42,8 @@ class Records {
   Records(std::string_view text, char separator) : text_(text), separator_(separator) {}
 
   bool AtEnd() const { return at_ >= text_.size(); }
+  // Whether the record read last ended with a line end (not with the file).
+  bool LineEnded() const { return lineEnded_; }
 
   // Reads the next record into fields (cleared first); a blank line gives
   // one empty field. Throws Damaged for a quoted field left open and
@@ -42,6 +51,7 @@ class Records {
   void Next(std::vector<std::string>& fields) {
     fields.clear();
     fields.emplace_back();
+    lineEnded_ = false;
     while (at_ < text_.size()) {
       const char c = text_[at_];
       if (c == '"' && fields.back().empty() && !quotedSeen_) {
@@ -57,6 +67,7 @@ class Records {
         quotedSeen_ = false;
       } else if (c == '\n' || c == '\r') {
         if (c == '\r' && at_ < text_.size() && text_[at_] == '\n') ++at_;
+        lineEnded_ = true;
         break;
       } else {
         // the field's characters up to the next one that may end it or quote
@@ -93,7 +104,7 @@ class Records {
     quotedSeen_ = true;
     while (true) {
       const std::size_t quote = text_.find('"', at_);
-      if (quote == std::string_view::npos) ThrowDamaged("quoted field not closed by the end of the file");
+      if (quote == std::string_view::npos) ThrowDamaged("cut short: a quoted field is not closed by the end of the file");
       for (; at_ < quote; ++at_) {
         const char c = text_[at_];
         if (c == '\r') {
@@ -130,6 +141,7 @@ class Records {
   char separator_;
   std::size_t at_ = 0;
   bool quotedSeen_ = false;  // the current field began with a quote
+  bool lineEnded_ = false;
   std::vector<std::string> scratch_;
 };
 
@@ -174,13 +186,55 @@ std::optional<char> NamedSeparator(std::string_view& text) {
   return separator;
 }
 
+[[noreturn]] void ThrowCutInsideCharacter() { ThrowDamaged("cut short: the file ends inside a character"); }
+
+// Whether the bytes are UTF-8 but for a sequence that their end cuts: a lead
+// byte among the last three without all the continuation bytes it needs. Only
+// text that holds UTF-8 characters before it counts (`utf8` when it has a
+// mark): a Windows-1250 text may well end in a letter such as 0xC8.
+bool EndsInsideUtf8Character(std::string_view bytes, bool utf8) {
+  std::size_t lead = bytes.size();
+  for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+    if (byte >= 0xC0) {
+      lead = bytes.size() - back;
+      break;
+    }
+    if (byte < 0x80) return false;
+  }
+  if (lead == bytes.size()) return false;
+  const auto first = static_cast<unsigned char>(bytes[lead]);
+  const std::size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+  if (first > 0xF4 || bytes.size() - lead >= needed) return false;
+  const std::string_view before = bytes.substr(0, lead);
+  if (!IsValidUtf8(before)) return false;
+  return utf8 || std::any_of(before.begin(), before.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Whether UTF-16 text ends inside a character: half a code unit, or a high
+// surrogate without its pair.
+bool EndsInsideUtf16Character(std::string_view bytes, TextEncoding encoding) {
+  if (bytes.size() % 2 != 0) return true;
+  if (bytes.size() < 2) return false;
+  const auto high = static_cast<unsigned char>(bytes[bytes.size() - (encoding == TextEncoding::Utf16LE ? 1 : 2)]);
+  return high >= 0xD8 && high <= 0xDB;
+}
+
 // The file's bytes as Windows-1250 text, or false when they are not text.
+// Throws Damaged for text that its end cuts inside a character.
 bool DecodeText(std::string& bytes) {
   if (const auto mark = ByteOrderMarkOf(bytes)) {
+    const std::string_view text = std::string_view(bytes).substr(mark->length);
+    if (mark->encoding == TextEncoding::Utf8 ? EndsInsideUtf8Character(text, true)
+                                             : EndsInsideUtf16Character(text, mark->encoding)) {
+      ThrowCutInsideCharacter();
+    }
     if (!DecodeInPlace(bytes, mark->length, mark->encoding)) return false;
   } else {
     // bytes that are not UTF-8 are left as they were: Windows-1250
-    DecodeInPlace(bytes, 0, TextEncoding::Utf8);
+    if (!DecodeInPlace(bytes, 0, TextEncoding::Utf8) && EndsInsideUtf8Character(bytes, false)) {
+      ThrowCutInsideCharacter();
+    }
   }
   // Text holds no control characters but tab, line ends and form feed (and
   // the end-of-file mark of old editors): a file of "PK\3\4" is a cut
@@ -190,6 +244,25 @@ bool DecodeText(std::string& bytes) {
     if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && byte != 0x1A) return false;
   }
   return true;
+}
+
+// Refuses a file whose rows read hold more cells or text than any price list
+// before a cell of it is stored, so that the cells never take the memory.
+void CheckRowsReadWithinBounds(std::string_view text, char separator, std::int32_t rowLimit) {
+  Records records(text, separator);
+  std::vector<std::string> fields;
+  std::size_t cells = 0;
+  std::size_t textBytes = 0;
+  for (std::int64_t row = 1; row <= rowLimit && !records.AtEnd(); ++row) {
+    records.Next(fields);
+    for (const std::string& field : fields) {
+      if (field.empty()) continue;
+      textBytes += field.size();
+      if (++cells > kMaxCells || textBytes > kMaxTextBytes) {
+        throw WorkbookError(OpenFailure::TooLarge, "more cells or text than a price list holds");
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -206,10 +279,20 @@ bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cell
 
   std::string_view rest(text);
   const auto named = NamedSeparator(rest);
-  Records records(rest, named ? *named : DetectSeparator(rest));
+  const char separator = named ? *named : DetectSeparator(rest);
+  CheckRowsReadWithinBounds(rest, separator, rowLimit);
+  Records records(rest, separator);
   std::vector<std::string> fields;
+  std::size_t firstLineFields = 0;
+  std::size_t lineBeforeFields = 0;
   for (std::int64_t row = 1; !records.AtEnd(); ++row) {
     records.Next(fields);
+    if (row == 1) firstLineFields = lineBeforeFields = fields.size();
+    if (records.AtEnd() && !records.LineEnded() && fields.size() < std::min(firstLineFields, lineBeforeFields)) {
+      ThrowDamaged("cut short: the last line has " + std::to_string(fields.size()) +
+                   " fields and no line end, the lines before it more");
+    }
+    lineBeforeFields = fields.size();
     if (row > rowLimit) continue;  // read to the end all the same, to check it
     for (std::size_t column = 0; column < fields.size(); ++column) {
       if (fields[column].empty()) continue;

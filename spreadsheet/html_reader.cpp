@@ -7,7 +7,13 @@
 // of its own in column A, and a br there starts another. A table inside a cell
 // gives that cell its text. Pages are read as browsers read them: unclosed
 // tags are normal, and nothing in a page is damage but a cell or a row beyond
-// a worksheet's bounds.
+// a worksheet's bounds, and a page cut short.
+//
+// Writers close what they open: a page that ends inside a tag or a comment,
+// or that opened its table (or its html element) and never closed it, was cut
+// short (a copy broken off, a download that stopped); read as it stands it
+// would be a shorter price list, perhaps with its last price cut, and it is
+// refused instead.
 //
 // Pages that a spreadsheet saved (its namespace urn:schemas-microsoft-com:
 // office:excel) carry types: x:num, x:str and x:bool on a cell, and the
@@ -374,7 +380,7 @@ std::string DecodeReferences(std::string_view text) {
 }
 
 // What an element does to the layout, told by its name once per tag.
-enum class Element { Other, Br, Table, Row, Cell, Block, Style, RawText };
+enum class Element { Other, Html, Br, Table, Row, Cell, Block, Style, RawText };
 
 // The element of a tag name, in any case, and the name in lower case (empty
 // for an element of no kind).
@@ -390,7 +396,7 @@ std::pair<std::string_view, Element> ElementOf(std::string_view name) {
       {"blockquote", Element::Block}, {"hr", Element::Block},      {"address", Element::Block},
       {"center", Element::Block},   {"form", Element::Block},      {"section", Element::Block},
       {"article", Element::Block},  {"header", Element::Block},    {"footer", Element::Block},
-      {"nav", Element::Block},      {"body", Element::Block},
+      {"nav", Element::Block},      {"body", Element::Block},      {"html", Element::Html},
       // elements whose content is no shown text; style sheets are read for formats
       {"style", Element::Style},    {"script", Element::RawText},  {"title", Element::RawText},
       {"textarea", Element::RawText}, {"template", Element::RawText},
@@ -408,12 +414,14 @@ struct Tag {
   Element element = Element::Other;
   bool end = false;
   bool closed = false;  // by its '>', not by the end of the text
+  bool selfClosing = false;  // "/>" as XML writes an empty element
   struct Attribute {
     std::string_view name;   // as written
     std::string_view value;  // as written, without its quotes
     bool hasValue = false;
   };
-  // Every attribute in turn; of a repeated name the first stands.
+  // The attributes that the layout reads, of a cell only (a page may give a
+  // tag any number of others); of a repeated name the first stands.
   std::vector<Attribute> attributes;
   const Attribute* Find(std::string_view lowerName) const {
     for (const Attribute& attribute : attributes) {
@@ -430,6 +438,14 @@ struct Tag {
     return std::optional<std::string>(DecodeReferences(attribute->value));
   }
 };
+
+// Whether the layout reads an attribute of this name from a cell.
+bool IsCellAttribute(std::string_view name) {
+  for (const char* read : {"colspan", "rowspan", "x:num", "x:str", "x:bool", "x:err", "style", "class"}) {
+    if (EqualsIgnoringAsciiCase(name, read)) return true;
+  }
+  return false;
+}
 
 // Parses the tag at text[at] ('<' followed by a letter, or "</" and a letter)
 // up to its '>' (or the end of the text); returns where it ends.
@@ -470,9 +486,12 @@ std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
         attribute.value = text.substr(start, at - start);
       }
     }
-    if (!attribute.name.empty()) tag.attributes.push_back(attribute);
+    if (tag.element == Element::Cell && IsCellAttribute(attribute.name) && tag.Find(attribute.name) == nullptr) {
+      tag.attributes.push_back(attribute);
+    }
   }
   tag.closed = at < text.size();
+  tag.selfClosing = tag.closed && text[at - 1] == '/';
   return tag.closed ? at + 1 : at;
 }
 
@@ -660,7 +679,9 @@ class PageLayout {
 
   void StartTag(const Tag& tag) {
     const Element element = tag.element;
-    if (element == Element::Br) {
+    if (element == Element::Html) {
+      htmlOpen_ = true;
+    } else if (element == Element::Br) {
       if (inCell_) {
         cell_.AddLineBreak();
       } else {
@@ -694,7 +715,9 @@ class PageLayout {
 
   void EndTag(const Tag& tag) {
     const Element element = tag.element;
-    if (element == Element::Table) {
+    if (element == Element::Html) {
+      htmlOpen_ = false;
+    } else if (element == Element::Table) {
       if (depth_ > 1) {
         --depth_;
         if (inCell_) cell_.Add(' ');
@@ -714,10 +737,14 @@ class PageLayout {
     }
   }
 
+  // At the end of the page; throws Damaged for a page cut short.
   void Finish() {
+    const bool tableOpen = depth_ > 0;
     CloseCell();
     CloseRow();
     FlushLoose();
+    if (tableOpen) ThrowDamaged("cut short: a table is not closed by the end of the page");
+    if (htmlOpen_) ThrowDamaged("cut short: the html element is not closed by the end of the page");
   }
 
  private:
@@ -831,6 +858,7 @@ class PageLayout {
   std::map<std::string, std::string> classFormats_;
   std::int64_t nextRow_ = 1;
   int depth_ = 0;  // of tables; 1 is a table whose rows are sheet rows
+  bool htmlOpen_ = false;
   bool inRow_ = false;
   bool inCell_ = false;
   bool openedCell_ = false;
@@ -900,20 +928,23 @@ void LayOut(PageText& page, PageLayout& layout) {
         more();
         continue;
       }
-      at = close == std::string_view::npos ? text.size() : close + 3;
+      if (close == std::string_view::npos) ThrowDamaged("cut short: a comment is not closed by the end of the page");
+      at = close + 3;
     } else if (next == '!' || next == '?') {
       const std::size_t close = text.find('>', at);
       if (close == std::string_view::npos && !whole) {
         more();
         continue;
       }
-      at = close == std::string_view::npos ? text.size() : close + 1;
+      if (close == std::string_view::npos) ThrowDamaged("cut short: the page ends inside a declaration");
+      at = close + 1;
     } else if (IsAsciiLetter(next) || (next == '/' && at + 2 < text.size() && IsAsciiLetter(text[at + 2]))) {
       const std::size_t end = ParseTag(text, at, tag);
       if (!tag.closed && !whole) {
         more();
         continue;
       }
+      if (!tag.closed) ThrowDamaged("cut short: the page ends inside a tag");
       if (tag.end) {
         layout.EndTag(tag);
         at = end;
@@ -930,7 +961,10 @@ void LayOut(PageText& page, PageLayout& layout) {
           more();
           continue;
         }
-        const std::size_t stop = close == std::string_view::npos ? text.size() : close;
+        if (close == std::string_view::npos) {
+          ThrowDamaged("cut short: a " + std::string(tag.name) + " element is not closed by the end of the page");
+        }
+        const std::size_t stop = close;
         if (tag.element == Element::Style) {
           ReadClassFormats(text.substr(end, stop - end), classFormats);
           layout.SetClassFormats(classFormats);
@@ -939,6 +973,8 @@ void LayOut(PageText& page, PageLayout& layout) {
         continue;
       }
       layout.StartTag(tag);
+      // a browser opens a table even so, but the writer closed what it opened
+      if (tag.selfClosing && (tag.element == Element::Table || tag.element == Element::Html)) layout.EndTag(tag);
       at = end;
     } else {
       layout.Text(c);

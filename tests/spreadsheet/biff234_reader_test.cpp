@@ -260,7 +260,16 @@ TEST(Biff234Reader, DamagedCopiesOfARealFileAreRefusedWithTheReason) {
          const std::string eof("\x0A\x00\x00\x00", 4);
          b.insert(r.offset, eof);
        },
-       std::nullopt},  // the sheet ends there; what follows is not read
+       "EOF: records follow it"},
+      {"a cell's type damaged into an EOF",
+       [](std::string& b) { SetU16(b, Find(b, 0x0003, 2).offset, 0x000A); },
+       "EOF: records follow it"},
+      {"an EOF of a length of its own among the cells",
+       [](std::string& b) { b.insert(Find(b, 0x0004, 3).offset, std::string("\x0A\x00\x02\x00\x00\x00", 6)); },
+       "EOF: records follow it"},
+      {"zero bytes of padding after the EOF",
+       [](std::string& b) { b.append(16, '\0'); },
+       std::nullopt},
       {"two cells swapped",
        [](std::string& b) {
          const Rec first = Find(b, 0x0004, 2);
@@ -297,6 +306,29 @@ TEST(Biff234Reader, DamagedCopiesOfARealFileAreRefusedWithTheReason) {
       EXPECT_FALSE(refusal.has_value()) << c.name << ": " << refusal->what();
       continue;
     }
+    ASSERT_TRUE(refusal.has_value()) << c.name;
+    EXPECT_EQ(refusal->Reason(), OpenFailure::Damaged) << c.name;
+    EXPECT_EQ(refusal->Detail(), *c.detail) << c.name;
+  }
+}
+
+// In an Excel 4.0 workbook an early EOF ends a sheet inside the globals: the
+// sheet's cells then stand among the globals' records.
+TEST(Biff234Reader, AWorkbookWhoseSheetOrGlobalsEndEarlyIsRefused) {
+  const std::string original = Bytes(Workbook("biff234/types_workbook_biff4.xls"));
+  ASSERT_FALSE(Refusal(original).has_value());
+  const std::vector<Damage> cases = {
+      {"an EOF before a cell of the first sheet",
+       [](std::string& b) { b.insert(Find(b, 0x0002).offset, std::string("\x0A\x00\x00\x00", 4)); },
+       "INTEGER: in the workbook globals"},
+      {"a record after the globals' EOF",
+       [](std::string& b) { b.append(std::string("\x42\x00\x02\x00\xE2\x04", 6)); },
+       "EOF: records follow it"},
+  };
+  for (const Damage& c : cases) {
+    std::string bytes = original;
+    c.edit(bytes);
+    const std::optional<WorkbookError> refusal = Refusal(bytes);
     ASSERT_TRUE(refusal.has_value()) << c.name;
     EXPECT_EQ(refusal->Reason(), OpenFailure::Damaged) << c.name;
     EXPECT_EQ(refusal->Detail(), *c.detail) << c.name;

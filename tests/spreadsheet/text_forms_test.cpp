@@ -4,8 +4,12 @@
 // lays them out; damaged and oversized files refused for their own reason.
 #include <gsf/gsf-input-memory.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -290,7 +294,7 @@ TEST(TextForms, DelimitedText) {
       {"lone surrogate in UTF-16", std::string("\xFF\xFE\x00\xD8" "a\0", 6), {}, OpenFailure::NotAWorkbook},
       {"a control character is no text", "a;\x01" "b\n", {}, OpenFailure::NotAWorkbook},
       {"a cut archive is no text", std::string("PK\x03\x04", 4), {}, OpenFailure::NotAWorkbook},
-      {"odd UTF-16 length", std::string("\xFF\xFE" "a\0b", 5), {}, OpenFailure::NotAWorkbook},
+      {"odd UTF-16 length: cut inside a character", std::string("\xFF\xFE" "a\0b", 5), {}, OpenFailure::Damaged},
   };
   for (const auto& c : cases) Check(c);
 }
@@ -313,7 +317,7 @@ TEST(TextForms, WebPages) {
       {"empty rows are rows", "<table><tr></tr><tr><td>b</td></tr></table>", {{1, 1, ""}, {2, 1, "b"}}},
       {"script, style and title show nothing",
        "<html><head><title>t</title><style>td{}</style><script>if (a<b) x='</td>';</script></head>"
-       "<body><table><tr><td>v</table>",
+       "<body><table><tr><td>v</table></body></html>",
        {{1, 1, "v"}, {2, 1, ""}}},
       {"a charset of a meta element", "<meta charset=iso-8859-2><p>\xE8\xB9</p>", {{1, 1, "\xE8\x9A"}}},
       {"broken UTF-8 behind its mark shows '?'", "\xEF\xBB\xBF<p>a\xC4 b</p>", {{1, 1, "a? b"}}},
@@ -328,7 +332,7 @@ TEST(TextForms, WebPages) {
        ".c {mso-number-format:\"\\#\\,\\#\\#0\\.00\\\\ \\[$\\20AC-424\\]\";}</style><table>"
        "<tr><td class=d x:num=\"45356.5\">x<td class=\"a c\" x:num=\"1.23456\">y<td x:num>7.5<td x:num>abc"
        "<tr><td style='mso-number-format:\"0\\.00\"' x:num=2>2,00<td x:bool=FALSE>F<td x:str=\" 00 \">0<td>#REF!"
-       "</table>",
+       "</table></html>",
        {{1, 1, "5.3.2024 12:00:00"}, {1, 2, "1,2346"}, {1, 3, "7,5"}, {1, 4, "abc"}, {2, 1, "2"},
         {2, 2, "False"}, {2, 3, " 00 "}, {2, 4, std::nullopt}}},
       {"17 cells of 1000 columns", [] {
@@ -340,6 +344,163 @@ TEST(TextForms, WebPages) {
       {"rows past the limit are not kept", "<p>a<p>b<p>c", {{1, 1, "a"}, {2, 1, ""}}, {}, 1},
   };
   for (const auto& c : cases) Check(c);
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The refusal of the bytes, if they are refused.
+std::optional<WorkbookError> RefusalOf(const std::string& bytes) {
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()), bytes.size(), FALSE);
+  SheetCells cells;
+  SheetRead read = ReadActiveSheet(input, 3000, cells);
+  g_object_unref(input);
+  return read.failure;
+}
+
+// A file cut short is refused as such, never read as a shorter list; a whole
+// file that merely lacks the line end of its last line is read.
+TEST(TextForms, FilesCutShortAreRefused) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool cut;
+  };
+  const std::vector<Case> cases = {
+      {"CSV ending inside a quoted field", "a;\"Dru\xC5\xBE" "ba\nb;c\n", true},
+      {"CSV ending inside a UTF-8 character", "a;\xC4\x8D\nb;\xC4", true},
+      {"CSV behind its mark ending inside a UTF-8 character", "\xEF\xBB\xBF" "a;b\nc;\xE2\x82", true},
+      {"CSV ending inside a UTF-16 code unit", std::string("\xFF\xFE" "a\0;\0b\0\n\0c\0;\0d", 15), true},
+      {"CSV ending inside a UTF-16 surrogate pair", std::string("\xFF\xFE" "a\0;\0\x3D\xD8", 8), true},
+      {"CSV whose last line has fewer fields, no line end", "DATUM;SIMBOL;TECAJ\n5.3.2024;KRKG;12,5\n5.3.2024;PE", true},
+      {"CSV whose last line has all fields, no line end", "DATUM;SIMBOL;TECAJ\n5.3.2024;KRKG;12,5\n5.3.2024;PETG;7", false},
+      {"CSV whose short last line has its line end", "DATUM;SIMBOL;TECAJ\n5.3.2024;KRKG;12,5\nSkupaj\n", false},
+      {"CSV whose data lines are all shorter than the first", "DATUM;SIMBOL;TECAJ;\n5.3.2024;KRKG;12,5\n5.3.2024;PETG;7",
+       false},
+      {"Windows-1250 CSV ending in a letter that leads UTF-8", "a;b\nc;\xC8", false},
+      {"page ending inside a table", "<table><tr><td>a</td><td>12", true},
+      {"page ending inside a cell's tag", "<table><tr><td>a</td><td class=x", true},
+      {"page ending inside a tag after its table", "<table><tr><td>a</table><p class=", true},
+      {"page ending inside a comment", "<table><tr><td>a</table><!-- x", true},
+      {"page ending inside a declaration", "<table><tr><td>a</table><!doctype", true},
+      {"page ending inside a style sheet", "<table><tr><td>a</table><style>td {</style><style>td {", true},
+      {"page whose html element is not closed", "<html><body><table><tr><td>a</table></body>", true},
+      {"page whose html element is closed", "<HTML><body><table><tr><td>a</table></body></HTML>\n", false},
+      {"page without html element or open table", "<table><tr><td>a</table><p>b", false},
+      {"page of an empty table written as XML writes it", "<table class=\"x\"/>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<WorkbookError> refusal = RefusalOf(c.bytes);
+    if (!c.cut) {
+      EXPECT_FALSE(refusal.has_value()) << refusal->what();
+      continue;
+    }
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_EQ(refusal->Reason(), OpenFailure::Damaged);
+    EXPECT_EQ(refusal->Detail().rfind("cut short: ", 0), 0u) << refusal->Detail();
+  }
+}
+
+// Copies of the real files cut at many places: the page is refused wherever
+// it is cut; the CSV file wherever the cut leaves the last line with fewer
+// fields (the price column is the fourth of six).
+TEST(TextForms, CutCopiesOfRealFilesAreRefused) {
+  const std::string page = Contents(TextFile("data3000_libreoffice.html"));
+  ASSERT_GT(page.size(), 1000000u);
+  // (before its html element opens, a cut leaves a line of text, or a page of nothing)
+  for (std::size_t cut = page.find("<html>") + 6; cut < page.size(); cut += page.size() / 37) {
+    const std::optional<WorkbookError> refusal = RefusalOf(page.substr(0, cut));
+    ASSERT_TRUE(refusal.has_value()) << "page cut at " << cut;
+    EXPECT_EQ(refusal->Detail().rfind("cut short: ", 0), 0u) << "page cut at " << cut << ": " << refusal->Detail();
+  }
+  EXPECT_FALSE(RefusalOf(page).has_value());
+
+  const std::string csv = Contents(TextFile("data3000_libreoffice.csv"));
+  ASSERT_GT(csv.size(), 100000u);
+  int cuts = 0;
+  for (std::size_t lineStart = csv.find('\n') + 1; lineStart < csv.size(); lineStart = csv.find('\n', lineStart) + 1) {
+    if (++cuts % 97 != 0) continue;
+    // inside the price: after the third separator of the line, and one byte into the price
+    std::size_t price = lineStart;
+    for (int separators = 0; separators < 3; ++separators) price = csv.find(';', price) + 1;
+    for (const std::size_t cut : {lineStart + 3, price + 1}) {
+      const std::optional<WorkbookError> refusal = RefusalOf(csv.substr(0, cut));
+      ASSERT_TRUE(refusal.has_value()) << "CSV cut at " << cut;
+      EXPECT_EQ(refusal->Detail().rfind("cut short: ", 0), 0u) << "CSV cut at " << cut << ": " << refusal->Detail();
+    }
+  }
+  EXPECT_FALSE(RefusalOf(csv).has_value());
+}
+
+// What a read of the bytes costs in a process of its own: the growth of the
+// resident memory over the process as it was, and the CPU time.
+struct ReadCost {
+  double mebibytes;
+  double cpuSeconds;
+  int outcome;  // 0 read, 1 refused as too large, 2 refused for another reason
+};
+
+ReadCost CostOfReading(const std::string& bytes) {
+  long residentPages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    long size = 0;
+    if (std::fscanf(statm, "%ld %ld", &size, &residentPages) != 2) residentPages = 0;
+    std::fclose(statm);
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const std::optional<WorkbookError> refusal = RefusalOf(bytes);
+    ::_exit(!refusal ? 0 : refusal->Reason() == OpenFailure::TooLarge ? 1 : 2);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) return {-1, -1, -1};
+  const double residentKb = static_cast<double>(residentPages) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1024;
+  return {(static_cast<double>(usage.ru_maxrss) - residentKb) / 1024,
+          static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
+          WEXITSTATUS(status)};
+}
+
+// Files under 16 MB are read, or refused, within 64 MiB and 2 s (the bound
+// here is generous with time, so that a busy machine does not fail it):
+// however many cells a CSV file holds, however long a page's tag is, however
+// many attributes it has.
+TEST(TextForms, LargeFilesAreReadOrRefusedWithinBounds) {
+  std::string wideLine;
+  for (int column = 1; column < 16384; ++column) wideLine += "1;";
+  wideLine += "1\n";
+  std::string wideCsv;
+  while (wideCsv.size() < (std::size_t{15} << 20)) wideCsv += wideLine;
+  std::string longCells;
+  for (int column = 1; column < 16384; ++column) longCells += "1234567890;";
+  longCells += "1\n";
+  std::string longCsv;
+  while (longCsv.size() < (std::size_t{15} << 20)) longCsv += longCells;
+  std::string attributes;
+  for (int i = 0; attributes.size() < (std::size_t{15} << 20); ++i) attributes += " a" + std::to_string(i) + "=1";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int outcome;
+  };
+  const std::vector<Case> cases = {
+      {"CSV of 16384 columns", wideCsv, 1},
+      {"CSV of 16384 columns of ten digits", longCsv, 1},
+      {"a cell's tag with a million attributes", "<table><tr><td" + attributes + ">1</td></tr></table>", 0},
+      {"a tag never closed", "<html><body><table><tr><td" + attributes, 2},
+      {"a comment never closed", "<html><body><!--" + attributes, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ReadCost cost = CostOfReading(c.bytes);
+    EXPECT_EQ(cost.outcome, c.outcome);
+    EXPECT_LT(cost.mebibytes, 64.0);
+    EXPECT_LT(cost.cpuSeconds, 8.0);
+  }
 }
 
 // Pages are read a piece of 64 KiB at a time. Whatever the end of a piece
@@ -374,7 +535,8 @@ TEST(TextForms, WebPagesReadInPieces) {
       {"a tag, references and UTF-8 characters", "<table><tr>",
        "<td class=\"a b\" colspan=2>x&#269;y&amp;z\xC4\x8D\xE2\x82\xAC</td><td>w", "</table>",
        {{1, 1, "x\xE8y&z\xE8\x80"}, {1, 2, ""}, {1, 3, "w"}}},
-      {"a comment and a script", "<html>", "<!-- <p>no --><script>a='<p>'</script><p>v", "", {{1, 1, "v"}, {2, 1, ""}}},
+      {"a comment and a script", "<html>", "<!-- <p>no --><script>a='<p>'</script><p>v", "</html>",
+       {{1, 1, "v"}, {2, 1, ""}}},
       {"a UTF-16 surrogate pair", "\xFF\xFE" + utf16("<p>"),
        utf16("a") + std::string("\x3D\xD8\x00\xDE", 4) + utf16("b"),
        utf16("</p>"), {{1, 1, "a?b"}}},
@@ -388,7 +550,7 @@ TEST(TextForms, WebPagesReadInPieces) {
       // shows as '?'), hiding the start of the comment around the cells too
       // wide: they show
       {"refused as UTF-8", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, "", {}, OpenFailure::TooLarge},
-      {"refused as UTF-8, but the page is not", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, farMalformed,
+      {"refused as UTF-8, but the page is not", "<html>", "<\xE4\xB8\xAD " + wideCellsInComment, farMalformed + "</html>",
        {{1, 1, "<\xE4\xB8\xAD"}, {2, 1, "\xE8"}}},
       {"UTF-16 broken far behind shows nothing", "\xFF\xFE" + utf16("<p>a</p>"), utf16("<p>b</p>"),
        std::string(kPiece, ' ') + std::string("\x00\xDC", 2), {{1, 1, ""}}},
@@ -431,9 +593,9 @@ TEST(TextForms, WebPagesReadTheSameInPiecesOfAnySize) {
   std::vector<std::string> pages = {
       "<table><tr><td class=\"a b\" colspan=2>x&#269;y&amp;z&nbsp;&unknown;\xC4\x8D\xE2\x82\xAC\xF0\x9F\x98\x80</td>"
       "<td title='a>b'>w<br>v</table>",
-      "<html><!-- <p>no --><script>a='</td>'</script><style>.d{mso-number-format:\"0\\.00\"}</style><p>v<!x><?y?>",
+      "<html><!-- <p>no --><script>a='</td>'</script><style>.d{mso-number-format:\"0\\.00\"}</style><p>v<!x><?y?></html>",
       "<html xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><style>.d {mso-number-format:\"Short Date\";}</style>"
-      "<table><tr><td class=d x:num=\"45356.5\">x<td x:bool=TRUE>t<td x:err>e</table>",
+      "<table><tr><td class=d x:num=\"45356.5\">x<td x:bool=TRUE>t<td x:err>e</table></html>",
       "<table><tr><td x:num=\"1.5\">x</table><p xmlns:x=\"urn:schemas-microsoft-com:office:excel\">",
       "<p>\xC4\x8D</p><p>\xE8</p>",                                      // Windows-1250 after all
       "\xEF\xBB\xBF<p>a\xC4 b\xE2\x82</p>",                              // broken UTF-8 behind its mark
