@@ -127,6 +127,15 @@ void WidenDateColumn(QFileDialog& dialog) {
   const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
   const int width = metrics.horizontalAdvance(sample) + margins + 8;
   if (view->header()->sectionSize(kDateColumnOfPicker) < width) view->header()->resizeSection(kDateColumnOfPicker, width);
+  // Once shown, the dialog grows as far as the columns need, so that the date
+  // is seen without scrolling.
+  QMetaObject::invokeMethod(
+      &dialog,
+      [&dialog, view] {
+        const int missing = view->header()->length() - view->viewport()->width();
+        if (missing > 0) dialog.resize(dialog.width() + missing, dialog.height());
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace

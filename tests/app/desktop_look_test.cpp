@@ -167,7 +167,8 @@ void KeepPicture(QWidget* widget, const QString& name) {
   widget->grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
 }
 
-// The date column holds the whole date and time, the widest day, month and hour too.
+// The date column holds the whole date and time, the widest day, month and hour
+// too, and the picker is wide enough to show it without scrolling.
 TEST(Picker, DateColumnShowsTheWholeDateAndTime) {
   SloveneToolkitTexts texts;
   QTemporaryDir dir;
@@ -177,7 +178,7 @@ TEST(Picker, DateColumnShowsTheWholeDateAndTime) {
   ASSERT_TRUE(file.open(QIODevice::ReadWrite));
   ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 28), QTime(20, 58, 58)), QFileDevice::FileModificationTime));
   file.close();
-  int wanted = 0, width = 0;
+  int wanted = 0, width = 0, dateEnd = 0, room = 0;
   QString shown;
   WhenModal([&](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -188,6 +189,8 @@ TEST(Picker, DateColumnShowsTheWholeDateAndTime) {
     (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 1; }, 3000);
     QTest::qWait(50);
     shown = view->model()->index(0, 3, view->rootIndex()).data().toString();
+    dateEnd = view->header()->sectionViewportPosition(3) + view->header()->sectionSize(3);
+    room = view->viewport()->width();
     wanted = static_cast<QAbstractItemView*>(view)->sizeHintForColumn(3);
     width = view->header()->sectionSize(3);
     KeepPicture(dialog, QStringLiteral("picker-scale-") + qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")));
@@ -197,6 +200,7 @@ TEST(Picker, DateColumnShowsTheWholeDateAndTime) {
   EXPECT_EQ(shown, QStringLiteral("28.12.2026 20:58:58"));
   EXPECT_GT(wanted, 0);
   EXPECT_LE(wanted, width);
+  EXPECT_LE(dateEnd, room) << "the date column reaches past the visible list";
 }
 
 // Deleting a file from the picker (its Delete key, or its menu) asks in
