@@ -27,8 +27,14 @@ std::string TextOfPath(std::string_view path);
 bool TextHoldsPath(std::string_view path);
 
 // The path as a person reads it, in UTF-8: a name that is valid UTF-8 as it
-// is, each byte of one that is not as "\xHH".
+// is, each byte of one that is not as "\xHH". A backslash that would read as
+// the start of such an escape is written "\x5C" itself, so that the readable
+// form always names one path.
 std::string ReadablePath(std::string_view path);
+
+// The path that a person typed in the readable form: each "\xHH" (two hex
+// digits, either case) is the byte HH, everything else is as typed.
+std::string PathFromReadable(std::string_view readable);
 
 // True when the path names an existing file (a directory does not count).
 bool IsExistingFile(std::string_view path);

@@ -7,10 +7,17 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTreeView>
+#include <QDateTime>
 #include <QIdentityProxyModel>
 #include <QPointer>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QString>
@@ -40,34 +47,18 @@ void MessageBoxes::Guarded(const std::function<void()>& steps) {
 
 namespace {
 
+// A box stands over the window that is in use: the modal window if one is
+// open, else the active window, else the program's main window (after an
+// earlier box, no window may be active yet, and a box without a parent would
+// stand in the middle of the screen).
 QWidget* BoxParent() {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
-  return QApplication::activeWindow();
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (qobject_cast<QMainWindow*>(window) != nullptr && window->isVisible()) return window;
+  }
+  return nullptr;
 }
-
-// Without a window manager nobody gives the keyboard back when a box or a
-// dialog closes: the window under it would stay without focus, and its Alt+P
-// would do nothing until clicked. This hands the focus back to the window and
-// the control that had it before.
-class FocusReturn {
- public:
-  explicit FocusReturn(QWidget* parent) {
-    QWidget* window = parent != nullptr ? parent->window() : QApplication::activeWindow();
-    window_ = window;
-    focus_ = window != nullptr ? window->focusWidget() : nullptr;
-  }
-  ~FocusReturn() {
-    if (window_ == nullptr || !window_->isVisible()) return;
-    window_->activateWindow();
-    if (focus_ != nullptr && focus_->window() == window_) focus_->setFocus(Qt::OtherFocusReason);
-  }
-  FocusReturn(const FocusReturn&) = delete;
-  FocusReturn& operator=(const FocusReturn&) = delete;
-
- private:
-  QPointer<QWidget> window_;
-  QPointer<QWidget> focus_;
-};
 
 void ShowBox(QMessageBox::Icon icon, const OperatorMessage& message) {
   QWidget* parent = BoxParent();
@@ -76,7 +67,14 @@ void ShowBox(QMessageBox::Icon icon, const OperatorMessage& message) {
   box.setObjectName(icon == QMessageBox::Critical ? QStringLiteral("ErrorReport") : QStringLiteral("Message"));
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
+  // Without a window manager a box that opens is not given the keyboard.
+  QMetaObject::invokeMethod(&box, [&box] { box.activateWindow(); }, Qt::QueuedConnection);
   box.exec();
+}
+
+QString DateColumnFormat() {
+  const RegionalSettings& regional = Regional();
+  return QString::fromStdString(regional.shortDateFormat) + QChar(u' ') + QString::fromStdString(regional.timeFormat);
 }
 
 // The picker's size and date columns in the program's regional form instead of
@@ -92,21 +90,87 @@ class RegionalFileColumns final : public QIdentityProxyModel {
     if (index.column() == kSizeColumn && !files->isDir(source)) {
       return QLocale(QLocale::Slovenian, QLocale::Slovenia).formattedDataSize(files->size(source));
     }
+    if (index.column() == kNameColumn) {
+      // a name as the operator reads and types it: a byte that is not UTF-8 as "\xHH"
+      return DisplayPath(QFile::encodeName(files->fileName(source)).toStdString());
+    }
     if (index.column() == kDateColumn) {
-      const RegionalSettings& regional = Regional();
-      const QString format =
-          QString::fromStdString(regional.shortDateFormat) + QChar(u' ') + QString::fromStdString(regional.timeFormat);
-      return files->lastModified(source).toString(format);
+      return files->lastModified(source).toString(DateColumnFormat());
     }
     return QIdentityProxyModel::data(index, role);
   }
 
  private:
+  static constexpr int kNameColumn = 0;
   static constexpr int kSizeColumn = 1;
   static constexpr int kDateColumn = 3;
 };
 
+constexpr int kDateColumnOfPicker = 3;
+
+// The toolkit sizes the date column for a short American date; the regional
+// date and time are wider. The column takes the widest that the format can
+// give in the view's font, every digit as wide as the widest digit.
+void WidenDateColumn(QFileDialog& dialog) {
+  auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (view == nullptr) return;
+  const QFontMetrics metrics(view->font());
+  QChar widest(u'0');
+  for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+    if (metrics.horizontalAdvance(QChar(digit)) > metrics.horizontalAdvance(widest)) widest = QChar(digit);
+  }
+  QString sample = QDateTime(QDate(2000, 12, 28), QTime(20, 58, 58)).toString(DateColumnFormat());
+  for (QChar& c : sample) {
+    if (c.isDigit()) c = widest;
+  }
+  // the item's own margins, and room for the header's sort mark
+  const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+  const int width = metrics.horizontalAdvance(sample) + margins + 8;
+  if (view->header()->sectionSize(kDateColumnOfPicker) < width) view->header()->resizeSection(kDateColumnOfPicker, width);
+  // Once shown, the dialog grows as far as the columns need, so that the date
+  // is seen without scrolling.
+  QMetaObject::invokeMethod(
+      &dialog,
+      [&dialog, view] {
+        const int missing = view->header()->length() - view->viewport()->width();
+        if (missing > 0) dialog.resize(dialog.width() + missing, dialog.height());
+      },
+      Qt::QueuedConnection);
+}
+
 }  // namespace
+
+FocusReturn::FocusReturn(QWidget* parent, QWidget* focus) {
+  QWidget* window = parent != nullptr ? parent->window() : QApplication::activeWindow();
+  window_ = window;
+  if (focus == nullptr && window != nullptr) focus = window->focusWidget();
+  // the menu bar holds the keyboard only while it is being used
+  if (qobject_cast<QMenuBar*>(focus) != nullptr) focus = nullptr;
+  focus_ = focus;
+}
+
+FocusReturn::~FocusReturn() {
+  if (window_ == nullptr || !window_->isVisible()) return;
+  window_->activateWindow();
+  if (focus_ != nullptr && focus_->window() == window_ && focus_->isVisible() && focus_->isEnabled()) {
+    focus_->setFocus(Qt::OtherFocusReason);
+  } else {
+    window_->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+QStringList PickerFilters() {
+  QStringList patterns;
+  QStringList filters;
+  for (const PickerForm& form : kPickerForms) {
+    patterns << QString::fromUtf8(form.patterns);
+    filters << QString::fromUtf8(form.description) + QStringLiteral(" (") + QString::fromUtf8(form.patterns) +
+                   QChar(u')');
+  }
+  filters.prepend(QString::fromUtf8(kPickerEveryForm) + QStringLiteral(" (") + patterns.join(QChar(u' ')) + QChar(u')'));
+  filters << QString::fromUtf8(kPickerAllFilter);
+  return filters;
+}
 
 QString ApplicationTitle() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
 
@@ -166,17 +230,23 @@ std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
   // A typed name need not exist, as in any open dialog without a must-exist
   // rule; the default extension is added below, after the dialog.
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters({QString::fromUtf8(kPickerExcelFilter), QString::fromUtf8(kPickerAllFilter)});
-  dialog.selectNameFilter(QString::fromUtf8(kPickerExcelFilter));
-  dialog.setOption(QFileDialog::DontUseNativeDialog, QApplication::platformName() == QStringLiteral("offscreen"));
+  const QStringList filters = PickerFilters();
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(filters.contains(lastFilter_) ? lastFilter_ : filters.first());
+  // Our own dialog always: only it shows the names and dates as the program
+  // does and takes a name typed with "\xHH".
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setProxyModel(new RegionalFileColumns(&dialog));
-  if (!lastChosen_.empty()) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(lastChosen_)));
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  WidenDateColumn(dialog);
+  if (!lastChosen_.empty()) dialog.selectFile(DisplayPath(lastChosen_));
+  const int result = dialog.exec();
+  lastFilter_ = dialog.selectedNameFilter();
+  if (result != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;
   // the name as the file system has it, not as Windows-1250 text could spell it
   const std::string chosen =
-      WithDefaultExtension(QFile::encodeName(QFileInfo(files.first()).absoluteFilePath()).toStdString());
+      WithDefaultExtension(PathFromReadable(QFileInfo(files.first()).absoluteFilePath().toStdString()));
   lastChosen_ = chosen;
   return chosen;
 }

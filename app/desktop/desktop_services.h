@@ -3,6 +3,10 @@
 // workbook picker and ending the application. Each is a small interface so that
 // the windows can be driven without a person in front of them.
 #include <QLocale>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
@@ -13,7 +17,6 @@
 
 class QString;
 class QTranslator;
-class QWidget;
 
 namespace ratemover::desktop {
 
@@ -46,6 +49,24 @@ class ApplicationEnd {
  public:
   virtual ~ApplicationEnd() = default;
   virtual void EndApplication() = 0;
+};
+
+// Without a window manager nobody gives the keyboard back when a box or a
+// dialog closes: the window under it would stay without focus, and its Alt+P
+// would do nothing until clicked. With one, the focus may come back to the menu
+// bar, where nothing shows it. While it lives, this remembers the window of
+// `parent` and the control that has the focus there (or `focus`); when it ends,
+// it activates the window and gives the control the focus again.
+class FocusReturn {
+ public:
+  explicit FocusReturn(QWidget* parent, QWidget* focus = nullptr);
+  ~FocusReturn();
+  FocusReturn(const FocusReturn&) = delete;
+  FocusReturn& operator=(const FocusReturn&) = delete;
+
+ private:
+  QPointer<QWidget> window_;
+  QPointer<QWidget> focus_;
 };
 
 // The title of every message box: the executable's file name without its
@@ -103,6 +124,7 @@ class QtWorkbookPicker final : public WorkbookPicker {
 
  private:
   std::string lastChosen_;  // offered again within one program run
+  QString lastFilter_;      // likewise the kind of file the operator looked for last
 };
 
 class QtApplicationEnd final : public ApplicationEnd {
@@ -112,9 +134,31 @@ class QtApplicationEnd final : public ApplicationEnd {
 
 // The workbook picker's texts.
 inline constexpr const char* kPickerTitle = "Izberi excel datoteko";
-inline constexpr const char* kPickerExcelFilter = "Excel datoteke (*.xls)";
+inline constexpr const char* kDefaultExtension = "XLS";
+
+// The kinds of file that the readers take, as such files are usually named.
+// The picker offers them all together first, then each on its own, then every
+// file.
+struct PickerForm {
+  const char* description;
+  const char* patterns;
+};
+inline constexpr PickerForm kPickerForms[] = {
+    {"Excel datoteke", "*.xls"},
+    {"Excel delovni zvezki", "*.xlsx"},
+    {"Excel delovni zvezki z makri", "*.xlsm"},
+    {"Binarni Excel delovni zvezki", "*.xlsb"},
+    {"Preglednice OpenDocument", "*.ods"},
+    {"Preglednice XML", "*.xml"},
+    {"Spletne strani", "*.htm *.html"},
+    {"Besedilo CSV", "*.csv"},
+    {"Besedilne datoteke", "*.txt"},
+};
+inline constexpr const char* kPickerEveryForm = "Vse preglednice";
 // Every file, also one without a dot in its name.
 inline constexpr const char* kPickerAllFilter = "Vse datoteke (*)";
-inline constexpr const char* kDefaultExtension = "XLS";
+
+// The picker's filters in the order it offers them: "description (patterns)".
+QStringList PickerFilters();
 
 }  // namespace ratemover::desktop

@@ -5,6 +5,9 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -20,6 +23,7 @@
 #include "app/desktop/program_icon.h"
 #include "app/desktop/widget_kit.h"
 #include "common/cp1250.h"
+#include "common/program_dir.h"
 #include "common/text.h"
 #include "transfer/transfer_request.h"
 
@@ -110,10 +114,15 @@ void TForm1::BuildContent() {
 
   auto* menu = new QMenuBar(this);
   menu->setObjectName(QStringLiteral("MainMenu1"));
-  Parametri1 = menu->addAction(QStringLiteral("Parametri"));
+  // Alt+P and Alt+I are the buttons' own, so the menu takes Alt+A.
+  Parametri1 = menu->addAction(QStringLiteral("P&arametri"));
   Parametri1->setObjectName(QStringLiteral("Parametri1"));
   setMenuBar(menu);
   connect(Parametri1, &QAction::triggered, this, [this] { Parametri1Click(); });
+  // F10 takes the keyboard to the menu bar, as Alt alone does; Return then
+  // chooses "Parametri", Esc leaves it.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, this, [this] { EnterMenuBar(); });
 
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("client"));
@@ -125,15 +134,16 @@ void TForm1::BuildContent() {
 
   lblTecajnica = MakeLabel(client, "lblTecajnica", QStringLiteral("TEČAJNICA"), {24, 24, 102, 20}, 16, true,
                            Qt::white);
-  Label2 = MakeLabel(client, "Label2", QStringLiteral("Vhodna excel datoteka:"), {24, 56, 141, 16}, 13, false,
+  Label2 = MakeLabel(client, "Label2", QStringLiteral("&Vhodna excel datoteka:"), {24, 56, 141, 16}, 13, false,
                      Qt::white);
   eDatoteka = new QLineEdit(QStringLiteral("TECAJI_PAPIRJEV.XLS"), client);
   eDatoteka->setObjectName(QStringLiteral("eDatoteka"));
   eDatoteka->setGeometry(24, 80, 377, 21);
   workbookPath_ = eDatoteka->text().toStdString();
-  // Text the operator types names the file it spells in UTF-8.
+  // Text the operator types names the file it spells in UTF-8, each "\xHH" the
+  // byte of a name that is not UTF-8, as the field shows such a name.
   connect(eDatoteka, &QLineEdit::textChanged, this,
-          [this](const QString& text) { workbookPath_ = text.toUtf8().toStdString(); });
+          [this](const QString& text) { workbookPath_ = PathFromReadable(text.toStdString()); });
   btnOdpri = MakeButton(client, "btnOdpri", QStringLiteral("..."), {408, 80, 25, 22});
   btnImport = MakeButton(client, "btnImport", QStringLiteral("&Prepis"), {24, 128, 75, 25});
   btnKonec = MakeButton(client, "btnKonec", QStringLiteral("&Izhod"), {328, 128, 75, 25});
@@ -141,6 +151,18 @@ void TForm1::BuildContent() {
                            true, Qt::yellow);
   lblOpozorilo->hide();
   Label1 = MakeLabel(client, "Label1", QStringLiteral("Verzija 3.4.0.0"), {24, 168, 171, 16}, 13, false, Qt::white);
+
+  // Alt+V takes the keyboard to the workbook field. What a screen reader says
+  // of each control: the button "..." says what it does.
+  Label2->setBuddy(eDatoteka);
+  eDatoteka->setAccessibleName(QStringLiteral("Vhodna excel datoteka"));
+  btnOdpri->setAccessibleName(QString::fromUtf8(kPickerTitle));
+
+  // The control that had the keyboard last, the menu bar left out: the keyboard
+  // goes back to it when a window or box over this one closes.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now != nullptr && now->window() == this && qobject_cast<QMenuBar*>(now) == nullptr) lastFocus_ = now;
+  });
 
   // Tab order: "&Prepis", the workbook field, "&Izhod", "...".
   setTabOrder(btnImport, eDatoteka);
@@ -164,7 +186,6 @@ std::string TForm1::WorkbookPath() const { return workbookPath_; }
 
 void TForm1::SetWorkbookPath(const std::string& path) {
   eDatoteka->setText(DisplayPath(path));
-  // after the field's own change: a name that is not UTF-8 keeps its bytes
   workbookPath_ = path;
 }
 
@@ -263,10 +284,20 @@ void TForm1::btnKonecClick() {
 }
 
 void TForm1::Parametri1Click() {
+  FocusReturn focusReturn(this, lastFocus_);
   messages_.Guarded([this] {
     form2_->Open();
     form2_->exec();
   });
+}
+
+void TForm1::EnterMenuBar() {
+  // The menu bar's own way in from the keyboard is Alt pressed and let go alone.
+  QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_Alt, Qt::AltModifier);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+  QWidget* target = focusWidget() != nullptr ? focusWidget() : this;
+  for (QKeyEvent* event : {&override, &press, &release}) QCoreApplication::sendEvent(target, event);
 }
 
 }  // namespace ratemover::desktop

@@ -4,6 +4,7 @@
 // "Parametri". It owns the program's long-lived state: the profiles, the
 // spreadsheet session and the database objects.
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -51,7 +52,8 @@ class TForm1 final : public QMainWindow {
   void Parametri1Click();
 
   // The workbook field: the path as the file system names it. The field shows
-  // it readably and keeps its bytes until the operator edits the text.
+  // it readably, each byte of a name that is not UTF-8 as "\xHH", and what the
+  // operator types there is read back the same way.
   std::string WorkbookPath() const;
   void SetWorkbookPath(const std::string& path);
   void SetProfileLabel(const std::string& name);  // Windows-1250
@@ -67,6 +69,7 @@ class TForm1 final : public QMainWindow {
 
   void FormCreate();
   void BuildContent();
+  void EnterMenuBar();
   void Transfer();
   void ReadConfiguration();
   void SaveConfiguration();
@@ -99,6 +102,7 @@ class TForm1 final : public QMainWindow {
   QLabel* Label1 = nullptr;
   QAction* Parametri1 = nullptr;
   TForm2* form2_ = nullptr;
+  QPointer<QWidget> lastFocus_;
 };
 
 }  // namespace ratemover::desktop

@@ -1,5 +1,7 @@
 #include "app/desktop/parameters_window.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
@@ -48,6 +50,33 @@ QLineEdit* MakeLetterField(QWidget* parent, const char* name, QRect geometry) {
   return field;
 }
 
+// The toolkit names a list by its value on this platform and leaves its label
+// to a relation that not every screen reader follows: a list that has a name
+// of its own is told by that name, and its value as the value.
+class NamedListAccessible final : public QAccessibleWidget {
+ public:
+  explicit NamedListAccessible(QComboBox* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
+  QString text(QAccessible::Text which) const override {
+    const auto* list = static_cast<const QComboBox*>(widget());
+    if (which == QAccessible::Name) return list->accessibleName();
+    if (which == QAccessible::Value) return list->currentText();
+    return QAccessibleWidget::text(which);
+  }
+};
+
+QAccessibleInterface* NamedListFactory(const QString& className, QObject* object) {
+  auto* list = qobject_cast<QComboBox*>(object);
+  if (className != QStringLiteral("QComboBox") || list == nullptr || list->accessibleName().isEmpty()) return nullptr;
+  return new NamedListAccessible(list);
+}
+
+// The label's marked letter leads to the control, and the control carries a
+// name for a screen reader (a list would otherwise be named by its value).
+void Name(QLabel* label, QWidget* control, const char* name) {
+  label->setBuddy(control);
+  control->setAccessibleName(QString::fromUtf8(name));
+}
+
 }  // namespace
 
 TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(const std::string&)> setProfileLabel,
@@ -56,6 +85,11 @@ TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(c
       messages_(messages),
       setProfileLabel_(std::move(setProfileLabel)),
       form_(state, *this, std::move(writeConfig)) {
+  static const bool namedLists = [] {
+    QAccessible::installFactory(NamedListFactory);
+    return true;
+  }();
+  (void)namedLists;
   setObjectName(QStringLiteral("TForm2"));
   setWindowTitle(QStringLiteral("Nastavitev parametrov"));
   setModal(true);
@@ -65,30 +99,48 @@ TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(c
   palette.setColor(QPalette::Window, kNavy);
   setPalette(palette);
 
+  // Each field is reached with Alt and the marked letter of its label, and a
+  // screen reader names it by its label.
   const QColor white(Qt::white);
-  MakeLabel(this, QStringLiteral("SEZNAM TEČAJNIC"), 16, 8, 227, white);
+  QLabel* listLabel = MakeLabel(this, QStringLiteral("&SEZNAM TEČAJNIC"), 16, 8, 227, white);
   cbTecajnice = new QComboBox(this);
   cbTecajnice->setObjectName(QStringLiteral("cbTecajnice"));
   cbTecajnice->setEditable(false);
   cbTecajnice->setGeometry(16, 26, 227, 22);
+  Name(listLabel, cbTecajnice, "Seznam tečajnic");
 
-  MakeLabel(this, QStringLiteral("TEČAJNICA"), 16, 56, 227, white);
+  QLabel* nameLabel = MakeLabel(this, QStringLiteral("&TEČAJNICA"), 16, 56, 227, white);
   eTecajnica = MakeField(this, "eTecajnica", {16, 74, 227, 21});
+  Name(nameLabel, eTecajnica, "Tečajnica");
 
-  MakeLabel(this, QStringLiteral("ZAČETNA  VRSTICA"), 16, 104, 227, white);
+  QLabel* rowLabel = MakeLabel(this, QStringLiteral("&ZAČETNA  VRSTICA"), 16, 104, 227, white);
   eZacetnaVrstica = MakeField(this, "eZacetnaVrstica", {16, 122, 80, 21});
+  Name(rowLabel, eZacetnaVrstica, "Začetna vrstica");
 
   MakeLabel(this, QStringLiteral("KOLONE V EXCELU S PODATKI:"), 16, 154, 227, QColor(Qt::yellow));
-  const char* letterLabels[] = {"DATUM", "VP", "TEČAJ", "INDEKS"};
-  for (int i = 0; i < 4; ++i) MakeLabel(this, QString::fromUtf8(letterLabels[i]), 16 + 58 * i, 176, 52, white);
   eDatum = MakeLetterField(this, "eDatum", {16, 194, 40, 24});
   eSimbol = MakeLetterField(this, "eSimbol", {74, 194, 40, 24});
   eTecaj = MakeLetterField(this, "eTecaj", {132, 194, 40, 24});
   eIndeks = MakeLetterField(this, "eIndeks", {190, 194, 40, 24});
+  struct LetterField {
+    const char* label;
+    QLineEdit* field;
+    const char* name;
+  };
+  const LetterField letters[] = {
+      {"&DATUM", eDatum, "Kolona datuma"},
+      {"&VP", eSimbol, "Kolona simbola (VP)"},
+      {"TEČ&AJ", eTecaj, "Kolona tečaja"},
+      {"&INDEKS", eIndeks, "Kolona indeksa"},
+  };
+  for (int i = 0; i < 4; ++i) {
+    Name(MakeLabel(this, QString::fromUtf8(letters[i].label), 16 + 58 * i, 176, 52, white), letters[i].field,
+         letters[i].name);
+  }
 
-  btnBrisi = MakeButton(this, "btnBrisi", QStringLiteral("Briši"), {16, 236, 108, 28});
-  btnAzuriraj = MakeButton(this, "btnAzuriraj", QStringLiteral("Dodaj novo"), {135, 236, 108, 28});
-  btnPotrdi = MakeButton(this, "btnPotrdi", QStringLiteral("Zaključi"), {16, 280, 227, 32});
+  btnBrisi = MakeButton(this, "btnBrisi", QStringLiteral("&Briši"), {16, 236, 108, 28});
+  btnAzuriraj = MakeButton(this, "btnAzuriraj", QStringLiteral("Dodaj &novo"), {135, 236, 108, 28});
+  btnPotrdi = MakeButton(this, "btnPotrdi", QStringLiteral("Za&ključi"), {16, 280, 227, 32});
 
   connect(cbTecajnice, &QComboBox::activated, this, [this](int) { cbTecajniceSelect(); });
   connect(btnAzuriraj, &QPushButton::clicked, this, [this] { btnAzurirajClick(); });
@@ -98,6 +150,12 @@ TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(c
 
 
 void TForm2::Open() { form_.Open(); }
+
+void TForm2::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Without a window manager a window that opens is not given the keyboard.
+  activateWindow();
+}
 
 void TForm2::cbTecajniceSelect() {
   messages_.Guarded([this] { form_.cbTecajniceSelect(); });

@@ -47,6 +47,9 @@ class TForm2 final : public QDialog, public ParametersView {
   void SetProfileLabel(const std::string& name) override;
   void CloseWindow() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   QLineEdit* Field(ParameterField field) const;
 

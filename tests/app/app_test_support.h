@@ -3,6 +3,7 @@
 // file helpers.
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <QString>
@@ -76,10 +77,12 @@ inline std::optional<std::string> ReadBytes(const std::string& path) {
 // Runs the action on the first modal widget that appears (a message box, a
 // dialog) from inside its own event loop; gives up after about thirty seconds
 // (the first file dialog of a process can take seconds to appear on a busy machine).
-inline void WhenModal(std::function<void(QWidget*)> action, QWidget* notThis = nullptr) {
+// A widget to pass over (`notThis`) is forgotten once it is gone: the next box
+// may stand where it stood in memory.
+inline void WhenModal(std::function<void(QWidget*)> action, QWidget* passOver = nullptr) {
   auto* timer = new QTimer;
   auto tries = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, [timer, tries, action, notThis] {
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, action, notThis = QPointer<QWidget>(passOver)] {
     QWidget* modal = QApplication::activeModalWidget();
     if ((modal != nullptr && modal != notThis) || ++*tries > 3000) {
       timer->stop();

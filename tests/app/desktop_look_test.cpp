@@ -12,6 +12,13 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTreeView>
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+
+#include <map>
 
 #include "app/desktop/desktop_services.h"
 #include "app/desktop/program_icon.h"
@@ -101,6 +108,182 @@ TEST(SloveneToolkit, BoxesAndThePickerReadSlovene) {
                   .match(modified)
                   .hasMatch())
       << modified.toStdString();
+}
+
+// The names the picker lists under its current filter, once the folder is read.
+QStringList ListedNames(QFileDialog* dialog, int expected) {
+  auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+  QAbstractItemModel* model = view->model();
+  (void)QTest::qWaitFor([&] { return model->rowCount(view->rootIndex()) == expected; }, 3000);
+  QTest::qWait(50);
+  QStringList names;
+  const QModelIndex root = view->rootIndex();
+  for (int row = 0; row < model->rowCount(root); ++row) {
+    const QModelIndex index = model->index(row, 0, root);
+    if (index.flags() & Qt::ItemIsEnabled) names << index.data().toString();
+  }
+  names.sort();
+  return names;
+}
+
+// The first filter lists every form that the program reads, in either case of
+// letters; each form's own filter lists only it.
+TEST(Picker, FiltersListEveryFormAndEachOnItsOwn) {
+  QTemporaryDir dir;
+  const char* files[] = {"a.xls", "B.XLS", "c.xlsx", "d.xlsm", "e.xlsb", "f.ods", "g.xml",
+                         "h.htm", "i.html", "j.csv",  "k.txt",  "l.pdf",  "brez"};
+  for (const char* name : files) WriteBytes(PathIn(dir, name), "x");
+  const QStringList filters = PickerFilters();
+  const std::vector<QStringList> expected = {
+      {"B.XLS", "a.xls", "c.xlsx", "d.xlsm", "e.xlsb", "f.ods", "g.xml", "h.htm", "i.html", "j.csv", "k.txt"},
+      {"B.XLS", "a.xls"}, {"c.xlsx"}, {"d.xlsm"}, {"e.xlsb"}, {"f.ods"}, {"g.xml"}, {"h.htm", "i.html"},
+      {"j.csv"}, {"k.txt"},
+      {"B.XLS", "a.xls", "brez", "c.xlsx", "d.xlsm", "e.xlsb", "f.ods", "g.xml", "h.htm", "i.html", "j.csv",
+       "k.txt", "l.pdf"},
+  };
+  ASSERT_EQ(static_cast<std::size_t>(filters.size()), expected.size());
+  std::vector<QStringList> listed;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+      dialog->selectNameFilter(filters[i]);
+      listed.push_back(ListedNames(dialog, static_cast<int>(expected[static_cast<std::size_t>(i)].size())));
+    }
+    dialog->reject();
+  });
+  QtWorkbookPicker().PickWorkbook(nullptr);
+  ASSERT_EQ(listed.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(listed[i], expected[i]) << filters[static_cast<qsizetype>(i)].toStdString();
+}
+
+// A widget as the operator sees it, kept when the tests are asked to keep
+// pictures (RATEMOVER_SCREENS names the folder).
+void KeepPicture(QWidget* widget, const QString& name) {
+  const QString folder = qEnvironmentVariable("RATEMOVER_SCREENS");
+  if (folder.isEmpty()) return;
+  QDir().mkpath(folder);
+  widget->grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
+}
+
+// The date column holds the whole date and time, the widest day, month and hour
+// too, and the picker is wide enough to show it without scrolling.
+TEST(Picker, DateColumnShowsTheWholeDateAndTime) {
+  SloveneToolkitTexts texts;
+  QTemporaryDir dir;
+  const std::string path = PathIn(dir, "cene.xls");
+  WriteBytes(path, "x");
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 28), QTime(20, 58, 58)), QFileDevice::FileModificationTime));
+  file.close();
+  int wanted = 0, width = 0, dateEnd = 0, room = 0;
+  QString shown;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    dialog->setViewMode(QFileDialog::Detail);
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 1; }, 3000);
+    QTest::qWait(50);
+    shown = view->model()->index(0, 3, view->rootIndex()).data().toString();
+    dateEnd = view->header()->sectionViewportPosition(3) + view->header()->sectionSize(3);
+    room = view->viewport()->width();
+    wanted = static_cast<QAbstractItemView*>(view)->sizeHintForColumn(3);
+    width = view->header()->sectionSize(3);
+    KeepPicture(dialog, QStringLiteral("picker-scale-") + qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")));
+    dialog->reject();
+  });
+  QtWorkbookPicker().PickWorkbook(nullptr);
+  EXPECT_EQ(shown, QStringLiteral("28.12.2026 20:58:58"));
+  EXPECT_GT(wanted, 0);
+  EXPECT_LE(wanted, width);
+  EXPECT_LE(dateEnd, room) << "the date column reaches past the visible list";
+}
+
+// Deleting a file from the picker (its Delete key, or its menu) asks in
+// Slovene, with Slovene buttons.
+TEST(SloveneToolkit, ThePickersDeleteQuestionIsSlovene) {
+  SloveneToolkitTexts texts;
+  QTemporaryDir dir;
+  WriteBytes(PathIn(dir, "cene.xls"), "x");
+  QString title, question;
+  QStringList buttons;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* list = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 1; }, 3000);
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0, list->rootIndex()));
+    WhenModal(
+        [&](QWidget* box) {
+          auto* message = qobject_cast<QMessageBox*>(box);
+          ASSERT_NE(message, nullptr);
+          title = message->windowTitle();
+          question = message->text();
+          for (QAbstractButton* button : message->buttons()) buttons << button->text();
+          buttons.sort();
+          KeepPicture(message, QStringLiteral("picker-delete-question"));
+          message->button(QMessageBox::No)->click();
+        },
+        dialog);
+    QTest::keyClick(list, Qt::Key_Delete);
+    dialog->reject();
+  });
+  QtWorkbookPicker().PickWorkbook(nullptr);
+  EXPECT_EQ(title, QStringLiteral("Izbriši"));
+  EXPECT_EQ(question, QStringLiteral("Ali res želite izbrisati »cene.xls«?"));
+  EXPECT_EQ(buttons, (QStringList{QStringLiteral("&Da"), QStringLiteral("&Ne")}));
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(PathIn(dir, "cene.xls"))));
+}
+
+// The texts of the picker's labels, buttons, tips, menu and column heads, by
+// where they stand.
+std::map<QString, QString> PickerTexts() {
+  std::map<QString, QString> texts;
+  QTemporaryDir dir;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    for (QWidget* widget : dialog->findChildren<QWidget*>()) {
+      const QString where = widget->objectName();
+      if (where.isEmpty()) continue;
+      if (auto* label = qobject_cast<QLabel*>(widget)) texts[where] = label->text();
+      if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts[where] = button->text();
+      if (!widget->toolTip().isEmpty()) texts[where + QStringLiteral(" tip")] = widget->toolTip();
+    }
+    for (QAction* action : dialog->findChildren<QAction*>()) {
+      if (!action->objectName().isEmpty()) texts[action->objectName()] = action->text();
+    }
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    for (int column = 0; column < 4; ++column) {
+      texts[QStringLiteral("column %1").arg(column)] = view->model()->headerData(column, Qt::Horizontal).toString();
+    }
+    dialog->reject();
+  });
+  QtWorkbookPicker().PickWorkbook(nullptr);
+  return texts;
+}
+
+// Every text that the picker shows of its own differs from the toolkit's English.
+TEST(SloveneToolkit, EveryPickerTextIsSlovene) {
+  const std::map<QString, QString> english = PickerTexts();
+  std::map<QString, QString> slovene;
+  {
+    SloveneToolkitTexts texts;
+    slovene = PickerTexts();
+  }
+  ASSERT_GT(english.size(), 10u);
+  for (const auto& [where, text] : english) {
+    if (text.isEmpty() || text == QStringLiteral("...")) continue;
+    EXPECT_NE(slovene[where], text) << where.toStdString() << ": " << text.toStdString();
+  }
 }
 
 TEST(SloveneToolkit, LeavingRestoresTheToolkitsOwnTexts) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
@@ -14,9 +15,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QShortcut>
 #include <QTranslator>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include <grp.h>
@@ -115,7 +119,7 @@ TEST(MainWindowLayout, ControlsCarryTheirNamesTextsAndPlaces) {
   };
   const Control controls[] = {
       {"lblTecajnica", QStringLiteral("TEČAJNICA"), {24, 24, 102, 20}},
-      {"Label2", QStringLiteral("Vhodna excel datoteka:"), {24, 56, 141, 16}},
+      {"Label2", QStringLiteral("&Vhodna excel datoteka:"), {24, 56, 141, 16}},
       {"eDatoteka", QStringLiteral("TECAJI_PAPIRJEV.XLS"), {24, 80, 377, 21}},
       {"btnOdpri", QStringLiteral("..."), {408, 80, 25, 22}},
       {"btnImport", QStringLiteral("&Prepis"), {24, 128, 75, 25}},
@@ -149,7 +153,7 @@ TEST(MainWindowLayout, ControlsCarryTheirNamesTextsAndPlaces) {
   auto* menu = w.Child<QMenuBar>("MainMenu1");
   ASSERT_NE(menu, nullptr);
   ASSERT_EQ(menu->actions().size(), 1);
-  EXPECT_EQ(menu->actions().first()->text(), "Parametri");
+  EXPECT_EQ(menu->actions().first()->text(), "P&arametri");
   EXPECT_EQ(menu->actions().first()->objectName(), "Parametri1");
   EXPECT_EQ(menu->actions().first()->menu(), nullptr);
   // The parameters window exists from the start, hidden.
@@ -422,23 +426,25 @@ TEST(FileNames, APickedWorkbookKeepsItsName) {
   }
 }
 
-// A typed name is the file whose UTF-8 name it spells: the existence check and
-// the rate file use it, and the missing file's message shows it.
+// A typed name is the file whose UTF-8 name it spells, a name that is not UTF-8
+// typed as the field shows it: the existence check and the rate file use it,
+// and the missing file's message shows it.
 TEST(FileNames, ATypedWorkbookIsTheFileItSpells) {
   for (const auto& c : kNames) {
-    if (QString::fromStdString(c.name).toStdString() != c.name) continue;  // not UTF-8: no one can type it
     SCOPED_TRACE(c.what);
     Window w;
     w.form->AppActivate();
     const std::string folder = w.dir.path().toStdString() + "/";
     WriteBytes(folder + c.name + ".xls", "not read");
-    w.Child<QLineEdit>("eDatoteka")->setText(QString::fromStdString(folder + c.name + ".xls"));
+    auto* field = w.Child<QLineEdit>("eDatoteka");
+    field->clear();
+    field->insert(w.dir.path() + "/" + c.shown + ".xls");
     EXPECT_EQ(w.form->WorkbookPath(), folder + c.name + ".xls");
     w.form->btnImportClick();
     EXPECT_TRUE(ReadBytes(folder + c.name + ".ztr").has_value());
 
     w.messages.shown.clear();
-    w.Child<QLineEdit>("eDatoteka")->setText(QString::fromStdString(folder + c.name + "_ni.xls"));
+    field->setText(w.dir.path() + "/" + c.shown + "_ni.xls");
     w.form->btnImportClick();
     EXPECT_EQ(w.messages.shown,
               std::vector<QString>{QStringLiteral("Datoteka ne obstaja!\n") + w.dir.path() + "/" + c.shown + "_ni.xls"});
@@ -673,7 +679,7 @@ TEST(RealWidgets, AnOperatorOutsideTheSharingGroupReadsHowToGetIn) {
   EXPECT_EQ(ReadBytes(w.configPath), std::optional<std::string>(w.config));
 }
 
-TEST(RealWidgets, WorkbookPickerOffersExcelFilesAndAddsTheExtension) {
+TEST(RealWidgets, WorkbookPickerOffersEveryFormAndAddsTheExtension) {
   QTemporaryDir dir;
   const std::string lower = PathIn(dir, "cene.xls");
   WriteBytes(lower, "x");
@@ -693,10 +699,56 @@ TEST(RealWidgets, WorkbookPickerOffersExcelFilesAndAddsTheExtension) {
   });
   EXPECT_EQ(picker.PickWorkbook(nullptr), lower);
   EXPECT_EQ(title, "Izberi excel datoteko");
-  EXPECT_EQ(filters, (QStringList{"Excel datoteke (*.xls)", "Vse datoteke (*)"}));
-  EXPECT_EQ(selected, "Excel datoteke (*.xls)");
+  const QStringList expected = {
+      "Vse preglednice (*.xls *.xlsx *.xlsm *.xlsb *.ods *.xml *.htm *.html *.csv *.txt)",
+      "Excel datoteke (*.xls)",
+      "Excel delovni zvezki (*.xlsx)",
+      "Excel delovni zvezki z makri (*.xlsm)",
+      "Binarni Excel delovni zvezki (*.xlsb)",
+      "Preglednice OpenDocument (*.ods)",
+      "Preglednice XML (*.xml)",
+      "Spletne strani (*.htm *.html)",
+      "Besedilo CSV (*.csv)",
+      "Besedilne datoteke (*.txt)",
+      "Vse datoteke (*)",
+  };
+  EXPECT_EQ(filters, expected);
+  EXPECT_EQ(selected, expected.first());
 
-  // The next opening offers the last choice; cancelling gives nothing.
+  // The next opening offers the last choice of file and of filter; a filter
+  // chosen in a cancelled opening is offered too; cancelling gives nothing.
+  for (const QString& chosen : {expected[3], expected[10]}) {
+    QStringList offered;
+    QString offeredFilter;
+    WhenModal([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      offered = dialog->selectedFiles();
+      offeredFilter = dialog->selectedNameFilter();
+      dialog->selectNameFilter(chosen);
+      dialog->reject();
+    });
+    EXPECT_EQ(picker.PickWorkbook(nullptr), std::nullopt);
+    EXPECT_EQ(offered, QStringList{QString::fromStdString(lower)});
+    EXPECT_EQ(offeredFilter, chosen == expected[3] ? expected[0] : expected[3]);
+  }
+}
+
+// A name that is not UTF-8 is typed as the program shows it, each such byte as
+// "\xHH", and offered again so.
+TEST(RealWidgets, WorkbookPickerTakesANameThatIsNotUtf8) {
+  QTemporaryDir dir;
+  const std::string workbook = dir.path().toStdString() + "/cenik_\xF1.xls";
+  WriteBytes(workbook, "x");
+  QtWorkbookPicker picker;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    dialog->selectFile(QStringLiteral("cenik_\\xf1.xls"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  EXPECT_EQ(picker.PickWorkbook(nullptr), workbook);
   QStringList offered;
   WhenModal([&](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -705,7 +757,7 @@ TEST(RealWidgets, WorkbookPickerOffersExcelFilesAndAddsTheExtension) {
     dialog->reject();
   });
   EXPECT_EQ(picker.PickWorkbook(nullptr), std::nullopt);
-  EXPECT_EQ(offered, QStringList{QString::fromStdString(lower)});
+  EXPECT_EQ(offered, QStringList{dir.path() + QStringLiteral("/cenik_\\xF1.xls")});
 }
 
 TEST(Picker, DefaultExtensionFindsTheExistingSpelling) {
@@ -766,6 +818,225 @@ TEST(RealWidgets, KeyboardReturnsToTheWindowAfterEveryBox) {
     EXPECT_EQ(QApplication::focusWidget(), transfer) << round;
   }
   EXPECT_EQ(boxesSeen, 3);
+}
+
+// The window and control that have the keyboard, and that Alt+P (the
+// transfer, its workbook missing) reaches "&Prepis" from there.
+void ExpectKeyboardBackOnTransfer(Window& w, const std::string& when) {
+  QTest::qWait(20);
+  EXPECT_EQ(QApplication::activeWindow(), w.form.get()) << when;
+  EXPECT_EQ(QApplication::focusWidget(), w.Child<QPushButton>("btnImport")) << when;
+  const std::size_t before = w.messages.messages.size();
+  QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : w.form.get(), Qt::Key_P,
+                  Qt::AltModifier);
+  (void)QTest::qWaitFor([&] { return w.messages.messages.size() > before; }, 2000);
+  EXPECT_EQ(w.messages.messages.size(), before + 1) << when;
+}
+
+void ShowActive(Window& w) {
+  w.form->show();
+  w.form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  QTest::qWait(20);
+  std::remove(w.workbook.c_str());
+  w.Child<QPushButton>("btnImport")->setFocus();
+}
+
+// However the parameters window is opened from the keyboard and however it is
+// closed, the keyboard comes back to the control that had it, not to the menu
+// bar, and Alt+P works at once.
+TEST(Keyboard, ParametersWindowGivesTheKeyboardBack) {
+  struct Way {
+    const char* open;
+    std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys;
+  };
+  const Way opens[] = {
+      {"Alt, Return", {{Qt::Key_Alt, Qt::NoModifier}, {Qt::Key_Return, Qt::NoModifier}}},
+      {"F10, Return", {{Qt::Key_F10, Qt::NoModifier}, {Qt::Key_Return, Qt::NoModifier}}},
+      {"Alt+A", {{Qt::Key_A, Qt::AltModifier}}},
+  };
+  const std::pair<const char*, std::pair<Qt::Key, Qt::KeyboardModifiers>> closes[] = {
+      {"Esc", {Qt::Key_Escape, Qt::NoModifier}},
+      {"Zaključi (Alt+K)", {Qt::Key_K, Qt::AltModifier}},
+  };
+  for (const Way& open : opens) {
+    for (const auto& [closeName, close] : closes) {
+      const std::string when = std::string(open.open) + " / " + closeName;
+      Window w;
+      w.form->AppActivate();
+      ShowActive(w);
+      bool opened = false, active = false, closedByKey = false;
+      WhenModal([&, close = close](QWidget* modal) {
+        opened = modal == &w.form->Form2();
+        active = QTest::qWaitForWindowActive(modal);
+        (void)QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr && QApplication::focusWidget()->window() == modal; }, 2000);
+        QTest::qWait(50);
+        QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, close.first,
+                        close.second);
+        (void)QTest::qWaitFor([&] { return !modal->isVisible(); }, 2000);
+        closedByKey = !modal->isVisible();
+        // a window that did not close is closed here, so that the test goes on
+        if (modal->isVisible()) modal->close();
+      });
+      for (const auto& [key, modifiers] : open.keys) {
+        QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : w.form.get(), key,
+                        modifiers);
+      }
+      (void)QTest::qWaitFor([&] { return opened && QApplication::activeModalWidget() == nullptr; }, 5000);
+      EXPECT_TRUE(opened) << when;
+      EXPECT_TRUE(active) << when << ": the parameters window did not get the keyboard";
+      EXPECT_TRUE(closedByKey) << when << ": " << (w.messages.messages.empty() ? "" : w.messages.messages.back())
+                               << (w.messages.errors.empty() ? "" : w.messages.errors.back());
+      EXPECT_TRUE(w.form->Form2().isHidden()) << when;
+      ExpectKeyboardBackOnTransfer(w, when);
+    }
+  }
+}
+
+// Two boxes from one action: each stands over the main window, and after the
+// second the keyboard is back where it was.
+TEST(Keyboard, TwoBoxesInARowStandOverTheWindow) {
+  QtMessageBoxes boxes;
+  Window w({}, false, &boxes);
+  ShowActive(w);
+  std::vector<QWidget*> parents;
+  std::vector<bool> overWindow;
+  std::function<void(QWidget*)> closeBox = [&](QWidget* modal) {
+    parents.push_back(modal->parentWidget());
+    overWindow.push_back(w.form->frameGeometry().contains(modal->frameGeometry().center()));
+    if (parents.size() < 2) WhenModal(closeBox, modal);
+    QTest::keyClick(modal, Qt::Key_Return);
+  };
+  WhenModal(closeBox);
+  auto* action = new QShortcut(QKeySequence(Qt::Key_F5), w.form.get());
+  QObject::connect(action, &QShortcut::activated, [&] {
+    boxes.ShowMessage("Prvo sporo\xE8ilo");
+    boxes.ShowMessage("Drugo sporo\xE8ilo");
+  });
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+  (void)QTest::qWaitFor([&] { return parents.size() == 2 && QApplication::activeModalWidget() == nullptr; }, 5000);
+  EXPECT_EQ(parents, (std::vector<QWidget*>{w.form.get(), w.form.get()}));
+  EXPECT_EQ(overWindow, (std::vector<bool>{true, true}));
+  QTest::qWait(20);
+  EXPECT_EQ(QApplication::activeWindow(), w.form.get());
+  EXPECT_EQ(QApplication::focusWidget(), w.Child<QPushButton>("btnImport"));
+  // Alt+P now reaches "&Prepis": its box is the third.
+  WhenModal([&](QWidget* modal) {
+    parents.push_back(modal->parentWidget());
+    QTest::keyClick(modal, Qt::Key_Return);
+  });
+  QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : w.form.get(), Qt::Key_P,
+                  Qt::AltModifier);
+  (void)QTest::qWaitFor([&] { return parents.size() == 3 && QApplication::activeModalWidget() == nullptr; }, 5000);
+  EXPECT_EQ(parents.size(), 3u);
+}
+
+// The letters that Alt takes to each control: one letter for one control in
+// each window, and each reaches its control.
+TEST(Keyboard, EveryLetterReachesItsControl) {
+  Window w;
+  w.form->AppActivate();
+  ShowActive(w);
+  auto letterOf = [](const QString& text) { return QKeySequence::mnemonic(text); };
+  QList<QKeySequence> mainLetters;
+  // (the parameters window is a child of the main window: its controls are left out here)
+  for (QLabel* label : w.form->findChildren<QLabel*>()) {
+    if (label->buddy() != nullptr && label->window() == w.form.get()) mainLetters << letterOf(label->text());
+  }
+  for (QPushButton* button : w.form->findChildren<QPushButton*>()) {
+    if (button->window() == w.form.get()) mainLetters << letterOf(button->text());
+  }
+  mainLetters << letterOf(w.Child<QAction>("Parametri1")->text());
+  QList<QKeySequence> distinct = mainLetters;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  EXPECT_EQ(distinct.size(), mainLetters.size());
+  EXPECT_EQ(mainLetters.size(), 5);  // the field, three buttons, the menu
+
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+  EXPECT_EQ(QApplication::focusWidget(), w.Child<QLineEdit>("eDatoteka"));
+
+  // In the parameters window, each field's label letter.
+  TForm2& form2 = w.form->Form2();
+  const std::pair<Qt::Key, const char*> fields[] = {
+      {Qt::Key_S, "cbTecajnice"}, {Qt::Key_T, "eTecajnica"}, {Qt::Key_Z, "eZacetnaVrstica"}, {Qt::Key_D, "eDatum"},
+      {Qt::Key_V, "eSimbol"},     {Qt::Key_A, "eTecaj"},     {Qt::Key_I, "eIndeks"},
+  };
+  std::vector<std::string> reached;
+  bool deleted = false;
+  WhenModal([&](QWidget* modal) {
+    EXPECT_TRUE(QTest::qWaitForWindowActive(modal)) << "the parameters window did not get the keyboard";
+    (void)QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr && QApplication::focusWidget()->window() == modal; }, 2000);
+    for (const auto& [key, name] : fields) {
+      QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, key,
+                      Qt::AltModifier);
+      reached.push_back(QApplication::focusWidget() != nullptr ? QApplication::focusWidget()->objectName().toStdString()
+                                                               : std::string());
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_B, Qt::AltModifier);  // "&Briši"
+    (void)QTest::qWaitFor([&] { return w.form->State().table.Slot(1).name.empty(); }, 2000);
+    deleted = w.form->State().table.Slot(1).name.empty();
+    modal->close();
+  });
+  w.form->Parametri1Click();
+  std::vector<std::string> expected;
+  for (const auto& field : fields) expected.push_back(field.second);
+  EXPECT_EQ(reached, expected);
+  EXPECT_TRUE(deleted);
+  QList<QKeySequence> letters;
+  for (QLabel* label : form2.findChildren<QLabel*>()) {
+    if (label->buddy() != nullptr) letters << letterOf(label->text());
+  }
+  for (QPushButton* button : form2.findChildren<QPushButton*>()) letters << letterOf(button->text());
+  distinct = letters;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  EXPECT_EQ(letters.size(), 10);
+  EXPECT_EQ(distinct.size(), letters.size());
+}
+
+// What a screen reader is told of each control of both windows.
+TEST(Accessibility, EveryControlHasAName) {
+  Window w;
+  w.form->AppActivate();
+  auto nameOf = [](QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    return accessible != nullptr ? accessible->text(QAccessible::Name) : QStringLiteral("(none)");
+  };
+  const std::pair<const char*, QString> mainControls[] = {
+      {"eDatoteka", QStringLiteral("Vhodna excel datoteka")},
+      {"btnOdpri", QStringLiteral("Izberi excel datoteko")},
+      {"btnImport", QStringLiteral("Prepis")},
+      {"btnKonec", QStringLiteral("Izhod")},
+  };
+  for (const auto& [name, expected] : mainControls) EXPECT_EQ(nameOf(w.Child<QWidget>(name)), expected) << name;
+  TForm2& form2 = w.form->Form2();
+  form2.Open();
+  const std::pair<const char*, QString> parameterControls[] = {
+      {"cbTecajnice", QStringLiteral("Seznam tečajnic")},   {"eTecajnica", QStringLiteral("Tečajnica")},
+      {"eZacetnaVrstica", QStringLiteral("Začetna vrstica")}, {"eDatum", QStringLiteral("Kolona datuma")},
+      {"eSimbol", QStringLiteral("Kolona simbola (VP)")},   {"eTecaj", QStringLiteral("Kolona tečaja")},
+      {"eIndeks", QStringLiteral("Kolona indeksa")},        {"btnBrisi", QStringLiteral("Briši")},
+      {"btnAzuriraj", QStringLiteral("Dodaj novo")},        {"btnPotrdi", QStringLiteral("Zaključi")},
+  };
+  for (const auto& [name, expected] : parameterControls) {
+    EXPECT_EQ(nameOf(form2.findChild<QWidget*>(QString::fromLatin1(name))), expected) << name;
+  }
+  // Every control that takes the keyboard is named, and not by its value.
+  for (QWidget* window : {static_cast<QWidget*>(w.form.get()), static_cast<QWidget*>(&form2)}) {
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+      if (control->focusPolicy() == Qt::NoFocus || control->window() != window ||
+          qobject_cast<QMenuBar*>(control) != nullptr) {
+        continue;
+      }
+      const QString name = nameOf(control);
+      EXPECT_FALSE(name.isEmpty()) << control->objectName().toStdString();
+      EXPECT_NE(name, QStringLiteral("...")) << control->objectName().toStdString();
+      if (auto* list = qobject_cast<QComboBox*>(control)) {
+        EXPECT_NE(name, list->currentText());
+      }
+    }
+  }
 }
 
 TEST(MessageText, EachStoredLineBreakBecomesOne) {

@@ -49,13 +49,14 @@ TEST(ParametersWindow, ControlsTextsAndOrder) {
   EXPECT_TRUE(w.form->isModal());
   QStringList labels;
   for (QLabel* label : w.form->findChildren<QLabel*>()) labels << label->text();
-  EXPECT_EQ(labels, (QStringList{QStringLiteral("SEZNAM TEČAJNIC"), QStringLiteral("TEČAJNICA"),
-                                 QStringLiteral("ZAČETNA  VRSTICA"), QStringLiteral("KOLONE V EXCELU S PODATKI:"),
-                                 QStringLiteral("DATUM"), QStringLiteral("VP"), QStringLiteral("TEČAJ"),
-                                 QStringLiteral("INDEKS")}));
-  EXPECT_EQ(w.Button("btnBrisi")->text(), QStringLiteral("Briši"));
-  EXPECT_EQ(w.Button("btnAzuriraj")->text(), "Dodaj novo");
-  EXPECT_EQ(w.Button("btnPotrdi")->text(), QStringLiteral("Zaključi"));
+  // The texts as designed, each with the letter that Alt takes to it marked.
+  EXPECT_EQ(labels, (QStringList{QStringLiteral("&SEZNAM TEČAJNIC"), QStringLiteral("&TEČAJNICA"),
+                                 QStringLiteral("&ZAČETNA  VRSTICA"), QStringLiteral("KOLONE V EXCELU S PODATKI:"),
+                                 QStringLiteral("&DATUM"), QStringLiteral("&VP"), QStringLiteral("TEČ&AJ"),
+                                 QStringLiteral("&INDEKS")}));
+  EXPECT_EQ(w.Button("btnBrisi")->text(), QStringLiteral("&Briši"));
+  EXPECT_EQ(w.Button("btnAzuriraj")->text(), "Dodaj &novo");
+  EXPECT_EQ(w.Button("btnPotrdi")->text(), QStringLiteral("Za&ključi"));
   EXPECT_FALSE(w.List()->isEditable());
 
   // Top to bottom, the letter fields side by side in the order date, symbol, price, index.

@@ -97,5 +97,29 @@ TEST(ProgramDir, PathsKeepTheFileSystemsBytes) {
   std::filesystem::remove_all(pattern);
 }
 
+// What the operator reads of a path and what a typed readable form names.
+TEST(ProgramDir, ReadablePathsNameOnePathEach) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string readable;
+  };
+  const Case cases[] = {
+      {"UTF-8", "/d/te\u010Daji.xls", "/d/te\u010Daji.xls"},
+      {"not UTF-8", "/d/cenik_\xF1\xFF.xls", "/d/cenik_\\xF1\\xFF.xls"},
+      {"a backslash that reads as an escape", "/d/a\\x41.xls", "/d/a\\x5Cx41.xls"},
+      {"a backslash that does not", "/d/a\\b\\xG1\\x4", "/d/a\\b\\xG1\\x4"},
+      {"a trailing backslash", "/d/a\\", "/d/a\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ReadablePath(c.path), c.readable);
+    EXPECT_EQ(PathFromReadable(c.readable), c.path);
+  }
+  // typed by hand: either case of hex digit, and an escape of a valid character
+  EXPECT_EQ(PathFromReadable("/d/cenik_\\xf1.xls"), "/d/cenik_\xF1.xls");
+  EXPECT_EQ(PathFromReadable("/d/\\xC4\\x8D.xls"), "/d/\u010D.xls");
+}
+
 }  // namespace
 }  // namespace ratemover

@@ -1,7 +1,8 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <!-- Slovene for the toolkit texts that Qt's own Slovene translation lacks:
-     the standard buttons of message boxes and dialogs, and file dialog texts.
+     the standard buttons of message boxes and dialogs, and the file dialog's
+     texts, its questions included.
      Loaded after Qt's translation, so these are looked up first. -->
 <TS version="2.1" language="sl_SI">
 <context>
@@ -34,6 +35,14 @@
         <source>No</source>
         <translation>Ne</translation>
     </message>
+    <message>
+        <source>&amp;Yes</source>
+        <translation>&amp;Da</translation>
+    </message>
+    <message>
+        <source>&amp;No</source>
+        <translation>&amp;Ne</translation>
+    </message>
 </context>
 <context>
     <name>QAbstractFileIconProvider</name>
@@ -49,6 +58,14 @@
 </context>
 <context>
     <name>QFileDialog</name>
+    <message>
+        <source>Delete</source>
+        <translation>Izbriši</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete '%1'?</source>
+        <translation>Ali res želite izbrisati »%1«?</translation>
+    </message>
     <message>
         <source>Files</source>
         <translation>Datoteke</translation>
