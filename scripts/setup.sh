@@ -10,6 +10,7 @@ packages=(
   libgsf-1-dev libxml2-dev zlib1g-dev libdeflate-dev libisal-dev
   qt6-base-dev qt6-svg-dev libqt6sql6-sqlite qt6-translations-l10n qt6-tools-dev qt6-l10n-tools desktop-file-utils
   clang libclang-rt-14-dev
+  xvfb dbus at-spi2-core
   "$@"
 )
 
