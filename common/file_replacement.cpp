@@ -125,15 +125,36 @@ int LinkDescriptor(int fd, const std::string& name) {
   return errno;
 }
 
-void SyncFolder(const std::string& folder) {
+// The rename is on disk only once the folder is. A folder that cannot be opened
+// for reading cannot be flushed by this process at all, and a file system that
+// keeps no folder state to flush says EINVAL: neither is a failed write.
+int SyncFolder(const std::string& folder) {
   const OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) (void)::fsync(dir.get());
+  if (dir.get() < 0) return 0;
+  if (::fsync(dir.get()) == 0 || errno == EINVAL) return 0;
+  return errno;
 }
 
 // The whole file from its start, its length set to that of `bytes`, on disk.
+// Where the file is longer, the new content goes first padded with blanks to
+// the file's length and flushed, and only then is the file cut: a process killed
+// before the cut leaves the new lines followed by a blank run that the reader
+// skips, never the new lines followed by the old file's last lines.
 int PutBytesAt0(int fd, std::string_view bytes) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return errno;
+  const auto sizeNow = static_cast<std::size_t>(info.st_size);
   if (::lseek(fd, 0, SEEK_SET) != 0) return errno;
-  if (!WriteAll(fd, bytes)) return errno;
+  if (bytes.size() < sizeNow) {
+    std::string padded;
+    padded.reserve(sizeNow);
+    padded.append(bytes);
+    padded.append(sizeNow - bytes.size(), ' ');
+    if (!WriteAll(fd, padded)) return errno;
+    if (::fsync(fd) != 0) return errno;
+  } else if (!WriteAll(fd, bytes)) {
+    return errno;
+  }
   if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) return errno;
   if (::fsync(fd) != 0) return errno;
   return 0;
@@ -272,8 +293,7 @@ int FileReplacement::Commit() {
   tempPath_.clear();
   ::close(fd_);  // its bytes are on disk already
   fd_ = -1;
-  SyncFolder(FolderOf(target_));
-  return 0;
+  return SyncFolder(FolderOf(target_));
 }
 
 int FileReplacement::CommitEmpty() {

@@ -51,17 +51,22 @@ class FileReplacement {
   // while the file itself may be written: the case for WriteInPlace.
   bool FolderRefused() const { return folderRefused_; }
 
-  // Flushes the new version to disk and renames it over the old file. Returns 0
-  // or an errno value; after a failure the old file stands as it was and the new
-  // version can still be committed, or dropped.
+  // Flushes the new version to disk, renames it over the old file and flushes
+  // the folder, so that the rename survives a power cut. Returns 0 or an errno
+  // value. When the flush of the folder fails, the new version stands in place
+  // but may not outlive a power cut: the error is returned all the same, and
+  // the replacement is over. After any earlier failure the old file stands as
+  // it was and the new version can still be committed, or dropped.
   int Commit();
 
   // Drops what was written, so that an empty file takes the old file's place.
   int CommitEmpty();
 
   // For a file whose folder refuses new files: overwrites the file itself with
-  // `bytes` and flushes it to disk. When that fails the old bytes are written
-  // back. Returns 0 or an errno value.
+  // `bytes` and flushes it to disk. A shorter new content is first written
+  // padded with blanks to the old length, so that a process killed before the
+  // file is cut leaves the new lines and a blank run, not the old file's tail.
+  // When that fails the old bytes are written back. Returns 0 or an errno value.
   int WriteInPlace(std::string_view bytes);
 
  private:

@@ -67,7 +67,8 @@ Tecajnica ProfileBeforeReading() {
 // and takes each line into the profile state.
 class LineTaker {
  public:
-  explicit LineTaker(ConfigReading& reading) : table_(reading.state.table), workbookPath_(reading.workbookPath) {
+  explicit LineTaker(ConfigReading& reading)
+      : table_(reading.state.table), workbookPath_(reading.workbookPath), leftOut_(reading.leftOut) {
     kept_.reserve(kKeptLineBytes);
   }
 
@@ -160,6 +161,9 @@ class LineTaker {
         if (entryOpen_) {
           ++table_.count;
           table_.Slot(table_.count).name = std::string(value);
+        } else if (!IsBlank(value)) {
+          ++leftOut_.count;
+          if (leftOut_.names.size() < LeftOutProfiles::kNamesKept) leftOut_.names.emplace_back(value);
         }
         return;
       default:
@@ -191,6 +195,7 @@ class LineTaker {
 
   SeznamTecajnic& table_;
   std::string& workbookPath_;
+  LeftOutProfiles& leftOut_;
   std::string kept_;         // the start of the current line, leading blanks skipped
   bool started_ = false;     // a byte above 32 has been seen in the current line
   bool moreBeyond_ = false;  // a byte above 32 stands beyond what is kept
@@ -269,6 +274,7 @@ void ReadConfigFrom(std::istream& in, ConfigReading& reading, const std::string&
   ProfileState& state = reading.state;
   state.table.count = 0;
   state.table.selected = 1;
+  reading.leftOut = {};
   LineTaker taker(reading);
   std::vector<char> buffer(16 * 1024);
   std::streambuf* source = in.rdbuf();
@@ -349,7 +355,7 @@ ConfigFileProblem CheckConfigFile(const std::string& configPath) {
 
 ConfigReading BeriIniDatoteko(const std::string& configPath, const std::string& programDir, ProfileState before) {
   // the table is taken over, not built a second time only to be replaced
-  ConfigReading reading{.state = std::move(before), .workbookPath = {}, .profileChosen = false};
+  ConfigReading reading{.state = std::move(before), .workbookPath = {}, .profileChosen = false, .leftOut = {}};
   reading.state.current = ProfileBeforeReading();
   reading.workbookPath = programDir + std::string(kDefaultWorkbookName);
   // Something that is not a plain file (a folder, a pipe) counts as no file.
@@ -373,6 +379,16 @@ OperatorMessage UnkeptPathMessage(const std::string& workbookPath) {
       .Text("Poti do datoteke ni mogo\xE8" "e shraniti v Ratemover.CONF:\r")
       .Name(workbookPath)
       .Text("\rOb naslednjem zagonu bo treba datoteko izbrati znova.");
+}
+
+OperatorMessage LeftOutProfilesMessage(const LeftOutProfiles& leftOut) {
+  OperatorMessage message;
+  message.Text("Te\xE8" "ajnic nad " + DecimalText(kProfileSlots) + " ni mogo\xE8" "e shraniti v Ratemover.CONF:");
+  for (const std::string& name : leftOut.names) message.Text("\r").Text(name);
+  const auto unnamed = leftOut.count - static_cast<std::int32_t>(leftOut.names.size());
+  if (unnamed > 0) message.Text("\rin \x9a" "e " + DecimalText(unnamed));
+  message.Text("\rSeznam te\xE8" "ajnic je poln.");
+  return message;
 }
 
 std::int32_t SelectedIndexToWrite(const SeznamTecajnic& table) {

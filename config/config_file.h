@@ -5,6 +5,7 @@
 #include <istream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/operator_view.h"
 #include "config/profile_table.h"
@@ -19,12 +20,21 @@ inline constexpr std::string_view kDefaultWorkbookName = "Ratemover.xls";
 // A value is cut to this many characters when it is read.
 inline constexpr std::size_t kConfigValueLimit = 300;
 
+// The named entries of a file that the table had no slot for: the next save
+// loses them, and the operator is told.
+struct LeftOutProfiles {
+  static constexpr std::size_t kNamesKept = 10;  // the rest are counted
+  std::int32_t count = 0;
+  std::vector<std::string> names;  // the first kNamesKept, as read
+};
+
 // What reading the configuration gives: the profile state and the workbook
 // path, which the front end then shows.
 struct ConfigReading {
   ProfileState state;
   std::string workbookPath;    // as the file system names it
   bool profileChosen = false;  // the file was read and the current profile chosen: its name is shown
+  LeftOutProfiles leftOut;
 };
 
 // What keeps a configuration file that was asked for by name from being read.
@@ -65,6 +75,10 @@ bool ConfigKeepsPath(std::string_view workbookPath);
 
 // Tells the operator that the configuration could not keep the workbook path.
 OperatorMessage UnkeptPathMessage(const std::string& workbookPath);
+
+// Tells the operator which entries of the file the configuration could not
+// keep because the table was full.
+OperatorMessage LeftOutProfilesMessage(const LeftOutProfiles& leftOut);
 
 // The selected index as the writer stores it: the selected entry's position among
 // the entries that are written (blank-named ones are left out), 0 when the selected

@@ -8,6 +8,8 @@
 //  - writing and reading back keeps every non-blank entry (blanks at the end of
 //    a value are lost, as the reader trims lines), the selection and the path;
 //  - a second round trip gives back the same text;
+//  - entries left out for want of slots are counted, and only from a full
+//    table, the same in pieces, never from a file the writer wrote;
 //  - name comparison is symmetric and folding keeps the length.
 #include <cstddef>
 #include <cstdint>
@@ -95,6 +97,11 @@ void CheckState(const ratemover::ConfigReading& reading) {
   const Tecajnica expected = table.SelectsEntry() ? table.Slot(table.selected) : ratemover::DefaultProfile();
   Check(state.current == expected, "current profile is the selected entry or the default");
   Check(reading.profileChosen, "a read chooses the current profile");
+  const auto& leftOut = reading.leftOut;
+  Check(leftOut.names.size() <= ratemover::LeftOutProfiles::kNamesKept &&
+            static_cast<std::size_t>(leftOut.count) >= leftOut.names.size(),
+        "left-out names within their bound and counted");
+  Check(leftOut.count == 0 || table.count == ratemover::kProfileSlots, "entries left out only from a full table");
 }
 
 }  // namespace
@@ -119,6 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Check(again.table.Slot(n) == first.table.Slot(n), "pieces: same entries");
     }
     Check(againReading.workbookPath == firstReading.workbookPath, "pieces: same workbook");
+    Check(againReading.leftOut.count == firstReading.leftOut.count &&
+              againReading.leftOut.names == firstReading.leftOut.names,
+          "pieces: same entries left out");
   }
 
   // Write and read back.
@@ -137,6 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(second.table.Slot(written) == AsWritten(entry), "entry read back as written");
   }
   Check(second.table.count == written, "no extra entries");
+  Check(secondReading.leftOut.count == 0, "a written file fits the table");
   Check(second.table.selected == ratemover::SelectedIndexToWrite(first.table), "selection written");
   if (first.table.SelectsEntry() && !ratemover::IsBlank(first.current.name)) {
     Check(second.current == AsWritten(first.current), "the same profile is current after the round trip");

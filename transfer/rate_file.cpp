@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <utility>
 
 #include "common/operator_view.h"
 
@@ -32,6 +33,21 @@ void EmptyInPlace(const std::string& nativePath) noexcept {
   ::close(fd);
 }
 
+// Why a write failed, in the operator's words, for the causes the operator can
+// do something about; empty for any other.
+std::string_view WriteCause(int error) {
+  switch (error) {
+    case ENOSPC:
+      return "ni prostora na disku";
+    case EDQUOT:
+      return "prese\x9e" "ena kvota";
+    case EIO:
+      return "napaka pri pisanju na disk";
+    default:
+      return {};
+  }
+}
+
 }  // namespace
 
 RateFile::RateFile(std::string path) : path_(std::move(path)), replacement_(path_) {}
@@ -55,7 +71,7 @@ void RateFile::EndLine() {
 
 void RateFile::Close() {
   Flush();
-  if (replacement_.Commit() != 0) Fail();
+  if (const int error = replacement_.Commit()) Fail(error);
   open_ = false;
 }
 
@@ -67,13 +83,16 @@ void RateFile::Discard() noexcept {
 }
 
 void RateFile::Flush() {
-  if (!WriteAll(replacement_.Descriptor(), buffer_)) Fail();
+  if (!WriteAll(replacement_.Descriptor(), buffer_)) Fail(errno);
   buffer_.clear();
 }
 
-void RateFile::Fail() {
+void RateFile::Fail(int error) {
   Discard();
-  throw NamedFailure(OperatorMessage("Napaka pri pisanju v datoteko ").Name(path_));
+  OperatorMessage message("Napaka pri pisanju v datoteko ");
+  message.Name(path_);
+  if (const std::string_view cause = WriteCause(error); !cause.empty()) message.Text(": ").Text(cause);
+  throw NamedFailure(std::move(message));
 }
 
 }  // namespace ratemover

@@ -30,8 +30,9 @@ class RateFile {
   void EndLine();
 
   // Writes what is buffered, flushes it to disk and puts the new file in place
-  // of the old one. Throws when any of it fails; an empty file then takes the
-  // rate file's place.
+  // of the old one, its folder flushed too. Throws when any of it fails, the
+  // cause (a full disk, a quota, a disk error) told after the message; an empty
+  // file then takes the rate file's place.
   void Close();
 
   // On a failure after Create: an empty file takes the rate file's place, so that
@@ -40,7 +41,7 @@ class RateFile {
 
  private:
   void Flush();
-  [[noreturn]] void Fail();
+  [[noreturn]] void Fail(int error);  // error: the errno value of the failed step
 
   std::string path_;
   FileReplacement replacement_;

@@ -225,6 +225,7 @@ void TForm1::ReadConfiguration() {
   ConfigReading reading = BeriIniDatoteko(configPath_, programDir_);
   configUnread_ = false;
   state_ = std::move(reading.state);
+  leftOut_ = std::move(reading.leftOut);
   SetWorkbookPath(reading.workbookPath);
   if (reading.profileChosen) SetProfileLabel(state_.current.name);
 }
@@ -241,6 +242,10 @@ void TForm1::SaveConfiguration() {
   if (!ConfigKeepsPath(path) && path != unkeptPathShown_) {
     unkeptPathShown_ = path;
     messages_.ShowMessage(UnkeptPathMessage(path));
+  }
+  if (leftOut_.count > 0 && !leftOutShown_) {
+    leftOutShown_ = true;
+    messages_.ShowMessage(LeftOutProfilesMessage(leftOut_));
   }
 }
 

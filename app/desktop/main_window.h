@@ -91,6 +91,8 @@ class TForm1 final : public QMainWindow {
   bool configUnread_ = false;    // reading the configuration failed: a save would lose profiles
   std::string workbookPath_;     // what the workbook field names
   std::string unkeptPathShown_;  // the last path the operator was told the configuration cannot keep
+  LeftOutProfiles leftOut_;      // entries of the file beyond the table's slots, lost at a save
+  bool leftOutShown_ = false;    // the operator has been told of them
 
   QLabel* lblTecajnica = nullptr;
   QLabel* Label2 = nullptr;

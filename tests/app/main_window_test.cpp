@@ -493,6 +493,37 @@ TEST(Exit, IzhodThatCannotWriteStaysOpen) {
   EXPECT_EQ(w.messages.errors.size(), 1u);
 }
 
+// What a save cannot keep is told at the save, once: a workbook path longer
+// than the configuration holds, and the entries of a file that had more
+// profiles than the table has slots.
+TEST(Exit, WhatTheSaveCannotKeepIsToldOnce) {
+  const struct {
+    const char* what;
+    int entries;         // written into the configuration before it is read
+    std::size_t pathLength;  // of the path typed before the save; 0: the configured one
+    std::string told;    // the start of the one message
+  } cases[] = {
+      {"a path of 301 characters", 1, 301, "Poti do datoteke ni mogo\xE8" "e shraniti v Ratemover.CONF:\r/"},
+      {"3002 profiles", 3002, 0,
+       "Te\xE8" "ajnic nad 3000 ni mogo\xE8" "e shraniti v Ratemover.CONF:\rP3001\rP3002\rSeznam te\xE8" "ajnic je poln."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Window w;
+    std::string config = ConfigText(w.workbook, "P1");
+    for (int n = 2; n <= c.entries; ++n) config += "  TECAJNICA=P" + std::to_string(n) + "\r\n";
+    WriteBytes(w.configPath, config);
+    w.form->AppActivate();
+    if (c.pathLength != 0) w.form->SetWorkbookPath("/" + std::string(c.pathLength - 1, 'p'));
+    w.form->btnKonecClick();
+    ASSERT_EQ(w.messages.messages.size(), 1u);
+    EXPECT_TRUE(w.messages.messages[0].starts_with(c.told)) << w.messages.messages[0];
+    w.form->btnKonecClick();
+    EXPECT_EQ(w.messages.messages.size(), 1u);
+    EXPECT_EQ(w.ending.requests, 2);
+  }
+}
+
 TEST(Exit, ClosingTheWindowWritesNothing) {
   Window w;
   w.form->AppActivate();

@@ -46,6 +46,9 @@ struct RunOptions {
   rlim_t fileSizeLimit = 0;     // when not 0, caps the size of every file the program writes
   bool asOrdinaryUser = false;  // run as user 65534 when the test runs as the superuser
   std::string tag = "";         // tells apart the output files of programs that run at once
+  // Disk failures loaded into the program: RATEMOVER_FAIL_WRITE or
+  // RATEMOVER_FAIL_FOLDER_FSYNC with the errno value the failing call gives.
+  std::vector<std::pair<std::string, int>> diskFaults = {};
 };
 
 // Starts the program with its output going to files in dir.
@@ -65,6 +68,13 @@ pid_t StartBatch(const std::vector<std::string>& arguments, const fs::path& dir,
       setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (options.asOrdinaryUser && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    if (!options.diskFaults.empty()) {
+      setenv("LD_PRELOAD", RATEMOVER_WRITE_FAULTS, 1);
+      // a sanitized program would refuse a library loaded before its runtime
+      const char* asan = getenv("ASAN_OPTIONS");
+      setenv("ASAN_OPTIONS", ((asan != nullptr ? std::string(asan) + ":" : "") + "verify_asan_link_order=0").c_str(), 1);
+      for (const auto& [variable, error] : options.diskFaults) setenv(variable.c_str(), std::to_string(error).c_str(), 1);
+    }
     std::vector<char*> argv;
     std::string exe = RATEMOVER_BATCH_EXE;
     argv.push_back(exe.data());
@@ -309,6 +319,45 @@ TEST_F(BatchTest, WriteFailureLeavesAnEmptyRateFile) {
       << run.err;
   EXPECT_EQ(fs::file_size(dir_ / "poln_disk.ztr"), 0u);
   EXPECT_EQ(run.out, "");
+}
+
+// The operator is told why the rate file could not be written, in words that
+// say what to do about it; the run fails and leaves an empty rate file. A rate
+// file whose folder could not be flushed after the rename may not outlive a
+// power cut: that is a failed write too, not a success.
+TEST_F(BatchTest, WriteFailuresTellTheirCause) {
+  const struct {
+    const char* what;
+    const char* fault;
+    int error;
+    std::string cause;  // as the operator reads it, after the file name
+  } cases[] = {
+      {"disk full", "RATEMOVER_FAIL_WRITE", ENOSPC, ": ni prostora na disku"},
+      {"quota", "RATEMOVER_FAIL_WRITE", EDQUOT, ": presežena kvota"},
+      {"disk error", "RATEMOVER_FAIL_WRITE", EIO, ": napaka pri pisanju na disk"},
+      {"another cause", "RATEMOVER_FAIL_WRITE", EPERM, ""},
+      {"folder flush", "RATEMOVER_FAIL_FOLDER_FSYNC", EIO, ": napaka pri pisanju na disk"},
+      {"folder flush, disk full", "RATEMOVER_FAIL_FOLDER_FSYNC", ENOSPC, ": ni prostora na disku"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path workbook = Workbook("data3000.xlsx", "book.xlsx");
+    const fs::path rateFile = dir_ / "book.ztr";
+    std::ofstream(rateFile, std::ios::binary) << "yesterday\r\n";
+    const ProcessResult run =
+        RunBatch({"--conf", defaultConf_, workbook.string()}, dir_, {.diskFaults = {{c.fault, c.error}}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Napaka pri pisanju v datoteko " + rateFile.string() + c.cause + "\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(fs::file_size(rateFile), 0u);
+    fs::remove(workbook);
+  }
+  // the same program without faults writes the file: the failures above are the injected ones
+  const fs::path workbook = Workbook("data3000.xlsx", "book.xlsx");
+  const ProcessResult run = RunBatch({"--conf", defaultConf_, workbook.string()}, dir_);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_GT(fs::file_size(dir_ / "book.ztr"), 1000u);
 }
 
 // Settings asked for by name that cannot be used end the job before anything is

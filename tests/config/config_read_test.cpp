@@ -5,10 +5,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "common/tecajnica.h"
 #include "config/config_file.h"
@@ -387,6 +389,42 @@ TEST(ConfigRead, EntriesBeyondTheTableAreLeftOut) {
     EXPECT_EQ(o.state.table.count, 3000);
     EXPECT_EQ(o.state.table.Slot(3000), Entry("T3000", 3000, "", "", "", ""));
     EXPECT_EQ(o.fields.label, name);
+  }
+}
+
+// Named entries beyond the table's slots are gone at the next save: the read
+// keeps their names, and the operator is told which they are.
+TEST(ConfigRead, EntriesBeyondTheTableAreToldByName) {
+  const struct {
+    const char* what;
+    int entries;
+    std::vector<int> blank;  // entry numbers written with a blank name
+    std::int32_t leftOut;
+    std::string message;  // empty: nothing to tell
+  } cases[] = {
+      {"a full table", 3000, {}, 0, ""},
+      {"four more, one of them blank", 3004, {3003}, 3,
+       "Te\xE8" "ajnic nad 3000 ni mogo\xE8" "e shraniti v Ratemover.CONF:\rT3001\rT3002\rT3004\r"
+       "Seznam te\xE8" "ajnic je poln."},
+      {"more than are named", 3025, {}, 25,
+       "Te\xE8" "ajnic nad 3000 ni mogo\xE8" "e shraniti v Ratemover.CONF:\rT3001\rT3002\rT3003\rT3004\rT3005\r"
+       "T3006\rT3007\rT3008\rT3009\rT3010\rin \x9a" "e 15\rSeznam te\xE8" "ajnic je poln."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string text = kHeader;
+    for (int n = 1; n <= c.entries; ++n) {
+      const bool blank = std::find(c.blank.begin(), c.blank.end(), n) != c.blank.end();
+      text += Line(blank ? std::string("TECAJNICA= ") : "TECAJNICA=T" + std::to_string(n));
+    }
+    TempDir dir;
+    WriteBytes(dir.File("Ratemover.CONF"), text);
+    const ConfigReading reading = BeriIniDatoteko(dir.File("Ratemover.CONF"), dir.path());
+    EXPECT_EQ(reading.state.table.count, 3000);
+    EXPECT_EQ(reading.leftOut.count, c.leftOut);
+    if (!c.message.empty()) {
+      EXPECT_EQ(LeftOutProfilesMessage(reading.leftOut).PlainText(), c.message);
+    }
   }
 }
 

@@ -29,6 +29,11 @@ void WriteBytes(const std::string& path, std::string_view bytes);
 std::string ReadBytes(const std::string& path);
 bool Exists(const std::string& path);
 
+// Kills this process (SIGKILL) just before the step-th write, flush or truncate
+// call on a file other than standard output and error; 0 disarms. For a child
+// process that a test forks to be killed midway through a write.
+void KillAtWriteStep(int step);
+
 // The names in a folder, "." and ".." left out, sorted.
 std::string Listing(const std::string& folder);
 

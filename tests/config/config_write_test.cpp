@@ -368,6 +368,77 @@ TEST(ConfigWriteInPlace, AWritableFileInAReadOnlyFolder) {
   }
 }
 
+// A write in place killed at any of its steps leaves the old file or the new
+// one: never the new lines followed by the old file's last lines, which the
+// reader would take for keys of the last profile.
+TEST(ConfigWriteInPlace, AKilledWriteLeavesTheOldOrTheNewFile) {
+  ProfileState many;
+  for (const char* name : {"PRVA", "DRUGA", "TRETJA", "CETRTA"}) {
+    many.table.Slot(++many.table.count) = Tecajnica{name, 3, "C", "E", "F", "G"};
+  }
+  many.table.selected = 4;
+  const struct {
+    const char* name;
+    std::string old;
+    SeznamTecajnic oldTable;
+    ProfileState next;
+  } cases[] = {
+      {"the new text is shorter", ConfigFileText(many.table, "stara.xls"), many.table, OneProfile()},
+      {"the new text is longer", kOld, SeznamTecajnic{}, many},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string next = ConfigFileText(c.next.table, "nova.xls");
+    bool finished = false;
+    for (int step = 1; step <= 20 && !finished; ++step) {
+      SCOPED_TRACE("killed at step " + std::to_string(step));
+      TempDir dir;
+      const std::string conf = dir.File("Ratemover.CONF");
+      WriteBytes(conf, c.old);
+      ASSERT_EQ(::chmod(conf.c_str(), 0666), 0);
+      ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+        testing::KillAtWriteStep(step);
+        try {
+          PisiIniDatoteko(c.next, "nova.xls", conf);
+        } catch (...) {
+          ::_exit(1);
+        }
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ::chmod(dir.path().c_str(), 0755);
+      finished = WIFEXITED(status);
+      if (finished) {
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+      } else {
+        EXPECT_EQ(WTERMSIG(status), SIGKILL);
+      }
+      // what the file holds reads as the old file or the new one, whole
+      const std::string left = ReadBytes(conf);
+      const bool isOld = left == c.old;
+      const bool isNew = left.starts_with(next) &&
+                         left.find_first_not_of(' ', next.size()) == std::string::npos;
+      EXPECT_TRUE(isOld || isNew) << left;
+      ProfileState read;
+      Shown shown;
+      ReadInto(read, shown, conf, dir.path());
+      const SeznamTecajnic& expected = isOld ? c.oldTable : c.next.table;
+      EXPECT_EQ(shown.workbook, isOld ? "stara.xls" : "nova.xls");
+      ASSERT_EQ(read.table.count, expected.count);
+      for (std::int32_t n = 1; n <= expected.count; ++n) EXPECT_EQ(read.table.Slot(n), expected.Slot(n));
+      if (finished) {
+        EXPECT_EQ(left, next);
+      }
+      EXPECT_EQ(Listing(dir.path()), "Ratemover.CONF\n");
+    }
+    EXPECT_TRUE(finished) << "the write never ended within 20 steps";
+  }
+}
+
 // Only a regular file that may be written is replaced; the superuser too leaves
 // a read-only file alone, and nothing waits on a pipe.
 TEST(ConfigWrite, WhatCannotBeReplacedIsReportedAndLeftAlone) {
