@@ -2,14 +2,17 @@
 // in the spreadsheet namespace, streamed once from its first byte to its last.
 // Worksheets come in document order; ExcelWorkbook/ActiveSheet names the
 // active one (0-based), else the first is. The Styles give the number formats
-// by style ID, inheriting through ss:Parent. Where the workbook settings and
+// by style ID, inheriting through ss:Parent; they are resolved once, where
+// they end. Where the workbook settings and
 // the styles come before the worksheets, as writers put them, the active
 // sheet's cells go straight into the table; otherwise the cells of every sheet
 // that may be the active one are kept with their style IDs until the end,
 // when the active sheet, the date system and the number styles are known.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <queue>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -96,6 +99,8 @@ bool IsErrorName(std::string_view text) {
 struct Style {
   std::string parent;
   std::optional<std::string> format;  // the NumberFormat's ss:Format, when the style has one
+  NumberStyle resolved = NumberStyle::General;  // by its format or its parents', once the styles end
+  std::uint8_t mark = 0;  // how far that is known
 };
 
 // A cell of a kept worksheet; numbers wait for their style, dates for the date system.
@@ -107,11 +112,61 @@ struct KeptCell {
   std::optional<OdfDateTime> date;
 };
 
-struct MergedArea {
-  std::int32_t firstRow;  // the first row covered, below the area's own cell
-  std::int32_t lastRow;
-  std::int32_t firstColumn;
-  std::int32_t lastColumn;
+// The areas merged down from rows above, for the question whether one covers
+// a column of the current row: for every column, the last row an area covers
+// it to, kept as the greatest over a tree of column ranges, so that an area
+// goes in and a column is looked up in steps that grow only with the log of
+// the columns. An area covers from the row below its own, and the cells of
+// its own row that follow it lie right of it, so an area counts from when it
+// is added. How many are still open is counted by when they end.
+class MergedAreas {
+ public:
+  void Clear() {
+    for (const std::size_t node : touched_) lastRow_[node] = 0;
+    touched_.clear();
+    ends_ = {};
+  }
+
+  // Areas that end above this row no longer count as open.
+  void StartRow(std::int32_t row) {
+    while (!ends_.empty() && ends_.top() < row) ends_.pop();
+  }
+
+  std::size_t Open() const { return ends_.size(); }
+
+  // An area over columns first..last (from 1) down to lastRow.
+  void Add(std::int32_t first, std::int32_t last, std::int32_t lastRow) {
+    if (lastRow_.empty()) lastRow_.assign(2 * kLeaves, 0);
+    ends_.push(lastRow);
+    std::size_t low = static_cast<std::size_t>(first - 1) + kLeaves;
+    std::size_t high = static_cast<std::size_t>(last) + kLeaves;
+    for (; low < high; low /= 2, high /= 2) {
+      if (low % 2 == 1) Raise(low++, lastRow);
+      if (high % 2 == 1) Raise(--high, lastRow);
+    }
+  }
+
+  // Whether an area covers this column (from 1) of this row.
+  bool Covers(std::int32_t column, std::int32_t row) const {
+    if (lastRow_.empty()) return false;
+    for (std::size_t node = static_cast<std::size_t>(column - 1) + kLeaves; node >= 1; node /= 2) {
+      if (lastRow_[node] >= row) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kLeaves = kMaxColumns;
+  static_assert((kLeaves & (kLeaves - 1)) == 0, "the columns fill a whole tree");
+
+  void Raise(std::size_t node, std::int32_t lastRow) {
+    if (lastRow_[node] == 0) touched_.push_back(node);
+    lastRow_[node] = std::max(lastRow_[node], lastRow);
+  }
+
+  std::vector<std::int32_t> lastRow_;  // by node of the tree: 1 the root, kLeaves + c - 1 column c
+  std::vector<std::size_t> touched_;   // nodes set since the last Clear
+  std::priority_queue<std::int32_t, std::vector<std::int32_t>, std::greater<>> ends_;  // last rows of open areas
 };
 
 class WorkbookHandler : public XmlHandler {
@@ -175,6 +230,7 @@ class WorkbookHandler : public XmlHandler {
     } else if (!inData_) {
       switch (depth_) {
         case 2:
+          if (inStyles_) ResolveStyles();
           settingsEnded_ = settingsEnded_ || inExcelWorkbook_;
           stylesEnded_ = stylesEnded_ || inStyles_;
           inExcelWorkbook_ = inStyles_ = inWorksheet_ = false;
@@ -219,7 +275,7 @@ class WorkbookHandler : public XmlHandler {
     inWorksheet_ = true;
     sawTable_ = false;
     lastRow_ = 0;
-    openMerges_.clear();
+    merges_.Clear();
     const std::size_t index = worksheets_++;
     kept_.emplace_back();
     if (direct_) {
@@ -284,16 +340,45 @@ class WorkbookHandler : public XmlHandler {
     inStyle_ = true;
   }
 
-  // The number style of a style ID, by its own format or its parents'.
-  NumberStyle StyleOfId(const std::string& id) const {
-    const std::string* current = &id;
-    for (std::size_t step = 0; step <= kMaxStyles && !current->empty(); ++step) {
-      const auto found = styles_.find(*current);
-      if (found == styles_.end()) break;
-      if (found->second.format) return StyleOfXmlFormat(*found->second.format);
-      current = &found->second.parent;
+  // Every style's number style, by its own format or its nearest parent's, once
+  // all styles are known: each chain of parents is walked once. A style that
+  // is its own parent, through any number of others, is damage.
+  void ResolveStyles() {
+    enum : std::uint8_t { kUnseen, kOnPath, kResolved };
+    std::vector<Style*> path;
+    for (auto& entry : styles_) {
+      Style* style = &entry.second;
+      NumberStyle found = NumberStyle::General;
+      while (style->mark == kUnseen) {
+        style->mark = kOnPath;
+        path.push_back(style);
+        if (style->format) {
+          found = StyleOfXmlFormat(*style->format);
+          style = nullptr;
+          break;
+        }
+        const auto parent = style->parent.empty() ? styles_.end() : styles_.find(style->parent);
+        if (parent == styles_.end()) {
+          style = nullptr;
+          break;
+        }
+        style = &parent->second;
+      }
+      if (style != nullptr) {
+        if (style->mark == kOnPath) return Fail("styles are their own parents");
+        found = style->resolved;
+      }
+      for (Style* walked : path) {
+        walked->resolved = found;
+        walked->mark = kResolved;
+      }
+      path.clear();
     }
-    return NumberStyle::General;
+  }
+
+  NumberStyle StyleOfId(const std::string& id) const {
+    const auto found = styles_.find(id);
+    return found == styles_.end() ? NumberStyle::General : found->second.resolved;
   }
 
   // Rows come in ascending order, each once (ss:Index counts from 1; a row
@@ -320,7 +405,7 @@ class WorkbookHandler : public XmlHandler {
     lastColumn_ = 0;
     rowStyle_.clear();
     if (const auto* a = FindAttribute(attributes, "StyleID")) rowStyle_ = a->value;
-    std::erase_if(openMerges_, [this](const MergedArea& area) { return area.lastRow < row_; });
+    merges_.StartRow(row_);
   }
 
   // Cells of a row come in ascending order too; a cell without ss:Index
@@ -352,10 +437,10 @@ class WorkbookHandler : public XmlHandler {
     if (row_ + down > kMaxRows) return Fail("merge not valid");
     const auto col = static_cast<std::int32_t>(column);
     lastColumn_ = static_cast<std::int32_t>(column + across);
-    const bool covered = CoveringArea(column) != nullptr;
+    const bool covered = merges_.Covers(col, row_);
     if (down > 0) {
-      if (openMerges_.size() >= kMaxOpenMerges) return Fail("too many merged areas");
-      openMerges_.push_back({row_ + 1, static_cast<std::int32_t>(row_ + down), col, lastColumn_});
+      if (merges_.Open() >= kMaxOpenMerges) return Fail("too many merged areas");
+      merges_.Add(col, lastColumn_, static_cast<std::int32_t>(row_ + down));
     }
     if (!keep_ || row_ > rowLimit_) return;
 
@@ -366,14 +451,6 @@ class WorkbookHandler : public XmlHandler {
     sawData_ = false;
     style_ = rowStyle_;
     if (const auto* a = FindAttribute(attributes, "StyleID")) style_ = a->value;
-  }
-
-  // The merged area from a row above that covers this column of the row, if any.
-  const MergedArea* CoveringArea(std::int64_t column) const {
-    for (const auto& area : openMerges_) {
-      if (area.firstRow <= row_ && column >= area.firstColumn && column <= area.lastColumn) return &area;
-    }
-    return nullptr;
   }
 
   void StartData(const std::vector<XmlAttribute>& attributes) {
@@ -456,7 +533,7 @@ class WorkbookHandler : public XmlHandler {
   bool inWorksheet_ = false, keep_ = false, sawTable_ = false, inTable_ = false, inRow_ = false;
   std::int32_t row_ = 0, lastRow_ = 0, lastColumn_ = 0;
   std::string rowStyle_;
-  std::vector<MergedArea> openMerges_;
+  MergedAreas merges_;
 
   bool inCell_ = false, covered_ = false, formula_ = false, sawData_ = false, inData_ = false;
   std::int32_t column_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <numeric>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -17,6 +18,12 @@ namespace {
 constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment, section or reference
 constexpr std::size_t kMaxNameLength = 1000;
 constexpr std::size_t kMaxDepth = 200;
+// Attributes in one start tag: the parser refuses a tag with more (it compares
+// them pair by pair), so the scanner cannot vouch for one.
+constexpr std::size_t kMaxAttributes = kMaxXmlAttributes;
+// Up to this many attributes, a tag's are compared pair by pair for one given
+// twice; more are sorted, so that twins meet side by side.
+constexpr std::size_t kPairwiseAttributes = 8;
 // Namespace declarations in force at once, and the length of one namespace
 // name: the scanner's memory stays small whatever the part holds.
 constexpr std::size_t kMaxBindings = 256;
@@ -579,6 +586,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
       break;
     }
     if (i == blanks) return Step::Unsure;  // attributes are set apart by blanks
+    if (attributeCount_ == kMaxAttributes) return Step::Unsure;
     // The slots of earlier tags are reused: no call per attribute.
     if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
     Attribute& attribute = attributes_[attributeCount_++];
@@ -625,7 +633,11 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     a.binding = BindingOf(prefix);
     if (a.binding == kNoBinding) return Step::Unsure;
   }
-  if (attributeCount_ > 1 && (prefixed ? SameAttributeTwice() : SameNameTwice())) return Step::Unsure;
+  if (attributeCount_ > kPairwiseAttributes) {
+    if (SameAttributeTwiceSorted(prefixed)) return Step::Unsure;
+  } else if (attributeCount_ > 1 && (prefixed ? SameAttributeTwice() : SameNameTwice())) {
+    return Step::Unsure;
+  }
   ++depth_;
   ++starts_;
   textSinceEvent_ = 0;
@@ -664,6 +676,47 @@ bool XmlScanner::SameAttributeTwice() const {
         return true;
       }
     }
+  }
+  return false;
+}
+
+// The same test for a tag with many attributes, by sorting: one attribute
+// twice by name, or two prefixed attributes of one local name where either
+// prefix is xmlns or both name one namespace.
+bool XmlScanner::SameAttributeTwiceSorted(bool prefixed) const {
+  const char* const data = text_.data();
+  const auto qname = [&](std::uint32_t k) {
+    return std::string_view(data + attributes_[k].name, attributes_[k].nameLength);
+  };
+  order_.resize(attributeCount_);
+  std::iota(order_.begin(), order_.end(), std::uint32_t{0});
+  std::sort(order_.begin(), order_.end(), [&](std::uint32_t x, std::uint32_t y) { return qname(x) < qname(y); });
+  for (std::size_t k = 1; k < order_.size(); ++k) {
+    if (qname(order_[k - 1]) == qname(order_[k])) return true;
+  }
+  if (!prefixed) return false;
+
+  const auto local = [&](std::uint32_t k) { return qname(k).substr(attributes_[k].prefixLength + 1); };
+  const auto declares = [&](std::uint32_t k) { return qname(k).substr(0, attributes_[k].prefixLength) == "xmlns"; };
+  // a declaration's binding is not looked up: it meets any other of its local name
+  const auto uri = [&](std::uint32_t k) { return declares(k) ? std::string_view() : UriOf(attributes_[k].binding); };
+  order_.clear();
+  for (std::uint32_t k = 0; k < attributeCount_; ++k) {
+    if (attributes_[k].prefixLength != 0) order_.push_back(k);
+  }
+  std::sort(order_.begin(), order_.end(), [&](std::uint32_t x, std::uint32_t y) {
+    const auto lx = local(x), ly = local(y);
+    return lx != ly ? lx < ly : uri(x) < uri(y);
+  });
+  for (std::size_t first = 0, last = 0; first < order_.size(); first = last) {
+    last = first + 1;
+    bool declaration = declares(order_[first]);
+    while (last < order_.size() && local(order_[last]) == local(order_[first])) {
+      if (uri(order_[last]) == uri(order_[last - 1])) return true;
+      declaration = declaration || declares(order_[last]);
+      ++last;
+    }
+    if (last - first > 1 && declaration) return true;
   }
   return false;
 }

@@ -76,6 +76,7 @@ class XmlScanner {
   bool BindNamespaces();
   bool SameAttributeTwice() const;
   bool SameNameTwice() const;
+  bool SameAttributeTwiceSorted(bool prefixed) const;
   std::string_view UriOf(std::size_t binding) const;
   void Decode(const Attribute& attribute, std::string& out);
   void DeliverStart(Open& element);
@@ -117,6 +118,7 @@ class XmlScanner {
   mutable std::array<PrefixSlot, kPrefixSlots> prefixSlots_{};
   std::vector<Attribute> attributes_;  // of the start tag last scanned: the first attributeCount_
   std::size_t attributeCount_ = 0;
+  mutable std::vector<std::uint32_t> order_;  // attributes in sorted order, for the test for twins
   std::span<const Attribute> Attributes() const { return {attributes_.data(), attributeCount_}; }
   bool declares_ = false;               // which may declare namespaces
   std::uint64_t starts_ = 0;

@@ -5,7 +5,9 @@
 #include <gsf/gsf-input.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <initializer_list>
 
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_limits.h"
@@ -251,6 +253,161 @@ bool ScanPart(XmlByteSource& part, XmlHandler& handler, Heard& heard) {
   return sound;
 }
 
+// Counts the attributes of each start tag in the bytes on their way to the
+// parser, by the equals signs outside quoted values, so that a tag with too
+// many is refused before the parser compares them pair by pair. Comments,
+// CDATA sections and processing instructions are passed over as the parser
+// passes over them; any other "<!" (a document type declaration) the parser
+// refuses before another start tag, so the count stops there. Characters are
+// taken by code units: one byte, or two or four in a document the parser
+// reads as UTF-16 or UTF-32 by its first bytes; a unit outside ASCII is no
+// markup, nor is a byte of a multi-byte character of UTF-8.
+class AttributeCounter {
+ public:
+  // False once a start tag has too many attributes.
+  bool Feed(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (width_ == 0) {
+        head_[headSize_++] = data[i];
+        if (headSize_ < 4) continue;
+        ChooseWidth();
+        for (std::size_t k = 0; k < 4; ++k) {
+          if (!Byte(head_[k])) return false;
+        }
+        continue;
+      }
+      // Text and quoted values, most of a document, are skipped to their end.
+      if (width_ == 1 && (state_ == State::Text || state_ == State::Quoted)) {
+        const void* end = std::memchr(data + i, state_ == State::Text ? '<' : quote_, size - i);
+        if (end == nullptr) break;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - data);
+      }
+      if (!Byte(data[i])) return false;
+    }
+    return true;
+  }
+
+ private:
+  enum class State { Text, Open, Bang, Comment, Cdata, Instruction, EndTag, StartTag, Quoted, Off };
+
+  // The width and byte order of a code unit, by the first four bytes.
+  void ChooseWidth() {
+    const auto starts = [this](std::initializer_list<std::uint8_t> bytes) {
+      return std::equal(bytes.begin(), bytes.end(), head_.begin());
+    };
+    width_ = 1;
+    if (starts({0x00, 0x00, 0xFE, 0xFF}) || starts({0x00, 0x00, 0x00, 0x3C})) {
+      width_ = 4;
+    } else if (starts({0xFF, 0xFE, 0x00, 0x00}) || starts({0x3C, 0x00, 0x00, 0x00})) {
+      width_ = 4;
+      little_ = true;
+    } else if (starts({0xFE, 0xFF}) || starts({0x00, 0x3C, 0x00, 0x3F})) {
+      width_ = 2;
+    } else if (starts({0xFF, 0xFE}) || starts({0x3C, 0x00, 0x3F, 0x00})) {
+      width_ = 2;
+      little_ = true;
+    }
+  }
+
+  bool Byte(std::uint8_t byte) {
+    const unsigned shift = little_ ? 8 * unitBytes_ : 8 * (width_ - 1 - unitBytes_);
+    unit_ |= static_cast<std::uint32_t>(byte) << shift;
+    if (++unitBytes_ < width_) return true;
+    const std::uint32_t unit = unit_;
+    unit_ = 0;
+    unitBytes_ = 0;
+    return Unit(unit < 0x80 ? static_cast<char>(unit) : '\x80');
+  }
+
+  bool Unit(char c) {
+    switch (state_) {
+      case State::Text:
+        if (c == '<') state_ = State::Open;
+        break;
+      case State::Open:
+        if (c == '!') {
+          state_ = State::Bang;
+          bang_.clear();
+        } else if (c == '?') {
+          Enter(State::Instruction);
+        } else if (c == '/') {
+          state_ = State::EndTag;
+        } else {
+          state_ = State::StartTag;
+          attributes_ = 0;
+          return Unit(c);
+        }
+        break;
+      case State::Bang:
+        bang_ += c;
+        if (bang_ == "--") {
+          Enter(State::Comment);
+        } else if (bang_ == "[CDATA[") {
+          Enter(State::Cdata);
+        } else if (std::string_view("--").substr(0, bang_.size()) != bang_ &&
+                   std::string_view("[CDATA[").substr(0, bang_.size()) != bang_) {
+          state_ = State::Off;
+        }
+        break;
+      case State::Comment:
+        Ends(c, '-', '-');
+        break;
+      case State::Cdata:
+        Ends(c, ']', ']');
+        break;
+      case State::Instruction:
+        Ends(c, '\0', '?');
+        break;
+      case State::EndTag:
+        if (c == '>') state_ = State::Text;
+        break;
+      case State::StartTag:
+        if (c == '"' || c == '\'') {
+          quote_ = c;
+          state_ = State::Quoted;
+        } else if (c == '=') {
+          if (++attributes_ > kMaxXmlAttributes) return false;
+        } else if (c == '>') {
+          state_ = State::Text;
+        }
+        break;
+      case State::Quoted:
+        if (c == quote_) state_ = State::StartTag;
+        break;
+      case State::Off:
+        break;
+    }
+    return true;
+  }
+
+  void Enter(State state) {
+    state_ = state;
+    last_[0] = last_[1] = '\0';
+  }
+
+  // Back to text at a ">" after the two units given (a zero one: any).
+  void Ends(char c, char first, char second) {
+    if (c == '>' && (first == '\0' || last_[0] == first) && last_[1] == second) {
+      state_ = State::Text;
+      return;
+    }
+    last_[0] = last_[1];
+    last_[1] = c;
+  }
+
+  std::array<std::uint8_t, 4> head_{};
+  std::size_t headSize_ = 0;
+  std::size_t width_ = 0;  // bytes in a code unit, once known
+  bool little_ = false;
+  std::uint32_t unit_ = 0;
+  std::size_t unitBytes_ = 0;
+  State state_ = State::Text;
+  std::string bang_;  // what follows "<!" so far
+  std::array<char, 2> last_{};
+  char quote_ = '"';
+  std::size_t attributes_ = 0;
+};
+
 // A reading by the parser alone, from the first byte to the last; the handler
 // hears only what it has not heard yet.
 void ParsePart(XmlByteSource& part, XmlHandler& handler, const Heard& heard) {
@@ -269,11 +426,13 @@ void ParsePart(XmlByteSource& part, XmlHandler& handler, const Heard& heard) {
   // Nothing outside the part is ever loaded: no external subset, no entity
   // substitution, no network.
   xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET);
+  AttributeCounter attributes;
   // The reader checks size and CRC-32 as it hands out the last bytes, so the
   // part is sound once a read gives nothing more.
   ReadPieces(
       part,
       [&](const std::uint8_t* data, std::size_t n) {
+        if (!attributes.Feed(data, n)) damaged("a start tag with too many attributes");
         // The end of the part ends the document: one that breaks off is an error.
         const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(n),
                                          n == 0 ? 1 : 0);

@@ -14,7 +14,8 @@
 // Bounds: more than kMaxBytesWithoutElement bytes of a part without the start
 // of an element (a bomb of blanks, a start tag without end) makes the part
 // damaged; a document type declaration (which package parts never carry) too,
-// and so does a part beyond the XML parser's own limits (on the length of one
+// and a start tag with more than kMaxXmlAttributes attributes, and so does a
+// part beyond the XML parser's own limits (on the length of one
 // name or attribute value, for instance). Nothing outside the part is ever
 // loaded, and no entity a document declares is ever expanded.
 //
@@ -122,6 +123,11 @@ class XmlByteSource {
 
 // More bytes of a document than this without the start of an element: damaged.
 inline constexpr std::uint64_t kMaxXmlBytesWithoutElement = 16u << 20;
+
+// A start tag with more attributes than this makes the document damaged ("a
+// start tag with too many attributes"), found before the parser compares its
+// attributes pair by pair. No writer comes near it.
+inline constexpr std::size_t kMaxXmlAttributes = 1000;
 
 // Streams a whole document through the handler, with the checks and bounds
 // above. Throws WorkbookError when it is damaged or the handler failed; says

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,6 +20,7 @@
 #include "spreadsheet/session.h"
 #include "spreadsheet/workbook_reader.h"
 #include "tests/spreadsheet/catalogue.h"
+#include "tests/support/cpu_time.h"
 #include "tests/spreadsheet/reader_test_support.h"
 
 namespace ratemover::spreadsheet {
@@ -309,18 +311,18 @@ TEST(Xml2003Reader, CellRules) {
         // names are spelled exactly; another spelling is a format code, and
         // "short date" holds d, a, t and e outside quotes: a date code
         {4, 4, std::string("5.3.2024")}}},
-      {"styles inherit through ss:Parent; an own format wins; loops and missing parents end",
+      {"styles inherit through ss:Parent, also from a parent defined later; an own format wins; missing parents end",
        OneSheet("<Row><Cell ss:StyleID=\"child\"><Data ss:Type=\"Number\">45356</Data></Cell>"
                 "<Cell ss:StyleID=\"grandchild\"><Data ss:Type=\"Number\">45356</Data></Cell>"
                 "<Cell ss:StyleID=\"own\"><Data ss:Type=\"Number\">45356</Data></Cell>"
-                "<Cell ss:StyleID=\"loop1\"><Data ss:Type=\"Number\">45356</Data></Cell>"
+                "<Cell ss:StyleID=\"ownchild\"><Data ss:Type=\"Number\">45356</Data></Cell>"
                 "<Cell ss:StyleID=\"orphan\"><Data ss:Type=\"Number\">45356</Data></Cell>"
                 "<Cell ss:StyleID=\"undefined\"><Data ss:Type=\"Number\">45356</Data></Cell></Row>",
-                dated + "<Style ss:ID=\"child\" ss:Parent=\"d\"><Font ss:Bold=\"1\"/></Style>"
-                        "<Style ss:ID=\"grandchild\" ss:Parent=\"child\"/>"
-                        "<Style ss:ID=\"own\" ss:Parent=\"d\"><NumberFormat ss:Format=\"Fixed\"/></Style>"
-                        "<Style ss:ID=\"loop1\" ss:Parent=\"loop2\"/><Style ss:ID=\"loop2\" ss:Parent=\"loop1\"/>"
-                        "<Style ss:ID=\"orphan\" ss:Parent=\"nowhere\"/>"),
+                "<Style ss:ID=\"grandchild\" ss:Parent=\"child\"/>" + dated +
+                    "<Style ss:ID=\"child\" ss:Parent=\"d\"><Font ss:Bold=\"1\"/></Style>"
+                    "<Style ss:ID=\"ownchild\" ss:Parent=\"own\"/>"
+                    "<Style ss:ID=\"own\" ss:Parent=\"d\"><NumberFormat ss:Format=\"Fixed\"/></Style>"
+                    "<Style ss:ID=\"orphan\" ss:Parent=\"nowhere\"/>"),
        {{1, 1, std::string("5.3.2024")},
         {1, 2, std::string("5.3.2024")},
         {1, 3, std::string("45356")},
@@ -516,6 +518,10 @@ TEST(Xml2003Reader, DamagedDocumentsCannotBeOpened) {
        OneSheet("<Row><Cell><Data ss:Type=\"Number\">1</Data><Data ss:Type=\"Number\">2</Data></Cell></Row>")},
       {"two tables in one worksheet", kOpen + "<Worksheet><Table/><Table/></Worksheet>" + kClose},
       {"one style ID twice", OneSheet(row1, "<Style ss:ID=\"a\"/><Style ss:ID=\"a\"/>")},
+      {"a style its own parent", OneSheet(row1, "<Style ss:ID=\"a\" ss:Parent=\"a\"/>")},
+      {"styles each other's parents, used by no cell",
+       OneSheet(row1, "<Style ss:ID=\"a\" ss:Parent=\"c\"/><Style ss:ID=\"b\" ss:Parent=\"a\"/>"
+                      "<Style ss:ID=\"c\" ss:Parent=\"b\"/><Style ss:ID=\"d\" ss:Parent=\"c\"/>")},
       {"styles given twice", kOpen + "<Styles/><Styles/>" + sheetA + kClose},
       {"settings given again after the cells",
        kOpen + "<x:ExcelWorkbook/><Styles/>" + sheetA + "<x:ExcelWorkbook><x:ActiveSheet>0</x:ActiveSheet></x:ExcelWorkbook>" +
@@ -610,6 +616,92 @@ TEST(Xml2003Reader, BoundsOfSizeAndProgress) {
     Document document(OneSheet("<Row><Cell><ss:Data ss:Type=\"String\">" + deep + "</ss:Data></Cell></Row>"));
     EXPECT_FALSE(document.Read());
   }
+}
+
+// Shapes that take time in proportion to their size: a long chain of parent
+// styles with cells all along it, a long cycle of them, and many areas
+// merged down beside rows of cells. The bounds are some ten times what the
+// reading takes, in CPU time.
+TEST(Xml2003Reader, ChainsOfStylesAndOpenMergedAreasCostTimeInProportionToTheirSize) {
+  constexpr int kStyles = 20000;
+  const auto styles = [](bool cycle) {
+    std::string out;
+    for (int k = 0; k < kStyles; ++k) {
+      out += "<Style ss:ID=\"s" + std::to_string(k) + "\"";
+      if (k > 0 || cycle) out += " ss:Parent=\"s" + std::to_string(k > 0 ? k - 1 : kStyles - 1) + "\"";
+      out += k == 0 && !cycle ? "><NumberFormat ss:Format=\"Short Date\"/></Style>" : "/>";
+    }
+    return out;
+  };
+  // a row of cells each with a style of its own, from the deepest up
+  std::string alongTheChain = "<Row>";
+  for (int c = 0; c < 16384; ++c) {
+    alongTheChain += "<Cell ss:StyleID=\"s" + std::to_string(kStyles - 1 - c) + "\"><Data ss:Type=\"Number\">45356"
+                     "</Data></Cell>";
+  }
+  alongTheChain += "</Row>";
+  constexpr int kAreas = 16000;
+  std::string merged = "<Row>";
+  for (int c = 0; c < kAreas; ++c) merged += "<Cell ss:MergeDown=\"1000\"/>";
+  merged += "</Row>";
+  std::string beside;
+  for (int c = 0; c < 300; ++c) beside += "<Cell><Data ss:Type=\"Number\">" + std::to_string(c) + "</Data></Cell>";
+  for (int r = 0; r < 500; ++r) merged += "<Row><Cell ss:Index=\"" + std::to_string(kAreas + 1) + "\"/>" + beside + "</Row>";
+
+  const struct {
+    const char* what;
+    std::string document;
+    const char* refusal;  // nullptr: read
+    double bound;         // seconds of CPU time
+  } cases[] = {
+      {"a chain of styles", OneSheet(alongTheChain, styles(false)), nullptr, 0.5},
+      {"areas merged down beside rows of cells", OneSheet(merged), nullptr, 0.8},
+      {"areas merged down, a value under the last", OneSheet(merged + "<Row><Cell ss:Index=\"16000\"><Data "
+                                                             "ss:Type=\"Number\">1</Data></Cell></Row>"),
+       "value in a merged area", 0.8},
+      {"a cycle of styles", OneSheet(alongTheChain, styles(true)), "styles are their own parents", 0.5},
+  };
+  for (const auto& c : cases) {
+    Document document(c.document);
+    const std::clock_t start = std::clock();
+    const SheetRead read = document.Read();
+    EXPECT_LT(testsupport::CpuSecondsSince(start), c.bound * testsupport::kCpuSlowdown) << c.what;
+    if (c.refusal != nullptr) {
+      ASSERT_FALSE(read) << c.what;
+      EXPECT_EQ(read.failure->Reason(), OpenFailure::Damaged) << c.what;
+      EXPECT_NE(std::string(read.failure->what()).find(c.refusal), std::string::npos) << read.failure->what();
+      continue;
+    }
+    ASSERT_TRUE(read) << c.what << ": " << read.failure->what();
+  }
+  Document chain(OneSheet(alongTheChain, styles(false)));
+  ASSERT_TRUE(chain.Read());
+  for (const int column : {1, 2, 9999, 16384}) EXPECT_EQ(chain.Text(1, column), Show(std::string("5.3.2024"))) << column;
+  Document areas(OneSheet(merged));
+  ASSERT_TRUE(areas.Read());
+  EXPECT_EQ(areas.Text(501, kAreas + 2), Show(std::string("0")));
+  EXPECT_EQ(areas.Text(501, kAreas + 301), Show(std::string("299")));
+}
+
+// Areas that have ended no longer count against the number open at once.
+TEST(Xml2003Reader, MergedAreasCountWhileTheyAreOpen) {
+  // five rows, every cell of them merged down this many rows
+  const auto rows = [](const std::string& down) {
+    std::string row = "<Row>";
+    for (int c = 0; c < 16384; ++c) row += "<Cell ss:MergeDown=\"" + down + "\"/>";
+    row += "</Row>";
+    std::string out;
+    for (int r = 0; r < 5; ++r) out += row;
+    return out;
+  };
+  // each row's areas cover the next row, so at most two rows' are open
+  Document ending(OneSheet(rows("1")));
+  EXPECT_TRUE(ending.Read());
+  // four rows' areas open when the fifth adds more
+  Document lasting(OneSheet(rows("10")));
+  const SheetRead read = lasting.Read();
+  ASSERT_FALSE(read);
+  EXPECT_NE(std::string(read.failure->what()).find("too many merged areas"), std::string::npos) << read.failure->what();
 }
 
 }  // namespace

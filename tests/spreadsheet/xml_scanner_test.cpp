@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -22,6 +23,7 @@
 
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/workbook_reader.h"
+#include "tests/support/cpu_time.h"
 #include "tests/support/xml_differential.h"
 #include "tests/support/zip_writer.h"
 
@@ -192,6 +194,13 @@ TEST(XmlScanner, DamagedVariantsOfRealPartsAreNeverVouchedForAgainstTheParser) {
   EXPECT_GT(vouched, 500u);
 }
 
+// Attributes a0="0" a1="1" ... of the given count, from the given number on.
+std::string Attributes(std::size_t count, std::size_t from = 0) {
+  std::string out;
+  for (std::size_t k = from; k < from + count; ++k) out += " a" + std::to_string(k) + "=\"" + std::to_string(k) + "\"";
+  return out;
+}
+
 TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
   const std::string ns = "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\" xmlns:q=\"urn:p\">";
   struct Case {
@@ -240,6 +249,20 @@ TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
       {"unfinished", "<r><a>", false},
       {"a name that is not ASCII", "<r><\xC5\xBE/></r>", false},
       {"a colon too many", "<r><a:b:c/></r>", false},
+      // more attributes than are compared pair by pair
+      {"many attributes, each once", "<r" + Attributes(40) + "/>", true},
+      {"many attributes, the first again last", "<r" + Attributes(40) + " a0=\"x\"/>", false},
+      {"many attributes, one again in the middle", "<r" + Attributes(20) + " a7=\"x\"" + Attributes(20, 20) + "/>",
+       false},
+      {"many prefixed attributes, each once", ns + "<a p:x=\"1\" y=\"2\" p:y=\"3\"" + Attributes(20) + "/></r>", true},
+      {"many attributes, one twice by two prefixes", ns + "<a p:x=\"1\"" + Attributes(20) + " q:x=\"2\"/></r>",
+       false},
+      {"many attributes, one local name in two namespaces",
+       ns + "<a xmlns:z=\"urn:z\" p:x=\"1\"" + Attributes(20) + " z:x=\"2\"/></r>", true},
+      {"many attributes, a prefix declared with the local name of another",
+       ns + "<a xmlns:x=\"urn:x\" p:x=\"1\"" + Attributes(20) + "/></r>", false},
+      {"as many attributes as a tag may carry", "<r" + Attributes(kMaxXmlAttributes) + "/>", true},
+      {"one attribute more", "<r" + Attributes(kMaxXmlAttributes + 1) + "/>", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CheckAgainstParser(c.document, c.what).vouched, c.vouched) << c.what;
@@ -366,6 +389,69 @@ TEST(XmlScanner, WorkbooksCheckedPastTheLimitAreRefusedForEveryFaultAndReadTheSa
     EXPECT_EQ(TextAt(*cells, 3000, 3), "Dru\x9E" "ba") << c.what;
     EXPECT_FALSE(cells->Find(3001, 1).has_value()) << c.what;
   }
+}
+
+// The reason a reading every part gets refuses a document for, or nothing.
+std::optional<std::string> RefusalOf(const std::string& document) {
+  testsupport::StringSource source(document, 64 * 1024);
+  testsupport::RecordingHandler handler;
+  try {
+    StreamXml(source, handler);
+  } catch (const WorkbookError& e) {
+    EXPECT_EQ(e.Reason(), OpenFailure::Damaged) << e.what();
+    return e.what();
+  }
+  return std::nullopt;
+}
+
+// Start tags with many attributes take time in proportion to their size,
+// whoever reads them: the scanner sorts what it cannot compare pair by pair,
+// and a tag with more attributes than a tag may carry is refused before the
+// parser compares them pair by pair. The bounds are some ten times what the
+// reading takes, in CPU time.
+TEST(XmlScanner, TagsWithManyAttributesCostTimeInProportionToTheirSize) {
+  const std::string many = Attributes(kMaxXmlAttributes);
+  const std::string tooMany = Attributes(5000);
+  const std::string latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>";
+  // a document the scanner leaves to the parser by its first bytes
+  const auto utf16 = [](const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (const char c : ascii) out += {c, '\0'};
+    return out;
+  };
+  const auto rows = [](const std::string& attributes, std::size_t bytes) {
+    std::string out = "<r>";
+    while (out.size() < bytes) out += "<row" + attributes + "/>\n";
+    return out + "</r>";
+  };
+  const struct {
+    const char* what;
+    std::string document;
+    bool opens;
+    double bound;  // seconds of CPU time
+  } cases[] = {
+      {"tags of as many attributes as may be, for the scanner", rows(many, 4u << 20), true, 1.5},
+      {"tags of as many attributes as may be, for the parser", latin + rows(many, 4u << 20), true, 2.6},
+      {"tags of too many attributes, for the scanner", rows(tooMany, 4u << 20), false, 0.3},
+      {"tags of too many attributes, for the parser", latin + rows(tooMany, 4u << 20), false, 0.3},
+      {"tags of too many attributes, for the parser, in UTF-16", utf16(rows(tooMany, 2u << 20)), false, 0.3},
+      {"one tag of too many, after a comment, an instruction and a section holding markup",
+       latin + "<r><!-- <a b='>' --><?p <a b='>' ?><![CDATA[<a b='>']]><row" + tooMany + "/></r>", false, 0.3},
+  };
+  for (const auto& c : cases) {
+    const std::clock_t start = std::clock();
+    const auto refusal = RefusalOf(c.document);
+    const double seconds = testsupport::CpuSecondsSince(start);
+    EXPECT_EQ(!refusal.has_value(), c.opens) << c.what << ": " << refusal.value_or("");
+    if (refusal) {
+      EXPECT_NE(refusal->find("a start tag with too many attributes"), std::string::npos) << c.what << ": " << *refusal;
+    }
+    EXPECT_LT(seconds, c.bound * testsupport::kCpuSlowdown) << c.what;
+  }
+  // Markup inside comments, instructions and sections is no start tag.
+  const std::string inside = "<!-- <a" + tooMany + "> --><?p <a" + tooMany + "> ?><![CDATA[<a" + tooMany + ">]]>";
+  EXPECT_FALSE(RefusalOf(latin + "<r>" + inside + "</r>").has_value());
+  EXPECT_FALSE(RefusalOf(utf16("<r>" + inside + "</r>")).has_value());
 }
 
 }  // namespace
