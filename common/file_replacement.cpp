@@ -232,7 +232,11 @@ int FileReplacement::Begin() {
 
   if (targetExisted_) {
     // the owner first: a change of owner clears the set-id bits
-    if (::geteuid() == 0) (void)::fchown(fd_, old.st_uid, old.st_gid);
+    if (::geteuid() == 0 && !KeepOwner(old)) {
+      error = errno;
+      Drop();
+      return error;
+    }
     if (::fchmod(fd_, old.st_mode & 07777) != 0) {
       error = errno;
       Drop();
@@ -240,6 +244,19 @@ int FileReplacement::Begin() {
     }
   }
   return 0;
+}
+
+// Root's replacement of another user's file stays that user's, or the user
+// could no longer rewrite it. A file system that keeps no owners (a FAT
+// stick) refuses the change but already gives the file the same owner as the
+// old one; anything else that refuses it fails the replacement.
+bool FileReplacement::KeepOwner(const struct stat& old) const {
+  if (::fchown(fd_, old.st_uid, old.st_gid) == 0) return true;
+  const int error = errno;
+  struct stat now {};
+  if (::fstat(fd_, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid) return true;
+  errno = error;
+  return false;
 }
 
 int FileReplacement::CreateUnnamed(const std::string& folder) {

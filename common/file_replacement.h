@@ -3,6 +3,8 @@
 // in its place by a rename only when it is complete on disk. A reader sees the
 // old file or the new one, never anything between, and a process killed midway
 // leaves the old file as it was.
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -74,6 +76,7 @@ class FileReplacement {
   int CreateUnnamed(const std::string& folder);
   int CreateNamed();
   int LinkUnnamed();
+  bool KeepOwner(const struct stat& old) const;
 
   std::string path_;
   std::string target_;

@@ -6,14 +6,15 @@
 set(RATEMOVER_MAINTAINER "Ratemover developers <ratemover@example.com>" CACHE STRING
     "The package's maintainer, as in the Maintainer field: Name <address>")
 
-# Manual pages, compressed as Debian keeps them.
+# Manual pages, with the forms read filled in, compressed as Debian keeps them.
 set(man_pages)
 foreach(page ratemover ratemover-batch)
-  set(compressed ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+  set(page_text ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${page_text} @ONLY)
+  set(compressed ${page_text}.gz)
   add_custom_command(OUTPUT ${compressed}
-                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-                     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/man/${page}.1 > ${compressed}
-                     DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}.1 VERBATIM)
+                     COMMAND gzip -9nc ${page_text} > ${compressed}
+                     DEPENDS ${page_text} VERBATIM)
   list(APPEND man_pages ${compressed})
 endforeach()
 add_custom_target(ratemover_man_pages ALL DEPENDS ${man_pages})
@@ -58,10 +59,11 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-translations-l10n, shared-mime-in
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "moves security prices from a workbook into a ZTR rate file")
 # CPack puts the summary first and indents each line of the long description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Ratemover reads the day's security prices from a spreadsheet workbook
-(.xls, .xlsx or .ods) in the columns of a named profile and writes the
-fixed-width rate file (format 111) that ZTR loads. It has a Qt desktop
-program, ratemover, and a batch program for scheduled jobs,
-ratemover-batch. Operators in the group ratemover share the profiles.")
+(${RATEMOVER_FORMS_READ_TEXT})
+in the columns of a named profile and writes the fixed-width rate file
+(format 111) that ZTR loads. It has a Qt desktop program, ratemover, and a
+batch program for scheduled jobs, ratemover-batch. Operators in the group
+ratemover share the profiles.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/deb/postinst ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

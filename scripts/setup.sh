@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libbenchmark-dev
   libgsf-1-dev libxml2-dev zlib1g-dev libdeflate-dev libisal-dev
-  qt6-base-dev qt6-svg-dev libqt6sql6-sqlite qt6-translations-l10n qt6-tools-dev qt6-l10n-tools desktop-file-utils
+  qt6-base-dev qt6-svg-dev libqt6sql6-sqlite qt6-translations-l10n qt6-tools-dev qt6-l10n-tools desktop-file-utils libglib2.0-bin
   clang libclang-rt-14-dev
   xvfb dbus at-spi2-core
   "$@"

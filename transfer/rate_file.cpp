@@ -24,12 +24,13 @@ bool IsSameFile(const std::string& nativeA, const std::string& nativeB) {
 }
 
 // The last resort when not even an empty new file can be put in place: the old
-// file itself is emptied, if it is a regular file.
+// file itself is emptied, if it is a regular file, and removed when it cannot
+// be emptied, so that yesterday's list does not stand as today's.
 void EmptyInPlace(const std::string& nativePath) noexcept {
   const int fd = ::open(nativePath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) (void)::ftruncate(fd, 0);
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) ::unlink(nativePath.c_str());
   ::close(fd);
 }
 

@@ -28,7 +28,16 @@ function(desktop_exec_argument value out)
   set(${out} "${value}" PARENT_SCOPE)
 endfunction()
 
+# A program whose path holds % is started through env. GLib looks for the
+# program named first in Exec before it undoes %%, and finds no
+# ".../100%%/ratemover": the launcher would pass desktop-file-validate and
+# never start. The program after env is an argument, which every desktop
+# unescapes.
 desktop_exec_argument("${PROGRAM_DIR}/ratemover" RATEMOVER_EXEC)
+string(FIND "${PROGRAM_DIR}" "%" percent_at)
+if(NOT percent_at EQUAL -1)
+  set(RATEMOVER_EXEC "env ${RATEMOVER_EXEC}")
+endif()
 desktop_string("${PROGRAM_DIR}" RATEMOVER_PATH)
 desktop_string("${ICON}" RATEMOVER_ICON)
 configure_file("${TEMPLATE}" "${OUTPUT}" @ONLY)

@@ -74,8 +74,13 @@ inline std::optional<std::string> ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// How long a test waits for what the event loop brings (a window made active,
+// a box shown): every wait ends as soon as it is there, so only a failing test
+// waits this long, and a busy machine has all the time it needs.
+constexpr int kPatienceMs = 120000;
+
 // Runs the action on the first modal widget that appears (a message box, a
-// dialog) from inside its own event loop; gives up after about thirty seconds
+// dialog) from inside its own event loop; gives up after trying for kPatienceMs
 // (the first file dialog of a process can take seconds to appear on a busy machine).
 // A widget to pass over (`notThis`) is forgotten once it is gone: the next box
 // may stand where it stood in memory.
@@ -84,7 +89,7 @@ inline void WhenModal(std::function<void(QWidget*)> action, QWidget* passOver = 
   auto tries = std::make_shared<int>(0);
   QObject::connect(timer, &QTimer::timeout, [timer, tries, action, notThis = QPointer<QWidget>(passOver)] {
     QWidget* modal = QApplication::activeModalWidget();
-    if ((modal != nullptr && modal != notThis) || ++*tries > 3000) {
+    if ((modal != nullptr && modal != notThis) || ++*tries > kPatienceMs / 10) {
       timer->stop();
       timer->deleteLater();
       if (modal != nullptr && modal != notThis) action(modal);

@@ -28,6 +28,7 @@
 namespace ratemover::desktop {
 namespace {
 
+using testing::kPatienceMs;
 using testing::PathIn;
 using testing::WhenModal;
 using testing::WriteBytes;
@@ -88,7 +89,7 @@ TEST(SloveneToolkit, BoxesAndThePickerReadSlovene) {
     QAbstractItemModel* model = view->model();
     const QModelIndex root = view->rootIndex();
     // The directory is read in the background.
-    (void)QTest::qWaitFor([&] { return model->rowCount(root) == 2; }, 10000);
+    (void)QTest::qWaitFor([&] { return model->rowCount(root) == 2; }, kPatienceMs);
     for (int row = 0; row < model->rowCount(root); ++row) {
       const QString name = model->index(row, 0, root).data().toString();
       if (name == QStringLiteral("arhiv")) folderType = model->index(row, 2, root).data().toString();
@@ -309,7 +310,7 @@ TEST(VisibleFocus, TheFocusedButtonWearsARing) {
   QPushButton* second = MakeButton(&window, "second", QStringLiteral("..."), {100, 10, 25, 22});
   window.show();
   window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window, kPatienceMs));
   for (QPushButton* focused : {first, second}) {
     focused->setFocus();
     QPushButton* other = focused == first ? second : first;

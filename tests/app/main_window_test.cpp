@@ -38,6 +38,7 @@ namespace ratemover::desktop {
 namespace {
 
 using testing::CountingEnd;
+using testing::kPatienceMs;
 using testing::PathIn;
 using testing::ReadBytes;
 using testing::RecordingMessages;
@@ -538,10 +539,9 @@ TEST(RealWidgets, ActivationAcceleratorsAndTabOrder) {
   Window w;
   w.form->show();
   w.form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
-  QTest::qWait(20);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get(), kPatienceMs));
   // The application's real activation did the first-activation work.
-  EXPECT_FALSE(w.form->FirstActivationPending());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w.form->FirstActivationPending(); }, kPatienceMs));
   EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), "LJSE");
 
   // Tab order: "&Prepis", the workbook field, "&Izhod", "...".
@@ -556,12 +556,12 @@ TEST(RealWidgets, ActivationAcceleratorsAndTabOrder) {
   std::remove(w.workbook.c_str());
   // A mnemonic presses its button the way a click does, after a short animation.
   QTest::keyClick(w.form.get(), Qt::Key_P, Qt::AltModifier);
-  (void)QTest::qWaitFor([&] { return !w.messages.messages.empty(); }, 2000);
+  (void)QTest::qWaitFor([&] { return !w.messages.messages.empty(); }, kPatienceMs);
   EXPECT_EQ(w.messages.messages, (std::vector<std::string>{"Datoteka ne obstaja!\r" + w.workbook}));
 
   std::remove(w.configPath.c_str());
   QTest::keyClick(w.form.get(), Qt::Key_I, Qt::AltModifier);
-  (void)QTest::qWaitFor([&] { return w.ending.requests > 0; }, 2000);
+  (void)QTest::qWaitFor([&] { return w.ending.requests > 0; }, kPatienceMs);
   EXPECT_EQ(w.ending.requests, 1);
   EXPECT_TRUE(ReadBytes(w.configPath).has_value());
 
@@ -570,9 +570,9 @@ TEST(RealWidgets, ActivationAcceleratorsAndTabOrder) {
   QWidget other;
   other.show();
   other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other, kPatienceMs));
   w.form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get(), kPatienceMs));
   EXPECT_EQ(w.Child<QLabel>("lblTecajnica")->text(), "LJSE");
 }
 
@@ -830,7 +830,7 @@ TEST(RealWidgets, KeyboardReturnsToTheWindowAfterEveryBox) {
   Window w({}, false, &boxes);
   w.form->show();
   w.form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get(), kPatienceMs));
   std::remove(w.workbook.c_str());
   auto* transfer = w.Child<QPushButton>("btnImport");
   transfer->setFocus();
@@ -843,8 +843,10 @@ TEST(RealWidgets, KeyboardReturnsToTheWindowAfterEveryBox) {
     });
     QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : w.form.get(), Qt::Key_P,
                     Qt::AltModifier);
-    (void)QTest::qWaitFor([&] { return boxesSeen > round && QApplication::activeModalWidget() == nullptr; }, 5000);
-    QTest::qWait(20);
+    (void)QTest::qWaitFor([&] { return boxesSeen > round && QApplication::activeModalWidget() == nullptr; }, kPatienceMs);
+    // the keyboard comes back through the event loop
+    (void)QTest::qWaitFor([&] { return QApplication::activeWindow() == w.form.get() && QApplication::focusWidget() == transfer; },
+                          kPatienceMs);
     EXPECT_EQ(QApplication::activeWindow(), w.form.get()) << round;
     EXPECT_EQ(QApplication::focusWidget(), transfer) << round;
   }

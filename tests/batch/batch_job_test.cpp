@@ -90,9 +90,10 @@ pid_t StartBatch(const std::vector<std::string>& arguments, const fs::path& dir,
 constexpr int kTimedOut = 999;
 
 // The program's exit status, 128 + the signal that ended it, or kTimedOut when it
-// had not ended within 30 seconds (it is then killed): no test waits forever.
+// had not ended within five minutes (it is then killed): no test waits forever,
+// and none fails because a busy machine ran it slowly.
 int WaitForBatch(pid_t pid) {
-  for (int waited = 0; waited < 30000; ++waited) {
+  for (int waited = 0; waited < 300000; ++waited) {
     int raw = 0;
     if (waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     usleep(1000);
@@ -503,11 +504,17 @@ class RateFileReplacementTest : public BatchTest {
 };
 
 TEST_F(RateFileReplacementTest, AKilledRunLeavesYesterdaysOrTodaysWholeFile) {
-  // how long one run takes here, to kill runs at moments all through it
+  // how long one run takes here, to kill runs at moments all through it: the
+  // shortest of three, so that one run slowed by a busy machine does not put
+  // every kill after the end
   std::ofstream(rateFile_, std::ios::binary) << yesterday_;
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(RunBatch({"--conf", defaultConf_, workbook_.string()}, dir_).status, 0);
-  const auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  std::chrono::microseconds runMicros = std::chrono::microseconds::max();
+  for (int timing = 0; timing < 3; ++timing) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunBatch({"--conf", defaultConf_, workbook_.string()}, dir_).status, 0);
+    runMicros = std::min(runMicros, std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - start));
+  }
   std::mt19937 random(20240305);
   std::uniform_int_distribution<long> moment(0, runMicros.count() * 5 / 4);
   int kills = 0, leftYesterday = 0, leftToday = 0, leftTemporary = 0;

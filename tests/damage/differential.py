@@ -32,7 +32,9 @@ import concurrent.futures
 import io
 import os
 import random
+import resource
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -564,17 +566,30 @@ class Runner:
                 os.remove(path)
         with open(book, "wb") as out:
             out.write(data)
-        try:
-            done = subprocess.run([self.program, "--conf", self.config, book],
-                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        except subprocess.TimeoutExpired:
-            return "hung", None, b""
-        status = done.returncode if done.returncode >= 0 else "crashed"
+        # A run that loops is stopped by its CPU time, which a busy machine
+        # does not stretch; the wall-clock limit only catches one that waits
+        # for nothing.
+        with subprocess.Popen([self.program, "--conf", self.config, book], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
+            resource.prlimit(process.pid, resource.RLIMIT_CPU, (RUN_CPU_SECONDS, RUN_CPU_SECONDS + 5))
+            try:
+                _, stderr = process.communicate(timeout=1200)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.communicate()
+                return "hung", None, b""
+        if process.returncode in (-signal.SIGXCPU, -signal.SIGKILL):
+            return "hung", None, stderr
+        status = process.returncode if process.returncode >= 0 else "crashed"
         content = None
         if os.path.exists(rates):
             with open(rates, "rb") as f:
                 content = f.read()
-        return status, content, done.stderr
+        return status, content, stderr
+
+
+# how much CPU time one run of the program may take before it counts as hung
+RUN_CPU_SECONDS = 60
 
 
 def price_lines(content):

@@ -532,7 +532,7 @@ TEST_F(ImportRunTest, WhatCannotBeReplacedIsReportedAndLeftAlone) {
     c.make(output);
     const auto before = std::filesystem::symlink_status(output).type();
     RecordingView freshView;
-    ::alarm(20);  // a run that waits on the pipe ends the test program instead of hanging it
+    ::alarm(300);  // a run that waits on the pipe ends the test program instead of hanging it
     const RunResult result = ImportIzExcela(input, session, freshView);
     ::alarm(0);
     EXPECT_EQ(result.outcome, RunOutcome::FileNotCreated);
