@@ -90,9 +90,12 @@ class Desktop {
       missing = "Xvfb is not installed";
       return;
     }
+    // -noreset: without it the server resets when its last client leaves (the
+    // accessibility bus launcher connects and leaves), and a program that
+    // connects during the reset is turned away.
     xvfb_.process->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                                QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                                QStringLiteral("1024x768x24")});
+                                QStringLiteral("tcp"), QStringLiteral("-noreset"), QStringLiteral("-screen"),
+                                QStringLiteral("0"), QStringLiteral("1024x768x24")});
     const QString number = FirstLine(*xvfb_.process, 20000);
     if (number.isEmpty()) {
       missing = "Xvfb did not start";
