@@ -33,30 +33,27 @@ def xml2003(styles, table):
         "</Table></Worksheet></Workbook>\n"
 
 
-def attrs_xml(path, per_tag, size):
-    extra = attributes(per_tag)
+def rows_up_to(size, row):
+    """Rows made by row(n) for n = 1, 2, ... until they hold size bytes."""
     rows = []
     total = 0
-    n = 0
     while total < size:
-        n += 1
-        row = '<Row ss:Index="%d"%s><Cell><Data ss:Type="Number">%d</Data></Cell></Row>\n' % (n, extra, n)
-        rows.append(row)
-        total += len(row)
+        rows.append(row(len(rows) + 1))
+        total += len(rows[-1])
+    return "".join(rows)
+
+
+def attrs_xml(path, per_tag, size):
+    extra = attributes(per_tag)
+    rows = rows_up_to(size, lambda n: '<Row ss:Index="%d"%s><Cell><Data ss:Type="Number">%d</Data></Cell></Row>\n'
+                      % (n, extra, n))
     with open(path, "w") as f:
-        f.write(xml2003("", "".join(rows)))
+        f.write(xml2003("", rows))
 
 
 def attrs_xlsx(path, per_tag, size):
     extra = attributes(per_tag)
-    rows = []
-    total = 0
-    n = 0
-    while total < size:
-        n += 1
-        row = '<row r="%d"%s><c r="A%d"><v>%d</v></c></row>' % (n, extra, n, n)
-        rows.append(row)
-        total += len(row)
+    rows = rows_up_to(size, lambda n: '<row r="%d"%s><c r="A%d"><v>%d</v></c></row>' % (n, extra, n, n))
     main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
     rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     pkg = "http://schemas.openxmlformats.org/package/2006/relationships"
@@ -79,7 +76,7 @@ def attrs_xlsx(path, per_tag, size):
             'sheetId="1" r:id="rId1"/></sheets></workbook>' % (main, rel),
         "xl/worksheets/sheet1.xml":
             '<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="%s"><sheetData>%s</sheetData></worksheet>'
-            % (main, "".join(rows)),
+            % (main, rows),
     }
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         for name, text in parts.items():
