@@ -132,23 +132,56 @@ std::string Cp1250FromUtf8(std::string_view utf8) {
   return out;
 }
 
+Utf16Step DecodeUtf16At(std::u16string_view units, std::size_t pos) {
+  const char16_t unit = units[pos];
+  const auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+  const auto isLow = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+  if (isHigh(unit)) {
+    if (pos + 1 == units.size()) return {0, 1, false, true};
+    if (!isLow(units[pos + 1])) return {0, 1, false, false};
+    return {0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[pos + 1] - 0xDC00), 2, true, false};
+  }
+  if (isLow(unit)) return {0, 1, false, false};
+  return {unit, 1, true, false};
+}
+
+void Cp1250FromUtf16Runs::Append(std::u16string_view units, std::string& out) {
+  std::size_t at = 0;
+  if (waitingHigh_ != 0 && !units.empty()) {
+    const char16_t pair[2] = {waitingHigh_, units[0]};
+    const Utf16Step step = DecodeUtf16At(std::u16string_view(pair, 2), 0);
+    out.push_back('?');  // a character beyond the basic plane, or a lone surrogate
+    at = step.length - 1;
+    waitingHigh_ = 0;
+  }
+  while (at < units.size()) {
+    const char16_t unit = units[at];
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+      ++at;
+      continue;
+    }
+    const Utf16Step step = DecodeUtf16At(units, at);
+    if (step.cut) {
+      waitingHigh_ = unit;
+      return;
+    }
+    out.push_back(step.valid ? Cp1250OfCodePoint(step.codePoint) : '?');
+    at += step.length;
+  }
+}
+
+void Cp1250FromUtf16Runs::Finish(std::string& out) {
+  if (waitingHigh_ != 0) out.push_back('?');
+  waitingHigh_ = 0;
+}
+
 std::string Cp1250FromUtf16(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    const char16_t unit = utf16[i];
-    if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
-    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      ++i;  // a character beyond the basic plane: never in the code page
-      out.push_back('?');
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      out.push_back('?');
-    } else {
-      out.push_back(Cp1250OfCodePoint(unit));
-    }
-  }
+  Cp1250FromUtf16Runs runs;
+  runs.Append(utf16, out);
+  runs.Finish(out);
   return out;
 }
 

@@ -37,8 +37,33 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // lacks each become '?'.
 std::string Cp1250FromUtf8(std::string_view utf8);
 
-// UTF-16 code units (little-endian order already resolved) to Windows-1250;
-// surrogate pairs are joined, a lone surrogate becomes '?'.
+// One step through UTF-16 code units, as DecodeUtf8At steps through UTF-8: a
+// surrogate pair is one character (beyond the basic plane, so never in the
+// code page); a lone surrogate is not valid and takes its one unit. A high
+// surrogate that ends the units is `cut`: its pair may come with more units.
+struct Utf16Step {
+  char32_t codePoint = 0;
+  std::size_t length = 1;
+  bool valid = false;
+  bool cut = false;
+};
+Utf16Step DecodeUtf16At(std::u16string_view units, std::size_t pos);
+
+// UTF-16 code units to Windows-1250 a run at a time, for text that comes in
+// pieces: a pair that the end of one run cuts is joined with the next run.
+// A lone surrogate, like a character the code page lacks, becomes '?'.
+class Cp1250FromUtf16Runs {
+ public:
+  void Append(std::u16string_view units, std::string& out);
+  // After the last run: a high surrogate still waiting for its pair is '?'.
+  void Finish(std::string& out);
+
+ private:
+  char16_t waitingHigh_ = 0;
+};
+
+// UTF-16 code units (little-endian order already resolved) to Windows-1250,
+// by the same rule.
 std::string Cp1250FromUtf16(std::u16string_view utf16);
 
 // Windows-1250 to UTF-8.

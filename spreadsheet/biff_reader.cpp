@@ -216,31 +216,28 @@ void AppendLatin1(std::string& out, const std::uint8_t* p, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) out[base + i] = ByteOf(p[i]);
 }
 
-// UTF-16 code units appended as Windows-1250; a surrogate pair (a character
-// outside the basic plane, which the code page lacks) becomes one '?'.
+// Little-endian UTF-16 code units appended as Windows-1250, by the one rule
+// for UTF-16 text; a pair that a CONTINUE boundary cuts is joined, and what
+// waits for its pair is let out when the string ends or turns to single bytes.
 class Utf16Sink {
  public:
   explicit Utf16Sink(std::string& out) : out_(out) {}
+  ~Utf16Sink() { Flush(); }
+  Utf16Sink(const Utf16Sink&) = delete;
+  Utf16Sink& operator=(const Utf16Sink&) = delete;
+
   // `count` little-endian code units from p.
   void Units(const std::uint8_t* p, std::size_t count) {
-    const std::size_t base = out_.size();
-    out_.resize(base + count);  // a unit gives a byte at most
-    std::size_t written = base;
-    for (std::size_t i = 0; i < count; ++i) {
-      const auto unit = static_cast<char16_t>(U16(p + 2 * i));
-      if (unit >= 0xDC00 && unit <= 0xDFFF && highPending_) {
-        highPending_ = false;
-        continue;  // the pair's '?' is already out
-      }
-      highPending_ = unit >= 0xD800 && unit <= 0xDBFF;
-      out_[written++] = highPending_ ? '?' : ByteOf(unit);
-    }
-    out_.resize(written);
+    units_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) units_[i] = static_cast<char16_t>(U16(p + 2 * i));
+    runs_.Append(units_, out_);
   }
+  void Flush() { runs_.Finish(out_); }
 
  private:
   std::string& out_;
-  bool highPending_ = false;
+  std::u16string units_;
+  Cp1250FromUtf16Runs runs_;
 };
 
 // A record with the CONTINUE records that follow it, read as one run of
@@ -326,6 +323,7 @@ class Pieces {
           if (wide) {
             sink.Units(p, take);
           } else {
+            sink.Flush();
             AppendLatin1(*out, p, take);
           }
         }

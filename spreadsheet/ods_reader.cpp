@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/iso_date_time.h"
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/gobject_ref.h"
@@ -471,7 +472,7 @@ class ContentHandler final : public XmlHandler {
       return CellValue::OfNumber(*number, valueType_ == "currency" ? NumberStyle::Currency : NumberStyle::General);
     }
     if (valueType_ == "date") {
-      const auto date = ParseOdfDateTime(dateValue_);
+      const auto date = ParseIsoDateTime(dateValue_);
       if (!date) return CellValue::OfError();
       return CellValue::OfNumber(
           SerialOfDateTime(date->year, date->month, date->day, date->secondsOfDay, DateSystem::Base1900),

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "common/civil_calendar.h"
 
 namespace ratemover::spreadsheet {
 
@@ -21,18 +20,6 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Exactly `count` digits at the front of text, consumed.
-std::optional<int> FixedDigits(std::string_view& text, std::size_t count) {
-  if (text.size() < count) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!IsDigit(text[i])) return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-  }
-  text.remove_prefix(count);
-  return value;
-}
 
 bool Consume(std::string_view& text, char c) {
   if (text.empty() || text.front() != c) return false;
@@ -75,48 +62,6 @@ std::optional<double> ParseOdfNumber(std::string_view text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
   return value;
-}
-
-std::optional<OdfDateTime> ParseOdfDateTime(std::string_view text) {
-  text = Trimmed(text);
-  OdfDateTime result;
-  const auto year = FixedDigits(text, 4);
-  if (!year || !Consume(text, '-')) return std::nullopt;
-  const auto month = FixedDigits(text, 2);
-  if (!month || !Consume(text, '-')) return std::nullopt;
-  const auto day = FixedDigits(text, 2);
-  if (!day) return std::nullopt;
-  if (*year < 1 || *month < 1 || *month > 12 || *day < 1 || *day > DaysInMonth(*year, *month)) return std::nullopt;
-  result.year = *year;
-  result.month = *month;
-  result.day = *day;
-  if (Consume(text, 'T')) {
-    const auto hours = FixedDigits(text, 2);
-    if (!hours || !Consume(text, ':')) return std::nullopt;
-    const auto minutes = FixedDigits(text, 2);
-    if (!minutes || !Consume(text, ':')) return std::nullopt;
-    const auto seconds = FixedDigits(text, 2);
-    if (!seconds || *hours > 23 || *minutes > 59 || *seconds > 59) return std::nullopt;
-    double fraction = 0.0;
-    if (!text.empty() && text.front() == '.') {
-      std::string_view digits = text.substr(1);
-      std::size_t length = 0;
-      while (length < digits.size() && IsDigit(digits[length])) ++length;
-      if (length == 0) return std::nullopt;
-      double scale = 0.1;
-      for (std::size_t i = 0; i < length && i < 12; ++i, scale /= 10) fraction += (digits[i] - '0') * scale;
-      text.remove_prefix(1 + length);
-    }
-    result.secondsOfDay = *hours * 3600.0 + *minutes * 60.0 + *seconds + fraction;
-  }
-  // A time zone names where the time was taken; the date stays as written.
-  if (Consume(text, 'Z')) {
-  } else if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    text.remove_prefix(1);
-    if (!FixedDigits(text, 2) || !Consume(text, ':') || !FixedDigits(text, 2)) return std::nullopt;
-  }
-  if (!text.empty()) return std::nullopt;
-  return result;
 }
 
 std::optional<double> ParseOdfDuration(std::string_view text) {

@@ -10,18 +10,6 @@ namespace ratemover::spreadsheet {
 // process locale. No value for anything else, infinities and NaN included.
 std::optional<double> ParseOdfNumber(std::string_view text);
 
-struct OdfDateTime {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  double secondsOfDay = 0.0;
-};
-
-// office:date-value: "2024-03-05" or "2024-03-05T14:30:15[.fraction]", with
-// an optional zone ("Z", "+01:00") that does not move the date. No value for
-// a date outside the years 1 to 9999 or not in the calendar.
-std::optional<OdfDateTime> ParseOdfDateTime(std::string_view text);
-
 // office:time-value: an ISO duration "PT14H30M00S" (also with days and
 // fractions, "P1DT2H", "PT0.5S", "-PT1H") as a number of days.
 std::optional<double> ParseOdfDuration(std::string_view text);

@@ -1,3 +1,4 @@
+#include "common/iso_date_time.h"
 #include "spreadsheet/text_form.h"
 
 #include <gsf/gsf-input.h>
@@ -161,7 +162,13 @@ bool TextDecoder::Append(std::string_view bytes, std::string& out) {
 
 bool TextDecoder::Finish(std::string& out) {
   if (waiting_.empty()) return true;
-  if (encoding_ != TextEncoding::Utf8) return false;  // half a UTF-16 unit, or a lone high surrogate
+  if (encoding_ != TextEncoding::Utf8) {
+    // half a unit is a cut file; a high surrogate without its pair is a lone one
+    if (!lenient_ || waiting_.size() != 2) return false;
+    out.push_back('?');
+    waiting_.clear();
+    return true;
+  }
   // What waited is decoded as the end of the text.
   const std::string rest = std::move(waiting_);
   waiting_.clear();
@@ -201,29 +208,21 @@ bool TextDecoder::AppendUtf8(std::string_view bytes, std::string& out) {
 
 bool TextDecoder::AppendUtf16(std::string_view bytes, std::string& out) {
   const bool littleEndian = encoding_ == TextEncoding::Utf16LE;
-  auto unitAt = [&](std::size_t at) {
-    const auto a = static_cast<unsigned char>(bytes[at]);
-    const auto b = static_cast<unsigned char>(bytes[at + 1]);
-    return static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
-  };
-  std::size_t at = 0;
-  for (; at + 1 < bytes.size(); at += 2) {
-    const char16_t unit = unitAt(at);
-    if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
-    } else if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (at + 3 >= bytes.size()) break;  // its pair may come with the next piece
-      const char16_t low = unitAt(at + 2);
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      out.push_back('?');  // a character beyond the basic plane: never in the code page
-      at += 2;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return false;
-    } else {
-      out.push_back(Cp1250OfCodePoint(unit));
-    }
+  units_.resize(bytes.size() / 2);
+  for (std::size_t i = 0; i < units_.size(); ++i) {
+    const auto a = static_cast<unsigned char>(bytes[2 * i]);
+    const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+    units_[i] = static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
   }
-  waiting_.assign(bytes.substr(at));
+  std::size_t at = 0;
+  while (at < units_.size()) {
+    const Utf16Step step = DecodeUtf16At(units_, at);
+    if (step.cut) break;  // its pair may come with the next piece
+    if (!step.valid && !lenient_) return false;
+    out.push_back(!step.valid ? '?' : Cp1250OfCodePoint(step.codePoint));
+    at += step.length;
+  }
+  waiting_.assign(bytes.substr(2 * at));
   return true;
 }
 
@@ -232,7 +231,7 @@ CellValue ValueOfUntypedText(std::string text) {
   if (HasIsoDateShape(text)) {
     std::string canonical = text.substr(0, 10) + "T" + (text.size() > 10 ? text.substr(11) : "00:00");
     if (canonical.size() == 16) canonical += ":00";
-    const auto date = ParseOdfDateTime(canonical);
+    const auto date = ParseIsoDateTime(canonical);
     // Before 1900 a spreadsheet has no serial for the date: it stays text.
     if (date && date->year >= 1900) {
       return CellValue::OfNumber(SerialOfDateTime(date->year, date->month, date->day, date->secondsOfDay,

@@ -45,8 +45,8 @@ bool DecodeInPlace(std::string& bytes, std::size_t from, TextEncoding encoding);
 // of a piece cuts wait for the next piece.
 class TextDecoder {
  public:
-  // Lenient UTF-8 shows a malformed sequence as one '?' (up to the byte that
-  // broke it) instead of failing.
+  // Lenient text shows a malformed sequence as one '?' (in UTF-8 up to the
+  // byte that broke it, in UTF-16 a lone surrogate) instead of failing.
   explicit TextDecoder(TextEncoding encoding, bool lenient = false) : encoding_(encoding), lenient_(lenient) {}
 
   // Appends the text of the next bytes to `out`; false when they are not
@@ -61,6 +61,7 @@ class TextDecoder {
 
   TextEncoding encoding_;
   bool lenient_;
+  std::u16string units_;  // of the piece at hand, reused
   std::string waiting_;  // the cut end of the last piece
   std::string joined_;   // room to join it to the next
 };

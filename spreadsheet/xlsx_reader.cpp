@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/civil_calendar.h"
+#include "common/iso_date_time.h"
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
@@ -86,65 +87,20 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
   return true;
 }
 
-// Digits at pos, exactly count of them.
-bool Digits(std::string_view s, std::size_t pos, std::size_t count, int& value) {
-  if (s.size() < pos + count) return false;
-  value = 0;
-  for (std::size_t i = pos; i < pos + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    value = value * 10 + (s[i] - '0');
-  }
-  return true;
-}
-
-// A time of day in ISO 8601, "14:30:15[.5][Z]", as seconds since midnight.
-bool ParseIsoTime(std::string_view text, double& secondsOfDay) {
-  int hour = 0, minute = 0, second = 0;
-  if (text.size() < 8 || !Digits(text, 0, 2, hour) || text[2] != ':' || !Digits(text, 3, 2, minute) ||
-      text[5] != ':' || !Digits(text, 6, 2, second)) {
-    return false;
-  }
-  std::string_view rest = text.substr(8);
-  double fraction = 0;
-  if (!rest.empty() && rest.front() == '.') {
-    std::size_t n = 1;
-    double scale = 0.1;
-    while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') {
-      fraction += (rest[n] - '0') * scale;
-      scale /= 10;
-      ++n;
-    }
-    if (n == 1) return false;
-    rest.remove_prefix(n);
-  }
-  if (rest == "Z") rest = {};
-  if (!rest.empty() || hour > 23 || minute > 59 || second > 59) return false;
-  secondsOfDay = hour * 3600.0 + minute * 60.0 + second + fraction;
-  return true;
-}
-
 // A date cell (t="d") holds an ISO 8601 date, "2024-03-05" or
 // "2024-03-05T14:30:15[.5][Z]", or a time of day alone, "14:30:15", which is a
 // time whatever the date system.
 bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
   text = TrimXml(text);
-  double secondsOfDay = 0;
   if (text.size() > 2 && text[2] == ':') {
-    if (!ParseIsoTime(text, secondsOfDay)) return false;
-    serial = secondsOfDay / 86400.0;
+    const auto secondsOfDay = ParseIsoTimeOfDay(text);
+    if (!secondsOfDay) return false;
+    serial = *secondsOfDay / 86400.0;
     return true;
   }
-  int year = 0, month = 0, day = 0;
-  if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, month) ||
-      text[7] != '-' || !Digits(text, 8, 2, day)) {
-    return false;
-  }
-  const std::string_view rest = text.substr(10);
-  if (!rest.empty() && (rest.front() != 'T' || !ParseIsoTime(rest.substr(1), secondsOfDay))) return false;
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
-    return false;
-  }
-  serial = SerialOfDateTime(year, month, day, secondsOfDay, system);
+  const auto date = ParseIsoDateTime(text);
+  if (!date) return false;
+  serial = SerialOfDateTime(date->year, date->month, date->day, date->secondsOfDay, system);
   return true;
 }
 
@@ -183,19 +139,15 @@ std::string TextOfXstring(std::string_view utf8) {
       continue;
     }
     i += 7;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      const int low = i < utf8.size() ? EscapeAt(utf8, i) : -1;
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        i += 7;
-        AppendUtf8(decoded, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                                (static_cast<char32_t>(low) - 0xDC00));
-      } else {
-        decoded += '?';
-      }
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      decoded += '?';
+    // a character beyond the basic plane is a pair of escapes
+    const int next = i < utf8.size() ? EscapeAt(utf8, i) : -1;
+    const char16_t units[2] = {static_cast<char16_t>(unit), static_cast<char16_t>(next < 0 ? 0 : next)};
+    const Utf16Step step = DecodeUtf16At(std::u16string_view(units, next < 0 ? 1 : 2), 0);
+    if (step.length == 2) i += 7;
+    if (step.valid) {
+      AppendUtf8(decoded, step.codePoint);
     } else {
-      AppendUtf8(decoded, static_cast<char32_t>(unit));
+      decoded += '?';
     }
   }
   return Cp1250FromUtf8(decoded);

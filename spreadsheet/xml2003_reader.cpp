@@ -21,6 +21,7 @@
 
 #include <gsf/gsf-input.h>
 
+#include "common/iso_date_time.h"
 #include "common/cp1250.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
@@ -109,7 +110,7 @@ struct KeptCell {
   std::int32_t column;
   CellValue value;
   std::uint32_t style = 0;  // for a number: index into the style IDs met, 0 for none
-  std::optional<OdfDateTime> date;
+  std::optional<IsoDateTime> date;
 };
 
 // The areas merged down from rows above, for the question whether one covers
@@ -472,7 +473,7 @@ class WorkbookHandler : public XmlHandler {
       cell.value = CellValue::OfNumber(*number);
       cell.style = StyleIndex(style_);
     } else if (type_ == "DateTime") {
-      cell.date = ParseOdfDateTime(text_);
+      cell.date = ParseIsoDateTime(text_);
       if (!cell.date) return Fail("date not valid");
       cell.value = CellValue::OfNumber(0, NumberStyle::DateTime);
     } else if (type_ == "Boolean") {

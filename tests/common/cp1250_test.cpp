@@ -86,12 +86,39 @@ TEST(Cp1250, MalformedOrForeignUtf8BecomesQuestionMarks) {
   }
 }
 
-TEST(Cp1250, Utf16Text) {
-  EXPECT_EQ(Cp1250FromUtf16(u"Te\u010Daj"), "Te\xE8" "aj");
-  EXPECT_EQ(Cp1250FromUtf16(u"a\U0001F600b"), "a?b");            // a surrogate pair is one character
-  EXPECT_EQ(Cp1250FromUtf16(std::u16string{u'a', char16_t(0xD800), u'b'}), "a?b");  // a lone high surrogate
-  EXPECT_EQ(Cp1250FromUtf16(std::u16string{char16_t(0xDC00)}), "?");               // a lone low surrogate
-  EXPECT_EQ(Cp1250FromUtf16(u"\u4E2D"), "?");
+// One rule for UTF-16 whether the units come whole or in runs cut anywhere:
+// a pair is one character, a lone surrogate one '?'.
+TEST(Cp1250, Utf16TextWholeOrInRuns) {
+  struct Case {
+    std::u16string utf16;
+    std::string cp1250;
+  };
+  const Case cases[] = {
+      {u"Te\u010Daj", "Te\xE8" "aj"},
+      {u"a\U0001F600b", "a?b"},
+      {{u'a', char16_t(0xD800), u'b'}, "a?b"},
+      {{char16_t(0xDC00)}, "?"},
+      {{u'a', char16_t(0xD800)}, "a?"},
+      {{char16_t(0xD800), char16_t(0xD800), char16_t(0xDC00)}, "??"},
+      {{char16_t(0xDC00), char16_t(0xD800)}, "??"},
+      {u"\u4E2D", "?"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Cp1250FromUtf16(c.utf16), c.cp1250) << c.cp1250;
+    for (std::size_t cut = 0; cut <= c.utf16.size(); ++cut) {
+      std::string out;
+      Cp1250FromUtf16Runs runs;
+      runs.Append(std::u16string_view(c.utf16).substr(0, cut), out);
+      runs.Append(std::u16string_view(c.utf16).substr(cut), out);
+      runs.Finish(out);
+      EXPECT_EQ(out, c.cp1250) << "cut after " << cut << " units of " << c.cp1250;
+    }
+  }
+  const Utf16Step pair = DecodeUtf16At(u"\U0001F600", 0);
+  EXPECT_TRUE(pair.valid);
+  EXPECT_EQ(pair.codePoint, char32_t(0x1F600));
+  EXPECT_EQ(pair.length, 2u);
+  EXPECT_TRUE(DecodeUtf16At(std::u16string{char16_t(0xD83D)}, 0).cut);
 }
 
 // Every length of sequence, at both ends of its range, encodes to the bytes
