@@ -175,6 +175,19 @@ bool ReadAll(int fd, std::string& out) {
 
 }  // namespace
 
+std::string_view WriteFailureCause(int error) {
+  switch (error) {
+    case ENOSPC:
+      return "ni prostora na disku";
+    case EDQUOT:
+      return "prese\x9e" "ena kvota";
+    case EIO:
+      return "napaka pri pisanju na disk";
+    default:
+      return {};
+  }
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());

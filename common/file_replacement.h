@@ -14,6 +14,11 @@ namespace ratemover {
 // False with errno set when a write fails.
 bool WriteAll(int fd, std::string_view bytes);
 
+// Why a write failed, in the operator's words (Windows-1250), for the causes the
+// operator can do something about: a full disk, a quota, a disk error. Empty for
+// any other errno value.
+std::string_view WriteFailureCause(int error);
+
 class FileReplacement {
  public:
   enum class Temporary {

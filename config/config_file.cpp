@@ -204,11 +204,8 @@ class LineTaker {
 };
 
 std::string ReasonText(int error) {
+  if (const std::string_view cause = WriteFailureCause(error); !cause.empty()) return std::string(cause);
   switch (error) {
-    case ENOSPC:
-      return "na disku ni dovolj prostora";
-    case EDQUOT:
-      return "prese\x9e" "ena kvota diska";
     case EACCES:
     case EPERM:
       return "dostop ni dovoljen";
@@ -216,8 +213,6 @@ std::string ReasonText(int error) {
       return "disk je samo za branje";
     case EFBIG:
       return "datoteka je prevelika";
-    case EIO:
-      return "napaka vhoda/izhoda";
     case ENOENT:
     case ENOTDIR:
       return "mapa ne obstaja";

@@ -49,15 +49,6 @@ std::string ReadDateCell(spreadsheet::Session& session, std::int32_t startRow, s
   return *dateCell;
 }
 
-// The price of a row; a price text that is not a number counts as 0.
-double PriceOf(const std::string& priceText) {
-  try {
-    return DveDecimalki(priceText);
-  } catch (const ConversionError&) {
-    return 0;
-  }
-}
-
 // Writes a price line for every row with a price, from the start row down to the
 // first blank symbol or the row limit; returns how many were written.
 std::int32_t WritePriceLines(spreadsheet::Session& session, const Columns& columns, std::int32_t startRow,
@@ -73,11 +64,11 @@ std::int32_t WritePriceLines(spreadsheet::Session& session, const Columns& colum
       const spreadsheet::CellText indexCell = session.BeriCelico(row, columns.index);
       if (indexCell && !IsBlank(*indexCell)) marker = kIndexMarker;
     }
-    const double price = PriceOf(priceText);
+    // a price text that is not a number counts as 0
+    const double price = DveDecimalki(priceText).value_or(0);
     if (price != 0) {
       ++written;
-      AppendVrsticaTecaja(file.Buffer(), symbol, marker, price, formattedDate);
-      file.EndLine();
+      file.WritePriceLine({symbol, marker, price, formattedDate});
     }
   }
   return written;
@@ -165,7 +156,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
     }
 
     const std::string formattedDate = FormattedDate(date->day, date->month, date->year);
-    file->WriteLine(VrsticaDatuma(formattedDate));
+    file->WriteDateLine(formattedDate);
     const std::int32_t written = WritePriceLines(session, columns, startRow, formattedDate, *file);
     file->Close();
     file.reset();

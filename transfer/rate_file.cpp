@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/file_replacement.h"
 #include "common/operator_view.h"
 
 namespace ratemover {
@@ -34,21 +35,6 @@ void EmptyInPlace(const std::string& nativePath) noexcept {
   ::close(fd);
 }
 
-// Why a write failed, in the operator's words, for the causes the operator can
-// do something about; empty for any other.
-std::string_view WriteCause(int error) {
-  switch (error) {
-    case ENOSPC:
-      return "ni prostora na disku";
-    case EDQUOT:
-      return "prese\x9e" "ena kvota";
-    case EIO:
-      return "napaka pri pisanju na disk";
-    default:
-      return {};
-  }
-}
-
 }  // namespace
 
 RateFile::RateFile(std::string path) : path_(std::move(path)), replacement_(path_) {}
@@ -60,8 +46,14 @@ bool RateFile::Create(const std::string& workbookPath) {
   return open_;
 }
 
-void RateFile::WriteLine(std::string_view line) {
-  buffer_.append(line);
+void RateFile::WriteDateLine(std::string_view formattedDate) {
+  buffer_.append(VrsticaDatuma(formattedDate));
+  EndLine();
+}
+
+// The price line is built straight into the buffer.
+void RateFile::WritePriceLine(const PriceLine& line) {
+  AppendVrsticaTecaja(buffer_, line);
   EndLine();
 }
 
@@ -92,7 +84,7 @@ void RateFile::Fail(int error) {
   Discard();
   OperatorMessage message("Napaka pri pisanju v datoteko ");
   message.Name(path_);
-  if (const std::string_view cause = WriteCause(error); !cause.empty()) message.Text(": ").Text(cause);
+  if (const std::string_view cause = WriteFailureCause(error); !cause.empty()) message.Text(": ").Text(cause);
   throw NamedFailure(std::move(message));
 }
 

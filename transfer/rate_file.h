@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/file_replacement.h"
+#include "transfer/rate_record.h"
 
 namespace ratemover {
 
@@ -23,11 +24,9 @@ class RateFile {
   // workbook whose own name ends in ".ztr", or a link to the workbook).
   bool Create(const std::string& workbookPath);
 
-  void WriteLine(std::string_view line);
-
-  // The price line is built straight into the buffer, then ended here.
-  std::string& Buffer() { return buffer_; }
-  void EndLine();
+  // The first line, then one line for each written row; each ends in CR LF.
+  void WriteDateLine(std::string_view formattedDate);
+  void WritePriceLine(const PriceLine& line);
 
   // Writes what is buffered, flushes it to disk and puts the new file in place
   // of the old one, its folder flushed too. Throws when any of it fails, the
@@ -40,6 +39,7 @@ class RateFile {
   void Discard() noexcept;
 
  private:
+  void EndLine();
   void Flush();
   [[noreturn]] void Fail(int error);  // error: the errno value of the failed step
 

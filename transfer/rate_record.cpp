@@ -17,15 +17,48 @@ namespace ratemover {
 
 namespace {
 
-constexpr std::size_t kSymbolWidth = 30;
-constexpr std::size_t kMarkerWidth = 10;
-constexpr std::size_t kPriceWidth = 15;
-constexpr std::size_t kDateWidth = 10;
-// Where the fields of a price line begin, counted from 0.
-constexpr std::size_t kSymbolColumn = 16;
-constexpr std::size_t kMarkerColumn = 125;
-constexpr std::size_t kPriceColumn = 136;
-constexpr std::size_t kAfterPrice = 1 + 15 + 1 + 15 + 1;  // two empty fields and the date's blank
+// The fields of the two kinds of line, in order. Every field is preceded by one
+// blank. A value longer than its field is cut to the field's width, except
+// where the field widens: a price wider than its field widens the line instead
+// of losing digits.
+enum class Holds { RecordCode, Nothing, Symbol, IndexMarker, Price, Date };
+enum class Align { Left, Right };
+
+struct LineField {
+  Holds holds;
+  std::size_t width;
+  Align align;
+  bool widens = false;
+};
+
+constexpr LineField kDateLineFields[] = {
+    {Holds::RecordCode, 4, Align::Left},
+    {Holds::Date, 10, Align::Left, true},
+};
+
+constexpr LineField kPriceLineFields[] = {
+    {Holds::RecordCode, 4, Align::Left},
+    {Holds::Nothing, 4, Align::Right},
+    {Holds::Nothing, 4, Align::Right},
+    {Holds::Symbol, 30, Align::Left},
+    {Holds::Nothing, 20, Align::Right},
+    {Holds::Nothing, 40, Align::Right},
+    {Holds::Nothing, 15, Align::Right},
+    {Holds::IndexMarker, 10, Align::Left},
+    {Holds::Price, 15, Align::Right, true},
+    {Holds::Nothing, 15, Align::Right},
+    {Holds::Nothing, 15, Align::Right},
+    {Holds::Date, 10, Align::Right},
+};
+
+constexpr std::string_view kDateRecordCode = "0002";
+constexpr std::string_view kPriceRecordCode = "0020";
+constexpr std::size_t kPriceWidth = [] {
+  for (const LineField& field : kPriceLineFields) {
+    if (field.holds == Holds::Price) return field.width;
+  }
+  return std::size_t{0};
+}();
 constexpr int kDecimals = 6;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -41,9 +74,8 @@ std::string_view TrimmedView(std::string_view text) {
 // by the regional separator): leading spaces, a sign, digits with one optional
 // separator, an optional exponent, trailing spaces. The value is rebuilt as a
 // C-form text and converted by from_chars, which rounds to the nearest double
-// and never looks at the process locale.
-double ParsePrice(std::string_view text, char separator) {
-  const auto fail = [&]() -> double { throw ConversionError("'" + std::string(text) + "' ni veljavno \x9Atevilo"); };
+// and never looks at the process locale. No value when the text is not a number.
+std::optional<double> ParsePrice(std::string_view text, char separator) {
   std::size_t pos = 0;
   while (pos < text.size() && text[pos] == ' ') ++pos;
   bool negative = false;
@@ -72,7 +104,7 @@ double ParsePrice(std::string_view text, char separator) {
       break;
     }
   }
-  if (!anyDigit && !separatorSeen) return fail();
+  if (!anyDigit && !separatorSeen) return std::nullopt;
   std::int64_t exponent = 0;
   if (pos < text.size() && (text[pos] == 'E' || text[pos] == 'e')) {
     ++pos;
@@ -85,17 +117,17 @@ double ParsePrice(std::string_view text, char separator) {
     for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
       if (exponent < 1'000'000'000) exponent = exponent * 10 + (text[pos] - '0');
     }
-    if (pos == exponentStart) return fail();
+    if (pos == exponentStart) return std::nullopt;
     if (exponentNegative) exponent = -exponent;
   }
   while (pos < text.size() && text[pos] == ' ') ++pos;
-  if (pos != text.size()) return fail();
+  if (pos != text.size()) return std::nullopt;
 
   if (digits.empty()) return negative ? -0.0 : 0.0;
   // value = 0.<digits> * 10^(decimalExponent)
   const std::int64_t pointShift = separatorSeen && integerDigits == 0 ? -fractionZeros : integerDigits;
   const std::int64_t decimalExponent = pointShift + exponent;
-  if (decimalExponent > 400) return fail();  // beyond the largest double
+  if (decimalExponent > 400) return std::nullopt;  // beyond the largest double
   if (decimalExponent < -400) return negative ? -0.0 : 0.0;  // below the smallest double
   // Up to 15 digits are an exact double, and so is a power of ten up to
   // 10^22: one multiplication or division rounds once, to the double nearest
@@ -121,17 +153,17 @@ double ParsePrice(std::string_view text, char separator) {
   double value = 0;
   const auto [end, error] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
   if (error == std::errc::result_out_of_range) {
-    if (decimalExponent > 0) return fail();
+    if (decimalExponent > 0) return std::nullopt;
     value = 0;
   } else if (error != std::errc() || end != normal.data() + normal.size() || !std::isfinite(value)) {
-    return fail();
+    return std::nullopt;
   }
   return negative ? -value : value;
 }
 
 }  // namespace
 
-double DveDecimalki(std::string_view priceText) {
+std::optional<double> DveDecimalki(std::string_view priceText) {
   const char separator = Regional().decimalSeparator;
   std::string copy(priceText);
   for (char& c : copy) {
@@ -153,12 +185,6 @@ std::string FormattedDate(int day, int month, int year) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%2.2d.%2.2d.%4.4d", day, month, year);
   return buffer;
-}
-
-std::string VrsticaDatuma(std::string_view formattedDate) {
-  std::string line = " 0002 ";
-  line.append(formattedDate);
-  return line;
 }
 
 namespace {
@@ -268,38 +294,80 @@ std::string PriceField(double price) {
   return text;
 }
 
-void AppendVrsticaTecaja(std::string& out, std::string_view symbol, std::string_view indexMarker, double price,
-                         std::string_view formattedDate) {
-  char field[kPriceRoom];
-  const std::size_t priceLength = FormatPrice(field, price);
-  // a price wider than its field widens the line instead of losing digits
-  const std::size_t priceWidth = std::max(priceLength, kPriceWidth);
-  // Every field is preceded by one blank; the line starts as blanks and each
-  // value is put in at its column (counted from 0 here).
-  const std::size_t base = out.size();
-  out.append(kPriceColumn + priceWidth + kAfterPrice + kDateWidth, ' ');
-  char* line = out.data() + base;
-  std::memcpy(line + 1, "0020", 4);
-  const std::string_view cutSymbol = TrimmedView(symbol).substr(0, kSymbolWidth);
-  // A control character inside the symbol (a line break typed into the cell)
-  // would split the fixed-width line in the file; it becomes a blank instead.
-  for (std::size_t i = 0; i < cutSymbol.size(); ++i) {
-    const char c = cutSymbol[i];
-    line[kSymbolColumn + i] = static_cast<unsigned char>(c) < 32 ? ' ' : c;
+namespace {
+
+// The values of a line's fields; the price as its formatted text.
+struct FieldValues {
+  std::string_view recordCode;
+  std::string_view symbol;
+  std::string_view indexMarker;
+  std::string_view price;
+  std::string_view date;
+};
+
+std::string_view ValueOf(Holds holds, const FieldValues& values) {
+  switch (holds) {
+    case Holds::RecordCode:
+      return values.recordCode;
+    case Holds::Nothing:
+      return {};
+    case Holds::Symbol:
+      return TrimmedView(values.symbol);
+    case Holds::IndexMarker:
+      return values.indexMarker;
+    case Holds::Price:
+      return values.price;
+    case Holds::Date:
+      return values.date;
   }
-  const std::string_view cutMarker = indexMarker.substr(0, kMarkerWidth);
-  cutMarker.copy(line + kMarkerColumn, cutMarker.size());
-  std::memcpy(line + kPriceColumn + priceWidth - priceLength, field, priceLength);
-  // right-aligned and cut to ten, as "%10.10s" does
-  const std::string_view date = formattedDate.substr(0, kDateWidth);
-  date.copy(line + kPriceColumn + priceWidth + kAfterPrice + kDateWidth - date.size(), date.size());
+  return {};
+}
+
+template <std::size_t N>
+void AppendFields(std::string& out, const LineField (&fields)[N], const FieldValues& values) {
+  for (const LineField& field : fields) {
+    std::string_view value = ValueOf(field.holds, values);
+    if (!field.widens) value = value.substr(0, field.width);
+    const std::size_t fill = value.size() < field.width ? field.width - value.size() : 0;
+    out.push_back(' ');
+    if (field.align == Align::Right) out.append(fill, ' ');
+    const std::size_t start = out.size();
+    out.append(value);
+    if (field.holds == Holds::Symbol) {
+      // A control character inside the symbol (a line break typed into the cell)
+      // would split the fixed-width line in the file; it becomes a blank instead.
+      for (std::size_t i = start; i < out.size(); ++i) {
+        if (static_cast<unsigned char>(out[i]) < 32) out[i] = ' ';
+      }
+    }
+    if (field.align == Align::Left) out.append(fill, ' ');
+  }
+}
+
+}  // namespace
+
+std::string VrsticaDatuma(std::string_view formattedDate) {
+  std::string line;
+  AppendFields(line, kDateLineFields, {.recordCode = kDateRecordCode, .date = formattedDate});
+  return line;
+}
+
+void AppendVrsticaTecaja(std::string& out, const PriceLine& values) {
+  char field[kPriceRoom];
+  const std::size_t priceLength = FormatPrice(field, values.price);
+  AppendFields(out, kPriceLineFields,
+               {.recordCode = kPriceRecordCode,
+                .symbol = values.symbol,
+                .indexMarker = values.indexMarker,
+                .price = std::string_view(field, priceLength),
+                .date = values.formattedDate});
 }
 
 std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
                           std::string_view formattedDate) {
   std::string line;
   line.reserve(200);
-  AppendVrsticaTecaja(line, symbol, indexMarker, price, formattedDate);
+  AppendVrsticaTecaja(line, {symbol, indexMarker, price, formattedDate});
   return line;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -113,6 +114,22 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FileReplacementTest,
                            return info.param == FileReplacement::Temporary::Named ? std::string("Named")
                                                                                   : std::string("Unnamed");
                          });
+
+// The rate file and the configuration file tell a failed write in the same
+// words; only the causes the operator can mend have any.
+TEST(WriteFailureCause, NamesTheCausesTheOperatorCanMend) {
+  const struct {
+    int error;
+    std::string_view cause;
+  } cases[] = {
+      {ENOSPC, "ni prostora na disku"},
+      {EDQUOT, "prese\x9e" "ena kvota"},
+      {EIO, "napaka pri pisanju na disk"},
+      {EACCES, ""},
+      {EINVAL, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WriteFailureCause(c.error), c.cause) << c.error;
+}
 
 }  // namespace
 }  // namespace ratemover
