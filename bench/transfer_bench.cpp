@@ -53,10 +53,10 @@ void FullTransfer(benchmark::State& state, RateFileBefore before) {
   ratemover::ImportRunInput input;
   input.workbookPath = (dir / "tecaji.xls").string();
   input.profile.startRow = 2;
-  input.profile.datum = "A";
-  input.profile.simbol = "B";
-  input.profile.tecaj = "D";
-  input.profile.indeks = "E";
+  input.profile.date = "A";
+  input.profile.symbol = "B";
+  input.profile.price = "D";
+  input.profile.index = "E";
   input.currentYear = 2026;
   std::int32_t rows = 0;
   const auto rateFile = dir / "tecaji.ztr";

@@ -10,13 +10,14 @@ int ColumnNumberOf(std::string_view letterText) {
   return pos == std::string_view::npos ? 0 : static_cast<int>(pos) + 1;
 }
 
+Tecajnica WithStartLetters(Tecajnica profile) {
+  for (const ProfileColumn& column : kProfileColumns) profile.*column.letter = column.startLetter;
+  return profile;
+}
+
 Tecajnica DefaultProfile() {
-  Tecajnica profile;
+  Tecajnica profile = WithStartLetters(ProfileAtProgramStart());
   profile.name = "TESTNA TE\xC8" "AJNICA";
-  profile.startRow = 2;
-  profile.datum = "A";
-  profile.simbol = "B";
-  profile.tecaj = "D";
   return profile;
 }
 

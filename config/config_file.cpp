@@ -22,28 +22,27 @@ namespace {
 
 constexpr std::string_view kSectionLine = "[EXCEL_FORMAT]";
 
-enum class Key { Datoteka, IzbranaTecajnica, Tecajnica, Simbol, Datum, Tecaj, Indeks, StartVrstica };
+// The keys of the file's own lines and of a profile's name and start row; the
+// profile's columns have theirs in the column table. All the keys differ within
+// their first characters, so a line matches at most one.
+enum class Key { Workbook, SelectedIndex, Profile, StartRow };
 
 struct KeyText {
   std::string_view text;
   Key key;
 };
 
-// The keys differ within their first characters, so a line matches at most one.
-constexpr std::array<KeyText, 8> kKeys = {{
-    {"DATOTEKA=", Key::Datoteka},
-    {"IZBRANA_TECAJNICA=", Key::IzbranaTecajnica},
-    {"TECAJNICA=", Key::Tecajnica},
-    {"SIMBOL=", Key::Simbol},
-    {"DATUM=", Key::Datum},
-    {"TECAJ=", Key::Tecaj},
-    {"INDEKS=", Key::Indeks},
-    {"START_VRSTICA=", Key::StartVrstica},
+constexpr std::array<KeyText, 4> kKeys = {{
+    {"DATOTEKA=", Key::Workbook},
+    {"IZBRANA_TECAJNICA=", Key::SelectedIndex},
+    {"TECAJNICA=", Key::Profile},
+    {"START_VRSTICA=", Key::StartRow},
 }};
 
 constexpr std::size_t LongestKey() {
   std::size_t longest = 0;
   for (const auto& k : kKeys) longest = std::max(longest, k.text.size());
+  for (const ProfileColumn& column : kProfileColumns) longest = std::max(longest, column.key.size());
   return longest;
 }
 
@@ -54,14 +53,7 @@ constexpr std::size_t kKeptLineBytes = LongestKey() + kConfigValueLimit;
 bool IsTrimmable(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // The start values of the current profile when the configuration is read.
-Tecajnica ProfileBeforeReading() {
-  Tecajnica profile;
-  profile.startRow = 2;
-  profile.datum = "A";
-  profile.simbol = "B";
-  profile.tecaj = "D";
-  return profile;
-}
+Tecajnica ProfileBeforeReading() { return WithStartLetters(ProfileAtProgramStart()); }
 
 // Cuts a configuration text into lines (ended by CR LF, a lone CR or a lone LF)
 // and takes each line into the profile state.
@@ -144,17 +136,29 @@ class LineTaker {
         return;
       }
     }
+    for (const ProfileColumn& column : kProfileColumns) {
+      if (line.starts_with(column.key)) {
+        TakeLetter(column, line.substr(column.key.size(), kConfigValueLimit));
+        return;
+      }
+    }
+  }
+
+  // An attribute line before any entry, or of an entry left out, has no slot.
+  // A letter is upper-cased whole, not only its first character.
+  void TakeLetter(const ProfileColumn& column, std::string_view value) {
+    if (entryOpen_) table_.Slot(table_.count).*column.letter = AsciiUpper(value);
   }
 
   void TakeValue(Key key, std::string_view value) {
     switch (key) {
-      case Key::Datoteka:
+      case Key::Workbook:
         workbookPath_ = PathFromText(value);
         return;
-      case Key::IzbranaTecajnica:
+      case Key::SelectedIndex:
         if (const auto number = ReadWholeNumber(value)) table_.selected = *number;
         return;
-      case Key::Tecajnica:
+      case Key::Profile:
         // The table has a fixed number of slots: an entry beyond them is left
         // out, and so are its attribute lines.
         entryOpen_ = table_.count < kProfileSlots;
@@ -166,30 +170,9 @@ class LineTaker {
           if (leftOut_.names.size() < LeftOutProfiles::kNamesKept) leftOut_.names.emplace_back(value);
         }
         return;
-      default:
-        break;
-    }
-    // An attribute line before any entry, or of an entry left out, has no slot.
-    if (!entryOpen_) return;
-    Tecajnica& entry = table_.Slot(table_.count);
-    switch (key) {
-      case Key::Simbol:
-        entry.simbol = AsciiUpper(value);
-        break;
-      case Key::Datum:
-        entry.datum = AsciiUpper(value);
-        break;
-      case Key::Tecaj:
-        entry.tecaj = AsciiUpper(value);
-        break;
-      case Key::Indeks:
-        entry.indeks = AsciiUpper(value);
-        break;
-      case Key::StartVrstica:
-        entry.startRow = ReadWholeNumber(value).value_or(1);
-        break;
-      default:
-        break;
+      case Key::StartRow:
+        if (entryOpen_) table_.Slot(table_.count).startRow = ReadWholeNumber(value).value_or(1);
+        return;
     }
   }
 
@@ -409,10 +392,10 @@ std::string ConfigFileText(const SeznamTecajnic& table, const std::string& workb
     if (IsBlank(entry.name)) continue;
     AppendLine(out, "  TECAJNICA=", entry.name);
     AppendLine(out, "    START_VRSTICA=", DecimalText(entry.startRow));
-    AppendLine(out, "    DATUM=", entry.datum);
-    AppendLine(out, "    SIMBOL=", entry.simbol);
-    AppendLine(out, "    TECAJ=", entry.tecaj);
-    AppendLine(out, "    INDEKS=", entry.indeks);
+    for (const ProfileColumn& column : kProfileColumns) {
+      out.append("    ");
+      AppendLine(out, column.key, entry.*column.letter);
+    }
   }
   return out;
 }

@@ -10,18 +10,15 @@ namespace ratemover {
 // Windows-1250: \xE8 is č. Literals are split after each escape so that a
 // following hex letter is not swallowed by it.
 namespace parameter_messages {
-const char* const kDatumKolona = "Datum ni v pravilni koloni! (A, B, C, ..)";
-const char* const kSimbolKolona = "Simbol ni v pravilni koloni! (A, B, C, ..)";
-const char* const kTecajKolona = "Tecaj ni v pravilni koloni! (A, B, C, ..)";
-const char* const kDatumTecaj = "Datum in te\xE8" "aj ne moreta biti v isti koloni!";
-const char* const kDatumSimbol = "Datum in simbol ne moreta biti v isti koloni!";
-const char* const kTecajSimbol = "Te\xE8" "aj in simbol ne moreta biti v isti koloni!";
-const char* const kTecajIndeks = "Tecaj in indeks ne moreta biti v isti koloni!";
-const char* const kDatumIndeks = "Datum in indeks ne moreta biti v isti koloni!";
-const char* const kIndeksSimbol = "Indeks in simbol ne moreta biti v isti koloni!";
-const char* const kIzberiTecajnico = "Izberi polno te\xE8" "ajnico ali eno dodaj!";
-const char* const kDodajVsajEno = "Dodaj vsaj eno te\xE8" "ajnico!";
-const char* const kSeznamPoln =
+const char* const kDateAndPrice = "Datum in te\xE8" "aj ne moreta biti v isti koloni!";
+const char* const kDateAndSymbol = "Datum in simbol ne moreta biti v isti koloni!";
+const char* const kPriceAndSymbol = "Te\xE8" "aj in simbol ne moreta biti v isti koloni!";
+const char* const kPriceAndIndex = "Tecaj in indeks ne moreta biti v isti koloni!";
+const char* const kDateAndIndex = "Datum in indeks ne moreta biti v isti koloni!";
+const char* const kIndexAndSymbol = "Indeks in simbol ne moreta biti v isti koloni!";
+const char* const kChooseProfile = "Izberi polno te\xE8" "ajnico ali eno dodaj!";
+const char* const kAddAProfile = "Dodaj vsaj eno te\xE8" "ajnico!";
+const char* const kTableFull =
     "Seznam te\xE8" "ajnic je poln! Ve\xE8" " kot 3000 te\xE8" "ajnic ni mogo\xE8" "e dodati.";
 }  // namespace parameter_messages
 
@@ -31,13 +28,30 @@ bool IsColumnLetter(const std::string& text) { return ColumnNumberOf(text) != 0;
 
 bool SameColumn(const std::string& a, const std::string& b) { return AsciiUpper(a) == AsciiUpper(b); }
 
+// Two letter fields that must name different columns, in the order of the
+// checks. A pair with a column whose field may hold anything is checked only
+// by "Zaključi".
+struct ColumnPair {
+  Column first;
+  Column second;
+  const char* message;
+};
+
+const ColumnPair kColumnPairs[] = {
+    {Column::Date, Column::Price, parameter_messages::kDateAndPrice},
+    {Column::Price, Column::Index, parameter_messages::kPriceAndIndex},
+    {Column::Date, Column::Index, parameter_messages::kDateAndIndex},
+    {Column::Date, Column::Symbol, parameter_messages::kDateAndSymbol},
+    {Column::Price, Column::Symbol, parameter_messages::kPriceAndSymbol},
+    {Column::Index, Column::Symbol, parameter_messages::kIndexAndSymbol},
+};
+
+bool MustBeLetter(Column column) { return ProfileColumnOf(column).notALetter != nullptr; }
+
 // A stored profile takes the start row and the column letters; it keeps its name.
 void StoreColumns(const Tecajnica& from, Tecajnica& entry) {
   entry.startRow = from.startRow;
-  entry.datum = from.datum;
-  entry.simbol = from.simbol;
-  entry.tecaj = from.tecaj;
-  entry.indeks = from.indeks;
+  for (const ProfileColumn& column : kProfileColumns) entry.*column.letter = from.*column.letter;
 }
 
 }  // namespace
@@ -49,10 +63,9 @@ void ParametersForm::FillFieldsFromCurrent() {
   const Tecajnica& current = state_.current;
   view_.SetFieldText(ParameterField::Tecajnica, current.name);
   view_.SetFieldText(ParameterField::ZacetnaVrstica, DecimalText(current.startRow));
-  view_.SetFieldText(ParameterField::Datum, current.datum);
-  view_.SetFieldText(ParameterField::Simbol, current.simbol);
-  view_.SetFieldText(ParameterField::Tecaj, current.tecaj);
-  view_.SetFieldText(ParameterField::Indeks, current.indeks);
+  for (const ProfileColumn& column : kProfileColumns) {
+    view_.SetFieldText(LetterField(column.column), current.*column.letter);
+  }
 }
 
 std::int32_t ParametersForm::ChosenSlot() const {
@@ -103,33 +116,22 @@ void ParametersForm::cbTecajniceSelect() {
   view_.SetProfileLabel(state_.current.name);
 }
 
-// The letter checks shared by "Dodaj novo" and "Zaključi"; the index column
-// takes part only in the latter's pair checks. Shows the first failure.
-bool ParametersForm::CheckLetters(bool withIndex) {
-  namespace m = parameter_messages;
-  const std::string datum = view_.FieldText(ParameterField::Datum);
-  const std::string simbol = view_.FieldText(ParameterField::Simbol);
-  const std::string tecaj = view_.FieldText(ParameterField::Tecaj);
-  const std::string indeks = view_.FieldText(ParameterField::Indeks);
+// The letter checks shared by "Dodaj novo" and "Zaključi"; a column whose
+// field may hold anything takes part only in the latter's pair checks. Shows
+// the first failure.
+bool ParametersForm::CheckLetters(bool onClose) {
+  const auto letter = [this](Column column) { return view_.FieldText(LetterField(column)); };
   const char* failure = nullptr;
-  if (!IsColumnLetter(datum)) {
-    failure = m::kDatumKolona;
-  } else if (!IsColumnLetter(simbol)) {
-    failure = m::kSimbolKolona;
-  } else if (!IsColumnLetter(tecaj)) {
-    failure = m::kTecajKolona;
-  } else if (SameColumn(datum, tecaj)) {
-    failure = m::kDatumTecaj;
-  } else if (withIndex && SameColumn(tecaj, indeks)) {
-    failure = m::kTecajIndeks;
-  } else if (withIndex && SameColumn(datum, indeks)) {
-    failure = m::kDatumIndeks;
-  } else if (SameColumn(datum, simbol)) {
-    failure = m::kDatumSimbol;
-  } else if (SameColumn(tecaj, simbol)) {
-    failure = m::kTecajSimbol;
-  } else if (withIndex && SameColumn(indeks, simbol)) {
-    failure = m::kIndeksSimbol;
+  for (const ProfileColumn& column : kProfileColumns) {
+    if (column.notALetter != nullptr && !IsColumnLetter(letter(column.column))) {
+      failure = column.notALetter;
+      break;
+    }
+  }
+  for (const ColumnPair& pair : kColumnPairs) {
+    if (failure != nullptr) break;
+    if (!onClose && !(MustBeLetter(pair.first) && MustBeLetter(pair.second))) continue;
+    if (SameColumn(letter(pair.first), letter(pair.second))) failure = pair.message;
   }
   if (failure == nullptr) return true;
   view_.ShowMessage(failure);
@@ -144,10 +146,9 @@ void ParametersForm::TakeFieldsIntoCurrent() {
   Tecajnica& current = state_.current;
   current.name = folded;
   if (const auto row = ReadWholeNumber(view_.FieldText(ParameterField::ZacetnaVrstica))) current.startRow = *row;
-  current.datum = view_.FieldText(ParameterField::Datum);
-  current.simbol = view_.FieldText(ParameterField::Simbol);
-  current.tecaj = view_.FieldText(ParameterField::Tecaj);
-  current.indeks = view_.FieldText(ParameterField::Indeks);
+  for (const ProfileColumn& column : kProfileColumns) {
+    current.*column.letter = view_.FieldText(LetterField(column.column));
+  }
 }
 
 void ParametersForm::btnAzurirajClick() {
@@ -162,7 +163,7 @@ void ParametersForm::btnAzurirajClick() {
     }
   }
   if (listed < 0 && state_.table.count >= kProfileSlots) {
-    view_.ShowMessage(parameter_messages::kSeznamPoln);
+    view_.ShowMessage(parameter_messages::kTableFull);
     return;
   }
 
@@ -201,16 +202,16 @@ void ParametersForm::btnBrisiClick() {
 void ParametersForm::btnPotrdiClick() {
   namespace m = parameter_messages;
   if (IsBlank(view_.FieldText(ParameterField::Tecajnica))) {
-    view_.ShowMessage(m::kIzberiTecajnico);
+    view_.ShowMessage(m::kChooseProfile);
     return;
   }
   if (view_.ListItemCount() == 0) {
-    view_.ShowMessage(m::kDodajVsajEno);
+    view_.ShowMessage(m::kAddAProfile);
     return;
   }
   const int item = view_.ChosenListItem();
   if (item < 0 || IsBlank(view_.ListItemText(item))) {
-    view_.ShowMessage(m::kIzberiTecajnico);
+    view_.ShowMessage(m::kChooseProfile);
     return;
   }
   if (!CheckLetters(true)) return;

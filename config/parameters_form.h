@@ -11,7 +11,15 @@
 
 namespace ratemover {
 
+// The name field, the start row field, then the letter field of each profile
+// column in the order of the column table.
 enum class ParameterField { Tecajnica, ZacetnaVrstica, Datum, Simbol, Tecaj, Indeks };
+
+// The letter field of a profile column.
+constexpr ParameterField LetterField(Column column) {
+  return static_cast<ParameterField>(static_cast<int>(ParameterField::Datum) + static_cast<int>(column));
+}
+static_assert(LetterField(Column::Index) == ParameterField::Indeks, "one letter field for each profile column");
 
 // What the handlers need of the window. Texts are Windows-1250; list items are
 // counted from 0, and -1 means that no item is chosen.
@@ -38,20 +46,18 @@ class ParametersView {
   virtual void CloseWindow() = 0;
 };
 
-// The messages of the window's checks (Windows-1250).
+// The messages of the window's checks (Windows-1250); a letter field's own
+// message stands in the column table.
 namespace parameter_messages {
-extern const char* const kDatumKolona;
-extern const char* const kSimbolKolona;
-extern const char* const kTecajKolona;
-extern const char* const kDatumTecaj;
-extern const char* const kDatumSimbol;
-extern const char* const kTecajSimbol;
-extern const char* const kTecajIndeks;
-extern const char* const kDatumIndeks;
-extern const char* const kIndeksSimbol;
-extern const char* const kIzberiTecajnico;
-extern const char* const kDodajVsajEno;
-extern const char* const kSeznamPoln;
+extern const char* const kDateAndPrice;
+extern const char* const kDateAndSymbol;
+extern const char* const kPriceAndSymbol;
+extern const char* const kPriceAndIndex;
+extern const char* const kDateAndIndex;
+extern const char* const kIndexAndSymbol;
+extern const char* const kChooseProfile;
+extern const char* const kAddAProfile;
+extern const char* const kTableFull;
 }  // namespace parameter_messages
 
 // The handlers. Each list item stands for one slot of the table: the form keeps
@@ -80,7 +86,7 @@ class ParametersForm {
 
  private:
   void FillFieldsFromCurrent();
-  bool CheckLetters(bool withIndex);
+  bool CheckLetters(bool onClose);
   void TakeFieldsIntoCurrent();
   std::int32_t ChosenSlot() const;
 

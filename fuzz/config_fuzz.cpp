@@ -62,8 +62,8 @@ std::string RightTrimmed(const std::string& text) {
 }
 
 Tecajnica AsWritten(const Tecajnica& entry) {
-  return Tecajnica{RightTrimmed(entry.name), entry.startRow, RightTrimmed(entry.datum), RightTrimmed(entry.simbol),
-                   RightTrimmed(entry.tecaj), RightTrimmed(entry.indeks)};
+  return Tecajnica{RightTrimmed(entry.name), entry.startRow, RightTrimmed(entry.date), RightTrimmed(entry.symbol),
+                   RightTrimmed(entry.price), RightTrimmed(entry.index)};
 }
 
 // The states are kept from input to input (a fresh table of 3000 slots per read

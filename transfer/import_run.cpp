@@ -1,5 +1,6 @@
 #include "transfer/import_run.h"
 
+#include <array>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -15,28 +16,24 @@ namespace ratemover {
 namespace {
 
 constexpr char kCr = '\r';
-constexpr std::int32_t kDefaultDateColumn = 1;
-constexpr std::int32_t kDefaultSymbolColumn = 2;
-constexpr std::int32_t kDefaultPriceColumn = 4;
-constexpr std::int32_t kNoIndexColumn = 0;
 constexpr std::string_view kIndexMarker = "INDEKS";
 
-std::int32_t ResolveColumn(std::string_view letter, std::int32_t fallback) {
-  const int number = ColumnNumberOf(letter);
-  return number == 0 ? fallback : number;
-}
+// The column numbers the run reads, in the order of the column table: each
+// profile letter's number, or the column's fallback when the letter names none.
+class Columns {
+ public:
+  explicit Columns(const Tecajnica& profile) {
+    for (const ProfileColumn& column : kProfileColumns) {
+      const int number = ColumnNumberOf(profile.*column.letter);
+      numbers_[static_cast<std::size_t>(column.column)] = number == 0 ? column.fallbackNumber : number;
+    }
+  }
+  // 0 for a column that is not read
+  std::int32_t operator[](Column column) const { return numbers_[static_cast<std::size_t>(column)]; }
 
-struct Columns {
-  std::int32_t date = kDefaultDateColumn;
-  std::int32_t symbol = kDefaultSymbolColumn;
-  std::int32_t price = kDefaultPriceColumn;
-  std::int32_t index = kNoIndexColumn;
+ private:
+  std::array<std::int32_t, kProfileColumns.size()> numbers_{};
 };
-
-Columns ResolveColumns(const Tecajnica& profile) {
-  return Columns{ResolveColumn(profile.datum, kDefaultDateColumn), ResolveColumn(profile.simbol, kDefaultSymbolColumn),
-                 ResolveColumn(profile.tecaj, kDefaultPriceColumn), ResolveColumn(profile.indeks, kNoIndexColumn)};
-}
 
 // The date cell of the start row; a cell that cannot be read is thrown.
 std::string ReadDateCell(spreadsheet::Session& session, std::int32_t startRow, std::int32_t dateColumn) {
@@ -56,12 +53,12 @@ std::int32_t WritePriceLines(spreadsheet::Session& session, const Columns& colum
   std::int32_t written = 0;
   for (std::int32_t row = startRow; row <= kLastRow; ++row) {
     // an unreadable symbol or price counts as an empty one
-    const std::string symbol = session.BeriCelico(row, columns.symbol).value_or(std::string());
+    const std::string symbol = session.BeriCelico(row, columns[Column::Symbol]).value_or(std::string());
     if (IsBlank(symbol)) break;
-    const std::string priceText = session.BeriCelico(row, columns.price).value_or(std::string());
+    const std::string priceText = session.BeriCelico(row, columns[Column::Price]).value_or(std::string());
     std::string_view marker;
-    if (columns.index >= 1) {
-      const spreadsheet::CellText indexCell = session.BeriCelico(row, columns.index);
+    if (columns[Column::Index] >= 1) {
+      const spreadsheet::CellText indexCell = session.BeriCelico(row, columns[Column::Index]);
       if (indexCell && !IsBlank(*indexCell)) marker = kIndexMarker;
     }
     // a price text that is not a number counts as 0
@@ -81,7 +78,7 @@ OperatorMessage NoDateMessage(const ImportRunInput& input, const std::string& da
   OperatorMessage message;
   message.Text("Excel datoteka '").Name(input.workbookPath).Text("' ni v pravem formatu!");
   std::string text(1, kCr);
-  text += "V celici " + input.profile.datum + DecimalText(input.profile.startRow) + " bi moral biti datum!";
+  text += "V celici " + input.profile.date + DecimalText(input.profile.startRow) + " bi moral biti datum!";
   text += kCr;
   text += "Datum: '" + dateText + "'";
   if (openFailure) {
@@ -129,7 +126,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
     }
     session.OdpriZvezek(input.workbookPath, input.show);
     result.outputPath = OutputFileName(input.workbookPath);
-    const Columns columns = ResolveColumns(input.profile);
+    const Columns columns(input.profile);
 
     file.emplace(result.outputPath);
     if (!file->Create(input.workbookPath)) {
@@ -141,7 +138,7 @@ RunResult ImportIzExcela(const ImportRunInput& input, spreadsheet::Session& sess
     }
 
     const std::int32_t startRow = input.profile.startRow;
-    const std::string dateCell = ReadDateCell(session, startRow, columns.date);
+    const std::string dateCell = ReadDateCell(session, startRow, columns[Column::Date]);
     const int currentYear = input.currentYear != 0 ? input.currentYear : CurrentYear();
     const auto date = ParseDateText(PrvaBeseda(dateCell), Regional(), currentYear);
     if (!date) {

@@ -348,7 +348,8 @@ void AppendFields(std::string& out, const LineField (&fields)[N], const FieldVal
 
 std::string VrsticaDatuma(std::string_view formattedDate) {
   std::string line;
-  AppendFields(line, kDateLineFields, {.recordCode = kDateRecordCode, .date = formattedDate});
+  AppendFields(line, kDateLineFields,
+               {.recordCode = kDateRecordCode, .symbol = {}, .indexMarker = {}, .price = {}, .date = formattedDate});
   return line;
 }
 

@@ -118,24 +118,14 @@ TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(c
   Name(rowLabel, eZacetnaVrstica, "Začetna vrstica");
 
   MakeLabel(this, QStringLiteral("KOLONE V EXCELU S PODATKI:"), 16, 154, 227, QColor(Qt::yellow));
-  eDatum = MakeLetterField(this, "eDatum", {16, 194, 40, 24});
-  eSimbol = MakeLetterField(this, "eSimbol", {74, 194, 40, 24});
-  eTecaj = MakeLetterField(this, "eTecaj", {132, 194, 40, 24});
-  eIndeks = MakeLetterField(this, "eIndeks", {190, 194, 40, 24});
-  struct LetterField {
-    const char* label;
-    QLineEdit* field;
-    const char* name;
-  };
-  const LetterField letters[] = {
-      {"&DATUM", eDatum, "Kolona datuma"},
-      {"&VP", eSimbol, "Kolona simbola (VP)"},
-      {"TEČ&AJ", eTecaj, "Kolona tečaja"},
-      {"&INDEKS", eIndeks, "Kolona indeksa"},
-  };
-  for (int i = 0; i < 4; ++i) {
-    Name(MakeLabel(this, QString::fromUtf8(letters[i].label), 16 + 58 * i, 176, 52, white), letters[i].field,
-         letters[i].name);
+  // The letter fields side by side, in the order of the column table.
+  for (std::size_t i = 0; i < kProfileColumns.size(); ++i) {
+    const ProfileColumn& column = kProfileColumns[i];
+    const int left = 16 + 58 * static_cast<int>(i);
+    letterFields_[i] = MakeLetterField(this, column.fieldName, {left, 194, 40, 24});
+    QLabel* label = MakeLabel(this, FromCp1250(column.label), left, 176, 52, white);
+    label->setBuddy(letterFields_[i]);
+    letterFields_[i]->setAccessibleName(FromCp1250(column.spokenName));
   }
 
   btnBrisi = MakeButton(this, "btnBrisi", QStringLiteral("&Briši"), {16, 236, 108, 28});
@@ -174,15 +164,9 @@ void TForm2::btnPotrdiClick() {
 }
 
 QLineEdit* TForm2::Field(ParameterField field) const {
-  switch (field) {
-    case ParameterField::Tecajnica: return eTecajnica;
-    case ParameterField::ZacetnaVrstica: return eZacetnaVrstica;
-    case ParameterField::Datum: return eDatum;
-    case ParameterField::Simbol: return eSimbol;
-    case ParameterField::Tecaj: return eTecaj;
-    case ParameterField::Indeks: return eIndeks;
-  }
-  return eTecajnica;
+  if (field == ParameterField::Tecajnica) return eTecajnica;
+  if (field == ParameterField::ZacetnaVrstica) return eZacetnaVrstica;
+  return letterFields_[static_cast<std::size_t>(field) - static_cast<std::size_t>(ParameterField::Datum)];
 }
 
 std::string TForm2::FieldText(ParameterField field) const { return ToCp1250(Field(field)->text()); }

@@ -4,6 +4,7 @@
 // rules live in ParametersForm; this is the window around them.
 #include <QDialog>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -60,10 +61,8 @@ class TForm2 final : public QDialog, public ParametersView {
   QComboBox* cbTecajnice = nullptr;
   QLineEdit* eTecajnica = nullptr;
   QLineEdit* eZacetnaVrstica = nullptr;
-  QLineEdit* eDatum = nullptr;
-  QLineEdit* eSimbol = nullptr;
-  QLineEdit* eTecaj = nullptr;
-  QLineEdit* eIndeks = nullptr;
+  // eDatum, eSimbol, eTecaj and eIndeks: one letter field for each profile column
+  std::array<QLineEdit*, kProfileColumns.size()> letterFields_{};
   QPushButton* btnBrisi = nullptr;
   QPushButton* btnAzuriraj = nullptr;
   QPushButton* btnPotrdi = nullptr;

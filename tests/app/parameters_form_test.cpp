@@ -13,6 +13,11 @@ namespace {
 
 namespace m = parameter_messages;
 
+// The letter fields' own messages, as the operator reads them.
+const char* const kDateNotALetter = "Datum ni v pravilni koloni! (A, B, C, ..)";
+const char* const kSymbolNotALetter = "Simbol ni v pravilni koloni! (A, B, C, ..)";
+const char* const kPriceNotALetter = "Tecaj ni v pravilni koloni! (A, B, C, ..)";
+
 class FakeView final : public ParametersView {
  public:
   std::string FieldText(ParameterField field) const override {
@@ -58,10 +63,10 @@ Tecajnica Profile(const std::string& name, std::int32_t row, const std::string& 
   Tecajnica p;
   p.name = name;
   p.startRow = row;
-  p.datum = d;
-  p.simbol = s;
-  p.tecaj = t;
-  p.indeks = i;
+  p.date = d;
+  p.symbol = s;
+  p.price = t;
+  p.index = i;
   return p;
 }
 
@@ -136,31 +141,31 @@ TEST(ParametersFormSelect, OfTwoItemsWithOneNameEitherSelectsTheFirst) {
 }
 
 struct LetterCase {
-  const char* datum;
-  const char* simbol;
-  const char* tecaj;
-  const char* indeks;
+  const char* date;
+  const char* symbol;
+  const char* price;
+  const char* index;
   const char* addMessage;     // "Dodaj novo"; nullptr when it passes
   const char* finishMessage;  // "Zaključi"; nullptr when it passes
 };
 
 const LetterCase kLetterCases[] = {
-    {"", "B", "D", "", m::kDatumKolona, m::kDatumKolona},
-    {"Z", "B", "D", "", m::kDatumKolona, m::kDatumKolona},
-    {"1", "B", "D", "", m::kDatumKolona, m::kDatumKolona},
-    {"\xE8", "B", "D", "", m::kDatumKolona, m::kDatumKolona},  // č is no column
-    {"A", "", "D", "", m::kSimbolKolona, m::kSimbolKolona},
-    {"A", "z", "D", "", m::kSimbolKolona, m::kSimbolKolona},
-    {"A", "B", "", "", m::kTecajKolona, m::kTecajKolona},
-    {"Z", "Z", "Z", "Z", m::kDatumKolona, m::kDatumKolona},
-    {"a", "B", "A", "", m::kDatumTecaj, m::kDatumTecaj},
-    {"A", "A", "A", "A", m::kDatumTecaj, m::kDatumTecaj},
-    {"A", "a", "D", "", m::kDatumSimbol, m::kDatumSimbol},
-    {"A", "D", "d", "", m::kTecajSimbol, m::kTecajSimbol},
-    {"A", "B", "D", "d", nullptr, m::kTecajIndeks},
-    {"A", "B", "D", "a", nullptr, m::kDatumIndeks},
-    {"A", "B", "D", "b", nullptr, m::kIndeksSimbol},
-    {"A", "A", "D", "D", m::kDatumSimbol, m::kTecajIndeks},  // the index pairs come first on "Zaključi"
+    {"", "B", "D", "", kDateNotALetter, kDateNotALetter},
+    {"Z", "B", "D", "", kDateNotALetter, kDateNotALetter},
+    {"1", "B", "D", "", kDateNotALetter, kDateNotALetter},
+    {"\xE8", "B", "D", "", kDateNotALetter, kDateNotALetter},  // č is no column
+    {"A", "", "D", "", kSymbolNotALetter, kSymbolNotALetter},
+    {"A", "z", "D", "", kSymbolNotALetter, kSymbolNotALetter},
+    {"A", "B", "", "", kPriceNotALetter, kPriceNotALetter},
+    {"Z", "Z", "Z", "Z", kDateNotALetter, kDateNotALetter},
+    {"a", "B", "A", "", m::kDateAndPrice, m::kDateAndPrice},
+    {"A", "A", "A", "A", m::kDateAndPrice, m::kDateAndPrice},
+    {"A", "a", "D", "", m::kDateAndSymbol, m::kDateAndSymbol},
+    {"A", "D", "d", "", m::kPriceAndSymbol, m::kPriceAndSymbol},
+    {"A", "B", "D", "d", nullptr, m::kPriceAndIndex},
+    {"A", "B", "D", "a", nullptr, m::kDateAndIndex},
+    {"A", "B", "D", "b", nullptr, m::kIndexAndSymbol},
+    {"A", "A", "D", "D", m::kDateAndSymbol, m::kPriceAndIndex},  // the index pairs come first on "Zaključi"
     {"A", "B", "D", "", nullptr, nullptr},
     {"A", "B", "D", "#", nullptr, nullptr},  // the index column is not held against the letters
     {"y", "x", "w", "Z", nullptr, nullptr},
@@ -172,9 +177,9 @@ TEST(ParametersFormChecks, DodajNovoChecksLettersInOrderAndChangesNothingOnFailu
     Fixture f(ThreeProfiles(), 1);
     const ProfileState before = f.state;
     f.view.fields[ParameterField::Tecajnica] = "NOVA \xE8";
-    f.view.SetLetters(c.datum, c.simbol, c.tecaj, c.indeks);
+    f.view.SetLetters(c.date, c.symbol, c.price, c.index);
     f.form.btnAzurirajClick();
-    const std::string where = std::string(c.datum) + "|" + c.simbol + "|" + c.tecaj + "|" + c.indeks;
+    const std::string where = std::string(c.date) + "|" + c.symbol + "|" + c.price + "|" + c.index;
     if (c.addMessage == nullptr) {
       EXPECT_TRUE(f.view.messages.empty()) << where;
       EXPECT_EQ(f.state.table.count, 4) << where;
@@ -192,14 +197,14 @@ TEST(ParametersFormChecks, ZakljuciChecksLettersInOrderAndWritesOnlyWhenAllPass)
   for (const LetterCase& c : kLetterCases) {
     Fixture f(ThreeProfiles(), 2);
     const Tecajnica slotBefore = f.state.table.Slot(2);
-    f.view.SetLetters(c.datum, c.simbol, c.tecaj, c.indeks);
+    f.view.SetLetters(c.date, c.symbol, c.price, c.index);
     f.form.btnPotrdiClick();
-    const std::string where = std::string(c.datum) + "|" + c.simbol + "|" + c.tecaj + "|" + c.indeks;
+    const std::string where = std::string(c.date) + "|" + c.symbol + "|" + c.price + "|" + c.index;
     if (c.finishMessage == nullptr) {
       EXPECT_TRUE(f.view.messages.empty()) << where;
       EXPECT_EQ(f.writes, 1) << where;
       EXPECT_EQ(f.view.closed, 1) << where;
-      EXPECT_EQ(f.state.table.Slot(2).datum, c.datum) << where;
+      EXPECT_EQ(f.state.table.Slot(2).date, c.date) << where;
     } else {
       EXPECT_EQ(f.view.messages, (std::vector<std::string>{c.finishMessage})) << where;
       EXPECT_EQ(f.writes, 0) << where;
@@ -217,11 +222,11 @@ TEST(ParametersFormChecks, ZakljuciNeedsANameAListAndAChosenItem) {
     const char* message;
   };
   const Case cases[] = {
-      {ThreeProfiles(), 1, " \t ", m::kIzberiTecajnico},
-      {{}, 0, "", m::kIzberiTecajnico},            // the name comes first
-      {{}, 0, "NOVA", m::kDodajVsajEno},           // an empty table
-      {ThreeProfiles(), 0, "NOVA", m::kIzberiTecajnico},  // nothing chosen since opening
-      {ThreeProfiles(), 7, "LJSE", m::kIzberiTecajnico},
+      {ThreeProfiles(), 1, " \t ", m::kChooseProfile},
+      {{}, 0, "", m::kChooseProfile},            // the name comes first
+      {{}, 0, "NOVA", m::kAddAProfile},           // an empty table
+      {ThreeProfiles(), 0, "NOVA", m::kChooseProfile},  // nothing chosen since opening
+      {ThreeProfiles(), 7, "LJSE", m::kChooseProfile},
   };
   for (const Case& c : cases) {
     Fixture f(c.profiles, c.selected);
@@ -327,7 +332,7 @@ TEST(ParametersFormAdd, FullTableRefusesANewProfileButStillUpdatesAListedOne) {
   f.view.fields[ParameterField::Tecajnica] = "NOVA";
   f.view.SetLetters("A", "B", "E", "");
   f.form.btnAzurirajClick();
-  EXPECT_EQ(f.view.messages, (std::vector<std::string>{m::kSeznamPoln}));
+  EXPECT_EQ(f.view.messages, (std::vector<std::string>{m::kTableFull}));
   EXPECT_EQ(f.state.table.count, kProfileSlots);
   EXPECT_EQ(f.view.items.size(), static_cast<std::size_t>(kProfileSlots));
   EXPECT_EQ(f.state.current, currentBefore);
@@ -336,7 +341,7 @@ TEST(ParametersFormAdd, FullTableRefusesANewProfileButStillUpdatesAListedOne) {
   f.view.fields[ParameterField::Tecajnica] = "p3000";
   f.form.btnAzurirajClick();
   EXPECT_TRUE(f.view.messages.empty());
-  EXPECT_EQ(f.state.table.Slot(kProfileSlots).tecaj, "E");
+  EXPECT_EQ(f.state.table.Slot(kProfileSlots).price, "E");
   EXPECT_EQ(f.state.table.selected, kProfileSlots);
 }
 
@@ -344,7 +349,7 @@ TEST(ParametersFormDelete, BlanksTheChosenSlotAndKeepsTheColumns) {
   Fixture f(ThreeProfiles(), 2);
   f.form.btnBrisiClick();
   EXPECT_EQ(f.state.table.Slot(2).name, "");
-  EXPECT_EQ(f.state.table.Slot(2).datum, "C");
+  EXPECT_EQ(f.state.table.Slot(2).date, "C");
   EXPECT_EQ(f.state.table.count, 3);
   EXPECT_EQ(f.state.current, Profile("", 5, "C", "D", "E", "F"));
   EXPECT_EQ(f.view.FieldText(ParameterField::Tecajnica), "");
@@ -392,7 +397,7 @@ TEST(ParametersFormFinish, WriteFailureLeavesTheProfileStoredAndTheWindowOpen) {
   f.failWrite = true;
   f.view.SetLetters("E", "F", "G", "");
   EXPECT_THROW(f.form.btnPotrdiClick(), std::runtime_error);
-  EXPECT_EQ(f.state.table.Slot(1).datum, "E");
+  EXPECT_EQ(f.state.table.Slot(1).date, "E");
   EXPECT_EQ(f.view.closed, 0);
 }
 

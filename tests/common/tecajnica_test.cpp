@@ -35,10 +35,10 @@ TEST(Tecajnica, DefaultProfileAndStartValues) {
   const Tecajnica profile = DefaultProfile();
   EXPECT_EQ(profile.name, "TESTNA TE\xC8" "AJNICA");
   EXPECT_EQ(profile.startRow, 2);
-  EXPECT_EQ(profile.datum, "A");
-  EXPECT_EQ(profile.simbol, "B");
-  EXPECT_EQ(profile.tecaj, "D");
-  EXPECT_EQ(profile.indeks, "");
+  EXPECT_EQ(profile.date, "A");
+  EXPECT_EQ(profile.symbol, "B");
+  EXPECT_EQ(profile.price, "D");
+  EXPECT_EQ(profile.index, "");
 
   const Tecajnica start = ProfileAtProgramStart();
   EXPECT_EQ(start, (Tecajnica{"", 2, "", "", "", ""}));

@@ -45,10 +45,10 @@ ReadOutcome ReadText(const std::string& bytes, ProfileState initial = {}) {
   return outcome;
 }
 
-Tecajnica Entry(std::string name, std::int32_t startRow, std::string datum, std::string simbol, std::string tecaj,
-                std::string indeks) {
-  return Tecajnica{std::move(name), startRow, std::move(datum), std::move(simbol), std::move(tecaj),
-                   std::move(indeks)};
+Tecajnica Entry(std::string name, std::int32_t startRow, std::string date, std::string symbol, std::string price,
+                std::string index) {
+  return Tecajnica{std::move(name), startRow, std::move(date), std::move(symbol), std::move(price),
+                   std::move(index)};
 }
 
 const std::string kHeader = Line("[EXCEL_FORMAT]");
@@ -230,7 +230,7 @@ TEST(ConfigRead, KeysAndValues) {
        kHeader + Line("\tTECAJNICA=  Ime  z  presledki \t ") + Line("DATUM= a "),
        [](const ReadOutcome& o) {
          EXPECT_EQ(o.state.table.Slot(1).name, "  Ime  z  presledki");
-         EXPECT_EQ(o.state.table.Slot(1).datum, " A");
+         EXPECT_EQ(o.state.table.Slot(1).date, " A");
        }},
       {"a value keeps its = signs", kHeader + Line("TECAJNICA=a=b="),
        [](const ReadOutcome& o) { EXPECT_EQ(o.state.table.Slot(1).name, "a=b="); }},
@@ -321,7 +321,7 @@ TEST(ConfigRead, LineEndsAndControlBytes) {
     const auto o = ReadText(c.text);
     EXPECT_EQ(o.state.table.count, 2);
     EXPECT_EQ(o.state.table.Slot(1).name, expectedName);
-    EXPECT_EQ(o.state.table.Slot(1).datum, "B");
+    EXPECT_EQ(o.state.table.Slot(1).date, "B");
     EXPECT_EQ(o.state.table.Slot(2).name, "Dva");
     // The same bytes arriving a few at a time: a CR LF pair split between two
     // reads is still one line end.
@@ -368,7 +368,7 @@ TEST(ConfigRead, LongLines) {
     const auto o = ReadText(kHeader + Line(c.line) + Line("DATUM=k") + Line("TECAJNICA=next"));
     ASSERT_EQ(o.state.table.count, 2);
     EXPECT_EQ(o.state.table.Slot(1).name, c.name);
-    EXPECT_EQ(o.state.table.Slot(1).datum, "K");
+    EXPECT_EQ(o.state.table.Slot(1).date, "K");
     EXPECT_EQ(o.state.table.Slot(2).name, "next");
   }
 }
@@ -548,7 +548,7 @@ TEST(ConfigRead, AHugeLineIsNotHeldInMemory) {
   EXPECT_LT(PeakResidentKb() - before, 32 * 1024);
   ASSERT_EQ(state.table.count, 1);
   EXPECT_EQ(state.table.Slot(1).name, "ime" + std::string(297, ' '));
-  EXPECT_EQ(state.table.Slot(1).datum, "B");
+  EXPECT_EQ(state.table.Slot(1).date, "B");
 }
 
 }  // namespace

@@ -82,14 +82,14 @@ std::vector<std::string> Lines(const std::string& content) {
   return lines;
 }
 
-Tecajnica Profile(std::int32_t startRow, const char* datum, const char* simbol, const char* tecaj, const char* indeks) {
+Tecajnica Profile(std::int32_t startRow, const char* date, const char* symbol, const char* price, const char* index) {
   Tecajnica profile;
   profile.name = "TEST";
   profile.startRow = startRow;
-  profile.datum = datum;
-  profile.simbol = simbol;
-  profile.tecaj = tecaj;
-  profile.indeks = indeks;
+  profile.date = date;
+  profile.symbol = symbol;
+  profile.price = price;
+  profile.index = index;
   return profile;
 }
 
@@ -129,7 +129,7 @@ TEST_F(ImportRunTest, WritesTheFileAndTheSummary) {
   session.SetCell(4, 2, "  IDX-TEST  ");
   session.SetCell(4, 4, "-0.1234567");
   session.SetCell(4, 5, "0");
-  input.profile.indeks = "e";
+  input.profile.index = "e";
   const RunResult result = Run();
 
   EXPECT_EQ(result.outcome, RunOutcome::Written);
@@ -265,13 +265,13 @@ TEST_F(ImportRunTest, ColumnLettersResolveByTheirFirstCharacter) {
     auto reads = fresh.Reads();
     ASSERT_GE(reads.size(), c.reads.size());
     reads.resize(c.reads.size());
-    EXPECT_EQ(reads, c.reads) << c.profile.datum << "|" << c.profile.simbol << "|" << c.profile.tecaj << "|"
-                              << c.profile.indeks;
+    EXPECT_EQ(reads, c.reads) << c.profile.date << "|" << c.profile.symbol << "|" << c.profile.price << "|"
+                              << c.profile.index;
   }
 }
 
 TEST_F(ImportRunTest, IndexMarker) {
-  input.profile.indeks = "E";
+  input.profile.index = "E";
   const CellText indexCells[] = {CellText(""), CellText(" \t "), CellText("0"), CellText("x"), CellText(std::nullopt)};
   const char* markers[] = {"          ", "          ", "INDEKS    ", "INDEKS    ", "          "};
   std::int32_t row = 2;
@@ -287,7 +287,7 @@ TEST_F(ImportRunTest, IndexMarker) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(lines[i + 1].substr(125, 10), markers[i]) << i;
 
   // without an index column no index cell is read and no line is marked
-  input.profile.indeks = "";
+  input.profile.index = "";
   session.ClearReads();
   Run();
   for (const auto& [r, column] : session.Reads()) EXPECT_NE(column, 5);
@@ -416,7 +416,7 @@ TEST_F(ImportRunTest, AWorkbookThatCouldNotBeOpenedIsExplainedAfterTheDateMessag
   const std::filesystem::path workbooks = std::filesystem::path(RATEMOVER_TEST_DATA) / "workbooks";
   const struct {
     const char* fixture;   // nullptr: a folder under the workbook's name
-    const char* datum;     // the date column
+    const char* date;      // the date column
     const char* reason;    // nullptr: the workbook opened
   } cases[] = {
       {"bad/crc_mismatch_deflated.xlsx", "A", "Delovni zvezek je po\x9Akodovan."},
@@ -432,7 +432,7 @@ TEST_F(ImportRunTest, AWorkbookThatCouldNotBeOpenedIsExplainedAfterTheDateMessag
     const std::string name = c.fixture != nullptr ? std::filesystem::path(c.fixture).filename().string() : "mapa.xls";
     ImportRunInput run = input;
     run.workbookPath = dir.File(name);
-    run.profile.datum = c.datum;
+    run.profile.date = c.date;
     if (c.fixture != nullptr) {
       std::filesystem::copy_file(workbooks / c.fixture, run.workbookPath);
     } else {
@@ -443,7 +443,7 @@ TEST_F(ImportRunTest, AWorkbookThatCouldNotBeOpenedIsExplainedAfterTheDateMessag
     EXPECT_EQ(ImportIzExcela(run, *session, shown).outcome, RunOutcome::NoDate);
     ASSERT_EQ(shown.messages.size(), 1u);
     const std::string& message = shown.messages[0];
-    const std::string lead = "Excel datoteka '" + run.workbookPath + "' ni v pravem formatu!\rV celici " + c.datum +
+    const std::string lead = "Excel datoteka '" + run.workbookPath + "' ni v pravem formatu!\rV celici " + c.date +
                              "2 bi moral biti datum!\rDatum: '";
     ASSERT_EQ(message.substr(0, lead.size()), lead);
     if (c.reason != nullptr) {
