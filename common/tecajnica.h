@@ -20,6 +20,10 @@ struct Tecajnica {
   bool operator==(const Tecajnica&) const = default;
 };
 
+// The last workbook row that a transfer reads: the session reads rows 1 to it
+// when it opens a workbook, and the import run stops there.
+inline constexpr std::int32_t kLastRow = 3000;
+
 // The workbook columns a profile names, in the order of the table below.
 enum class Column { Date, Symbol, Price, Index };
 

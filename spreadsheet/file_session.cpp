@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/program_dir.h"
+#include "common/tecajnica.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/format_table.h"
 #include "spreadsheet/session.h"
@@ -12,9 +13,6 @@
 namespace ratemover::spreadsheet {
 
 namespace {
-
-// The rows that opening a workbook reads: all that an import run can reach.
-constexpr std::int32_t kRowsOnOpen = 3000;
 
 class WorkbookFileSession : public Session {
  public:
@@ -33,12 +31,12 @@ class WorkbookFileSession : public Session {
     SheetRead read;
     try {
       file_ = std::make_unique<WorkbookFile>(path);
-      read = ReadActiveSheet(*file_, kRowsOnOpen, cells_);
+      read = ReadActiveSheet(*file_, kLastRow, cells_);
     } catch (const WorkbookError& failure) {
       read.failure = failure;
     }
     if (read) {
-      rowsRead_ = kRowsOnOpen;
+      rowsRead_ = kLastRow;
       size_ = SheetSizeOf(read.format);
       format_ = read.format;
       // A chart, macro or dialog sheet is active: the workbook is open, but

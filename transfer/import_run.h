@@ -10,8 +10,6 @@
 
 namespace ratemover {
 
-inline constexpr std::int32_t kLastRow = 3000;
-
 struct ImportRunInput {
   std::string workbookPath;           // as typed, as the file system names it
   Tecajnica profile;                  // the current profile as the run starts

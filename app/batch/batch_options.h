@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/tecajnica.h"
+
 namespace ratemover::batch {
 
 struct BatchOptions {
@@ -12,7 +14,7 @@ struct BatchOptions {
   std::optional<std::string> profileName;  // --profile NAME (UTF-8, as given)
   std::optional<std::string> workbook;     // WORKBOOK (as given: the file system's bytes)
   bool cells = false;                      // --cells: print what is read, transfer nothing
-  std::int32_t rows = 3000;                // --rows N, with --cells: rows 1 to N
+  std::int32_t rows = kLastRow;            // --rows N, with --cells: rows 1 to N
   bool help = false;
   bool version = false;
 };
