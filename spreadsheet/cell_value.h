@@ -2,6 +2,7 @@
 // A cell as a workbook file stores it, before it becomes the cell's text.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ratemover::spreadsheet {
 
@@ -13,6 +14,16 @@ enum class NumberStyle : std::uint8_t {
 };
 
 enum class DateSystem { Base1900, Base1904 };
+
+// Whether the text is the name of an error value as a spreadsheet shows it;
+// pages and files without an error type of their own write a formula's error
+// result so.
+inline bool IsErrorName(std::string_view text) {
+  for (const std::string_view name : {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"}) {
+    if (text == name) return true;
+  }
+  return false;
+}
 
 struct CellValue {
   enum class Kind : std::uint8_t {

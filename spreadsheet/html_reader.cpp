@@ -202,13 +202,6 @@ class ShownText {
   std::string text_;
 };
 
-bool IsErrorText(std::string_view text) {
-  for (const char* error : {"#N/A", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#NULL!"}) {
-    if (text == error) return true;
-  }
-  return false;
-}
-
 class PageLayout final : public html::TokenSink {
  public:
   PageLayout(std::int32_t rowLimit, SheetCells& cells, bool spreadsheetPage)
@@ -380,7 +373,7 @@ class PageLayout final : public html::TokenSink {
 
   CellValue ValueOfCell(std::string text) const {
     if (!spreadsheetPage_) return ValueOfUntypedText(std::move(text));
-    if (attributes_.error || IsErrorText(text)) return CellValue::OfError();
+    if (attributes_.error || IsErrorName(text)) return CellValue::OfError();
     if (attributes_.number) {
       const std::string& source = attributes_.number->has_value() ? **attributes_.number : text;
       double number = 0.0;

@@ -21,6 +21,7 @@
 #include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
+#include "spreadsheet/xml_text.h"
 
 namespace ratemover::spreadsheet {
 
@@ -51,13 +52,10 @@ constexpr std::uint64_t kCellOverheadBytes = 100;
 // The name of the active table is short; a longer one names no table.
 constexpr std::size_t kMaxTableNameBytes = 4096;
 
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // A repeat count attribute: a positive whole number, saturated; anything else
 // counts once, as a single row or cell.
 std::int64_t RepeatCount(std::string_view text) {
-  while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsXmlSpace(text.back())) text.remove_suffix(1);
+  text = TrimXmlSpace(text);
   if (text.empty()) return 1;
   std::int64_t count = 0;
   for (const char c : text) {
@@ -76,11 +74,7 @@ std::string CellTextOfUtf8(std::string_view utf8) {
 // The displayed text of a formula whose result is an error, as producers
 // without a separate error type write it.
 bool IsErrorDisplay(std::string_view text) {
-  static constexpr std::string_view kErrors[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!",
-                                                 "#NAME?", "#NUM!",   "#N/A"};
-  for (const auto error : kErrors) {
-    if (text == error) return true;
-  }
+  if (IsErrorName(text)) return true;
   if (text.substr(0, 4) == "Err:" && text.size() > 4) {
     return std::all_of(text.begin() + 4, text.end(), [](char c) { return c >= '0' && c <= '9'; });
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "spreadsheet/xml_text.h"
 
 namespace ratemover::spreadsheet {
 
@@ -11,13 +12,6 @@ namespace {
 
 // Durations beyond the last day of the year 9999 (in days from 1900) are no time.
 constexpr double kMaxDurationDays = 2958466.0;
-
-std::string_view Trimmed(std::string_view text) {
-  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -55,7 +49,7 @@ std::optional<double> DecimalRun(std::string_view& text) {
 }  // namespace
 
 std::optional<double> ParseOdfNumber(std::string_view text) {
-  text = Trimmed(text);
+  text = TrimXmlSpace(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty() || !(IsDigit(text.front()) || text.front() == '-' || text.front() == '.')) return std::nullopt;
   double value = 0.0;
@@ -65,7 +59,7 @@ std::optional<double> ParseOdfNumber(std::string_view text) {
 }
 
 std::optional<double> ParseOdfDuration(std::string_view text) {
-  text = Trimmed(text);
+  text = TrimXmlSpace(text);
   const bool negative = Consume(text, '-');
   if (!Consume(text, 'P')) return std::nullopt;
   double days = 0.0;
@@ -102,7 +96,7 @@ std::optional<double> ParseOdfDuration(std::string_view text) {
 }
 
 std::optional<bool> ParseOdfBoolean(std::string_view text) {
-  text = Trimmed(text);
+  text = TrimXmlSpace(text);
   if (text == "true" || text == "1") return true;
   if (text == "false" || text == "0") return false;
   return std::nullopt;

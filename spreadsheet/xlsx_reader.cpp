@@ -22,6 +22,7 @@
 #include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
+#include "spreadsheet/xml_text.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -33,28 +34,15 @@ constexpr std::size_t kMaxListEntries = 1u << 20;
 // The text of one cell or one value; a cell holds at most 32767 characters.
 constexpr std::size_t kMaxValueBytes = 4u << 20;
 
-bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view TrimXml(std::string_view s) {
-  while (!s.empty() && IsXmlBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsXmlBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // A non-negative whole number of at most 10 digits, surrounding XML blanks allowed.
 bool ParseIndex(std::string_view text, std::int64_t& value) {
-  text = TrimXml(text);
-  if (text.empty() || text.size() > 10) return false;
-  value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
+  const std::optional<std::int64_t> digits = ParseXmlDigits(text);
+  if (digits) value = *digits;
+  return digits.has_value();
 }
 
 bool ParseNumber(std::string_view text, double& value) {
-  text = TrimXml(text);
+  text = TrimXmlSpace(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return false;
   // Only the decimal and scientific forms: from_chars also takes "inf" and "nan".
@@ -91,7 +79,7 @@ bool ParseCellReference(std::string_view ref, std::int32_t& row, std::int32_t& c
 // "2024-03-05T14:30:15[.5][Z]", or a time of day alone, "14:30:15", which is a
 // time whatever the date system.
 bool ParseIsoDate(std::string_view text, DateSystem system, double& serial) {
-  text = TrimXml(text);
+  text = TrimXmlSpace(text);
   if (text.size() > 2 && text[2] == ':') {
     const auto secondsOfDay = ParseIsoTimeOfDay(text);
     if (!secondsOfDay) return false;
@@ -219,7 +207,7 @@ class WorkbookHandler : public DepthHandler {
     if (!Enter()) return;
     if (depth_ == 2 && name == "workbookPr") {
       if (const auto* a = FindAttribute(attributes, "date1904")) {
-        const std::string_view v = TrimXml(a->value);
+        const std::string_view v = TrimXmlSpace(a->value);
         date1904 = v == "1" || v == "true";
       }
     } else if (depth_ == 3 && name == "workbookView" && !sawView_) {
@@ -313,7 +301,7 @@ class StylesHandler : public DepthHandler {
 enum class CellType { Number, Shared, FormulaString, Inline, Boolean, Error, Date, Unknown };
 
 CellType CellTypeOf(std::string_view t) {
-  t = TrimXml(t);
+  t = TrimXmlSpace(t);
   if (t == "n") return CellType::Number;
   if (t == "s") return CellType::Shared;
   if (t == "str") return CellType::FormulaString;
@@ -447,7 +435,7 @@ class SheetHandler : public DepthHandler {
     unreadable_ = false;
     // An empty style is the default one; a style that is no index makes the
     // cell unreadable, not the workbook.
-    if (const auto* a = style; a != nullptr && !TrimXml(a->value).empty()) {
+    if (const auto* a = style; a != nullptr && !TrimXmlSpace(a->value).empty()) {
       std::int64_t s = 0;
       if (ParseIndex(a->value, s)) {
         style_ = s;
@@ -481,7 +469,7 @@ class SheetHandler : public DepthHandler {
     const CellValue noResult = hasF_ ? CellValue::OfError() : CellValue::Empty();
     if (unreadable_) return Put(CellValue::OfError());
     if (type_ == CellType::Number) {
-      if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
+      if (!hasV_ || TrimXmlSpace(v_).empty()) return Put(noResult);
       double number = 0;
       if (!ParseNumber(v_, number)) return Fail("number not valid");
       return Put(CellValue::OfNumber(number, StyleOf(style_)));
@@ -508,14 +496,14 @@ class SheetHandler : public DepthHandler {
     }
     if (type_ == CellType::Boolean) {
       if (!hasV_) return Put(noResult);
-      const std::string_view v = TrimXml(v_);
+      const std::string_view v = TrimXmlSpace(v_);
       if (v == "1" || v == "true") return Put(CellValue::OfBoolean(true));
       if (v == "0" || v == "false") return Put(CellValue::OfBoolean(false));
       return Fail("boolean not valid");
     }
     if (type_ == CellType::Error) return Put(CellValue::OfError());
     if (type_ == CellType::Date) {
-      if (!hasV_ || TrimXml(v_).empty()) return Put(noResult);
+      if (!hasV_ || TrimXmlSpace(v_).empty()) return Put(noResult);
       double serial = 0;
       if (!ParseIsoDate(v_, cells_.GetDateSystem(), serial)) return Put(CellValue::OfError());
       return Put(CellValue::OfNumber(serial, NumberStyle::DateTime));

@@ -31,6 +31,7 @@
 #include "spreadsheet/workbook_format.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xml_stream.h"
+#include "spreadsheet/xml_text.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -47,24 +48,10 @@ constexpr std::size_t kMaxValueBytes = 4u << 20;
 // How much of a file is looked at to recognise the format.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
-bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view TrimXml(std::string_view s) {
-  while (!s.empty() && IsXmlBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsXmlBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // A whole number from 0 to 2^31-1, surrounding XML blanks allowed.
 std::optional<std::int64_t> ParseCount(std::string_view text) {
-  text = TrimXml(text);
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  std::int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value > 0x7FFFFFFF) return std::nullopt;
+  const std::optional<std::int64_t> value = ParseXmlDigits(text);
+  if (!value || *value > 0x7FFFFFFF) return std::nullopt;
   return value;
 }
 
@@ -85,16 +72,6 @@ NumberStyle StyleOfXmlFormat(std::string_view format) {
     if (format == name) return NumberStyle::General;
   }
   return StyleOfFormatCode(format);
-}
-
-// LibreOffice writes a formula's error result as a String holding the error's
-// name; the spreadsheet application recalculates such a cell to that error.
-bool IsErrorName(std::string_view text) {
-  static constexpr std::string_view kNames[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
-  for (const auto name : kNames) {
-    if (text == name) return true;
-  }
-  return false;
 }
 
 struct Style {
@@ -459,13 +436,15 @@ class WorkbookHandler : public XmlHandler {
     sawData_ = inData_ = true;
     text_.clear();
     type_.clear();
-    if (const auto* a = FindAttribute(attributes, "Type")) type_ = TrimXml(a->value);
+    if (const auto* a = FindAttribute(attributes, "Type")) type_ = TrimXmlSpace(a->value);
   }
 
   void FinishData() {
     inData_ = false;
     KeptCell cell{row_, column_, {}, 0, std::nullopt};
     if (type_ == "String") {
+      // LibreOffice writes a formula's error result as a String holding the
+      // error's name; the spreadsheet application recalculates it to that error.
       cell.value = formula_ && IsErrorName(text_) ? CellValue::OfError() : CellValue::OfText(Cp1250FromUtf8(text_));
     } else if (type_ == "Number") {
       const auto number = ParseOdfNumber(text_);
@@ -477,7 +456,7 @@ class WorkbookHandler : public XmlHandler {
       if (!cell.date) return Fail("date not valid");
       cell.value = CellValue::OfNumber(0, NumberStyle::DateTime);
     } else if (type_ == "Boolean") {
-      const std::string_view v = TrimXml(text_);
+      const std::string_view v = TrimXmlSpace(text_);
       if (v != "1" && v != "0") return Fail("boolean not valid");
       cell.value = CellValue::OfBoolean(v == "1");
     } else if (type_ == "Error") {
