@@ -7,7 +7,6 @@
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +16,7 @@
 #include <QTest>
 #include <QShortcut>
 #include <QTranslator>
+#include <QTreeView>
 
 #include <algorithm>
 #include <filesystem>
@@ -30,6 +30,7 @@
 #include "app/desktop/parameters_window.h"
 #include "app/desktop/program_icon.h"
 #include "app/desktop/widget_kit.h"
+#include "app/desktop/workbook_dialog.h"
 #include "app_test_support.h"
 #include "common/program_dir.h"
 #include "spreadsheet/memory_session.h"
@@ -719,7 +720,7 @@ TEST(RealWidgets, WorkbookPickerOffersEveryFormAndAddsTheExtension) {
   QStringList filters;
   QString selected;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     title = dialog->windowTitle();
     filters = dialog->nameFilters();
@@ -752,7 +753,7 @@ TEST(RealWidgets, WorkbookPickerOffersEveryFormAndAddsTheExtension) {
     QStringList offered;
     QString offeredFilter;
     WhenModal([&](QWidget* modal) {
-      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
       ASSERT_NE(dialog, nullptr);
       offered = dialog->selectedFiles();
       offeredFilter = dialog->selectedNameFilter();
@@ -773,7 +774,7 @@ TEST(RealWidgets, WorkbookPickerTakesANameThatIsNotUtf8) {
   WriteBytes(workbook, "x");
   QtWorkbookPicker picker;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     dialog->setDirectory(dir.path());
     dialog->selectFile(QStringLiteral("cenik_\\xf1.xls"));
@@ -782,13 +783,66 @@ TEST(RealWidgets, WorkbookPickerTakesANameThatIsNotUtf8) {
   EXPECT_EQ(picker.PickWorkbook(nullptr), workbook);
   QStringList offered;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     offered = dialog->selectedFiles();
     dialog->reject();
   });
   EXPECT_EQ(picker.PickWorkbook(nullptr), std::nullopt);
   EXPECT_EQ(offered, QStringList{dir.path() + QStringLiteral("/cenik_\\xF1.xls")});
+}
+
+// A workbook whose name is not UTF-8 (byte E8, "č" in Windows-1250) is listed
+// as "\xE8", chosen from the list, handed back byte for byte, and the transfer
+// reads it.
+TEST(RealWidgets, ThePickerListsANameThatIsNotUtf8AndTheTransferReadsIt) {
+  QTemporaryDir dir;
+  const std::string folder = dir.path().toStdString() + "/";
+  const std::string workbook = folder + "cene_\xE8.xls";
+  std::filesystem::copy_file(std::filesystem::path(RATEMOVER_TEST_DATA) / "workbooks/data3000.xls", workbook);
+  WriteBytes(folder + "drugo.xls", "x");
+  WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(folder + "prej.xls"));
+  RecordingMessages messages;
+  QtWorkbookPicker picker;
+  CountingEnd ending;
+  MainWindowSetup setup;
+  setup.messages = &messages;
+  setup.picker = &picker;
+  setup.ending = &ending;
+  setup.configPath = PathIn(dir, "Ratemover.CONF");
+  setup.programDir = folder;
+  setup.session = spreadsheet::MakeWorkbookFileSession();
+  TForm1 form(std::move(setup));
+  form.AppActivate();
+  QStringList listed;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(view, nullptr);
+    QAbstractItemModel* model = view->model();
+    QModelIndex found;
+    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
+      const QModelIndex index = model->index(row, 0, view->rootIndex());
+      listed << index.data().toString();
+      if (index.data().toString() == QStringLiteral("cene_\\xE8.xls")) found = index;
+    }
+    if (found.isValid()) view->setCurrentIndex(found);
+    dialog->findChild<QPushButton*>(QStringLiteral("openButton"))->click();
+    if (dialog->isVisible()) dialog->reject();
+  });
+  form.btnOdpriClick();
+  EXPECT_EQ(listed, (QStringList{QStringLiteral("cene_\\xE8.xls"), QStringLiteral("drugo.xls")}));
+  EXPECT_EQ(form.WorkbookPath(), workbook);
+  EXPECT_EQ(form.findChild<QLineEdit*>(QStringLiteral("eDatoteka"))->text(), dir.path() + QStringLiteral("/cene_\\xE8.xls"));
+
+  messages.messages.clear();
+  form.findChild<QPushButton*>(QStringLiteral("btnImport"))->click();
+  const auto expected = ReadBytes((std::filesystem::path(RATEMOVER_TEST_DATA) / "expected/data3000.ztr").string());
+  ASSERT_TRUE(expected.has_value());
+  EXPECT_EQ(ReadBytes(folder + "cene_\xE8.ztr"), expected);
+  EXPECT_TRUE(messages.errors.empty());
 }
 
 TEST(Picker, DefaultExtensionFindsTheExistingSpelling) {
