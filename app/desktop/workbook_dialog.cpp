@@ -31,6 +31,7 @@
 
 #include "app/desktop/desktop_services.h"
 #include "app/desktop/folder_listing.h"
+#include "app/desktop/widget_kit.h"
 #include "common/program_dir.h"
 #include "common/regional.h"
 
@@ -101,6 +102,7 @@ class FolderView final : public QTreeView {
 }  // namespace
 
 WorkbookDialog::WorkbookDialog(QWidget* parent, const QStringList& filters) : QDialog(parent), filters_(filters) {
+  NameListsByTheirOwnNames();
   setWindowTitle(Text(kPickerTitle));
   setObjectName(QStringLiteral("OpenDialog1"));
 
@@ -147,8 +149,9 @@ WorkbookDialog::WorkbookDialog(QWidget* parent, const QStringList& filters) : QD
   kindsLabel->setObjectName(QStringLiteral("fileTypeLabel"));
   kinds_ = new QComboBox(this);
   kinds_->setObjectName(QStringLiteral("fileTypeCombo"));
-  kinds_->addItems(filters_);
+  // named before it holds a value, which would otherwise name it
   kinds_->setAccessibleName(Text(kPickerFileKinds).remove(QChar(u'&')).chopped(1));
+  kinds_->addItems(filters_);
   kindsLabel->setBuddy(kinds_);
 
   auto* buttons = new QDialogButtonBox(this);

@@ -980,6 +980,66 @@ TEST(Keyboard, ParametersWindowGivesTheKeyboardBack) {
   }
 }
 
+// The picker opened from the keyboard starts in its name field; Esc leaves it
+// and a typed name with Return takes it, and either way the keyboard comes
+// back to the button that opened it.
+TEST(Keyboard, ThePickerGivesTheKeyboardBack) {
+  const struct {
+    const char* what;
+    const char* typed;  // before the closing key
+    Qt::Key close;
+    const char* chosen;  // the workbook afterwards, in the folder; "" for the configured one
+  } cases[] = {
+      {"Esc", "nova", Qt::Key_Escape, ""},
+      {"a typed name, Return", "nova", Qt::Key_Return, "nova.XLS"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString() + "/";
+    WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(folder + "prej.xls"));
+    RecordingMessages messages;
+    QtWorkbookPicker picker;
+    CountingEnd ending;
+    MainWindowSetup setup;
+    setup.messages = &messages;
+    setup.picker = &picker;
+    setup.ending = &ending;
+    setup.configPath = PathIn(dir, "Ratemover.CONF");
+    setup.programDir = folder;
+    setup.session = std::make_unique<spreadsheet::MemorySession>();
+    TForm1 form(std::move(setup));
+    form.AppActivate();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form, kPatienceMs));
+    auto* opener = form.findChild<QPushButton*>(QStringLiteral("btnOdpri"));
+    opener->setFocus();
+    QString startedIn;
+    bool closedByKey = false;
+    WhenModal([&](QWidget* modal) {
+      auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      (void)QTest::qWaitForWindowActive(modal, kPatienceMs);
+      (void)QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr && QApplication::focusWidget()->window() == modal; }, 2000);
+      dialog->setDirectory(dir.path());
+      if (QApplication::focusWidget() != nullptr) startedIn = QApplication::focusWidget()->objectName();
+      QTest::keyClicks(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, QString::fromUtf8(c.typed));
+      QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, c.close);
+      closedByKey = !modal->isVisible();
+      if (modal->isVisible()) dialog->reject();
+    });
+    QTest::keyClick(opener, Qt::Key_Space);
+    (void)QTest::qWaitFor([&] { return QApplication::activeModalWidget() == nullptr && QApplication::focusWidget() == opener; },
+                          5000);
+    EXPECT_EQ(startedIn, QStringLiteral("fileNameEdit"));
+    EXPECT_TRUE(closedByKey);
+    EXPECT_EQ(form.WorkbookPath(), folder + (*c.chosen != '\0' ? c.chosen : "prej.xls"));
+    EXPECT_EQ(QApplication::activeWindow(), &form);
+    EXPECT_EQ(QApplication::focusWidget(), opener);
+  }
+}
+
 // Two boxes from one action: each stands over the main window, and after the
 // second the keyboard is back where it was.
 TEST(Keyboard, TwoBoxesInARowStandOverTheWindow) {

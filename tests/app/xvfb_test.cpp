@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -163,6 +164,7 @@ TEST(UnderXvfb, KeyboardTestsPass) {
       "Keyboard.ParametersWindowGivesTheKeyboardBack", "Keyboard.TwoBoxesInARowStandOverTheWindow",
       "Keyboard.EveryLetterReachesItsControl",         "Accessibility.EveryControlHasAName",
       "RealWidgets.KeyboardReturnsToTheWindowAfterEveryBox", "RealWidgets.ActivationAcceleratorsAndTabOrder",
+      "Keyboard.ThePickerGivesTheKeyboardBack",
   };
   for (const char* test : tests) {
     QProcess run;
@@ -295,6 +297,43 @@ TEST(UnderXvfb, ScreenReaderHearsEveryControlsName) {
   EXPECT_TRUE(Has(main, QStringLiteral("push button"), QStringLiteral("Prepis")));
   EXPECT_TRUE(Has(main, QStringLiteral("push button"), QStringLiteral("Izhod")));
   ExpectEveryControlNamed(main, "main window");
+
+  // The button opens the workbook picker; its cancel button closes it.
+  std::optional<AtspiRef> pickerButton;
+  for (const Tree::Node& node : main) {
+    if (node.role == QStringLiteral("push button") && node.name == QStringLiteral("Izberi excel datoteko")) {
+      pickerButton = node.ref;
+    }
+  }
+  ASSERT_TRUE(pickerButton.has_value()) << "no button to pick a workbook";
+  tree.Press(*pickerButton);
+  std::vector<Tree::Node> picker;
+  QDeadlineTimer pickerDeadline(20000);
+  while (!pickerDeadline.hasExpired()) {
+    picker = tree.Walk(*ratemover);
+    if (Has(picker, QStringLiteral("combo box"), QStringLiteral("Vrsta datotek"))) break;
+    QTest::qWait(200);
+  }
+  const std::pair<const char*, const char*> pickerControls[] = {
+      {"combo box", "Išči v:"},     {"push button", "Nadrejena mapa"}, {"text", "Ime datoteke"},
+      {"combo box", "Vrsta datotek"}, {"push button", "Odpri"},          {"push button", "Prekliči"},
+  };
+  for (const auto& [role, name] : pickerControls) {
+    EXPECT_TRUE(Has(picker, QString::fromUtf8(role), QString::fromUtf8(name))) << role << " " << name;
+  }
+  EXPECT_TRUE(std::any_of(picker.begin(), picker.end(),
+                          [](const Tree::Node& node) { return node.name == QStringLiteral("Datoteke v mapi"); }))
+      << "the list of files has no name";
+  ExpectEveryControlNamed(picker, "picker");
+  for (const Tree::Node& node : picker) {
+    if (node.role == QStringLiteral("push button") && node.name == QStringLiteral("Prekliči")) tree.Press(node.ref);
+  }
+  QDeadlineTimer closeDeadline(20000);
+  while (!closeDeadline.hasExpired() && Has(tree.Walk(*ratemover), QStringLiteral("combo box"), QStringLiteral("Vrsta datotek"))) {
+    QTest::qWait(200);
+  }
+  main = tree.Walk(*ratemover);
+  ASSERT_FALSE(Has(main, QStringLiteral("combo box"), QStringLiteral("Vrsta datotek"))) << "the picker did not close";
 
   // The menu item opens the parameters window, as a screen reader's user would.
   std::optional<AtspiRef> menuItem;
