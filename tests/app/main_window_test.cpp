@@ -40,6 +40,7 @@ namespace {
 
 using testing::CountingEnd;
 using testing::kPatienceMs;
+using testing::ListedNames;
 using testing::PathIn;
 using testing::ReadBytes;
 using testing::RecordingMessages;
@@ -792,43 +793,49 @@ TEST(RealWidgets, WorkbookPickerTakesANameThatIsNotUtf8) {
   EXPECT_EQ(offered, QStringList{dir.path() + QStringLiteral("/cenik_\\xF1.xls")});
 }
 
+// The main window with the real picker, reading workbooks from the disk; its
+// configuration names "prej.xls" in a folder of its own.
+struct RealPickerWindow {
+  RealPickerWindow() {
+    WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(folder + "prej.xls"));
+    MainWindowSetup setup;
+    setup.messages = &messages;
+    setup.picker = &picker;
+    setup.ending = &ending;
+    setup.configPath = PathIn(dir, "Ratemover.CONF");
+    setup.programDir = folder;
+    setup.session = spreadsheet::MakeWorkbookFileSession();
+    form = std::make_unique<TForm1>(std::move(setup));
+    form->AppActivate();
+  }
+  QTemporaryDir dir;
+  std::string folder = dir.path().toStdString() + "/";
+  RecordingMessages messages;
+  QtWorkbookPicker picker;
+  CountingEnd ending;
+  std::unique_ptr<TForm1> form;
+};
+
 // A workbook whose name is not UTF-8 (byte E8, "č" in Windows-1250) is listed
 // as "\xE8", chosen from the list, handed back byte for byte, and the transfer
 // reads it.
 TEST(RealWidgets, ThePickerListsANameThatIsNotUtf8AndTheTransferReadsIt) {
-  QTemporaryDir dir;
-  const std::string folder = dir.path().toStdString() + "/";
+  RealPickerWindow w;
+  const QTemporaryDir& dir = w.dir;
+  const std::string& folder = w.folder;
+  TForm1& form = *w.form;
   const std::string workbook = folder + "cene_\xE8.xls";
   std::filesystem::copy_file(std::filesystem::path(RATEMOVER_TEST_DATA) / "workbooks/data3000.xls", workbook);
   WriteBytes(folder + "drugo.xls", "x");
-  WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(folder + "prej.xls"));
-  RecordingMessages messages;
-  QtWorkbookPicker picker;
-  CountingEnd ending;
-  MainWindowSetup setup;
-  setup.messages = &messages;
-  setup.picker = &picker;
-  setup.ending = &ending;
-  setup.configPath = PathIn(dir, "Ratemover.CONF");
-  setup.programDir = folder;
-  setup.session = spreadsheet::MakeWorkbookFileSession();
-  TForm1 form(std::move(setup));
-  form.AppActivate();
   QStringList listed;
   WhenModal([&](QWidget* modal) {
     auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     dialog->setDirectory(dir.path());
+    listed = ListedNames(dialog);
     auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
-    ASSERT_NE(view, nullptr);
-    QAbstractItemModel* model = view->model();
-    QModelIndex found;
-    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
-      const QModelIndex index = model->index(row, 0, view->rootIndex());
-      listed << index.data().toString();
-      if (index.data().toString() == QStringLiteral("cene_\\xE8.xls")) found = index;
-    }
-    if (found.isValid()) view->setCurrentIndex(found);
+    const int row = static_cast<int>(listed.indexOf(QStringLiteral("cene_\\xE8.xls")));
+    if (row >= 0) view->setCurrentIndex(view->model()->index(row, 0, view->rootIndex()));
     dialog->findChild<QPushButton*>(QStringLiteral("openButton"))->click();
     if (dialog->isVisible()) dialog->reject();
   });
@@ -837,12 +844,12 @@ TEST(RealWidgets, ThePickerListsANameThatIsNotUtf8AndTheTransferReadsIt) {
   EXPECT_EQ(form.WorkbookPath(), workbook);
   EXPECT_EQ(form.findChild<QLineEdit*>(QStringLiteral("eDatoteka"))->text(), dir.path() + QStringLiteral("/cene_\\xE8.xls"));
 
-  messages.messages.clear();
+  w.messages.messages.clear();
   form.findChild<QPushButton*>(QStringLiteral("btnImport"))->click();
   const auto expected = ReadBytes((std::filesystem::path(RATEMOVER_TEST_DATA) / "expected/data3000.ztr").string());
   ASSERT_TRUE(expected.has_value());
   EXPECT_EQ(ReadBytes(folder + "cene_\xE8.ztr"), expected);
-  EXPECT_TRUE(messages.errors.empty());
+  EXPECT_TRUE(w.messages.errors.empty());
 }
 
 TEST(Picker, DefaultExtensionFindsTheExistingSpelling) {
@@ -995,21 +1002,8 @@ TEST(Keyboard, ThePickerGivesTheKeyboardBack) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    QTemporaryDir dir;
-    const std::string folder = dir.path().toStdString() + "/";
-    WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(folder + "prej.xls"));
-    RecordingMessages messages;
-    QtWorkbookPicker picker;
-    CountingEnd ending;
-    MainWindowSetup setup;
-    setup.messages = &messages;
-    setup.picker = &picker;
-    setup.ending = &ending;
-    setup.configPath = PathIn(dir, "Ratemover.CONF");
-    setup.programDir = folder;
-    setup.session = std::make_unique<spreadsheet::MemorySession>();
-    TForm1 form(std::move(setup));
-    form.AppActivate();
+    RealPickerWindow w;
+    TForm1& form = *w.form;
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form, kPatienceMs));
@@ -1022,7 +1016,7 @@ TEST(Keyboard, ThePickerGivesTheKeyboardBack) {
       ASSERT_NE(dialog, nullptr);
       (void)QTest::qWaitForWindowActive(modal, kPatienceMs);
       (void)QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr && QApplication::focusWidget()->window() == modal; }, 2000);
-      dialog->setDirectory(dir.path());
+      dialog->setDirectory(w.dir.path());
       if (QApplication::focusWidget() != nullptr) startedIn = QApplication::focusWidget()->objectName();
       QTest::keyClicks(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, QString::fromUtf8(c.typed));
       QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, c.close);
@@ -1034,7 +1028,7 @@ TEST(Keyboard, ThePickerGivesTheKeyboardBack) {
                           5000);
     EXPECT_EQ(startedIn, QStringLiteral("fileNameEdit"));
     EXPECT_TRUE(closedByKey);
-    EXPECT_EQ(form.WorkbookPath(), folder + (*c.chosen != '\0' ? c.chosen : "prej.xls"));
+    EXPECT_EQ(form.WorkbookPath(), w.folder + (*c.chosen != '\0' ? c.chosen : "prej.xls"));
     EXPECT_EQ(QApplication::activeWindow(), &form);
     EXPECT_EQ(QApplication::focusWidget(), opener);
   }

@@ -24,22 +24,13 @@ namespace ratemover::desktop {
 namespace {
 
 using testing::kPatienceMs;
+using testing::ListedNames;
 using testing::WriteBytes;
 
 const QString kEveryFile = QStringLiteral("Vse datoteke (*)");
 const QString kXlsOnly = QStringLiteral("Excel datoteke (*.xls)");
 
 QTreeView* ListOf(WorkbookDialog& dialog) { return dialog.findChild<QTreeView*>(QStringLiteral("treeView")); }
-
-// The names in the list, top to bottom, as the operator reads them.
-QStringList Listed(WorkbookDialog& dialog) {
-  QTreeView* view = ListOf(dialog);
-  QStringList names;
-  for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
-    names << view->model()->index(row, 0, view->rootIndex()).data().toString();
-  }
-  return names;
-}
 
 // The dialog shown and active, with the keyboard in its list standing on the
 // row that reads `name`.
@@ -49,7 +40,7 @@ void StandOn(WorkbookDialog& dialog, const QString& name) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, kPatienceMs));
   QTreeView* view = ListOf(dialog);
   view->setFocus();
-  const int row = static_cast<int>(Listed(dialog).indexOf(name));
+  const int row = static_cast<int>(ListedNames(&dialog).indexOf(name));
   ASSERT_GE(row, 0) << name.toStdString();
   view->setCurrentIndex(view->model()->index(row, 0, view->rootIndex()));
 }
@@ -85,7 +76,7 @@ TEST(WorkbookDialog, ListsFoldersFirstThenTheFilesOfTheFilterButNoHiddenEntries)
   for (const auto& c : cases) {
     dialog.selectNameFilter(c.filter);
     EXPECT_EQ(dialog.selectedNameFilter(), c.filter);
-    EXPECT_EQ(Listed(dialog), c.expected) << c.filter.toStdString();
+    EXPECT_EQ(ListedNames(&dialog), c.expected) << c.filter.toStdString();
   }
 }
 
@@ -119,10 +110,10 @@ TEST(WorkbookDialog, ReturnChoosesAFileByItsBytesOrOpensAFolder) {
     }
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.Directory(), folder.path + "/" + c.name);
-    EXPECT_EQ(Listed(dialog), c.name == "arhiv" ? QStringList{"lani.xls"} : QStringList{});
+    EXPECT_EQ(ListedNames(&dialog), c.name == "arhiv" ? QStringList{"lani.xls"} : QStringList{});
     QTest::keyClick(ListOf(dialog), Qt::Key_Backspace);
     EXPECT_EQ(dialog.Directory(), folder.path);
-    EXPECT_EQ(Listed(dialog).size(), 6);
+    EXPECT_EQ(ListedNames(&dialog).size(), 6);
     QTest::keyClick(ListOf(dialog), Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_FALSE(dialog.isVisible());
@@ -155,7 +146,7 @@ TEST(WorkbookDialog, AFolderThatCannotBeListedListsNothing) {
     dialog.selectNameFilter(kEveryFile);
     dialog.setDirectory(QString::fromStdString(c.folder));
     EXPECT_EQ(dialog.Directory(), c.folder);
-    EXPECT_EQ(Listed(dialog).isEmpty(), c.listsNothing);
+    EXPECT_EQ(ListedNames(&dialog).isEmpty(), c.listsNothing);
     dialog.selectFile(QStringLiteral("nova.xls"));
     EXPECT_EQ(dialog.ChosenPath(), c.folder + "/nova.xls");
   }
