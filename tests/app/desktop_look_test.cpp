@@ -190,7 +190,7 @@ TEST(Picker, DateColumnShowsTheWholeDateAndTime) {
   EXPECT_LE(dateEnd, room) << "the date column reaches past the visible list";
 }
 
-// Deleting a file from the picker (its Delete key, or its menu) asks in
+// Deleting a file from the picker (the Delete key in its list) asks in
 // Slovene, with Slovene buttons.
 TEST(SloveneToolkit, ThePickersDeleteQuestionIsSlovene) {
   SloveneToolkitTexts texts;
