@@ -3,16 +3,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemModel>
-#include <QFontMetrics>
-#include <QHeaderView>
-#include <QStyle>
-#include <QTreeView>
-#include <QDateTime>
-#include <QIdentityProxyModel>
 #include <QPointer>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -27,9 +18,9 @@
 #include <exception>
 
 #include "app/desktop/widget_kit.h"
+#include "app/desktop/workbook_dialog.h"
 #include "common/cp1250.h"
 #include "common/program_dir.h"
-#include "common/regional.h"
 
 namespace ratemover::desktop {
 
@@ -70,72 +61,6 @@ void ShowBox(QMessageBox::Icon icon, const OperatorMessage& message) {
   // Without a window manager a box that opens is not given the keyboard.
   QMetaObject::invokeMethod(&box, [&box] { box.activateWindow(); }, Qt::QueuedConnection);
   box.exec();
-}
-
-QString DateColumnFormat() {
-  const RegionalSettings& regional = Regional();
-  return QString::fromStdString(regional.shortDateFormat) + QChar(u' ') + QString::fromStdString(regional.timeFormat);
-}
-
-// The picker's size and date columns in the program's regional form instead of
-// the process locale's.
-class RegionalFileColumns final : public QIdentityProxyModel {
- public:
-  using QIdentityProxyModel::QIdentityProxyModel;
-
-  QVariant data(const QModelIndex& index, int role) const override {
-    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-    if (role != Qt::DisplayRole || files == nullptr || !index.isValid()) return QIdentityProxyModel::data(index, role);
-    const QModelIndex source = mapToSource(index);
-    if (index.column() == kSizeColumn && !files->isDir(source)) {
-      return QLocale(QLocale::Slovenian, QLocale::Slovenia).formattedDataSize(files->size(source));
-    }
-    if (index.column() == kNameColumn) {
-      // a name as the operator reads and types it: a byte that is not UTF-8 as "\xHH"
-      return DisplayPath(QFile::encodeName(files->fileName(source)).toStdString());
-    }
-    if (index.column() == kDateColumn) {
-      return files->lastModified(source).toString(DateColumnFormat());
-    }
-    return QIdentityProxyModel::data(index, role);
-  }
-
- private:
-  static constexpr int kNameColumn = 0;
-  static constexpr int kSizeColumn = 1;
-  static constexpr int kDateColumn = 3;
-};
-
-constexpr int kDateColumnOfPicker = 3;
-
-// The toolkit sizes the date column for a short American date; the regional
-// date and time are wider. The column takes the widest that the format can
-// give in the view's font, every digit as wide as the widest digit.
-void WidenDateColumn(QFileDialog& dialog) {
-  auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
-  if (view == nullptr) return;
-  const QFontMetrics metrics(view->font());
-  QChar widest(u'0');
-  for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
-    if (metrics.horizontalAdvance(QChar(digit)) > metrics.horizontalAdvance(widest)) widest = QChar(digit);
-  }
-  QString sample = QDateTime(QDate(2000, 12, 28), QTime(20, 58, 58)).toString(DateColumnFormat());
-  for (QChar& c : sample) {
-    if (c.isDigit()) c = widest;
-  }
-  // the item's own margins, and room for the header's sort mark
-  const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
-  const int width = metrics.horizontalAdvance(sample) + margins + 8;
-  if (view->header()->sectionSize(kDateColumnOfPicker) < width) view->header()->resizeSection(kDateColumnOfPicker, width);
-  // Once shown, the dialog grows as far as the columns need, so that the date
-  // is seen without scrolling.
-  QMetaObject::invokeMethod(
-      &dialog,
-      [&dialog, view] {
-        const int missing = view->header()->length() - view->viewport()->width();
-        if (missing > 0) dialog.resize(dialog.width() + missing, dialog.height());
-      },
-      Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -224,29 +149,18 @@ void QtMessageBoxes::ShowErrorReport(const OperatorMessage& message) { ShowBox(Q
 
 std::optional<std::string> QtWorkbookPicker::PickWorkbook(QWidget* parent) {
   FocusReturn focusReturn(parent);
-  QFileDialog dialog(parent, QString::fromUtf8(kPickerTitle));
-  dialog.setObjectName(QStringLiteral("OpenDialog1"));
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  // A typed name need not exist, as in any open dialog without a must-exist
-  // rule; the default extension is added below, after the dialog.
-  dialog.setFileMode(QFileDialog::AnyFile);
-  const QStringList filters = PickerFilters();
-  dialog.setNameFilters(filters);
-  dialog.selectNameFilter(filters.contains(lastFilter_) ? lastFilter_ : filters.first());
-  // Our own dialog always: only it shows the names and dates as the program
-  // does and takes a name typed with "\xHH".
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog.setProxyModel(new RegionalFileColumns(&dialog));
-  WidenDateColumn(dialog);
+  // Our own dialog: it lists every name the file system holds, shows names and
+  // dates as the program does and takes a name typed with "\xHH".
+  WorkbookDialog dialog(parent, PickerFilters());
+  dialog.selectNameFilter(lastFilter_);
   if (!lastChosen_.empty()) dialog.selectFile(DisplayPath(lastChosen_));
   const int result = dialog.exec();
   lastFilter_ = dialog.selectedNameFilter();
   if (result != QDialog::Accepted) return std::nullopt;
-  const QStringList files = dialog.selectedFiles();
-  if (files.isEmpty()) return std::nullopt;
-  // the name as the file system has it, not as Windows-1250 text could spell it
-  const std::string chosen =
-      WithDefaultExtension(PathFromReadable(QFileInfo(files.first()).absoluteFilePath().toStdString()));
+  // A typed name need not exist, as in any open dialog without a must-exist
+  // rule; the default extension is added to one typed without it.
+  const std::string chosen = WithDefaultExtension(dialog.ChosenPath());
+  if (chosen.empty()) return std::nullopt;
   lastChosen_ = chosen;
   return chosen;
 }

@@ -90,7 +90,7 @@ QString DisplayPath(const std::string& path);
 // is taken.
 std::string WithDefaultExtension(const std::string& path);
 
-// The toolkit's own texts (dialog buttons, the file dialog, file types) in
+// The toolkit's own texts (dialog buttons, a text field's menu, file types) in
 // Slovene while the object lives: Qt's own translations where they are
 // installed, then the program's, which complete what Qt's lack and are looked
 // up first.

@@ -1,7 +1,5 @@
 #include "app/desktop/parameters_window.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
@@ -50,26 +48,6 @@ QLineEdit* MakeLetterField(QWidget* parent, const char* name, QRect geometry) {
   return field;
 }
 
-// The toolkit names a list by its value on this platform and leaves its label
-// to a relation that not every screen reader follows: a list that has a name
-// of its own is told by that name, and its value as the value.
-class NamedListAccessible final : public QAccessibleWidget {
- public:
-  explicit NamedListAccessible(QComboBox* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
-  QString text(QAccessible::Text which) const override {
-    const auto* list = static_cast<const QComboBox*>(widget());
-    if (which == QAccessible::Name) return list->accessibleName();
-    if (which == QAccessible::Value) return list->currentText();
-    return QAccessibleWidget::text(which);
-  }
-};
-
-QAccessibleInterface* NamedListFactory(const QString& className, QObject* object) {
-  auto* list = qobject_cast<QComboBox*>(object);
-  if (className != QStringLiteral("QComboBox") || list == nullptr || list->accessibleName().isEmpty()) return nullptr;
-  return new NamedListAccessible(list);
-}
-
 // The label's marked letter leads to the control, and the control carries a
 // name for a screen reader (a list would otherwise be named by its value).
 void Name(QLabel* label, QWidget* control, const char* name) {
@@ -85,11 +63,7 @@ TForm2::TForm2(ProfileState& state, MessageBoxes& messages, std::function<void(c
       messages_(messages),
       setProfileLabel_(std::move(setProfileLabel)),
       form_(state, *this, std::move(writeConfig)) {
-  static const bool namedLists = [] {
-    QAccessible::installFactory(NamedListFactory);
-    return true;
-  }();
-  (void)namedLists;
+  NameListsByTheirOwnNames();
   setObjectName(QStringLiteral("TForm2"));
   setWindowTitle(QStringLiteral("Nastavitev parametrov"));
   setModal(true);

@@ -1,6 +1,9 @@
 #include "app/desktop/widget_kit.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
@@ -46,7 +49,32 @@ QStyle* ButtonStyle() {
   return style;
 }
 
+class NamedListAccessible final : public QAccessibleWidget {
+ public:
+  explicit NamedListAccessible(QComboBox* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
+  QString text(QAccessible::Text which) const override {
+    const auto* list = static_cast<const QComboBox*>(widget());
+    if (which == QAccessible::Name) return list->accessibleName();
+    if (which == QAccessible::Value) return list->currentText();
+    return QAccessibleWidget::text(which);
+  }
+};
+
+QAccessibleInterface* NamedListFactory(const QString& className, QObject* object) {
+  auto* list = qobject_cast<QComboBox*>(object);
+  if (className != QStringLiteral("QComboBox") || list == nullptr || list->accessibleName().isEmpty()) return nullptr;
+  return new NamedListAccessible(list);
+}
+
 }  // namespace
+
+void NameListsByTheirOwnNames() {
+  static const bool installed = [] {
+    QAccessible::installFactory(NamedListFactory);
+    return true;
+  }();
+  (void)installed;
+}
 
 QString FromCp1250(const std::string& text) { return QString::fromStdString(Utf8FromCp1250(text)); }
 

@@ -28,4 +28,10 @@ void Colour(QWidget* widget, const QColor& colour);
 // shows the keyboard focus as a ring of kFocusRing.
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry);
 
+// The toolkit names a list by its value on this platform and leaves its label
+// to a relation that not every screen reader follows. After this, a list that
+// has a name of its own when a screen reader first asks is told by that name,
+// and its value as the value.
+void NameListsByTheirOwnNames();
+
 }  // namespace ratemover::desktop

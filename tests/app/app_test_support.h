@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QPointer>
 #include <QTimer>
+#include <QTreeView>
 #include <QWidget>
 #include <QString>
 #include <QTemporaryDir>
@@ -96,6 +97,17 @@ inline void WhenModal(std::function<void(QWidget*)> action, QWidget* passOver = 
     }
   });
   timer->start(10);
+}
+
+// The names that the picker lists, top to bottom, as the operator reads them.
+inline QStringList ListedNames(const QWidget* picker) {
+  const auto* view = picker->findChild<QTreeView*>(QStringLiteral("treeView"));
+  QStringList names;
+  if (view == nullptr) return names;
+  for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+    names << view->model()->index(row, 0, view->rootIndex()).data().toString();
+  }
+  return names;
 }
 
 }  // namespace ratemover::desktop::testing

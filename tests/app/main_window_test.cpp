@@ -7,7 +7,6 @@
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +16,7 @@
 #include <QTest>
 #include <QShortcut>
 #include <QTranslator>
+#include <QTreeView>
 
 #include <algorithm>
 #include <filesystem>
@@ -30,6 +30,7 @@
 #include "app/desktop/parameters_window.h"
 #include "app/desktop/program_icon.h"
 #include "app/desktop/widget_kit.h"
+#include "app/desktop/workbook_dialog.h"
 #include "app_test_support.h"
 #include "common/program_dir.h"
 #include "spreadsheet/memory_session.h"
@@ -39,6 +40,7 @@ namespace {
 
 using testing::CountingEnd;
 using testing::kPatienceMs;
+using testing::ListedNames;
 using testing::PathIn;
 using testing::ReadBytes;
 using testing::RecordingMessages;
@@ -719,7 +721,7 @@ TEST(RealWidgets, WorkbookPickerOffersEveryFormAndAddsTheExtension) {
   QStringList filters;
   QString selected;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     title = dialog->windowTitle();
     filters = dialog->nameFilters();
@@ -752,7 +754,7 @@ TEST(RealWidgets, WorkbookPickerOffersEveryFormAndAddsTheExtension) {
     QStringList offered;
     QString offeredFilter;
     WhenModal([&](QWidget* modal) {
-      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
       ASSERT_NE(dialog, nullptr);
       offered = dialog->selectedFiles();
       offeredFilter = dialog->selectedNameFilter();
@@ -773,7 +775,7 @@ TEST(RealWidgets, WorkbookPickerTakesANameThatIsNotUtf8) {
   WriteBytes(workbook, "x");
   QtWorkbookPicker picker;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     dialog->setDirectory(dir.path());
     dialog->selectFile(QStringLiteral("cenik_\\xf1.xls"));
@@ -782,13 +784,72 @@ TEST(RealWidgets, WorkbookPickerTakesANameThatIsNotUtf8) {
   EXPECT_EQ(picker.PickWorkbook(nullptr), workbook);
   QStringList offered;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     offered = dialog->selectedFiles();
     dialog->reject();
   });
   EXPECT_EQ(picker.PickWorkbook(nullptr), std::nullopt);
   EXPECT_EQ(offered, QStringList{dir.path() + QStringLiteral("/cenik_\\xF1.xls")});
+}
+
+// The main window with the real picker, reading workbooks from the disk; its
+// configuration names "prej.xls" in a folder of its own.
+struct RealPickerWindow {
+  RealPickerWindow() {
+    WriteBytes(PathIn(dir, "Ratemover.CONF"), ConfigText(folder + "prej.xls"));
+    MainWindowSetup setup;
+    setup.messages = &messages;
+    setup.picker = &picker;
+    setup.ending = &ending;
+    setup.configPath = PathIn(dir, "Ratemover.CONF");
+    setup.programDir = folder;
+    setup.session = spreadsheet::MakeWorkbookFileSession();
+    form = std::make_unique<TForm1>(std::move(setup));
+    form->AppActivate();
+  }
+  QTemporaryDir dir;
+  std::string folder = dir.path().toStdString() + "/";
+  RecordingMessages messages;
+  QtWorkbookPicker picker;
+  CountingEnd ending;
+  std::unique_ptr<TForm1> form;
+};
+
+// A workbook whose name is not UTF-8 (byte E8, "č" in Windows-1250) is listed
+// as "\xE8", chosen from the list, handed back byte for byte, and the transfer
+// reads it.
+TEST(RealWidgets, ThePickerListsANameThatIsNotUtf8AndTheTransferReadsIt) {
+  RealPickerWindow w;
+  const QTemporaryDir& dir = w.dir;
+  const std::string& folder = w.folder;
+  TForm1& form = *w.form;
+  const std::string workbook = folder + "cene_\xE8.xls";
+  std::filesystem::copy_file(std::filesystem::path(RATEMOVER_TEST_DATA) / "workbooks/data3000.xls", workbook);
+  WriteBytes(folder + "drugo.xls", "x");
+  QStringList listed;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    listed = ListedNames(dialog);
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    const int row = static_cast<int>(listed.indexOf(QStringLiteral("cene_\\xE8.xls")));
+    if (row >= 0) view->setCurrentIndex(view->model()->index(row, 0, view->rootIndex()));
+    dialog->findChild<QPushButton*>(QStringLiteral("openButton"))->click();
+    if (dialog->isVisible()) dialog->reject();
+  });
+  form.btnOdpriClick();
+  EXPECT_EQ(listed, (QStringList{QStringLiteral("cene_\\xE8.xls"), QStringLiteral("drugo.xls")}));
+  EXPECT_EQ(form.WorkbookPath(), workbook);
+  EXPECT_EQ(form.findChild<QLineEdit*>(QStringLiteral("eDatoteka"))->text(), dir.path() + QStringLiteral("/cene_\\xE8.xls"));
+
+  w.messages.messages.clear();
+  form.findChild<QPushButton*>(QStringLiteral("btnImport"))->click();
+  const auto expected = ReadBytes((std::filesystem::path(RATEMOVER_TEST_DATA) / "expected/data3000.ztr").string());
+  ASSERT_TRUE(expected.has_value());
+  EXPECT_EQ(ReadBytes(folder + "cene_\xE8.ztr"), expected);
+  EXPECT_TRUE(w.messages.errors.empty());
 }
 
 TEST(Picker, DefaultExtensionFindsTheExistingSpelling) {
@@ -923,6 +984,53 @@ TEST(Keyboard, ParametersWindowGivesTheKeyboardBack) {
       EXPECT_TRUE(w.form->Form2().isHidden()) << when;
       ExpectKeyboardBackOnTransfer(w, when);
     }
+  }
+}
+
+// The picker opened from the keyboard starts in its name field; Esc leaves it
+// and a typed name with Return takes it, and either way the keyboard comes
+// back to the button that opened it.
+TEST(Keyboard, ThePickerGivesTheKeyboardBack) {
+  const struct {
+    const char* what;
+    const char* typed;  // before the closing key
+    Qt::Key close;
+    const char* chosen;  // the workbook afterwards, in the folder; "" for the configured one
+  } cases[] = {
+      {"Esc", "nova", Qt::Key_Escape, ""},
+      {"a typed name, Return", "nova", Qt::Key_Return, "nova.XLS"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RealPickerWindow w;
+    TForm1& form = *w.form;
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form, kPatienceMs));
+    auto* opener = form.findChild<QPushButton*>(QStringLiteral("btnOdpri"));
+    opener->setFocus();
+    QString startedIn;
+    bool closedByKey = false;
+    WhenModal([&](QWidget* modal) {
+      auto* dialog = dynamic_cast<WorkbookDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      (void)QTest::qWaitForWindowActive(modal, kPatienceMs);
+      (void)QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr && QApplication::focusWidget()->window() == modal; }, 2000);
+      dialog->setDirectory(w.dir.path());
+      if (QApplication::focusWidget() != nullptr) startedIn = QApplication::focusWidget()->objectName();
+      QTest::keyClicks(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, QString::fromUtf8(c.typed));
+      QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : modal, c.close);
+      closedByKey = !modal->isVisible();
+      if (modal->isVisible()) dialog->reject();
+    });
+    QTest::keyClick(opener, Qt::Key_Space);
+    (void)QTest::qWaitFor([&] { return QApplication::activeModalWidget() == nullptr && QApplication::focusWidget() == opener; },
+                          5000);
+    EXPECT_EQ(startedIn, QStringLiteral("fileNameEdit"));
+    EXPECT_TRUE(closedByKey);
+    EXPECT_EQ(form.WorkbookPath(), w.folder + (*c.chosen != '\0' ? c.chosen : "prej.xls"));
+    EXPECT_EQ(QApplication::activeWindow(), &form);
+    EXPECT_EQ(QApplication::focusWidget(), opener);
   }
 }
 

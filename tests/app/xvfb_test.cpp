@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -163,6 +164,7 @@ TEST(UnderXvfb, KeyboardTestsPass) {
       "Keyboard.ParametersWindowGivesTheKeyboardBack", "Keyboard.TwoBoxesInARowStandOverTheWindow",
       "Keyboard.EveryLetterReachesItsControl",         "Accessibility.EveryControlHasAName",
       "RealWidgets.KeyboardReturnsToTheWindowAfterEveryBox", "RealWidgets.ActivationAcceleratorsAndTabOrder",
+      "Keyboard.ThePickerGivesTheKeyboardBack",
   };
   for (const char* test : tests) {
     QProcess run;
@@ -259,6 +261,20 @@ bool Has(const std::vector<Tree::Node>& nodes, const QString& role, const QStrin
   return false;
 }
 
+// The program's tree once a control of that role and name is there (or gone),
+// or as it stands after 20 seconds.
+std::vector<Tree::Node> WalkUntil(Tree& tree, const AtspiRef& program, const QString& role, const QString& name,
+                                  bool there) {
+  std::vector<Tree::Node> nodes;
+  QDeadlineTimer deadline(20000);
+  while (!deadline.hasExpired()) {
+    nodes = tree.Walk(program);
+    if (Has(nodes, role, name) == there) break;
+    QTest::qWait(200);
+  }
+  return nodes;
+}
+
 // Every control that the keyboard reaches has a name, and not "..." or its value.
 void ExpectEveryControlNamed(const std::vector<Tree::Node>& nodes, const char* window) {
   const QStringList controls = {QStringLiteral("push button"), QStringLiteral("text"), QStringLiteral("combo box"),
@@ -296,6 +312,33 @@ TEST(UnderXvfb, ScreenReaderHearsEveryControlsName) {
   EXPECT_TRUE(Has(main, QStringLiteral("push button"), QStringLiteral("Izhod")));
   ExpectEveryControlNamed(main, "main window");
 
+  // The button opens the workbook picker; its cancel button closes it.
+  std::optional<AtspiRef> pickerButton;
+  for (const Tree::Node& node : main) {
+    if (node.role == QStringLiteral("push button") && node.name == QStringLiteral("Izberi excel datoteko")) {
+      pickerButton = node.ref;
+    }
+  }
+  ASSERT_TRUE(pickerButton.has_value()) << "no button to pick a workbook";
+  tree.Press(*pickerButton);
+  std::vector<Tree::Node> picker = WalkUntil(tree, *ratemover, QStringLiteral("combo box"), QStringLiteral("Vrsta datotek"), true);
+  const std::pair<const char*, const char*> pickerControls[] = {
+      {"combo box", "Išči v:"},     {"push button", "Nadrejena mapa"}, {"text", "Ime datoteke"},
+      {"combo box", "Vrsta datotek"}, {"push button", "Odpri"},          {"push button", "Prekliči"},
+  };
+  for (const auto& [role, name] : pickerControls) {
+    EXPECT_TRUE(Has(picker, QString::fromUtf8(role), QString::fromUtf8(name))) << role << " " << name;
+  }
+  EXPECT_TRUE(std::any_of(picker.begin(), picker.end(),
+                          [](const Tree::Node& node) { return node.name == QStringLiteral("Datoteke v mapi"); }))
+      << "the list of files has no name";
+  ExpectEveryControlNamed(picker, "picker");
+  for (const Tree::Node& node : picker) {
+    if (node.role == QStringLiteral("push button") && node.name == QStringLiteral("Prekliči")) tree.Press(node.ref);
+  }
+  main = WalkUntil(tree, *ratemover, QStringLiteral("combo box"), QStringLiteral("Vrsta datotek"), false);
+  ASSERT_FALSE(Has(main, QStringLiteral("combo box"), QStringLiteral("Vrsta datotek"))) << "the picker did not close";
+
   // The menu item opens the parameters window, as a screen reader's user would.
   std::optional<AtspiRef> menuItem;
   for (const Tree::Node& node : main) {
@@ -303,13 +346,8 @@ TEST(UnderXvfb, ScreenReaderHearsEveryControlsName) {
   }
   ASSERT_TRUE(menuItem.has_value()) << "no menu item Parametri";
   tree.Press(*menuItem);
-  std::vector<Tree::Node> both;
-  QDeadlineTimer deadline(20000);
-  while (!deadline.hasExpired()) {
-    both = tree.Walk(*ratemover);
-    if (Has(both, QStringLiteral("combo box"), QStringLiteral("Seznam tečajnic"))) break;
-    QTest::qWait(200);
-  }
+  const std::vector<Tree::Node> both =
+      WalkUntil(tree, *ratemover, QStringLiteral("combo box"), QStringLiteral("Seznam tečajnic"), true);
   const std::pair<const char*, const char*> fields[] = {
       {"combo box", "Seznam tečajnic"}, {"text", "Tečajnica"},      {"text", "Začetna vrstica"},
       {"text", "Kolona datuma"},        {"text", "Kolona simbola (VP)"}, {"text", "Kolona tečaja"},

@@ -1,8 +1,7 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <!-- Slovene for the toolkit texts that Qt's own Slovene translation lacks:
-     the standard buttons of message boxes and dialogs, and the file dialog's
-     texts, its questions included.
+     the standard buttons of message boxes and dialogs.
      Loaded after Qt's translation, so these are looked up first. -->
 <TS version="2.1" language="sl_SI">
 <context>
@@ -42,41 +41,6 @@
     <message>
         <source>&amp;No</source>
         <translation>&amp;Ne</translation>
-    </message>
-</context>
-<context>
-    <name>QAbstractFileIconProvider</name>
-    <message>
-        <source>Folder</source>
-        <comment>All other platforms</comment>
-        <translation>Mapa</translation>
-    </message>
-    <message>
-        <source>Drive</source>
-        <translation>Pogon</translation>
-    </message>
-</context>
-<context>
-    <name>QFileDialog</name>
-    <message>
-        <source>Delete</source>
-        <translation>Izbriši</translation>
-    </message>
-    <message>
-        <source>Are you sure you want to delete '%1'?</source>
-        <translation>Ali res želite izbrisati »%1«?</translation>
-    </message>
-    <message>
-        <source>Files</source>
-        <translation>Datoteke</translation>
-    </message>
-    <message>
-        <source>Sidebar</source>
-        <translation>Stranska vrstica</translation>
-    </message>
-    <message>
-        <source>List of places and bookmarks</source>
-        <translation>Seznam mest in zaznamkov</translation>
     </message>
 </context>
 </TS>
