@@ -484,10 +484,8 @@ std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
 // After the EOF that ends the file's substream the file holds at most padding
 // of zero bytes: records after it mean that an EOF came early (a damaged
 // record), and the rest of the sheet would be lost.
-void CheckNothingAfterEof(const std::vector<std::uint8_t>& bytes, const Records& records) {
-  for (std::size_t at = records.Position(); at < bytes.size(); ++at) {
-    if (bytes[at] != 0) Damaged(kEof, "records follow it");
-  }
+void CheckNothingAfterEof(const biff::Stream& stream, const Records& records) {
+  if (!biff::IsPadding(stream, records.Position(), stream.Size())) Damaged(kEof, "records follow it");
 }
 
 }  // namespace
@@ -511,12 +509,12 @@ bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& 
   if (type == kWorkbookType) {
     if (bof.type != kBof4) Damaged(bof.type, "a workbook before Excel 4.0");
     ReadWorkbook(stream, records, rowLimit, cells);
-    CheckNothingAfterEof(bytes, records);
+    CheckNothingAfterEof(stream, records);
   } else {
     Settings settings;
     settings.codePage.Set(1252);
     ReadSheet(records, bof, settings, rowLimit, &cells);
-    CheckNothingAfterEof(bytes, records);
+    CheckNothingAfterEof(stream, records);
     cells.SetDateSystem(settings.dateSystem);
     // a chart or macro sheet saved alone opens as such: no cells to read
     cells.SetActiveIsWorksheet(type == kWorksheetType);

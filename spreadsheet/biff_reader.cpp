@@ -628,10 +628,8 @@ void CheckSheetEnd(const Globals& globals, const Sheet& sheet, Stream& stream, s
   }
   if (end == next) return;
   if (!stream.Ensure(next)) ThrowDamaged("the workbook stream cannot be read to its end");
-  for (std::uint64_t at = end; at < next; ++at) {
-    if (*stream.At(at) != 0) {
-      ThrowDamaged("the workbook stream goes on after the last sheet's EOF record, at offset " + std::to_string(end));
-    }
+  if (!IsPadding(stream, end, next)) {
+    ThrowDamaged("the workbook stream goes on after the last sheet's EOF record, at offset " + std::to_string(end));
   }
 }
 

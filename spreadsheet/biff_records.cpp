@@ -75,6 +75,13 @@ bool Stream::Ensure(std::uint64_t end) {
   return true;
 }
 
+bool IsPadding(const Stream& stream, std::uint64_t from, std::uint64_t to) {
+  for (std::uint64_t at = from; at < to; ++at) {
+    if (*stream.At(at) != 0) return false;
+  }
+  return true;
+}
+
 RecordCursor::Step RecordCursor::Next(Record& record) {
   if (next_ == stream_.Size()) {
     // the stream may still have been shorter than claimed

@@ -55,6 +55,10 @@ class Stream {
   std::uint64_t length_ = 0;
 };
 
+// Whether the bytes from `from` to `to`, which Ensure has made available, are
+// all zero: the padding that may follow the last EOF of a stream.
+bool IsPadding(const Stream& stream, std::uint64_t from, std::uint64_t to);
+
 struct Record {
   std::uint16_t type = 0;
   std::uint16_t length = 0;
