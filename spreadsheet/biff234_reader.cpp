@@ -14,12 +14,14 @@
 // order: a stream that breaks any of these is damaged, never read in part.
 #include <gsf/gsf-input.h>
 
-#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "spreadsheet/biff_formula.h"
+#include "spreadsheet/biff_records.h"
 #include "spreadsheet/biff_values.h"
 #include "spreadsheet/code_page.h"
 #include "spreadsheet/little_endian.h"
@@ -109,34 +111,39 @@ struct Record {
   const std::uint8_t* data = nullptr;
 };
 
-// The records of the stream, from an offset on. A record whose header or
-// data runs past the end is damage.
+// The records of the stream, from an offset on, as the record cursor of
+// every BIFF version walks them. A record whose header or data runs past the
+// end is damage.
 class Records {
  public:
-  Records(const std::vector<std::uint8_t>& bytes, std::size_t offset) : bytes_(bytes), next_(offset) {}
+  // The versions before Excel 5 knew no CONTINUE record: a record may be as
+  // long as its length field can say.
+  Records(biff::Stream& stream, std::size_t offset) : stream_(stream), cursor_(stream, offset, 0xFFFF) {}
 
   // The next record; false at the end of the stream.
   bool Next(Record& record) {
-    if (next_ == bytes_.size()) return false;
-    if (bytes_.size() - next_ < 4) Damaged(0, "header runs past the end of the stream");
-    record.type = U16(&bytes_[next_]);
-    record.length = U16(&bytes_[next_ + 2]);
-    record.offset = next_;
-    if (bytes_.size() - next_ - 4 < record.length) Damaged(record.type, "runs past the end of the stream");
-    record.data = bytes_.data() + next_ + 4;
-    next_ += 4 + record.length;
+    biff::Record next;
+    switch (cursor_.Next(next)) {
+      case biff::RecordCursor::Step::End:
+        return false;
+      case biff::RecordCursor::Step::Broken:
+        if (stream_.Size() - cursor_.Position() < 4) Damaged(0, "header runs past the end of the stream");
+        Damaged(next.type, "runs past the end of the stream");
+      case biff::RecordCursor::Step::Record:
+        break;
+    }
+    record.type = next.type;
+    record.length = next.length;
+    record.offset = static_cast<std::size_t>(next.offset - 4);
+    record.data = cursor_.Data(next);
     return true;
   }
 
   // The type of the next record, if there is one.
-  bool Peek(std::uint16_t& type) const {
-    if (bytes_.size() - next_ < 4) return false;
-    type = U16(&bytes_[next_]);
-    return true;
-  }
+  bool Peek(std::uint16_t& type) { return cursor_.PeekType(type); }
 
   // Where the next record starts.
-  std::size_t Position() const { return next_; }
+  std::size_t Position() const { return static_cast<std::size_t>(cursor_.Position()); }
 
   // Reads the next record, which must be there.
   Record Expect(std::uint16_t after) {
@@ -146,8 +153,8 @@ class Records {
   }
 
  private:
-  const std::vector<std::uint8_t>& bytes_;
-  std::size_t next_;
+  const biff::Stream& stream_;
+  biff::RecordCursor cursor_;
 };
 
 // What the records before the cells say about reading them. A workbook's
@@ -198,11 +205,6 @@ std::string TextOf(const Settings& settings, const std::uint8_t* p, std::size_t 
 
 NumberStyle StyleOfCode(const Settings& settings, const std::uint8_t* p, std::size_t length) {
   return StyleOfFormatCode(TextOf(settings, p, length));
-}
-
-CellValue NumberValue(double value, NumberStyle style) {
-  if (!std::isfinite(value)) return CellValue::OfError();
-  return CellValue::OfNumber(value, style);
 }
 
 // One sheet substream, from its BOF to its EOF. With no cells to fill, it is
@@ -354,17 +356,8 @@ class SheetReader {
   // A formula reads as its cached result; a text result is in the STRING
   // record that follows (after an ARRAY or TABLE record of the formula).
   CellValue Formula(Records& records, const Record& record, const std::uint8_t* result, bool store) {
-    if (U16(result + 6) != 0xFFFF) return NumberValue(F64(result), StyleOf(record.type, record.data));
-    switch (result[0]) {
-      case 0:
-        return FormulaText(records, store);
-      case 1:
-        return CellValue::OfBoolean(result[2] != 0);
-      case 3:
-        return CellValue::OfText(std::string());
-      default:  // 2: an error value; anything else is no result we know
-        return CellValue::OfError();
-    }
+    std::optional<CellValue> value = biff::CachedResult(result, StyleOf(record.type, record.data), true);
+    return value ? std::move(*value) : FormulaText(records, store);
   }
 
   CellValue FormulaText(Records& records, bool store) {
@@ -420,7 +413,7 @@ struct EmbeddedSheet {
 
 // An Excel 4.0 workbook: the globals with the sheets inside. Every sheet is
 // checked; the active one is read again into cells.
-void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std::int32_t rowLimit,
+void ReadWorkbook(biff::Stream& stream, Records& records, std::int32_t rowLimit,
                   SheetCells& cells) {
   Settings settings;
   settings.codePage.Set(1252);
@@ -469,7 +462,7 @@ void ReadWorkbook(const std::vector<std::uint8_t>& bytes, Records& records, std:
     }
     if (found) break;
   }
-  Records sheet(bytes, sheets[active].bof);
+  Records sheet(stream, sheets[active].bof);
   const Record bof = sheet.Expect(kBof4);
   ReadSheet(sheet, bof, settings, rowLimit, &cells);
   cells.SetDateSystem(settings.dateSystem);
@@ -491,10 +484,8 @@ std::vector<std::uint8_t> ReadWhole(GsfInput* input) {
 // After the EOF that ends the file's substream the file holds at most padding
 // of zero bytes: records after it mean that an EOF came early (a damaged
 // record), and the rest of the sheet would be lost.
-void CheckNothingAfterEof(const std::vector<std::uint8_t>& bytes, const Records& records) {
-  for (std::size_t at = records.Position(); at < bytes.size(); ++at) {
-    if (bytes[at] != 0) Damaged(kEof, "records follow it");
-  }
+void CheckNothingAfterEof(const biff::Stream& stream, const Records& records) {
+  if (!biff::IsPadding(stream, records.Position(), stream.Size())) Damaged(kEof, "records follow it");
 }
 
 }  // namespace
@@ -510,19 +501,20 @@ bool IsBiff234Stream(GsfInput* input) {
 bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   if (!IsBiff234Stream(input)) return false;
   const std::vector<std::uint8_t> bytes = ReadWhole(input);
-  Records records(bytes, 0);
+  biff::Stream stream(bytes.data(), bytes.size());
+  Records records(stream, 0);
   const Record bof = records.Expect(kBof2);
   const std::uint16_t type = SubstreamType(bof);
   cells.SetFormat(bof.type == kBof2 ? WorkbookFormat::Biff2 : bof.type == kBof3 ? WorkbookFormat::Biff3 : WorkbookFormat::Biff4);
   if (type == kWorkbookType) {
     if (bof.type != kBof4) Damaged(bof.type, "a workbook before Excel 4.0");
-    ReadWorkbook(bytes, records, rowLimit, cells);
-    CheckNothingAfterEof(bytes, records);
+    ReadWorkbook(stream, records, rowLimit, cells);
+    CheckNothingAfterEof(stream, records);
   } else {
     Settings settings;
     settings.codePage.Set(1252);
     ReadSheet(records, bof, settings, rowLimit, &cells);
-    CheckNothingAfterEof(bytes, records);
+    CheckNothingAfterEof(stream, records);
     cells.SetDateSystem(settings.dateSystem);
     // a chart or macro sheet saved alone opens as such: no cells to read
     cells.SetActiveIsWorksheet(type == kWorksheetType);

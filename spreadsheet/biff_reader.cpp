@@ -31,17 +31,15 @@
 #include <gsf/gsf-input.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "common/cp1250.h"
+#include "spreadsheet/biff_formula.h"
+#include "spreadsheet/biff_records.h"
 #include "spreadsheet/biff_values.h"
 #include "spreadsheet/code_page.h"
 #include "spreadsheet/gobject_ref.h"
@@ -54,6 +52,8 @@ namespace ratemover::spreadsheet {
 
 namespace {
 
+using namespace biff;
+
 // Record types.
 constexpr std::uint16_t kBof = 0x0809;
 constexpr std::uint16_t kWindow1 = 0x003D;
@@ -61,7 +61,6 @@ constexpr std::uint16_t kBoundsheet = 0x0085;
 constexpr std::uint16_t kFormat = 0x041E;
 constexpr std::uint16_t kXf = 0x00E0;
 constexpr std::uint16_t kSst = 0x00FC;
-constexpr std::uint16_t kContinue = 0x003C;
 constexpr std::uint16_t kRecalcId = 0x01C1;
 constexpr std::uint16_t kMulRk = 0x00BD;
 constexpr std::uint16_t kLabelSst = 0x00FD;
@@ -76,327 +75,11 @@ constexpr std::uint16_t kUncalced = 0x005E;
 constexpr std::uint16_t kWsBool = 0x0081;
 constexpr std::uint16_t kWsBoolDialog = 0x0010;  // the sheet is a dialog sheet
 
-// The longest record data that a workbook holds; longer data goes on in
-// CONTINUE records.
-constexpr std::uint16_t kMaxRecordLength = 8224;
-
 // BOF versions and substream types.
 constexpr std::uint16_t kBiff8 = 0x0600;
 constexpr std::uint16_t kBiff5 = 0x0500;
 constexpr std::uint16_t kGlobalsType = 0x0005;
 constexpr std::uint16_t kModuleType = 0x0006;
-
-// A part of the workbook stream, from a start offset on, read from the
-// compound file in large blocks as far as the reader needs it: the buffer
-// grows with the bytes really read, never by the size that the directory entry
-// claims. The globals and the active sheet are two such parts, so that the
-// sheets between them are never read.
-class Stream {
- public:
-  Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(start) {
-    const gsf_off_t size = gsf_input_size(input);
-    size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-  }
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
-
-  std::uint64_t Size() const { return size_; }
-
-  // Makes the bytes from the start to end available; false when the stream is
-  // shorter or a read fails.
-  bool Ensure(std::uint64_t end) {
-    if (end <= start_ + length_) return true;
-    if (end > size_ || end < start_) return false;
-    constexpr std::uint64_t kBlock = 1024 * 1024;
-    const std::uint64_t want = std::min<std::uint64_t>(std::max<std::uint64_t>(end - start_, length_ + kBlock),
-                                                       size_ - start_);
-    if (want > capacity_) {
-      const std::uint64_t capacity = std::min<std::uint64_t>(std::max<std::uint64_t>(want, 2 * capacity_), size_ - start_);
-      std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[capacity]);
-      if (length_ > 0) std::memcpy(grown.get(), data_.get(), length_);
-      data_ = std::move(grown);
-      capacity_ = capacity;
-    }
-    const std::uint64_t count = want - length_;
-    if (gsf_input_seek(input_, static_cast<gsf_off_t>(start_ + length_), G_SEEK_SET) ||
-        gsf_input_read(input_, static_cast<size_t>(count), data_.get() + length_) == nullptr) {
-      size_ = start_ + length_;  // the stream breaks off here
-      return false;
-    }
-    length_ = want;
-    return true;
-  }
-
-  // A byte made available by Ensure, by its offset in the whole stream.
-  const std::uint8_t* At(std::uint64_t offset) const { return data_.get() + (offset - start_); }
-
- private:
-  GsfInput* input_;
-  std::uint64_t start_;
-  std::uint64_t size_ = 0;
-  std::unique_ptr<std::uint8_t[]> data_;
-  std::uint64_t capacity_ = 0;
-  std::uint64_t length_ = 0;
-};
-
-struct Record {
-  std::uint16_t type = 0;
-  std::uint16_t length = 0;
-  std::uint64_t offset = 0;  // of the data, after the four header bytes
-};
-
-// Walks the records of the stream from an offset.
-class RecordCursor {
- public:
-  RecordCursor(Stream& stream, std::uint64_t offset) : stream_(stream), next_(offset) {}
-
-  enum class Step { Record, End, Broken };
-
-  // The next record: End exactly at the end of the stream, Broken when a
-  // header or the data runs past it.
-  Step Next(Record& record) {
-    if (next_ == stream_.Size()) {
-      // the stream may still have been shorter than claimed
-      return stream_.Ensure(next_) ? Step::End : Step::Broken;
-    }
-    if (!stream_.Ensure(next_ + 4)) return Step::Broken;
-    const std::uint8_t* header = stream_.At(next_);
-    record.type = U16(header);
-    record.length = U16(header + 2);
-    record.offset = next_ + 4;
-    // no record of a workbook is longer; a longer one is damage
-    if (record.length > kMaxRecordLength) return Step::Broken;
-    if (!stream_.Ensure(record.offset + record.length)) return Step::Broken;
-    next_ = record.offset + record.length;
-    return Step::Record;
-  }
-
-  // The type of the record that Next would give, if its header is there.
-  bool PeekType(std::uint16_t& type) {
-    if (!stream_.Ensure(next_ + 4)) return false;
-    type = U16(stream_.At(next_));
-    return true;
-  }
-
-  const std::uint8_t* Data(const Record& record) const { return stream_.At(record.offset); }
-
-  // Where the next record starts: after the last one given, the end of what
-  // the records have covered.
-  std::uint64_t Position() const { return next_; }
-
-  // The next record of a part that must go on to its EOF; damage when the
-  // stream ends or a record runs past it.
-  Record Expect(std::string_view part) {
-    const std::uint64_t at = next_;
-    Record record;
-    switch (Next(record)) {
-      case Step::Record:
-        return record;
-      case Step::End:
-        ThrowDamaged(std::string(part) + " ends at offset " + std::to_string(at) + " without its EOF record");
-      case Step::Broken:
-        break;
-    }
-    ThrowDamaged(std::string(part) + ": the record at offset " + std::to_string(at) +
-                 " runs past the end of the workbook stream or is longer than a record can be");
-  }
-
- private:
-  Stream& stream_;
-  std::uint64_t next_;
-};
-
-char ByteOf(char32_t codePoint) { return codePoint < 0x80 ? static_cast<char>(codePoint) : Cp1250OfCodePoint(codePoint); }
-
-// Characters of one byte each (the code points U+0000 to U+00FF) appended as
-// Windows-1250.
-void AppendLatin1(std::string& out, const std::uint8_t* p, std::size_t count) {
-  const std::size_t base = out.size();
-  out.resize(base + count);
-  for (std::size_t i = 0; i < count; ++i) out[base + i] = ByteOf(p[i]);
-}
-
-// Little-endian UTF-16 code units appended as Windows-1250, by the one rule
-// for UTF-16 text; a pair that a CONTINUE boundary cuts is joined, and what
-// waits for its pair is let out when the string ends or turns to single bytes.
-class Utf16Sink {
- public:
-  explicit Utf16Sink(std::string& out) : out_(out) {}
-  ~Utf16Sink() { Flush(); }
-  Utf16Sink(const Utf16Sink&) = delete;
-  Utf16Sink& operator=(const Utf16Sink&) = delete;
-
-  // `count` little-endian code units from p.
-  void Units(const std::uint8_t* p, std::size_t count) {
-    units_.resize(count);
-    for (std::size_t i = 0; i < count; ++i) units_[i] = static_cast<char16_t>(U16(p + 2 * i));
-    runs_.Append(units_, out_);
-  }
-  void Flush() { runs_.Finish(out_); }
-
- private:
-  std::string& out_;
-  std::u16string units_;
-  Cp1250FromUtf16Runs runs_;
-};
-
-// A record with the CONTINUE records that follow it, read as one run of
-// bytes. Strings split at a boundary carry a fresh option byte in the next
-// piece, which tells whether the rest of their characters are one byte or two.
-class Pieces {
- public:
-  // Pieces are kept as stream offsets: the stream's buffer may move as it
-  // grows.
-  struct Piece {
-    std::uint64_t offset;
-    std::size_t size;
-  };
-  struct Position {
-    std::size_t piece = 0;
-    std::size_t offset = 0;
-  };
-
-  explicit Pieces(const Stream& stream) : stream_(stream) {}
-  void Clear() { pieces_.clear(); }
-  void Add(const Record& record) { pieces_.push_back({record.offset, record.length}); }
-  bool Empty() const { return pieces_.empty(); }
-
-  class Reader {
-   public:
-    Reader(const Pieces& pieces, Position at) : stream_(pieces.stream_), pieces_(pieces.pieces_), at_(at) {}
-    Position At() const { return at_; }
-    // Whether every byte of every piece has been read.
-    bool AtEnd() { return !Settle(); }
-
-    bool Byte(std::uint8_t& value) {
-      if (!Settle()) return false;
-      value = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
-      return true;
-    }
-    bool U16(std::uint16_t& value) {
-      std::uint8_t lo, hi;
-      if (!Byte(lo) || !Byte(hi)) return false;
-      value = static_cast<std::uint16_t>(lo | (hi << 8));
-      return true;
-    }
-    bool U32(std::uint32_t& value) {
-      std::uint16_t lo, hi;
-      if (!U16(lo) || !U16(hi)) return false;
-      value = lo | (static_cast<std::uint32_t>(hi) << 16);
-      return true;
-    }
-    // Skips bytes that carry no option byte at a boundary (rich-text runs,
-    // phonetic data).
-    bool Skip(std::uint64_t count) {
-      while (count > 0) {
-        if (!Settle()) return false;
-        const std::size_t available = pieces_[at_.piece].size - at_.offset;
-        const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
-        at_.offset += step;
-        count -= step;
-      }
-      return true;
-    }
-    // Reads count characters; out may be null to skip them.
-    bool Characters(std::uint32_t count, bool wide, std::string* out) {
-      std::string scratch;
-      Utf16Sink sink(out != nullptr ? *out : scratch);
-      while (count > 0) {
-        if (at_.offset == pieces_[at_.piece].size) {
-          // a boundary inside the characters: the next piece starts with an
-          // option byte
-          if (at_.piece + 1 >= pieces_.size()) return false;
-          ++at_.piece;
-          at_.offset = 0;
-          if (pieces_[at_.piece].size == 0) return false;
-          const std::uint8_t options = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
-          if ((options & 0xFE) != 0) return false;  // only the width bit is defined here
-          wide = (options & 0x01) != 0;
-        }
-        const Piece& piece = pieces_[at_.piece];
-        const std::size_t available = piece.size - at_.offset;
-        const std::size_t width = wide ? 2 : 1;
-        const std::size_t take = std::min<std::size_t>(count, available / width);
-        if (take == 0) return false;  // half a character before the boundary
-        const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
-        if (out != nullptr) {
-          if (wide) {
-            sink.Units(p, take);
-          } else {
-            sink.Flush();
-            AppendLatin1(*out, p, take);
-          }
-        }
-        at_.offset += take * width;
-        count -= static_cast<std::uint32_t>(take);
-        if (count > 0 && at_.offset != piece.size) return false;
-      }
-      return true;
-    }
-
-   private:
-    // Moves past exhausted pieces; false at the end of the last.
-    bool Settle() {
-      while (at_.offset == pieces_[at_.piece].size) {
-        if (at_.piece + 1 >= pieces_.size()) return false;
-        ++at_.piece;
-        at_.offset = 0;
-      }
-      return true;
-    }
-    const Stream& stream_;
-    const std::vector<Piece>& pieces_;
-    Position at_;
-  };
-
-  // One Unicode string with its 16-bit length, option byte and optional rich
-  // text and phonetic parts (the form of the shared strings and of STRING).
-  static bool ReadUnicodeString(Reader& reader, std::string* out) {
-    std::uint16_t length;
-    std::uint8_t options;
-    if (!reader.U16(length) || !reader.Byte(options)) return false;
-    if ((options & 0xF2) != 0) return false;  // bits that no writer sets: not a string's start
-    std::uint16_t runs = 0;
-    std::uint32_t phonetic = 0;
-    if ((options & 0x08) != 0 && !reader.U16(runs)) return false;
-    if ((options & 0x04) != 0 && !reader.U32(phonetic)) return false;
-    if (!reader.Characters(length, (options & 0x01) != 0, out)) return false;
-    return reader.Skip(4ull * runs) && reader.Skip(phonetic);
-  }
-
- private:
-  const Stream& stream_;
-  std::vector<Piece> pieces_;
-};
-
-// A BIFF8 string inside one record: 16-bit (or 8-bit) length, option byte,
-// characters. False when the characters run past the record.
-bool ReadRecordUnicodeString(const std::uint8_t* p, std::size_t size, bool shortLength, std::string& out) {
-  std::size_t at = 0;
-  std::uint32_t length;
-  if (shortLength) {
-    if (size < 1) return false;
-    length = p[0];
-    at = 1;
-  } else {
-    if (size < 2) return false;
-    length = U16(p);
-    at = 2;
-  }
-  if (at >= size) return length == 0;
-  const std::uint8_t options = p[at++];
-  if ((options & 0x08) != 0) at += 2;
-  if ((options & 0x04) != 0) at += 4;
-  const bool wide = (options & 0x01) != 0;
-  const std::size_t bytes = static_cast<std::size_t>(length) * (wide ? 2 : 1);
-  if (at > size || size - at < bytes) return false;
-  if (wide) {
-    Utf16Sink(out).Units(p + at, length);
-  } else {
-    AppendLatin1(out, p + at, length);
-  }
-  return true;
-}
 
 struct Sheet {
   std::uint32_t offset;
@@ -458,205 +141,6 @@ void IndexSharedStrings(Globals& globals) {
     ThrowDamaged("the shared-string table goes on after the " + std::to_string(count) + " strings that it declares");
   }
 }
-
-std::string Hex16(std::uint16_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text = "0x";
-  for (int shift = 12; shift >= 0; shift -= 4) text.push_back(kDigits[(value >> shift) & 0x0F]);
-  return text;
-}
-
-// A formula's expression: its tokens, then the data that some tokens keep
-// after the whole token array (an array constant's values, the rectangles of a
-// reference subexpression), in token order. Each token has an exact size,
-// which differs between BIFF5 and BIFF8, so a formula record is exactly as
-// long as its expression needs. A record whose length damage has changed
-// swallows the records after it, or loses its end to them, and shows here.
-class Expression {
- public:
-  Expression(const std::uint8_t* p, std::size_t available, bool biff8) : p_(p), available_(available), biff8_(biff8) {}
-
-  // The bytes that the expression of cce token bytes takes with its extra
-  // data; on failure an empty result and the reason in fault. An extended
-  // token, whose size is not known here, ends the walk: the size is then the
-  // tokens' declared length alone, and complete is false.
-  std::optional<std::size_t> Size(std::size_t cce, std::string& fault, bool& complete) {
-    complete = true;
-    if (cce > available_) {
-      fault = "declares " + std::to_string(cce) + " bytes of tokens, more than the record holds";
-      return std::nullopt;
-    }
-    std::vector<std::uint8_t> withExtra;  // the tokens that keep extra data, in order
-    for (std::size_t at = 0; at < cce;) {
-      const std::uint8_t token = p_[at];
-      const std::size_t size = TokenSize(at, cce);
-      if (size == 0 && token == kExtendedToken && biff8_) {
-        // Excel 97 writes extended tokens whose sizes are not known here;
-        // the cached result is what is read, so the walk ends and the
-        // expression is taken as its record says
-        complete = false;
-        return cce;
-      }
-      if (size == 0) {
-        fault = "holds an unknown token " + Hex16(token) + " at byte " + std::to_string(at) + " of its expression";
-        return std::nullopt;
-      }
-      if (size > cce - at) {
-        fault = "holds a token " + Hex16(token) + " at byte " + std::to_string(at) + " that runs past its expression";
-        return std::nullopt;
-      }
-      const std::uint8_t base = token & 0x1F;
-      if (token >= 0x20 && (base == kArrayToken || base == kMemAreaToken)) withExtra.push_back(base);
-      at += size;
-    }
-    std::size_t at = cce;
-    for (const std::uint8_t base : withExtra) {
-      if (!(base == kArrayToken ? SkipArrayValues(at) : SkipRectangles(at))) {
-        fault = "holds the data of its " + std::string(base == kArrayToken ? "array constants" : "reference subexpressions") +
-                " cut short or damaged";
-        return std::nullopt;
-      }
-    }
-    return at;
-  }
-
- private:
-  static constexpr std::uint8_t kArrayToken = 0x00;
-  static constexpr std::uint8_t kMemAreaToken = 0x06;
-  static constexpr std::uint8_t kExtendedToken = 0x18;
-
-  // The size of the token at an offset, 0 for a token unknown in this
-  // version; the fixed part must lie within the tokens before its own
-  // lengths are read.
-  std::size_t TokenSize(std::size_t at, std::size_t cce) const {
-    const std::uint8_t token = p_[at];
-    const std::size_t left = cce - at;
-    if (token < 0x20) {
-      switch (token) {
-        case 0x01:  // shared or array formula
-        case 0x02:  // table
-          return 5;
-        case 0x17:  // string constant
-          if (left < (biff8_ ? 3 : 2)) return left + 1;
-          if (!biff8_) return 2 + p_[at + 1];
-          return 3 + static_cast<std::size_t>(p_[at + 1]) * ((p_[at + 2] & 0x01) != 0 ? 2 : 1);
-        case 0x19:  // attribute; a choice carries its jump table
-          if (left < 4) return left + 1;
-          return (p_[at + 1] & 0x04) != 0 ? 4 + 2 * (static_cast<std::size_t>(U16(p_ + at + 2)) + 1) : 4;
-        case 0x1C:  // error
-        case 0x1D:  // boolean
-          return 2;
-        case 0x1E:  // integer
-          return 3;
-        case 0x1F:  // number
-          return 9;
-        default:  // operators, parentheses, a missing argument
-          return token >= 0x03 && token <= 0x16 ? 1 : 0;
-      }
-    }
-    if (token >= 0x80) return 0;
-    switch (token & 0x1F) {
-      case 0x00:  // array constant
-        return 8;
-      case 0x01:  // function of fixed arguments
-        return 3;
-      case 0x02:  // function of variable arguments
-        return 4;
-      case 0x03:  // name
-        return biff8_ ? 5 : 15;
-      case 0x04:  // cell reference, deleted, relative
-      case 0x0A:
-      case 0x0C:
-        return biff8_ ? 5 : 4;
-      case 0x05:  // area reference, deleted, relative
-      case 0x0B:
-      case 0x0D:
-        return biff8_ ? 9 : 7;
-      case 0x06:  // reference subexpressions
-      case 0x07:
-      case 0x08:
-        return 7;
-      case 0x09:
-      case 0x0E:
-      case 0x0F:
-        return 3;
-      case 0x19:  // external name
-        return biff8_ ? 7 : 25;
-      case 0x1A:  // 3-D cell reference, deleted
-      case 0x1C:
-        return biff8_ ? 7 : 18;
-      case 0x1B:  // 3-D area reference, deleted
-      case 0x1D:
-        return biff8_ ? 11 : 21;
-      default:
-        return 0;
-    }
-  }
-
-  bool Skip(std::size_t& at, std::size_t count) const {
-    if (count > available_ - at) return false;
-    at += count;
-    return true;
-  }
-
-  // An array constant: its columns and rows (BIFF8 stores each less one,
-  // BIFF5 as they are, 0 columns meaning 256), then the values row by row,
-  // each a type byte and eight bytes or a string.
-  bool SkipArrayValues(std::size_t& at) const {
-    if (available_ - at < 3) return false;
-    std::size_t columns = p_[at];
-    std::size_t rows = U16(p_ + at + 1);
-    if (biff8_) {
-      ++columns;
-      ++rows;
-    } else if (columns == 0) {
-      columns = 256;
-    }
-    const std::size_t values = columns * rows;
-    at += 3;
-    for (std::size_t i = 0; i < values; ++i) {
-      if (available_ - at < 1) return false;
-      const std::uint8_t type = p_[at++];
-      switch (type) {
-        case 0x00:  // empty
-        case 0x01:  // number
-        case 0x04:  // boolean
-        case 0x10:  // error
-          if (!Skip(at, 8)) return false;
-          break;
-        case 0x02:  // string: BIFF8 16-bit length and option byte, BIFF5 8-bit length
-          if (biff8_) {
-            if (available_ - at < 3) return false;
-            const std::size_t length = U16(p_ + at);
-            const std::size_t width = (p_[at + 2] & 0x01) != 0 ? 2 : 1;
-            at += 3;
-            if (!Skip(at, length * width)) return false;
-          } else {
-            if (available_ - at < 1) return false;
-            const std::size_t length = p_[at++];
-            if (!Skip(at, length)) return false;
-          }
-          break;
-        default:
-          return false;
-      }
-    }
-    return true;
-  }
-
-  // A reference subexpression's rectangles: a count, then each rectangle's
-  // rows and columns.
-  bool SkipRectangles(std::size_t& at) const {
-    if (available_ - at < 2) return false;
-    const std::size_t count = U16(p_ + at);
-    at += 2;
-    return Skip(at, count * (biff8_ ? 8 : 6));
-  }
-
-  const std::uint8_t* p_;
-  std::size_t available_;
-  bool biff8_;
-};
 
 // The workbook globals, from the stream's first record to their EOF.
 void ReadGlobals(RecordCursor& cursor, Globals& globals) {
@@ -822,11 +306,6 @@ class SheetReader {
 
   NumberStyle StyleOf(std::uint16_t xf) const {
     return xf < globals_.xfStyles.size() ? globals_.xfStyles[xf] : NumberStyle::General;
-  }
-
-  static CellValue NumberValue(double value, NumberStyle style) {
-    if (!std::isfinite(value)) return CellValue::OfError();
-    return CellValue::OfNumber(value, style);
   }
 
   // Keeps a cell of a row within the limit; the rest are only checked.
@@ -1013,7 +492,7 @@ class SheetReader {
     const std::size_t length = U16(p);
     if (globals_.codePage.IsUtf16()) {
       if (size - 2 < 2 * length) return false;
-      Utf16Sink(text).Units(p + 2, length);
+      AppendUtf16(text, p + 2, length);
       return true;
     }
     if (size - 2 < length) return false;
@@ -1027,7 +506,7 @@ class SheetReader {
   void CheckExpression(const Record& record, const std::uint8_t* p, std::size_t n) const {
     std::string fault;
     bool complete;
-    const std::optional<std::size_t> size = Expression(p + 22, n - 22, biff8_).Size(U16(p + 20), fault, complete);
+    const std::optional<std::size_t> size = ExpressionSize(p + 22, n - 22, biff8_, U16(p + 20), fault, complete);
     if (!size) ThrowDamaged("FORMULA: the record at offset " + std::to_string(record.offset - 4) + " " + fault);
     if (complete && 22 + *size != n) {
       ThrowDamaged("FORMULA: the record at offset " + std::to_string(record.offset - 4) + " is " + std::to_string(n) +
@@ -1038,28 +517,14 @@ class SheetReader {
   // A formula cell reads as its cached result. A text result is in the
   // STRING record that follows (after any shared or array formula record).
   void Formula(RecordCursor& cursor, const std::uint8_t* p) {
-    const std::uint8_t* result = p + 6;
-    if (U16(result + 6) != 0xFFFF) {
-      Put(p, NumberValue(F64(result), StyleOf(U16(p + 4))));
-      return;
-    }
-    switch (result[0]) {
-      case 0:
-        FormulaString(cursor, p);
-        return;
-      case 1:
-        Put(p, CellValue::OfBoolean(result[2] != 0));
-        return;
-      case 3:
-        // An empty text result is what a calculated ="" leaves; a workbook
-        // that no calculation engine has saved (a BIFF8 file without the
-        // engine's record, such as a generator writes) carries the same bytes
-        // as a mere placeholder for every formula, which is no result at all.
-        Put(p, !biff8_ || globals_.hasRecalcId ? CellValue::OfText(std::string()) : CellValue::OfError());
-        return;
-      default:  // 2: an error value; anything else is no result we know
-        Put(p, CellValue::OfError());
-        return;
+    // a workbook that no calculation engine has saved (a BIFF8 file without
+    // the engine's record, such as a generator writes) carries an empty text
+    // as a mere placeholder for every formula
+    std::optional<CellValue> value = CachedResult(p + 6, StyleOf(U16(p + 4)), !biff8_ || globals_.hasRecalcId);
+    if (value) {
+      Put(p, std::move(*value));
+    } else {
+      FormulaString(cursor, p);
     }
   }
 
@@ -1163,10 +628,8 @@ void CheckSheetEnd(const Globals& globals, const Sheet& sheet, Stream& stream, s
   }
   if (end == next) return;
   if (!stream.Ensure(next)) ThrowDamaged("the workbook stream cannot be read to its end");
-  for (std::uint64_t at = end; at < next; ++at) {
-    if (*stream.At(at) != 0) {
-      ThrowDamaged("the workbook stream goes on after the last sheet's EOF record, at offset " + std::to_string(end));
-    }
+  if (!IsPadding(stream, end, next)) {
+    ThrowDamaged("the workbook stream goes on after the last sheet's EOF record, at offset " + std::to_string(end));
   }
 }
 

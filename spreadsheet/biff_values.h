@@ -1,7 +1,10 @@
 #pragma once
 // Record types and values that every version of the binary .xls stores alike.
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include "spreadsheet/cell_value.h"
 
 namespace ratemover::spreadsheet {
 
@@ -35,6 +38,12 @@ inline double RkValue(std::uint32_t rk) {
     std::memcpy(&value, &bits, sizeof value);
   }
   return (rk & 0x01) != 0 ? value / 100.0 : value;
+}
+
+// A number of a cell; one that is no finite number reads as an error.
+inline CellValue NumberValue(double value, NumberStyle style) {
+  if (!std::isfinite(value)) return CellValue::OfError();
+  return CellValue::OfNumber(value, style);
 }
 
 }  // namespace ratemover::spreadsheet

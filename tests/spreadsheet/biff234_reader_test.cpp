@@ -24,25 +24,14 @@ namespace {
 
 using Text = std::optional<std::string>;
 
-std::string Workbook(const std::string& name) { return std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + name; }
+std::string Workbook(const std::string& name) { return readertest::kWorkbooks + name; }
 
 std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class Opened {
- public:
-  explicit Opened(const std::string& path) : session_(MakeWorkbookFileSession()) {
-    EXPECT_TRUE(session_->OdpriExcel());
-    session_->OdpriZvezek(path, false);
-  }
-  ~Opened() { session_->ZapriExcel(); }
-  Text Cell(std::int32_t row, std::int32_t column) { return session_->BeriCelico(row, column); }
-
- private:
-  std::unique_ptr<Session> session_;
-};
+using Opened = readertest::OpenedWorkbook;
 
 struct Version {
   const char* file;

@@ -29,7 +29,7 @@ namespace {
 
 using Text = std::optional<std::string>;
 
-std::string Workbook(const std::string& name) { return std::string(RATEMOVER_TEST_DATA) + "/workbooks/" + name; }
+std::string Workbook(const std::string& name) { return readertest::kWorkbooks + name; }
 
 // Why the .xls reader refuses a file; nothing when it reads it.
 std::optional<OpenFailure> FailureOf(const std::string& path, std::int32_t rowLimit = 3000) {
@@ -39,18 +39,7 @@ std::optional<OpenFailure> FailureOf(const std::string& path, std::int32_t rowLi
   return std::nullopt;
 }
 
-class Opened {
- public:
-  explicit Opened(const std::string& path) : session_(MakeWorkbookFileSession()) {
-    EXPECT_TRUE(session_->OdpriExcel());
-    session_->OdpriZvezek(path, false);
-  }
-  ~Opened() { session_->ZapriExcel(); }
-  Text Cell(std::int32_t row, std::int32_t column) { return session_->BeriCelico(row, column); }
-
- private:
-  std::unique_ptr<Session> session_;
-};
+using Opened = readertest::OpenedWorkbook;
 
 // ---------------------------------------------------------------------------
 // The catalogue sheet "Tipi" as each producer wrote it.
