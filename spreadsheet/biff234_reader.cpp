@@ -59,6 +59,9 @@ constexpr std::uint16_t kTable2 = 0x0036;
 constexpr std::uint16_t kTable2b = 0x0037;
 constexpr std::uint16_t kFormula3 = 0x0206;
 constexpr std::uint16_t kFormula4 = 0x0406;
+constexpr std::uint16_t kRow2 = 0x0008;
+constexpr std::uint16_t kRow = 0x0208;
+constexpr std::uint16_t kUncalced = 0x005E;
 
 // BOF substream types.
 constexpr std::uint16_t kWorkbookType = 0x0100;
@@ -216,12 +219,26 @@ class SheetReader {
 
   std::uint16_t WindowOptions() const { return windowOptions_; }
 
-  // Reads from the record after the BOF to the EOF.
+  // Reads from the record after the BOF to the EOF. The cells stand together
+  // in one table of rows, cells and the records that belong to them; whatever
+  // else a sheet holds comes before or after it. A cell record damaged into
+  // another type ends the table early, and the cells after it show it.
   void Read(Records& records) {
+    bool inCellTable = false;
+    bool cellTableEnded = false;
+    std::uint16_t previous = 0;
     for (;;) {
       const Record record = records.Expect(kEof);
       if (record.type == kEof) return;
       if (IsBof(record.type)) Damaged(record.type, "inside the cell records");
+      const bool ofCellTable = IsCell(record.type) || record.type == kRow2 || record.type == kRow;
+      if (ofCellTable && cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
+      if (ofCellTable) {
+        inCellTable = true;
+      } else if (inCellTable && !InCellTable(record.type, previous)) {
+        cellTableEnded = true;
+      }
+      previous = record.type;
       Settle(records, record);
     }
   }
@@ -273,6 +290,21 @@ class SheetReader {
       default:
         Cell(records, record);
         return;
+    }
+  }
+
+  // The records besides rows and cells that stand among the cells. A
+  // CONTINUE carries on a long formula or array; after a cell of fixed size
+  // it is a cell damaged into it.
+  static bool InCellTable(std::uint16_t type, std::uint16_t previous) {
+    switch (type) {
+      case kIxfe: case kArray2: case kArray: case kTable2: case kTable2b: case kTable: case kUncalced:
+        return true;
+      case biff::kContinue:
+        return previous == kFormula2 || previous == kFormula3 || previous == kFormula4 || previous == kArray2 ||
+               previous == kArray || previous == biff::kContinue;
+      default:
+        return false;
     }
   }
 

@@ -135,6 +135,10 @@ BOF, EOF, CONTINUE, SST, BOUNDSHEET = 0x0809, 0x000A, 0x003C, 0x00FC, 0x0085
 NUMBER, RK, MULRK, LABELSST, LABEL, RSTRING = 0x0203, 0x027E, 0x00BD, 0x00FD, 0x0204, 0x00D6
 BOOLERR, FORMULA, STRING, BLANK, MULBLANK = 0x0205, 0x0006, 0x0207, 0x0201, 0x00BE
 CELLS = {NUMBER, RK, MULRK, LABELSST, LABEL, RSTRING, BOOLERR, FORMULA, BLANK, MULBLANK}
+# the cells of Excel 2.x, which the later versions before Excel 5 may write too
+CELLS_BIFF2 = {0x0001: "BLANK2", 0x0002: "INTEGER2", 0x0003: "NUMBER2", 0x0004: "LABEL2", 0x0005: "BOOLERR2",
+               0x0006: "FORMULA2"}
+CELLS |= set(CELLS_BIFF2)
 NAMES = {BOF: "BOF", EOF: "EOF", CONTINUE: "CONTINUE", SST: "SST", BOUNDSHEET: "BOUNDSHEET", NUMBER: "NUMBER",
          RK: "RK", MULRK: "MULRK", LABELSST: "LABELSST", LABEL: "LABEL", RSTRING: "RSTRING", BOOLERR: "BOOLERR",
          FORMULA: "FORMULA", STRING: "STRING", BLANK: "BLANK", MULBLANK: "MULBLANK", 0x0200: "DIMENSIONS",
@@ -175,7 +179,7 @@ class Biff:
 
     @staticmethod
     def name(kind):
-        return NAMES.get(kind, "0x%04X" % kind)
+        return NAMES.get(kind, CELLS_BIFF2.get(kind, "0x%04X" % kind))
 
     def mark(self, at, size, kind, what):
         for i in range(at, at + size):
@@ -615,9 +619,38 @@ def lines_differing(baseline, content):
     return "%d of %d price lines differ (%d written)" % (changed, len(old), len(new))
 
 
+class BareTarget(XlsTarget):
+    """An Excel 2.x to 4.0 file: its records are the file itself, with no
+    compound file around them, so the sector and FAT operators have nothing
+    to damage and are drawn again."""
+
+    def __init__(self, data):
+        self.data = data
+        self.stream = bytes(data)
+        self.offsets = list(range(len(data)))
+        self.biff = Biff(self.stream)
+        self.file_to_stream = {o: o for o in self.offsets}
+        self.stream_sectors = []
+
+    def mutate(self, rng):
+        has_sst = any(f[1] in ("SST string length", "SST string options") for f in self.biff.field.values())
+        while True:
+            state = rng.getstate()
+            operator = rng.choice(["bitflip", "bitflip", "byteset", "byteset", "record-length", "record-type",
+                                   "row", "sst-field", "sector-swap", "fat-entry"])
+            if operator in ("sector-swap", "fat-entry") or (operator == "sst-field" and not has_sst) or (
+                    operator == "row" and not self.biff.cells):
+                continue
+            # the same draw again, now that it names an operator that applies
+            rng.setstate(state)
+            return XlsTarget.mutate(self, rng)
+
+
 def target_of(path, data):
     if data[:8] == b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1":
         return XlsTarget(data)
+    if data[:2] in (b"\x09\x00", b"\x09\x02", b"\x09\x04"):
+        return BareTarget(data)
     return ZipTarget(data)
 
 

@@ -280,6 +280,18 @@ TEST(Biff234Reader, DamagedCopiesOfARealFileAreRefusedWithTheReason) {
       {"a BOF of a substream that is no sheet",
        [](std::string& b) { SetU16(b, 6, 0x0005); },
        "BOF: not a sheet"},
+      {"a label's type damaged into one that no version knows: the cells after it are outside the table",
+       [](std::string& b) { SetU16(b, Find(b, 0x0004, 2).offset, 0x4004); },
+       "LABEL: after the end of the sheet's cells"},
+      {"a cell's type damaged into DIMENSIONS",
+       [](std::string& b) { SetU16(b, Find(b, 0x0004, 2).offset, 0x0200); },
+       "LABEL: after the end of the sheet's cells"},
+      {"a CONTINUE after a number, which no record carries on",
+       [](std::string& b) {
+         const Rec r = Find(b, 0x0003);
+         b.insert(r.offset + 4 + r.length, std::string("\x3C\x00\x02\x00\x00\x00", 6));
+       },
+       "LABEL: after the end of the sheet's cells"},
       {"DIMENSIONS claiming one row and one column",
        [](std::string& b) {
          const Rec bof = RecordsOf(b)[0];
