@@ -61,7 +61,6 @@ constexpr std::uint16_t kFormula3 = 0x0206;
 constexpr std::uint16_t kFormula4 = 0x0406;
 constexpr std::uint16_t kRow2 = 0x0008;
 constexpr std::uint16_t kRow = 0x0208;
-constexpr std::uint16_t kUncalced = 0x005E;
 
 // BOF substream types.
 constexpr std::uint16_t kWorkbookType = 0x0100;
@@ -293,16 +292,19 @@ class SheetReader {
     }
   }
 
-  // The records besides rows and cells that stand among the cells. A
-  // CONTINUE carries on a long formula or array; after a cell of fixed size
-  // it is a cell damaged into it.
+  // The records besides rows and cells that stand among the cells: the XF of
+  // the next cell, and what belongs to the formula right before it (its
+  // array or table, and a CONTINUE of a long formula or array). Anywhere
+  // else such a record is a cell damaged into it.
   static bool InCellTable(std::uint16_t type, std::uint16_t previous) {
+    const bool afterFormula = previous == kFormula2 || previous == kFormula3 || previous == kFormula4;
     switch (type) {
-      case kIxfe: case kArray2: case kArray: case kTable2: case kTable2b: case kTable: case kUncalced:
+      case kIxfe:
         return true;
+      case kArray2: case kArray: case kTable2: case kTable2b: case kTable:
+        return afterFormula;
       case biff::kContinue:
-        return previous == kFormula2 || previous == kFormula3 || previous == kFormula4 || previous == kArray2 ||
-               previous == kArray || previous == biff::kContinue;
+        return afterFormula || previous == kArray2 || previous == kArray || previous == biff::kContinue;
       default:
         return false;
     }

@@ -373,10 +373,13 @@ class SheetReader {
   bool InCellTable(std::uint16_t type, std::uint16_t previous) const {
     if (type == kShrFmlaBiff5) return !biff8_ && previous == kFormula;
     switch (type) {
-      case kDbCell:
+      // what belongs to the formula right before it; anywhere else it is a
+      // cell damaged into it
       case kShrFmla:
       case kArray:
       case kTable:
+        return previous == kFormula;
+      case kDbCell:
       case kString:
       case kUncalced:
         return true;

@@ -292,6 +292,9 @@ TEST(Biff234Reader, DamagedCopiesOfARealFileAreRefusedWithTheReason) {
          b.insert(r.offset + 4 + r.length, std::string("\x3C\x00\x02\x00\x00\x00", 6));
        },
        "LABEL: after the end of the sheet's cells"},
+      {"a number's type damaged into TABLE, which only follows a formula",
+       [](std::string& b) { SetU16(b, Find(b, 0x0003, 2).offset, 0x0036); },
+       "LABEL: after the end of the sheet's cells"},
       {"DIMENSIONS claiming one row and one column",
        [](std::string& b) {
          const Rec bof = RecordsOf(b)[0];

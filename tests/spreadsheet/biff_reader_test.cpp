@@ -827,6 +827,10 @@ const FixtureDamage kFixtureDamage[] = {
     {"last_cell_of_row_1126_to_4126", "data3000.xls", "for row 1127, column 1 comes after row 4126, column 6",
      [](std::string& b) { b.replace(FindOnce(b, kFormulaF1126) + 4, 2, U16(4125)); }},
     {"cell_type_to_eof", "data3000.xls", "goes on after the last sheet's EOF record", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x000A)); }},
+    // a table or array record belongs to the formula right before it;
+    // standing for a cell it ends the table, and the next cell shows it
+    {"cell_type_to_table", "data3000.xls", "after the end of the sheet's cells",
+     [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x0236)); }},
     {"cell_type_to_bof", "data3000.xls", "a BOF record at offset 329940 inside the active sheet", [](std::string& b) { b.replace(FindOnce(b, kLabelC1473), 2, U16(0x0809)); }},
     {"swapped_sectors", "data3000.xls", "does not have the shape of its type",
      [](std::string& b) {
