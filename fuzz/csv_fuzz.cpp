@@ -14,7 +14,7 @@
 
 #include "fuzz/sheet_checks.h"
 #include "spreadsheet/open_failure.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, She
   if (input == nullptr) return false;
   bool read = true;
   try {
-    read = ratemover::spreadsheet::ReadCsvActiveSheet(input, rowLimit, cells);
+    ratemover::spreadsheet::FormatRowNamed("csv").read({input, nullptr, nullptr}, rowLimit, cells);
   } catch (const ratemover::spreadsheet::WorkbookError&) {
     read = false;
   }

@@ -15,7 +15,7 @@
 
 #include "fuzz/sheet_checks.h"
 #include "spreadsheet/open_failure.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ std::optional<ratemover::spreadsheet::OpenFailure> ReadInPieces(const std::uint8
   if (input == nullptr) std::abort();
   std::optional<ratemover::spreadsheet::OpenFailure> failure;
   try {
-    ratemover::spreadsheet::ReadHtmlActiveSheet(input, rowLimit, cells, pieceSize);
+    ratemover::spreadsheet::ReadHtmlInPieces(input, rowLimit, cells, pieceSize);
   } catch (const ratemover::spreadsheet::WorkbookError& refused) {
     failure = refused.Reason();
   }

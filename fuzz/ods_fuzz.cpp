@@ -7,7 +7,8 @@
 #include <new>
 
 #include "spreadsheet/sheet_cells.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
+#include "spreadsheet/xml_stream.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gsf_init();
@@ -28,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Odd sizes read with a small row limit, so that stopping early is tried too.
     const std::int32_t rowLimit = size % 2 == 0 ? 3000 : 4;
     try {
-      ratemover::spreadsheet::ReadOdsActiveSheet(zip, rowLimit, cells);
+      const ratemover::spreadsheet::ZipPackage package(zip);
+      ratemover::spreadsheet::FormatRowNamed("ods").read({input, zip, &package}, rowLimit, cells);
     } catch (const ratemover::spreadsheet::WorkbookError&) {
       // a package that cannot be opened says why; that is all
     } catch (const std::bad_alloc&) {

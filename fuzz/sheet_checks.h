@@ -10,7 +10,7 @@
 #include <string>
 
 #include "spreadsheet/cell_text.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace ratemover::fuzz {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_limits.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace ratemover::spreadsheet {
 
@@ -524,7 +524,12 @@ void CheckNothingAfterEof(const biff::Stream& stream, const Records& records) {
 
 }  // namespace
 
-bool IsBiff234Stream(GsfInput* input) {
+namespace {
+
+// Excel 2.x to 4.0 worksheets and Excel 4.0 workbooks: a bare record stream
+// starting with a BOF record.
+bool IsBiff234Stream(const OpenedPackage& opened) {
+  GsfInput* input = opened.input;
   guint8 head[4];
   if (input == nullptr || gsf_input_size(input) < 8 || gsf_input_seek(input, 0, G_SEEK_SET)) return false;
   const bool read = gsf_input_read(input, sizeof head, head) != nullptr;
@@ -532,14 +537,16 @@ bool IsBiff234Stream(GsfInput* input) {
   return read && IsBof(U16(head)) && U16(head + 2) >= 4;
 }
 
-bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
-  if (!IsBiff234Stream(input)) return false;
+WorkbookFormat ReadBiff234ActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  if (!IsBiff234Stream(opened)) throw WorkbookError(OpenFailure::NotAWorkbook, "no BOF record at the start");
+  GsfInput* input = opened.input;
   const std::vector<std::uint8_t> bytes = ReadWhole(input);
   biff::Stream stream(bytes.data(), bytes.size());
   Records records(stream, 0);
   const Record bof = records.Expect(kBof2);
   const std::uint16_t type = SubstreamType(bof);
-  cells.SetFormat(bof.type == kBof2 ? WorkbookFormat::Biff2 : bof.type == kBof3 ? WorkbookFormat::Biff3 : WorkbookFormat::Biff4);
+  const WorkbookFormat format =
+      bof.type == kBof2 ? WorkbookFormat::Biff2 : bof.type == kBof3 ? WorkbookFormat::Biff3 : WorkbookFormat::Biff4;
   if (type == kWorkbookType) {
     if (bof.type != kBof4) Damaged(bof.type, "a workbook before Excel 4.0");
     ReadWorkbook(stream, records, rowLimit, cells);
@@ -553,7 +560,15 @@ bool ReadBiff234ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& 
     // a chart or macro sheet saved alone opens as such: no cells to read
     cells.SetActiveIsWorksheet(type == kWorksheetType);
   }
-  return true;
+  return format;
 }
+
+constexpr WorkbookFormat kBiff234Formats[] = {WorkbookFormat::Biff2, WorkbookFormat::Biff3, WorkbookFormat::Biff4};
+
+}  // namespace
+
+// An Excel 2.x to 4.0 sheet: 16,384 rows of 256 columns.
+extern const FormatRow kBiff234Row{"biff2-4",       kBiff234Formats,        Container::Bare,
+                                   IsBiff234Stream, ReadBiff234ActiveSheet, {16384, 256}};
 
 }  // namespace ratemover::spreadsheet

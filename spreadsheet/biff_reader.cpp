@@ -46,7 +46,7 @@
 #include "spreadsheet/little_endian.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace ratemover::spreadsheet {
 
@@ -638,7 +638,10 @@ void CheckSheetEnd(const Globals& globals, const Sheet& sheet, Stream& stream, s
 
 }  // namespace
 
-bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cells) {
+namespace {
+
+WorkbookFormat ReadBiffActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  GsfInfile* ole = opened.container;
   if (ole == nullptr) throw WorkbookError(OpenFailure::NotAWorkbook, "no compound file");
   const GObjectRef<GsfInput> workbook(WorkbookStream(ole));
   // no workbook stream: an encrypted .xlsx, another OLE2 document
@@ -656,14 +659,14 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
   if (globals.activeTab >= 0 && static_cast<std::size_t>(globals.activeTab) < globals.sheets.size()) {
     active = static_cast<std::size_t>(globals.activeTab);
   }
-  cells.SetFormat(globals.version == kBiff8 ? WorkbookFormat::Biff8 : WorkbookFormat::Biff5);
+  const WorkbookFormat format = globals.version == kBiff8 ? WorkbookFormat::Biff8 : WorkbookFormat::Biff5;
   cells.SetDateSystem(globals.dateSystem);
   const Sheet& sheet = globals.sheets[active];
   // Only a worksheet has cells to read: a macro sheet, chart or module that
   // is active makes every read fail.
   if (sheet.type != 0) {
     cells.SetActiveIsWorksheet(false);
-    return true;
+    return format;
   }
   Stream sheetStream(input, sheet.offset);
   RecordCursor sheetCursor(sheetStream, sheet.offset);
@@ -671,7 +674,18 @@ bool ReadBiffActiveSheet(GsfInfile* ole, std::int32_t rowLimit, SheetCells& cell
   const bool walked = reader.Read(sheetCursor);
   if (walked) CheckSheetEnd(globals, sheet, sheetStream, sheetCursor.Position());
   cells.SetActiveIsWorksheet(walked && reader.IsWorksheet());
-  return true;
+  return format;
 }
+
+bool IsBiffWorkbook(const OpenedPackage& opened) {
+  return HasOleStream(opened.container, "Workbook") || HasOleStream(opened.container, "Book");
+}
+
+constexpr WorkbookFormat kBiffFormats[] = {WorkbookFormat::Biff5, WorkbookFormat::Biff8};
+
+}  // namespace
+
+// An .xls sheet: 65,536 rows of 256 columns.
+extern const FormatRow kBiffRow{"xls", kBiffFormats, Container::Ole2, IsBiffWorkbook, ReadBiffActiveSheet, {65536, 256}};
 
 }  // namespace ratemover::spreadsheet

@@ -27,7 +27,7 @@
 #include "spreadsheet/workbook_format.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/text_form.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace ratemover::spreadsheet {
 
@@ -265,17 +265,15 @@ void CheckRowsReadWithinBounds(std::string_view text, char separator, std::int32
   }
 }
 
-}  // namespace
-
-bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+WorkbookFormat ReadCsvActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  GsfInput* input = opened.input;
   // A NUL among the first bytes of a file without a byte-order mark is no
   // text in UTF-8 or Windows-1250: not worth reading whole. The decoded text
   // holds no NUL either, nor any other control character but a line's own.
   const std::string head = ReadInputHead(input, kTextCheckLength);
-  if (!ByteOrderMarkOf(head) && head.find('\0') != std::string::npos) return false;
+  if (!ByteOrderMarkOf(head) && head.find('\0') != std::string::npos) throw WorkbookError(OpenFailure::NotAWorkbook, "");
   std::string text = ReadWholeInput(input);
-  if (!DecodeText(text)) return false;
-  cells.SetFormat(WorkbookFormat::Csv);
+  if (!DecodeText(text)) throw WorkbookError(OpenFailure::NotAWorkbook, "");
 
   std::string_view rest(text);
   const auto named = NamedSeparator(rest);
@@ -300,7 +298,17 @@ bool ReadCsvActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cell
                 ValueOfUntypedText(std::move(fields[column])));
     }
   }
-  return true;
+  return WorkbookFormat::Csv;
 }
+
+// Delimited text is the claim of last resort: whatever is left that is text.
+// Whether it is text shows only in reading it.
+bool AnyInput(const OpenedPackage&) { return true; }
+
+constexpr WorkbookFormat kCsvFormats[] = {WorkbookFormat::Csv};
+
+}  // namespace
+
+extern const FormatRow kCsvRow{"csv", kCsvFormats, Container::Bare, AnyInput, ReadCsvActiveSheet, kLargeSheet};
 
 }  // namespace ratemover::spreadsheet

@@ -5,7 +5,6 @@
 #include "common/program_dir.h"
 #include "common/tecajnica.h"
 #include "spreadsheet/cell_text.h"
-#include "spreadsheet/format_table.h"
 #include "spreadsheet/session.h"
 #include "spreadsheet/sheet_cells.h"
 #include "spreadsheet/workbook_reader.h"
@@ -37,7 +36,7 @@ class WorkbookFileSession : public Session {
     }
     if (read) {
       rowsRead_ = kLastRow;
-      size_ = SheetSizeOf(read.format);
+      size_ = read.size;
       format_ = read.format;
       // A chart, macro or dialog sheet is active: the workbook is open, but
       // there is no worksheet whose cells could be read.

@@ -38,7 +38,7 @@
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/text_form.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace ratemover::spreadsheet {
 
@@ -436,10 +436,9 @@ void LayOut(PageText& page, PageLayout& layout) {
   layout.Finish();
 }
 
-}  // namespace
-
-bool IsWebPage(GsfInput* input) {
-  const std::string head = AsciiHead(ReadInputHead(input, kHeadLength));
+// A web page: false when the input does not start as a page does.
+bool IsWebPage(const OpenedPackage& opened) {
+  const std::string head = AsciiHead(ReadInputHead(opened.input, kHeadLength));
   std::string_view text(head);
   while (true) {
     while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
@@ -463,7 +462,9 @@ bool IsWebPage(GsfInput* input) {
   return false;
 }
 
-void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells, std::size_t pieceSize) {
+}  // namespace
+
+WorkbookFormat ReadHtmlInPieces(GsfInput* input, std::int32_t rowLimit, SheetCells& cells, std::size_t pieceSize) {
   const gsf_off_t size = gsf_input_size(input);
   if (size < 0) throw WorkbookError(OpenFailure::NotReadable, "text file cannot be read");
   CheckReadableSize("text file", static_cast<std::uint64_t>(size));
@@ -493,7 +494,19 @@ void ReadHtmlActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cel
       spreadsheetPage = true;
     }
   }
-  cells.SetFormat(WorkbookFormat::Html);
+  return WorkbookFormat::Html;
 }
+
+namespace {
+
+WorkbookFormat ReadHtmlActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  return ReadHtmlInPieces(opened.input, rowLimit, cells, 64 * 1024);
+}
+
+constexpr WorkbookFormat kHtmlFormats[] = {WorkbookFormat::Html};
+
+}  // namespace
+
+extern const FormatRow kHtmlRow{"html", kHtmlFormats, Container::Bare, IsWebPage, ReadHtmlActiveSheet, kLargeSheet};
 
 }  // namespace ratemover::spreadsheet

@@ -19,9 +19,10 @@
 #include "spreadsheet/gobject_ref.h"
 #include "spreadsheet/ods_values.h"
 #include "spreadsheet/sheet_limits.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 #include "spreadsheet/xml_stream.h"
 #include "spreadsheet/xml_text.h"
+#include "spreadsheet/zip_part.h"
 
 namespace ratemover::spreadsheet {
 
@@ -551,15 +552,15 @@ bool IsSpreadsheetPackage(GsfInfile* zip, const ZipPackage& package) {
   return matches;
 }
 
-}  // namespace
-
-void ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
+WorkbookFormat ReadOdsActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
   cells.Clear();
   cells.SetDateSystem(DateSystem::Base1900);  // dates arrive as calendar dates
-  if (zip == nullptr || rowLimit < 0) throw WorkbookError(OpenFailure::NotReadable, "no package");
-  const ZipPackage package(zip);
+  GsfInfile* zip = opened.container;
+  if (zip == nullptr || opened.package == nullptr || rowLimit < 0) {
+    throw WorkbookError(OpenFailure::NotReadable, "no package");
+  }
+  const ZipPackage& package = *opened.package;
   if (!IsSpreadsheetPackage(zip, package)) throw WorkbookError(OpenFailure::UnknownFormat, "mimetype");
-  cells.SetFormat(WorkbookFormat::Ods);
 
   ManifestHandler manifest;
   package.Stream("META-INF/manifest.xml", manifest);
@@ -571,6 +572,21 @@ void ReadOdsActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells
   ContentHandler content(settings.ActiveTable(), rowLimit, cells);
   if (package.Stream("content.xml", content) == XmlPartResult::Missing) ThrowDamaged("content.xml: part missing");
   if (!content.Finished()) ThrowDamaged("content.xml: no sheet");
+  return WorkbookFormat::Ods;
 }
+
+bool IsOpenDocument(const OpenedPackage& opened) {
+  static constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
+  const ZipDirectory& zip = opened.package->Directory();
+  const std::string mimetype = zip.Head("mimetype", 256);
+  if (std::string_view(mimetype).substr(0, kSpreadsheet.size()) == kSpreadsheet) return true;
+  return zip.Find("content.xml") != nullptr;
+}
+
+constexpr WorkbookFormat kOdsFormats[] = {WorkbookFormat::Ods};
+
+}  // namespace
+
+extern const FormatRow kOdsRow{"ods", kOdsFormats, Container::Zip, IsOpenDocument, ReadOdsActiveSheet, kLargeSheet};
 
 }  // namespace ratemover::spreadsheet

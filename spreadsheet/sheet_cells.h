@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "spreadsheet/cell_value.h"
-#include "spreadsheet/workbook_format.h"
 
 namespace ratemover::spreadsheet {
 
@@ -17,10 +16,6 @@ class SheetCells {
  public:
   void SetDateSystem(DateSystem system) { dateSystem_ = system; }
   DateSystem GetDateSystem() const { return dateSystem_; }
-
-  // The format the reader recognised the workbook as; none before a reader has.
-  void SetFormat(std::optional<WorkbookFormat> format) { format_ = format; }
-  std::optional<WorkbookFormat> Format() const { return format_; }
 
   // Whether the active sheet is a worksheet. A chart, macro or dialog sheet has
   // no cells that can be read: every read of it fails.
@@ -95,7 +90,6 @@ class SheetCells {
   mutable std::size_t lastFound_ = 0;  // where the last search ended: where the next one starts looking
   static constexpr std::size_t kFirstOrderAt = 1024;
   DateSystem dateSystem_ = DateSystem::Base1900;
-  std::optional<WorkbookFormat> format_;
   bool activeIsWorksheet_ = true;
 };
 

@@ -15,7 +15,7 @@
 
 #include "spreadsheet/format_table.h"
 #include "spreadsheet/gobject_ref.h"
-#include "spreadsheet/zip_part.h"
+#include "spreadsheet/xml_stream.h"
 
 namespace ratemover::spreadsheet {
 
@@ -51,17 +51,20 @@ Container ContainerOf(GsfInput* input) {
 }
 
 // The first row of the table, among those of the container, that recognises
-// the content reads it; false when none does.
-bool ReadByTable(Container container, const OpenedInput& opened, std::int32_t rowLimit, SheetCells& cells) {
-  for (const FormatRow& row : FormatTable()) {
-    if (row.container != container || !row.recognise(opened)) continue;
-    row.read(opened, rowLimit, cells);
-    return true;
+// the content reads it; none when no row does.
+std::optional<SheetRead> ReadByTable(Container container, const OpenedPackage& opened, std::int32_t rowLimit,
+                                     SheetCells& cells) {
+  for (const FormatRow* row : FormatTable()) {
+    if (row->container != container || !row->recognise(opened)) continue;
+    SheetRead read;
+    read.format = row->read(opened, rowLimit, cells);
+    read.size = row->size;
+    return read;
   }
-  return false;
+  return std::nullopt;
 }
 
-void ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+SheetRead ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   GError* error = nullptr;
   GObjectRef<GsfInfile> ole(gsf_infile_msole_new(input, &error));
   g_clear_error(&error);
@@ -70,42 +73,51 @@ void ReadOle2(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   if (HasOleStream(ole.get(), "EncryptionInfo") || HasOleStream(ole.get(), "EncryptedPackage")) {
     throw WorkbookError(OpenFailure::Encrypted, "EncryptionInfo");
   }
-  if (!ReadByTable(Container::Ole2, {input, ole.get(), nullptr}, rowLimit, cells)) {
-    throw WorkbookError(OpenFailure::UnknownFormat, "OLE2 file without a workbook stream");
-  }
+  std::optional<SheetRead> read = ReadByTable(Container::Ole2, {input, ole.get(), nullptr}, rowLimit, cells);
+  if (!read) throw WorkbookError(OpenFailure::UnknownFormat, "OLE2 file without a workbook stream");
+  return *read;
 }
 
-void ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+SheetRead ReadZip(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   GError* error = nullptr;
   GObjectRef<GsfInfile> zip(gsf_infile_zip_new(input, &error));
   g_clear_error(&error);
   if (!zip) ThrowDamaged("ZIP directory");
-  // the package is told by the members that the central directory lists
-  const ZipDirectory members(zip.get());
-  if (!ReadByTable(Container::Zip, {input, zip.get(), &members}, rowLimit, cells)) {
-    throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");
-  }
+  // The package is told by the members that the central directory lists,
+  // and read from them: the directory is read this once.
+  const ZipPackage package(zip.get());
+  std::optional<SheetRead> read = ReadByTable(Container::Zip, {input, zip.get(), &package}, rowLimit, cells);
+  if (!read) throw WorkbookError(OpenFailure::UnknownFormat, "ZIP package holding no workbook");
+  return *read;
 }
 
-void ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
+SheetRead ReadContainer(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   switch (ContainerOf(input)) {
     case Container::Ole2: return ReadOle2(input, rowLimit, cells);
     case Container::Zip: return ReadZip(input, rowLimit, cells);
     case Container::Bare: break;
   }
-  if (!ReadByTable(Container::Bare, {input, nullptr, nullptr}, rowLimit, cells)) {
-    throw WorkbookError(OpenFailure::NotAWorkbook, "");
-  }
+  std::optional<SheetRead> read = ReadByTable(Container::Bare, {input, nullptr, nullptr}, rowLimit, cells);
+  if (!read) throw WorkbookError(OpenFailure::NotAWorkbook, "");
+  return *read;
 }
 
 }  // namespace
+
+bool HasOleStream(GsfInfile* ole, const char* name) {
+  const int n = gsf_infile_num_children(ole);
+  for (int i = 0; i < n; ++i) {
+    const char* childName = gsf_infile_name_by_index(ole, i);
+    if (childName != nullptr && g_ascii_strcasecmp(childName, name) == 0) return true;
+  }
+  return false;
+}
 
 // The format is told by the content alone: an .xlsx that is really an OLE2
 // file (as an encrypted .xlsx is) goes to the OLE2 side, which refuses it.
 SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
   cells.Clear();
   cells.SetDateSystem(DateSystem::Base1900);
-  cells.SetFormat(std::nullopt);
   cells.SetActiveIsWorksheet(true);
   SheetRead result;
   if (input == nullptr || rowLimit < 0) {
@@ -114,7 +126,7 @@ SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& ce
   }
   InitGsfOnce();
   try {
-    ReadContainer(input, rowLimit, cells);
+    result = ReadContainer(input, rowLimit, cells);
   } catch (const WorkbookError& failure) {
     result.failure = failure;
   } catch (const std::bad_alloc&) {
@@ -124,14 +136,17 @@ SheetRead ReadActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& ce
   }
   if (result.failure) {
     cells.Clear();
-    return result;
+    return SheetRead{result.failure, std::nullopt, kLargeSheet, true};
   }
-  result.format = cells.Format();
   result.activeIsWorksheet = cells.ActiveIsWorksheet();
   // a sheet without cells to read keeps none
   if (!result.activeIsWorksheet) cells.Clear();
   return result;
 }
+
+struct WorkbookFile::Input {
+  GObjectRef<GsfInput> stream;
+};
 
 WorkbookFile::Identity WorkbookFile::IdentityOf(const struct stat& info) {
   return {static_cast<unsigned long long>(info.st_dev),   static_cast<unsigned long long>(info.st_ino),
@@ -140,7 +155,7 @@ WorkbookFile::Identity WorkbookFile::IdentityOf(const struct stat& info) {
           static_cast<long long>(info.st_ctim.tv_nsec)};
 }
 
-WorkbookFile::WorkbookFile(const std::string& nativePath) : path_(nativePath) {
+WorkbookFile::WorkbookFile(const std::string& nativePath) : path_(nativePath), input_(std::make_unique<Input>()) {
   InitGsfOnce();
   // Opened without waiting (a pipe would wait for a writer) and checked on the
   // opened file itself, so that nothing can swap a device in between.
@@ -158,8 +173,8 @@ WorkbookFile::WorkbookFile(const std::string& nativePath) : path_(nativePath) {
     close(fd);
     throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
-  input_ = GObjectRef<GsfInput>(gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE));
-  if (!input_) {
+  input_->stream = GObjectRef<GsfInput>(gsf_input_stdio_new_FILE(nativePath.c_str(), file, FALSE));
+  if (!input_->stream) {
     std::fclose(file);
     throw WorkbookError(OpenFailure::NotReadable, "cannot be opened");
   }
@@ -191,7 +206,7 @@ void WorkbookFile::CheckContentUnchanged() const {
 }
 
 SheetRead ReadActiveSheet(const WorkbookFile& file, std::int32_t rowLimit, SheetCells& cells, bool contentOnly) {
-  SheetRead result = ReadActiveSheet(file.Input(), rowLimit, cells);
+  SheetRead result = ReadActiveSheet(file.input_->stream.get(), rowLimit, cells);
   try {
     if (contentOnly) {
       file.CheckContentUnchanged();

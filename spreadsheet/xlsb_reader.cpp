@@ -24,7 +24,7 @@
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/package_relationships.h"
 #include "spreadsheet/sheet_limits.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 #include "spreadsheet/xml_stream.h"
 #include "spreadsheet/zip_part.h"
 
@@ -76,7 +76,7 @@ constexpr std::uint16_t kEndCellFormats = 618;
 // data stays valid until the next call of Next().
 class RecordStream {
  public:
-  RecordStream(GsfInfile* zip, const std::string& partName) : part_(zip, partName), name_(partName) {
+  RecordStream(const ZipDirectory& zip, const std::string& partName) : part_(zip, partName), name_(partName) {
     buffer_.resize(kChunk);
   }
 
@@ -247,7 +247,7 @@ struct WorkbookInfo {
   std::vector<std::string> sheetRelationshipIds;
 };
 
-WorkbookInfo ReadWorkbook(GsfInfile* zip, const std::string& partName) {
+WorkbookInfo ReadWorkbook(const ZipDirectory& zip, const std::string& partName) {
   WorkbookInfo info;
   bool sawView = false;
   RecordStream records(zip, partName);
@@ -281,7 +281,7 @@ WorkbookInfo ReadWorkbook(GsfInfile* zip, const std::string& partName) {
 }
 
 // The number style of every cell format, by format index.
-std::vector<NumberStyle> ReadStyles(GsfInfile* zip, const std::string& partName) {
+std::vector<NumberStyle> ReadStyles(const ZipDirectory& zip, const std::string& partName) {
   std::unordered_map<std::uint16_t, NumberStyle> codes;
   std::vector<std::uint16_t> formatIds;
   bool inCellFormats = false;
@@ -332,7 +332,7 @@ bool IsCellRecord(std::uint16_t type) {
 
 class SheetReader {
  public:
-  SheetReader(GsfInfile* zip, const std::string& partName, std::int32_t rowLimit,
+  SheetReader(const ZipDirectory& zip, const std::string& partName, std::int32_t rowLimit,
               const std::vector<NumberStyle>& styles, SheetCells& cells)
       : records_(zip, partName), rowLimit_(rowLimit), styles_(styles), cells_(cells) {}
 
@@ -494,7 +494,7 @@ struct WantedStrings {
 
 // Reads the whole shared strings part, keeping the strings at the wanted
 // indices; gives the number of strings in the part.
-std::uint64_t ReadSharedStrings(GsfInfile* zip, const std::string& partName, WantedStrings& wanted) {
+std::uint64_t ReadSharedStrings(const ZipDirectory& zip, const std::string& partName, WantedStrings& wanted) {
   std::sort(wanted.indices.begin(), wanted.indices.end());
   wanted.indices.erase(std::unique(wanted.indices.begin(), wanted.indices.end()), wanted.indices.end());
   wanted.texts.resize(wanted.indices.size());
@@ -519,11 +519,9 @@ std::uint64_t ReadSharedStrings(GsfInfile* zip, const std::string& partName, Wan
   return count;
 }
 
-}  // namespace
-
-bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
-  ZipPackage package(zip);
-  cells.SetFormat(WorkbookFormat::Xlsb);
+WorkbookFormat ReadXlsbActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  const ZipPackage& package = *opened.package;
+  const ZipDirectory& zip = package.Directory();
 
   // The workbook part: the package's officeDocument relationship, else the usual name.
   std::string workbookPart = "xl/workbook.bin";
@@ -544,7 +542,7 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
   if (sheetRelationship == nullptr) ThrowDamaged(workbookPart + ": the active sheet has no part");
   if (IsSheetWithoutCells(sheetRelationship->type)) {
     cells.SetActiveIsWorksheet(false);
-    return true;
+    return WorkbookFormat::Xlsb;
   }
   const std::string sheetPart = relationships.PartOf(*sheetRelationship);
   if (sheetPart.empty()) ThrowDamaged(workbookPart + ": sheet target outside the package");
@@ -559,7 +557,7 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
   cells.SetDateSystem(workbook.date1904 ? DateSystem::Base1904 : DateSystem::Base1900);
   SheetReader sheet(zip, sheetPart, rowLimit, styles, cells);
   sheet.Read();
-  if (sheet.SharedStringsUsed() == 0) return true;
+  if (sheet.SharedStringsUsed() == 0) return WorkbookFormat::Xlsb;
 
   std::string stringsPart = FolderOf(workbookPart) + "sharedStrings.bin";
   if (const PackageRelationship* r = relationships.ByType("/sharedStrings")) stringsPart = relationships.PartOf(*r);
@@ -573,7 +571,21 @@ bool ReadXlsbActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
                   std::to_string(count) + " strings of the workbook");
   }
   for (const auto& p : sheet.Pending()) cells.Put(p.row, p.column, CellValue::OfText(strings.Of(p.index)));
-  return true;
+  return WorkbookFormat::Xlsb;
 }
+
+// A binary workbook: the package's main part is the binary xl/workbook.bin.
+bool IsBinaryWorkbook(const OpenedPackage& opened) {
+  const ZipDirectory& zip = opened.package->Directory();
+  const std::string rels = zip.Head("_rels/.rels", 64 * 1024);
+  if (!rels.empty()) return rels.find("workbook.bin\"") != std::string::npos;
+  return zip.Find("xl/workbook.bin") != nullptr && zip.Find("xl/workbook.xml") == nullptr;
+}
+
+constexpr WorkbookFormat kXlsbFormats[] = {WorkbookFormat::Xlsb};
+
+}  // namespace
+
+extern const FormatRow kXlsbRow{"xlsb", kXlsbFormats, Container::Zip, IsBinaryWorkbook, ReadXlsbActiveSheet, kLargeSheet};
 
 }  // namespace ratemover::spreadsheet

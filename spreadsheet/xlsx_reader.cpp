@@ -20,9 +20,10 @@
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/package_relationships.h"
 #include "spreadsheet/sheet_limits.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 #include "spreadsheet/xml_stream.h"
 #include "spreadsheet/xml_text.h"
+#include "spreadsheet/zip_part.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -613,11 +614,8 @@ void StreamWhole(const ZipPackage& package, const std::string& partName, XmlHand
   if (package.Stream(partName, handler) == XmlPartResult::Missing) ThrowDamaged(partName + ": part missing");
 }
 
-}  // namespace
-
-void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cells) {
-  const ZipPackage package(zip);
-  cells.SetFormat(WorkbookFormat::Xlsx);
+WorkbookFormat ReadXlsxActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  const ZipPackage& package = *opened.package;
 
   // The workbook part: the package's officeDocument relationship, else the usual name.
   std::string workbookPart = "xl/workbook.xml";
@@ -646,7 +644,7 @@ void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
   if (sheetRel == nullptr) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": active sheet not related");
   if (IsSheetWithoutCells(sheetRel->type)) {
     cells.SetActiveIsWorksheet(false);
-    return;
+    return WorkbookFormat::Xlsx;
   }
   const std::string sheetPart = ResolvePartName(folder, sheetRel->target);
   if (sheetPart.empty()) ThrowDamaged(RelationshipsPartOf(workbookPart) + ": sheet target not valid");
@@ -665,7 +663,7 @@ void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
   if (package.Stream(sheetPart, sheet) == XmlPartResult::Missing) ThrowDamaged(sheetPart + ": part missing");
   if (!sheet.Whole()) ThrowDamaged(sheetPart + ": sheet data missing");
 
-  if (sheet.Pending().empty()) return;
+  if (sheet.Pending().empty()) return WorkbookFormat::Xlsx;
   std::string stringsPart = folder + "sharedStrings.xml";
   if (const Relationship* r = workbookRels.ByType("/sharedStrings")) {
     stringsPart = ResolvePartName(folder, r->target);
@@ -681,6 +679,19 @@ void ReadXlsxActiveSheet(GsfInfile* zip, std::int32_t rowLimit, SheetCells& cell
     if (text == nullptr) ThrowDamaged(stringsPart + ": string index out of range");
     cells.Put(p.row, p.column, CellValue::OfText(*text));
   }
+  return WorkbookFormat::Xlsx;
 }
+
+bool IsOfficeOpenXml(const OpenedPackage& opened) {
+  const ZipDirectory& zip = opened.package->Directory();
+  if (zip.Find("xl/workbook.xml") != nullptr) return true;
+  return zip.Head("_rels/.rels", 64 * 1024).find("relationships/officeDocument") != std::string::npos;
+}
+
+constexpr WorkbookFormat kXlsxFormats[] = {WorkbookFormat::Xlsx};
+
+}  // namespace
+
+extern const FormatRow kXlsxRow{"xlsx", kXlsxFormats, Container::Zip, IsOfficeOpenXml, ReadXlsxActiveSheet, kLargeSheet};
 
 }  // namespace ratemover::spreadsheet

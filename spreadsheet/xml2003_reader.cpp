@@ -29,7 +29,7 @@
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_limits.h"
 #include "spreadsheet/workbook_format.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 #include "spreadsheet/xml_stream.h"
 #include "spreadsheet/xml_text.h"
 
@@ -524,9 +524,10 @@ class WorkbookHandler : public XmlHandler {
   std::size_t cellCount_ = 0, textBytes_ = 0;
 };
 
-}  // namespace
-
-bool IsXmlSpreadsheet2003(GsfInput* input) {
+// XML Spreadsheet 2003: an XML document whose root is Workbook in the
+// spreadsheet namespace, whatever the file's name.
+bool IsXmlSpreadsheet2003(const OpenedPackage& opened) {
+  GsfInput* input = opened.input;
   const gsf_off_t size = gsf_input_size(input);
   if (size <= 0 || gsf_input_seek(input, 0, G_SEEK_SET)) return false;
   std::string head(static_cast<std::size_t>(std::min<gsf_off_t>(size, kHeadBytes)), '\0');
@@ -537,12 +538,19 @@ bool IsXmlSpreadsheet2003(GsfInput* input) {
   return root && root->ns == kSpreadsheetNs && root->name == "Workbook";
 }
 
-void ReadXml2003ActiveSheet(GsfInput* input, std::int32_t rowLimit, SheetCells& cells) {
-  PlainFileSource source(input, "XML spreadsheet");
+WorkbookFormat ReadXml2003ActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
+  PlainFileSource source(opened.input, "XML spreadsheet");
   WorkbookHandler workbook(rowLimit, cells);
   StreamXml(source, workbook);
   workbook.Deliver();
-  cells.SetFormat(WorkbookFormat::Xml2003);
+  return WorkbookFormat::Xml2003;
 }
+
+constexpr WorkbookFormat kXml2003Formats[] = {WorkbookFormat::Xml2003};
+
+}  // namespace
+
+extern const FormatRow kXml2003Row{"xml2003",         kXml2003Formats,        Container::Bare,
+                                   IsXmlSpreadsheet2003, ReadXml2003ActiveSheet, kLargeSheet};
 
 }  // namespace ratemover::spreadsheet

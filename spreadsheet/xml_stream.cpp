@@ -188,6 +188,8 @@ ZipPackage::~ZipPackage() = default;
 
 bool ZipPackage::Has(const std::string& partName) const { return impl_->directory.Find(partName) != nullptr; }
 
+const ZipDirectory& ZipPackage::Directory() const { return impl_->directory; }
+
 namespace {
 
 // A package part as a byte source: the reader checks size and CRC-32 as it

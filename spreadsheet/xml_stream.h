@@ -162,6 +162,8 @@ struct XmlName {
 };
 std::optional<XmlName> XmlRootElement(std::string_view head);
 
+class ZipDirectory;
+
 class ZipPackage {
  public:
   // More bytes of a part than this without the start of an element: damaged.
@@ -176,6 +178,9 @@ class ZipPackage {
   // Whether a part of this name (no leading "/"; letter case is not
   // significant, as in package part names) exists.
   bool Has(const std::string& partName) const;
+
+  // The members as the central directory lists them.
+  const ZipDirectory& Directory() const;
 
   // Streams one part through the handler. Throws WorkbookError when the part
   // is damaged (malformed XML, a short or broken member, a wrong size or

@@ -162,6 +162,24 @@ const ZipEntry* ZipDirectory::Find(const std::string& partName) const {
   return nullptr;
 }
 
+std::string ZipDirectory::Head(const std::string& partName, std::size_t limit) const {
+  if (Find(partName) == nullptr) return std::string();
+  try {
+    ZipPartReader member(*this, partName);
+    std::string bytes(limit, '\0');
+    std::size_t length = 0;
+    while (length < limit) {
+      const std::size_t n = member.Read(reinterpret_cast<std::uint8_t*>(bytes.data()) + length, limit - length);
+      if (n == 0) break;
+      length += n;
+    }
+    bytes.resize(length);
+    return bytes;
+  } catch (const WorkbookError&) {
+    return std::string();
+  }
+}
+
 struct ZipPartReader::Impl {
   GsfInput* source = nullptr;
   ZipEntry entry;

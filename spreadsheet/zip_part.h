@@ -42,6 +42,11 @@ class ZipDirectory {
   // no member. A "\" in the archive's names counts as "/".
   const ZipEntry* Find(const std::string& partName) const;
 
+  // The beginning of a small member (at most `limit` bytes), for recognising
+  // the package; empty when the member is missing or unreadable (the reader
+  // that opens the package checks it whole).
+  std::string Head(const std::string& partName, std::size_t limit) const;
+
   // The archive file itself.
   GsfInput* Source() const { return source_.get(); }
 

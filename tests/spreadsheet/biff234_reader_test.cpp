@@ -15,7 +15,7 @@
 
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/session.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 #include "tests/spreadsheet/catalogue.h"
 #include "tests/spreadsheet/reader_test_support.h"
 
@@ -162,7 +162,7 @@ std::optional<WorkbookError> Refusal(const std::string& bytes, std::int32_t rowL
   SheetCells cells;
   std::optional<WorkbookError> refusal;
   try {
-    EXPECT_TRUE(ReadBiff234ActiveSheet(input, rowLimit, cells));
+    FormatRowNamed("biff2-4").read({input, nullptr, nullptr}, rowLimit, cells);
   } catch (const WorkbookError& error) {
     refusal = error;
   }
@@ -358,8 +358,8 @@ TEST(Biff234Reader, OnlyABareStreamStartingWithABofIsTaken) {
     GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()),
                                            static_cast<gsf_off_t>(bytes.size()), FALSE);
     SheetCells cells;
-    EXPECT_FALSE(IsBiff234Stream(input));
-    EXPECT_FALSE(ReadBiff234ActiveSheet(input, 3000, cells));
+    EXPECT_FALSE(FormatRowNamed("biff2-4").recognise({input, nullptr, nullptr}));
+    EXPECT_THROW(FormatRowNamed("biff2-4").read({input, nullptr, nullptr}, 3000, cells), WorkbookError);
     g_object_unref(input);
   }
 }

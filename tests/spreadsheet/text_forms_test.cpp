@@ -22,7 +22,7 @@
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/text_form.h"
-#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/format_table.h"
 
 namespace ratemover::spreadsheet {
 namespace {
@@ -580,7 +580,7 @@ std::pair<Grid, std::optional<OpenFailure>> ReadPageInPieces(const std::string& 
   SheetCells cells;
   std::optional<OpenFailure> failure;
   try {
-    ReadHtmlActiveSheet(input, 3000, cells, pieceSize);
+    ReadHtmlInPieces(input, 3000, cells, pieceSize);
   } catch (const WorkbookError& refused) {
     failure = refused.Reason();
   }
