@@ -132,43 +132,69 @@ std::string Cp1250FromUtf8(std::string_view utf8) {
   return out;
 }
 
-Utf16Step DecodeUtf16At(std::u16string_view units, std::size_t pos) {
-  const char16_t unit = units[pos];
+namespace {
+
+// The UTF-16 rule on `count` code units that unitAt(i) gives.
+template <typename UnitAt>
+Utf16Step DecodeUtf16(UnitAt unitAt, std::size_t count, std::size_t pos) {
+  const char16_t unit = unitAt(pos);
   const auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
   const auto isLow = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
   if (isHigh(unit)) {
-    if (pos + 1 == units.size()) return {0, 1, false, true};
-    if (!isLow(units[pos + 1])) return {0, 1, false, false};
-    return {0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[pos + 1] - 0xDC00), 2, true, false};
+    if (pos + 1 == count) return {0, 1, false, true};
+    const char16_t next = unitAt(pos + 1);
+    if (!isLow(next)) return {0, 1, false, false};
+    return {0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (next - 0xDC00), 2, true, false};
   }
   if (isLow(unit)) return {0, 1, false, false};
   return {unit, 1, true, false};
 }
 
-void Cp1250FromUtf16Runs::Append(std::u16string_view units, std::string& out) {
+}  // namespace
+
+Utf16Step DecodeUtf16At(std::u16string_view units, std::size_t pos) {
+  return DecodeUtf16([units](std::size_t i) { return units[i]; }, units.size(), pos);
+}
+
+template <typename UnitAt>
+void Cp1250FromUtf16Runs::AppendUnits(UnitAt unitAt, std::size_t count, std::string& out) {
   std::size_t at = 0;
-  if (waitingHigh_ != 0 && !units.empty()) {
-    const char16_t pair[2] = {waitingHigh_, units[0]};
+  if (waitingHigh_ != 0 && count > 0) {
+    const char16_t pair[2] = {waitingHigh_, unitAt(0)};
     const Utf16Step step = DecodeUtf16At(std::u16string_view(pair, 2), 0);
     out.push_back('?');  // a character beyond the basic plane, or a lone surrogate
     at = step.length - 1;
     waitingHigh_ = 0;
   }
-  while (at < units.size()) {
-    const char16_t unit = units[at];
+  // never more characters than units: room for all, cut to what was written
+  const std::size_t base = out.size();
+  out.resize(base + (count - at));
+  char* write = out.data() + base;
+  while (at < count) {
+    const char16_t unit = unitAt(at);
     if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
+      *write++ = static_cast<char>(unit);
       ++at;
       continue;
     }
-    const Utf16Step step = DecodeUtf16At(units, at);
+    const Utf16Step step = DecodeUtf16(unitAt, count, at);
     if (step.cut) {
       waitingHigh_ = unit;
-      return;
+      break;
     }
-    out.push_back(step.valid ? Cp1250OfCodePoint(step.codePoint) : '?');
+    *write++ = step.valid ? Cp1250OfCodePoint(step.codePoint) : '?';
     at += step.length;
   }
+  out.resize(static_cast<std::size_t>(write - out.data()));
+}
+
+void Cp1250FromUtf16Runs::Append(std::u16string_view units, std::string& out) {
+  AppendUnits([units](std::size_t i) { return units[i]; }, units.size(), out);
+}
+
+void Cp1250FromUtf16Runs::AppendLittleEndian(const unsigned char* bytes, std::size_t count, std::string& out) {
+  AppendUnits(
+      [bytes](std::size_t i) { return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); }, count, out);
 }
 
 void Cp1250FromUtf16Runs::Finish(std::string& out) {

@@ -55,10 +55,14 @@ Utf16Step DecodeUtf16At(std::u16string_view units, std::size_t pos);
 class Cp1250FromUtf16Runs {
  public:
   void Append(std::u16string_view units, std::string& out);
+  // The same for `count` code units stored little-endian at `bytes`.
+  void AppendLittleEndian(const unsigned char* bytes, std::size_t count, std::string& out);
   // After the last run: a high surrogate still waiting for its pair is '?'.
   void Finish(std::string& out);
 
  private:
+  template <typename UnitAt>
+  void AppendUnits(UnitAt unitAt, std::size_t count, std::string& out);
   char16_t waitingHigh_ = 0;
 };
 

@@ -24,16 +24,11 @@ class Utf16Sink {
   Utf16Sink& operator=(const Utf16Sink&) = delete;
 
   // `count` little-endian code units from p.
-  void Units(const std::uint8_t* p, std::size_t count) {
-    units_.resize(count);
-    for (std::size_t i = 0; i < count; ++i) units_[i] = static_cast<char16_t>(spreadsheet::U16(p + 2 * i));
-    runs_.Append(units_, out_);
-  }
+  void Units(const std::uint8_t* p, std::size_t count) { runs_.AppendLittleEndian(p, count, out_); }
   void Flush() { runs_.Finish(out_); }
 
  private:
   std::string& out_;
-  std::u16string units_;
   Cp1250FromUtf16Runs runs_;
 };
 

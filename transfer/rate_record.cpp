@@ -323,24 +323,38 @@ std::string_view ValueOf(Holds holds, const FieldValues& values) {
   return {};
 }
 
+// The line starts as blanks, as long as its fields make it, and each value is
+// put in at its place.
 template <std::size_t N>
 void AppendFields(std::string& out, const LineField (&fields)[N], const FieldValues& values) {
-  for (const LineField& field : fields) {
-    std::string_view value = ValueOf(field.holds, values);
-    if (!field.widens) value = value.substr(0, field.width);
-    const std::size_t fill = value.size() < field.width ? field.width - value.size() : 0;
-    out.push_back(' ');
-    if (field.align == Align::Right) out.append(fill, ' ');
-    const std::size_t start = out.size();
-    out.append(value);
-    if (field.holds == Holds::Symbol) {
+  std::string_view cut[N];
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (fields[i].holds != Holds::Nothing) {
+      cut[i] = ValueOf(fields[i].holds, values);
+      if (!fields[i].widens) cut[i] = cut[i].substr(0, fields[i].width);
+    }
+    length += 1 + std::max(fields[i].width, cut[i].size());
+  }
+  const std::size_t base = out.size();
+  out.append(length, ' ');
+  char* at = out.data() + base;
+  for (std::size_t i = 0; i < N; ++i) {
+    const std::size_t width = std::max(fields[i].width, cut[i].size());
+    if (cut[i].empty()) {
+      at += 1 + width;
+      continue;
+    }
+    char* value = at + 1 + (fields[i].align == Align::Right ? width - cut[i].size() : 0);
+    cut[i].copy(value, cut[i].size());
+    if (fields[i].holds == Holds::Symbol) {
       // A control character inside the symbol (a line break typed into the cell)
       // would split the fixed-width line in the file; it becomes a blank instead.
-      for (std::size_t i = start; i < out.size(); ++i) {
-        if (static_cast<unsigned char>(out[i]) < 32) out[i] = ' ';
+      for (std::size_t c = 0; c < cut[i].size(); ++c) {
+        if (static_cast<unsigned char>(value[c]) < 32) value[c] = ' ';
       }
     }
-    if (field.align == Align::Left) out.append(fill, ' ');
+    at += 1 + width;
   }
 }
 
