@@ -1,6 +1,7 @@
 #include "transfer/rate_record.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -50,6 +51,47 @@ constexpr LineField kPriceLineFields[] = {
     {Holds::Nothing, 15, Align::Right},
     {Holds::Date, 10, Align::Right},
 };
+
+// A field that holds a value, at its column in a line whose fields keep their
+// widths (counted from 0, after the field's blank).
+struct PlacedField {
+  Holds holds;
+  std::size_t column;
+  std::size_t width;
+  Align align;
+  bool widens;
+};
+
+// The fields of a line that hold a value, placed once, when compiled; and the
+// length of the line when no field widens.
+template <std::size_t N>
+struct LineLayout {
+  std::array<PlacedField, N> placed{};
+  std::size_t length = 0;
+};
+
+template <std::size_t Holding, std::size_t N>
+constexpr LineLayout<Holding> LayoutOf(const LineField (&fields)[N]) {
+  LineLayout<Holding> layout;
+  std::size_t next = 0;
+  for (const LineField& field : fields) {
+    if (field.holds != Holds::Nothing) {
+      layout.placed[next++] = {field.holds, layout.length + 1, field.width, field.align, field.widens};
+    }
+    layout.length += 1 + field.width;
+  }
+  return layout;
+}
+
+template <std::size_t N>
+constexpr std::size_t HoldingCount(const LineField (&fields)[N]) {
+  std::size_t count = 0;
+  for (const LineField& field : fields) count += field.holds != Holds::Nothing ? 1 : 0;
+  return count;
+}
+
+constexpr auto kDateLine = LayoutOf<HoldingCount(kDateLineFields)>(kDateLineFields);
+constexpr auto kPriceLine = LayoutOf<HoldingCount(kPriceLineFields)>(kPriceLineFields);
 
 constexpr std::string_view kDateRecordCode = "0002";
 constexpr std::string_view kPriceRecordCode = "0020";
@@ -324,37 +366,36 @@ std::string_view ValueOf(Holds holds, const FieldValues& values) {
 }
 
 // The line starts as blanks, as long as its fields make it, and each value is
-// put in at its place.
+// put in at its place; a field that widens moves the fields after it.
 template <std::size_t N>
-void AppendFields(std::string& out, const LineField (&fields)[N], const FieldValues& values) {
+void AppendFields(std::string& out, const LineLayout<N>& layout, const FieldValues& values) {
   std::string_view cut[N];
-  std::size_t length = 0;
+  std::size_t widened = 0;
   for (std::size_t i = 0; i < N; ++i) {
-    if (fields[i].holds != Holds::Nothing) {
-      cut[i] = ValueOf(fields[i].holds, values);
-      if (!fields[i].widens) cut[i] = cut[i].substr(0, fields[i].width);
+    const PlacedField& field = layout.placed[i];
+    cut[i] = ValueOf(field.holds, values);
+    if (!field.widens) {
+      cut[i] = cut[i].substr(0, field.width);
+    } else if (cut[i].size() > field.width) {
+      widened += cut[i].size() - field.width;
     }
-    length += 1 + std::max(fields[i].width, cut[i].size());
   }
   const std::size_t base = out.size();
-  out.append(length, ' ');
-  char* at = out.data() + base;
+  out.append(layout.length + widened, ' ');
+  std::size_t shift = 0;
   for (std::size_t i = 0; i < N; ++i) {
-    const std::size_t width = std::max(fields[i].width, cut[i].size());
-    if (cut[i].empty()) {
-      at += 1 + width;
-      continue;
-    }
-    char* value = at + 1 + (fields[i].align == Align::Right ? width - cut[i].size() : 0);
+    const PlacedField& field = layout.placed[i];
+    const std::size_t width = std::max(field.width, cut[i].size());
+    char* value = out.data() + base + field.column + shift + (field.align == Align::Right ? width - cut[i].size() : 0);
     cut[i].copy(value, cut[i].size());
-    if (fields[i].holds == Holds::Symbol) {
+    if (field.holds == Holds::Symbol) {
       // A control character inside the symbol (a line break typed into the cell)
       // would split the fixed-width line in the file; it becomes a blank instead.
       for (std::size_t c = 0; c < cut[i].size(); ++c) {
         if (static_cast<unsigned char>(value[c]) < 32) value[c] = ' ';
       }
     }
-    at += 1 + width;
+    shift += width - field.width;
   }
 }
 
@@ -362,7 +403,7 @@ void AppendFields(std::string& out, const LineField (&fields)[N], const FieldVal
 
 std::string VrsticaDatuma(std::string_view formattedDate) {
   std::string line;
-  AppendFields(line, kDateLineFields,
+  AppendFields(line, kDateLine,
                {.recordCode = kDateRecordCode, .symbol = {}, .indexMarker = {}, .price = {}, .date = formattedDate});
   return line;
 }
@@ -370,7 +411,7 @@ std::string VrsticaDatuma(std::string_view formattedDate) {
 void AppendVrsticaTecaja(std::string& out, const PriceLine& values) {
   char field[kPriceRoom];
   const std::size_t priceLength = FormatPrice(field, values.price);
-  AppendFields(out, kPriceLineFields,
+  AppendFields(out, kPriceLine,
                {.recordCode = kPriceRecordCode,
                 .symbol = values.symbol,
                 .indexMarker = values.indexMarker,
