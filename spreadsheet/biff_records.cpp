@@ -46,8 +46,7 @@ Stream::Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(sta
   size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
 
-bool Stream::Ensure(std::uint64_t end) {
-  if (end <= start_ + length_) return true;
+bool Stream::Grow(std::uint64_t end) {
   if (end > size_ || end < start_) return false;
   constexpr std::uint64_t kBlock = 1024 * 1024;
   const std::uint64_t want = std::min<std::uint64_t>(std::max<std::uint64_t>(end - start_, length_ + kBlock),
@@ -77,38 +76,15 @@ bool IsPadding(const Stream& stream, std::uint64_t from, std::uint64_t to) {
   return true;
 }
 
-RecordCursor::Step RecordCursor::Next(Record& record) {
-  if (next_ == stream_.Size()) {
-    // the stream may still have been shorter than claimed
-    return stream_.Ensure(next_) ? Step::End : Step::Broken;
-  }
-  if (!stream_.Ensure(next_ + 4)) return Step::Broken;
-  const std::uint8_t* header = stream_.At(next_);
-  record.type = U16(header);
-  record.length = U16(header + 2);
-  record.offset = next_ + 4;
-  if (record.length > maxLength_) return Step::Broken;
-  if (!stream_.Ensure(record.offset + record.length)) return Step::Broken;
-  next_ = record.offset + record.length;
-  return Step::Record;
-}
-
 bool RecordCursor::PeekType(std::uint16_t& type) {
   if (!stream_.Ensure(next_ + 4)) return false;
   type = U16(stream_.At(next_));
   return true;
 }
 
-Record RecordCursor::Expect(std::string_view part) {
-  const std::uint64_t at = next_;
-  Record record;
-  switch (Next(record)) {
-    case Step::Record:
-      return record;
-    case Step::End:
-      ThrowDamaged(std::string(part) + " ends at offset " + std::to_string(at) + " without its EOF record");
-    case Step::Broken:
-      break;
+void RecordCursor::ThrowNotARecord(std::string_view part, std::uint64_t at, Step step) {
+  if (step == Step::End) {
+    ThrowDamaged(std::string(part) + " ends at offset " + std::to_string(at) + " without its EOF record");
   }
   ThrowDamaged(std::string(part) + ": the record at offset " + std::to_string(at) +
                " runs past the end of the workbook stream or is longer than a record can be");

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "spreadsheet/little_endian.h"
+
 namespace ratemover::spreadsheet::biff {
 
 inline constexpr std::uint16_t kContinue = 0x003C;
@@ -40,12 +42,14 @@ class Stream {
 
   // Makes the bytes from the start to end available; false when the stream is
   // shorter or a read fails.
-  bool Ensure(std::uint64_t end);
+  bool Ensure(std::uint64_t end) { return end <= start_ + length_ || Grow(end); }
 
   // A byte made available by Ensure, by its offset in the whole stream.
   const std::uint8_t* At(std::uint64_t offset) const { return bytes_ + (offset - start_); }
 
  private:
+  bool Grow(std::uint64_t end);
+
   GsfInput* input_ = nullptr;
   std::uint64_t start_ = 0;
   std::uint64_t size_ = 0;
@@ -76,7 +80,21 @@ class RecordCursor {
 
   // The next record: End exactly at the end of the stream, Broken when a
   // header or the data runs past it or the record is too long.
-  Step Next(Record& record);
+  Step Next(Record& record) {
+    if (next_ == stream_.Size()) {
+      // the stream may still have been shorter than claimed
+      return stream_.Ensure(next_) ? Step::End : Step::Broken;
+    }
+    if (!stream_.Ensure(next_ + 4)) return Step::Broken;
+    const std::uint8_t* header = stream_.At(next_);
+    record.type = spreadsheet::U16(header);
+    record.length = spreadsheet::U16(header + 2);
+    record.offset = next_ + 4;
+    if (record.length > maxLength_) return Step::Broken;
+    if (!stream_.Ensure(record.offset + record.length)) return Step::Broken;
+    next_ = record.offset + record.length;
+    return Step::Record;
+  }
 
   // The type of the record that Next would give, if its header is there.
   bool PeekType(std::uint16_t& type);
@@ -89,9 +107,17 @@ class RecordCursor {
 
   // The next record of a part that must go on to its EOF; damage when the
   // stream ends or a record runs past it.
-  Record Expect(std::string_view part);
+  Record Expect(std::string_view part) {
+    const std::uint64_t at = next_;
+    Record record;
+    const Step step = Next(record);
+    if (step != Step::Record) ThrowNotARecord(part, at, step);
+    return record;
+  }
 
  private:
+  [[noreturn]] static void ThrowNotARecord(std::string_view part, std::uint64_t at, Step step);
+
   Stream& stream_;
   std::uint64_t next_;
   std::uint16_t maxLength_;
