@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "common/text.h"
+
 namespace ratemover::desktop {
 
 namespace {
@@ -13,8 +15,6 @@ struct FolderCloser {
   void operator()(DIR* folder) const { ::closedir(folder); }
 };
 using FolderHandle = std::unique_ptr<DIR, FolderCloser>;
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
