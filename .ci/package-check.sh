@@ -21,6 +21,8 @@ cat "$work/lintian.txt"
 # built with Debian's hardening flags: no note about bindnow, fortify, PIE,
 # RELRO or stack protection
 ! grep -q 'hardening-' "$work/lintian.txt" || fail "lintian: the programs are not hardened"
+# a manual page line that starts with a dot is read as a macro and its text lost
+! grep -q 'groff-message' "$work/lintian.txt" || fail "lintian: a manual page does not render cleanly"
 
 dpkg-deb -x "$deb" "$work/root"
 dpkg-deb -e "$deb" "$work/control"
