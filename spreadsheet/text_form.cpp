@@ -1,4 +1,3 @@
-#include "common/iso_date_time.h"
 #include "spreadsheet/text_form.h"
 
 #include <gsf/gsf-input.h>
@@ -8,8 +7,8 @@
 #include <string>
 
 #include "common/cp1250.h"
+#include "common/iso_date_time.h"
 #include "spreadsheet/cell_text.h"
-#include "spreadsheet/ods_values.h"
 #include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_limits.h"
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "common/civil_calendar.h"
-#include "common/iso_date_time.h"
 #include "common/cp1250.h"
+#include "common/iso_date_time.h"
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/number_format.h"
 #include "spreadsheet/open_failure.h"
