@@ -246,25 +246,6 @@ bool DecodeText(std::string& bytes) {
   return true;
 }
 
-// Refuses a file whose rows read hold more cells or text than any price list
-// before a cell of it is stored, so that the cells never take the memory.
-void CheckRowsReadWithinBounds(std::string_view text, char separator, std::int32_t rowLimit) {
-  Records records(text, separator);
-  std::vector<std::string> fields;
-  std::size_t cells = 0;
-  std::size_t textBytes = 0;
-  for (std::int64_t row = 1; row <= rowLimit && !records.AtEnd(); ++row) {
-    records.Next(fields);
-    for (const std::string& field : fields) {
-      if (field.empty()) continue;
-      textBytes += field.size();
-      if (++cells > kMaxCells || textBytes > kMaxTextBytes) {
-        throw WorkbookError(OpenFailure::TooLarge, "more cells or text than a price list holds");
-      }
-    }
-  }
-}
-
 WorkbookFormat ReadCsvActiveSheet(const OpenedPackage& opened, std::int32_t rowLimit, SheetCells& cells) {
   GsfInput* input = opened.input;
   // A NUL among the first bytes of a file without a byte-order mark is no
@@ -278,7 +259,6 @@ WorkbookFormat ReadCsvActiveSheet(const OpenedPackage& opened, std::int32_t rowL
   std::string_view rest(text);
   const auto named = NamedSeparator(rest);
   const char separator = named ? *named : DetectSeparator(rest);
-  CheckRowsReadWithinBounds(rest, separator, rowLimit);
   Records records(rest, separator);
   std::vector<std::string> fields;
   std::size_t firstLineFields = 0;

@@ -44,12 +44,6 @@ constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 40;
 // Text longer than a cell holds is cut there, as the spreadsheet application
 // cuts it. UTF-8 needs at most four bytes a character.
 constexpr std::size_t kMaxCellTextBytes = 4 * kMaxCellText + 4;
-// Repeated cells are stored once per position they cover. A sheet whose rows
-// read would take more memory than this (a bomb of repeats, not a price list)
-// cannot be opened rather than exhaust memory; a stored cell costs about
-// kCellOverheadBytes besides a long text's bytes.
-constexpr std::uint64_t kStoreBudgetBytes = 32u << 20;
-constexpr std::uint64_t kCellOverheadBytes = 100;
 // The name of the active table is short; a longer one names no table.
 constexpr std::size_t kMaxTableNameBytes = 4096;
 
@@ -276,7 +270,6 @@ class ContentHandler final : public XmlHandler {
     }
     if (activeName_ && name == *activeName_) {
       cells_.Clear();  // whatever the first table left
-      spent_ = 0;
       firstTableTooBig_ = false;
       role_ = Role::Active;
     } else if (tableCount_ == 1) {
@@ -310,17 +303,21 @@ class ContentHandler final : public XmlHandler {
 
   void EndRow() {
     rowDepth_ = 0;
-    std::uint64_t rowCost = 0;  // at most 16384 columns of at most 2^18 bytes each
     if (storingRow_ && !rowCells_.empty()) {
-      // A repeated row holds the same cells in every row it covers.
+      // Repeated cells are stored once per position they cover: a row whose
+      // repeats would spread beyond what the cells may hold (a bomb of
+      // repeats, not a price list) is refused before it is spread out.
       const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
+      std::uint64_t rowCells = 0;  // at most 16384
+      std::uint64_t rowText = 0;   // at most 16384 columns of at most 2^18 bytes each
       for (const auto& cell : rowCells_) {
         const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, std::int64_t{kMaxColumns});
-        rowCost += static_cast<std::uint64_t>(lastColumn - cell.column + 1) *
-                   (kCellOverheadBytes + (cell.value.text.size() > 15 ? cell.value.text.size() : 0));
+        const auto columns = static_cast<std::uint64_t>(lastColumn - cell.column + 1);
+        rowCells += columns;
+        rowText += columns * cell.value.text.size();
       }
-      const auto rows = static_cast<std::uint64_t>(lastRow - nextRow_ + 1);
-      if (rowCost > 0 && rows > (kStoreBudgetBytes - spent_) / rowCost) {
+      const auto rows = static_cast<std::uint64_t>(lastRow - nextRow_ + 1);  // at most 2^20
+      if (!cells_.Fits(rows * rowCells, rows * rowText)) {
         if (role_ == Role::Active) {
           Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
           return;
@@ -328,7 +325,6 @@ class ContentHandler final : public XmlHandler {
         // The first table, kept in case no table has the active name, is too
         // big: it cannot be opened either, should it turn out to be the one.
         cells_.Clear();
-        spent_ = 0;
         firstTableTooBig_ = true;
         role_ = Role::Skip;
         storingRow_ = false;
@@ -336,7 +332,6 @@ class ContentHandler final : public XmlHandler {
     }
     if (storingRow_ && !rowCells_.empty()) {
       const std::int64_t lastRow = std::min<std::int64_t>(nextRow_ + rowRepeat_ - 1, rowLimit_);
-      spent_ += static_cast<std::uint64_t>(lastRow - nextRow_ + 1) * rowCost;
       for (std::int64_t row = nextRow_; row <= lastRow; ++row) {
         for (const auto& cell : rowCells_) {
           const std::int64_t lastColumn = std::min(cell.column + cell.repeat - 1, std::int64_t{kMaxColumns});
@@ -511,7 +506,6 @@ class ContentHandler final : public XmlHandler {
 
   int tableCount_ = 0;
   Role role_ = Role::Skip;
-  std::uint64_t spent_ = 0;  // of kStoreBudgetBytes
   bool firstTableTooBig_ = false;
 
   std::int64_t nextRow_ = 1;

@@ -50,25 +50,40 @@ SheetCells::Entry SheetCells::EntryOf(std::uint64_t key, const CellValue& value)
           value.kind, value.style,  value.boolean};
 }
 
+void SheetCells::Count(std::size_t cells, std::size_t textBytes) {
+  if (!Fits(cells, textBytes)) {
+    throw WorkbookError(OpenFailure::TooLarge, "more cells or text than a price list holds");
+  }
+  cellsCounted_ += cells;
+  textCounted_ += textBytes;
+}
+
+void SheetCells::Hold(std::size_t cells, std::size_t textBytes) { Count(cells, textBytes); }
+
 void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& value) {
   const std::uint64_t key = Key(row, column);
   const bool empty = value.kind == CellValue::Kind::Empty;
   if (ordered_) {
     if (entries_.empty() || key > entries_.back().key) {
-      if (!empty) entries_.push_back(EntryOf(key, value));
+      if (empty) return;
+      Count(1, value.text.size());
+      entries_.push_back(EntryOf(key, value));
       return;
     }
     // a cell stored again (a text a reader learns only later) or out of order
     Entry& at = entries_[LowerBound(key)];
     if (at.key == key) {
+      Count(0, value.text.size());
       at = EntryOf(key, value);
       return;
     }
     if (empty) return;  // nothing stored there to empty
   } else if (entries_.back().key == key) {
+    Count(0, value.text.size());
     entries_.back() = EntryOf(key, value);
     return;
   }
+  Count(1, value.text.size());
   if (ordered_) orderedPart_ = entries_.size();
   ordered_ = false;
   entries_.push_back(EntryOf(key, value));
@@ -139,6 +154,8 @@ std::size_t SheetCells::Size() const {
 void SheetCells::Clear() {
   entries_.clear();
   texts_.Clear();
+  cellsCounted_ = 0;
+  textCounted_ = 0;
   ordered_ = true;
   orderAt_ = kFirstOrderAt;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "spreadsheet/cell_value.h"
+#include "spreadsheet/sheet_limits.h"
 
 namespace ratemover::spreadsheet {
 
@@ -22,8 +23,24 @@ class SheetCells {
   void SetActiveIsWorksheet(bool worksheet) { activeIsWorksheet_ = worksheet; }
   bool ActiveIsWorksheet() const { return activeIsWorksheet_; }
 
-  // Stores a cell (row and column from 1); a later value for the same cell replaces it.
+  // Stores a cell (row and column from 1); a later value for the same cell
+  // replaces it. The rows read hold at most kMaxCells cells and kMaxTextBytes
+  // of text, counted as stored (a text that replaces another counts again, as
+  // the one replaced stays until the table is cleared): a cell beyond them is
+  // not stored, and throws WorkbookError(TooLarge), so that a workbook with
+  // more than any price list holds cannot exhaust memory, whichever reader
+  // reads it.
   void Put(std::int32_t row, std::int32_t column, const CellValue& value);
+
+  // Counts what a reader holds outside the table for cells it may store later
+  // (the shared strings its cells name, the cells of sheets it cannot yet tell
+  // from the active one) against the same bounds: throws as Put does.
+  void Hold(std::size_t cells, std::size_t textBytes);
+
+  // Whether this many more cells and bytes of text would stay within the bounds.
+  bool Fits(std::uint64_t cells, std::uint64_t textBytes) const {
+    return cells <= kMaxCells - cellsCounted_ && textBytes <= kMaxTextBytes - textCounted_;
+  }
 
   // The stored cell, or nothing for a cell that holds nothing.
   std::optional<CellValue> Find(std::int32_t row, std::int32_t column) const;
@@ -57,7 +74,7 @@ class SheetCells {
 
   // The cells' texts, one after another in blocks that never move; a long
   // text has a block of its own. A text replaced stays until the table is
-  // cleared: the readers bound the text they store.
+  // cleared, and counts against the bounds until then.
   class TextBlocks {
    public:
     TextBlocks() = default;
@@ -79,6 +96,7 @@ class SheetCells {
     char* free_ = nullptr;  // the room left in the last ordinary block
     std::size_t room_ = 0;
   };
+  void Count(std::size_t cells, std::size_t textBytes);
   void Order() const;
   std::size_t LowerBound(std::uint64_t key) const;
 
@@ -89,6 +107,8 @@ class SheetCells {
   mutable std::size_t orderAt_ = kFirstOrderAt;
   mutable std::size_t lastFound_ = 0;  // where the last search ended: where the next one starts looking
   static constexpr std::size_t kFirstOrderAt = 1024;
+  std::size_t cellsCounted_ = 0;  // within kMaxCells
+  std::size_t textCounted_ = 0;   // within kMaxTextBytes
   DateSystem dateSystem_ = DateSystem::Base1900;
   bool activeIsWorksheet_ = true;
 };

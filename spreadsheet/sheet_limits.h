@@ -27,7 +27,8 @@ inline constexpr std::size_t kMaxCellText = 32767;
 
 // What the rows read may hold in all: more cells or text than any price list
 // has makes the workbook one that cannot be opened instead of exhausting
-// memory.
+// memory. The cell table (SheetCells) counts and refuses, whichever reader
+// stores into it.
 inline constexpr std::size_t kMaxCells = 1000000;
 inline constexpr std::size_t kMaxTextBytes = 64u << 20;
 

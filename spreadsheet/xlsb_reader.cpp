@@ -456,14 +456,7 @@ class SheetReader {
   std::int32_t Row() const { return static_cast<std::int32_t>(row_ + 1); }
   std::int32_t Column() const { return static_cast<std::int32_t>(previousColumn_ + 1); }
 
-  void Put(CellValue value) {
-    if (value.kind == CellValue::Kind::Empty) return;
-    textBytes_ += value.text.size();
-    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) {
-      throw WorkbookError(OpenFailure::TooLarge, records_.PartName() + ": more cells or text than a price list holds");
-    }
-    cells_.Put(Row(), Column(), std::move(value));
-  }
+  void Put(CellValue value) { cells_.Put(Row(), Column(), std::move(value)); }
 
   RecordStream records_;
   std::int32_t rowLimit_;
@@ -476,8 +469,6 @@ class SheetReader {
   bool haveRow_ = false;
   std::uint32_t row_ = 0;            // from 0
   std::int64_t previousColumn_ = -1;  // from 0; -1 before the row's first cell
-  std::size_t cellCount_ = 0;
-  std::size_t textBytes_ = 0;
   std::uint64_t sharedStringsUsed_ = 0;
   std::vector<PendingString> pending_;
 };
@@ -493,14 +484,15 @@ struct WantedStrings {
 };
 
 // Reads the whole shared strings part, keeping the strings at the wanted
-// indices; gives the number of strings in the part.
-std::uint64_t ReadSharedStrings(const ZipDirectory& zip, const std::string& partName, WantedStrings& wanted) {
+// indices (they count against what the cells may hold); gives the number of
+// strings in the part.
+std::uint64_t ReadSharedStrings(const ZipDirectory& zip, const std::string& partName, WantedStrings& wanted,
+                                SheetCells& cells) {
   std::sort(wanted.indices.begin(), wanted.indices.end());
   wanted.indices.erase(std::unique(wanted.indices.begin(), wanted.indices.end()), wanted.indices.end());
   wanted.texts.resize(wanted.indices.size());
   std::uint64_t count = 0;
   std::size_t next = 0;  // the first wanted index not read yet
-  std::size_t textBytes = 0;
   RecordStream records(zip, partName);
   while (records.Next()) {
     if (records.Type() != kSharedStringItem) continue;
@@ -508,12 +500,9 @@ std::uint64_t ReadSharedStrings(const ZipDirectory& zip, const std::string& part
     if (next == wanted.indices.size() || wanted.indices[next] != index) continue;
     Fields f(records);
     f.SkipBytes(1);  // whether runs and phonetic text follow the string
-    std::string& text = wanted.texts[next++];
-    text = f.WideString();
-    textBytes += text.size();
-    if (textBytes > kMaxTextBytes) {
-      throw WorkbookError(OpenFailure::TooLarge, partName + ": more text than a price list holds");
-    }
+    std::string text = f.WideString();
+    cells.Hold(0, text.size());
+    wanted.texts[next++] = std::move(text);
   }
   records.Finish();
   return count;
@@ -565,7 +554,7 @@ WorkbookFormat ReadXlsbActiveSheet(const OpenedPackage& opened, std::int32_t row
   WantedStrings strings;
   strings.indices.reserve(sheet.Pending().size());
   for (const auto& p : sheet.Pending()) strings.indices.push_back(p.index);
-  const std::uint64_t count = ReadSharedStrings(zip, stringsPart, strings);
+  const std::uint64_t count = ReadSharedStrings(zip, stringsPart, strings, cells);
   if (sheet.SharedStringsUsed() > count) {
     sheet.Damaged("shared string " + std::to_string(sheet.SharedStringsUsed() - 1) + " past the " +
                   std::to_string(count) + " strings of the workbook");

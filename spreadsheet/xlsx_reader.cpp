@@ -455,14 +455,7 @@ class SheetHandler : public DepthHandler {
                                                                       : NumberStyle::General;
   }
 
-  void Put(CellValue value) {
-    if (value.kind == CellValue::Kind::Empty) return;
-    textBytes_ += value.text.size();
-    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) {
-      return Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
-    }
-    cells_.Put(cellRow_, cellColumn_, std::move(value));
-  }
+  void Put(CellValue value) { cells_.Put(cellRow_, cellColumn_, std::move(value)); }
 
   void FinishCell() {
     inCell_ = false;
@@ -478,11 +471,10 @@ class SheetHandler : public DepthHandler {
     if (type_ == CellType::Shared) {
       std::int64_t index = 0;
       if (!hasV_ || !ParseIndex(v_, index) || index > 0xFFFFFFFFll) return Fail("shared string index not valid");
-      if (++cellCount_ > kMaxCells) return Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
-      pending_.push_back({cellRow_, cellColumn_, static_cast<std::uint32_t>(index)});
       // Holds the cell's place in sheet order until its string is read, so
       // that storing the strings later replaces cells instead of inserting them.
       cells_.Put(cellRow_, cellColumn_, CellValue::OfText({}));
+      pending_.push_back({cellRow_, cellColumn_, static_cast<std::uint32_t>(index)});
       return;
     }
     if (type_ == CellType::FormulaString) {
@@ -535,15 +527,15 @@ class SheetHandler : public DepthHandler {
   std::string v_;
   std::string is_;
 
-  std::size_t cellCount_ = 0;
-  std::size_t textBytes_ = 0;
   std::vector<PendingString> pending_;
 };
 
 // Collects the shared strings whose indices are asked for, and stops after the last of them.
 class SharedStringsHandler : public DepthHandler {
  public:
-  explicit SharedStringsHandler(std::vector<std::uint32_t> wanted) : wanted_(std::move(wanted)) {
+  // The strings it keeps count against what the cells may hold.
+  SharedStringsHandler(std::vector<std::uint32_t> wanted, SheetCells& cells)
+      : wanted_(std::move(wanted)), cells_(cells) {
     std::sort(wanted_.begin(), wanted_.end());
     wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
     strings_.resize(wanted_.size());
@@ -569,11 +561,9 @@ class SharedStringsHandler : public DepthHandler {
   void EndElement(std::string_view, std::string_view) override {
     if (depth_ == 2 && collecting_) {
       collecting_ = false;
-      if (textBytes_ + text_.size() > kMaxTextBytes) {
-        return Fail("more text than a price list holds", OpenFailure::TooLarge);
-      }
-      textBytes_ += text_.size();
-      strings_[next_] = TextOfXstring(text_);
+      std::string text = TextOfXstring(text_);
+      cells_.Hold(0, text.size());
+      strings_[next_] = std::move(text);
       found_[next_] = true;
     } else if (depth_ == 3) {
       inRun_ = inT_ = false;
@@ -603,7 +593,7 @@ class SharedStringsHandler : public DepthHandler {
   bool inRun_ = false;
   bool inT_ = false;
   std::string text_;
-  std::size_t textBytes_ = 0;
+  SheetCells& cells_;
   std::size_t next_ = 0;              // the first wanted index not passed yet
   std::vector<std::string> strings_;  // by position in wanted_
   std::vector<bool> found_;
@@ -672,7 +662,7 @@ WorkbookFormat ReadXlsxActiveSheet(const OpenedPackage& opened, std::int32_t row
   std::vector<std::uint32_t> wanted;
   wanted.reserve(sheet.Pending().size());
   for (const auto& p : sheet.Pending()) wanted.push_back(p.index);
-  SharedStringsHandler strings(std::move(wanted));
+  SharedStringsHandler strings(std::move(wanted), cells);
   if (package.Stream(stringsPart, strings) == XmlPartResult::Missing) ThrowDamaged(stringsPart + ": part missing");
   for (const auto& p : sheet.Pending()) {
     const std::string* text = strings.Find(p.index);

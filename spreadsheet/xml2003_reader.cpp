@@ -475,13 +475,10 @@ class WorkbookHandler : public XmlHandler {
 
   void Keep(KeptCell cell) {
     if (covered_) return Fail("value in a merged area");
-    textBytes_ += cell.value.text.size();
-    if (++cellCount_ > kMaxCells || textBytes_ > kMaxTextBytes) {
-      return Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
-    }
     if (direct_) {
       Store(std::move(cell));
     } else {
+      cells_.Hold(1, cell.value.text.size());
       kept_.back().push_back(std::move(cell));
     }
   }
@@ -521,7 +518,6 @@ class WorkbookHandler : public XmlHandler {
 
   bool direct_ = false;  // the active sheet's cells go straight into the table
   std::vector<std::vector<KeptCell>> kept_;  // by worksheet; empty for those not kept
-  std::size_t cellCount_ = 0, textBytes_ = 0;
 };
 
 // XML Spreadsheet 2003: an XML document whose root is Workbook in the

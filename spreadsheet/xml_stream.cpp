@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <initializer_list>
 
 #include "spreadsheet/open_failure.h"
@@ -32,6 +33,7 @@ struct ParseState {
   std::uint64_t heardText = 0;
   bool doctype = false;
   bool malformed = false;          // the parser reported an error
+  std::exception_ptr thrown;       // by the handler, to be thrown again once the parser has returned
   std::vector<XmlAttribute> attributes;
   std::vector<std::string> decoded;  // attribute values that needed decoding, by attribute index
 };
@@ -69,11 +71,23 @@ ParseState& StateOf(void* data) { return *static_cast<ParseState*>(data); }
 // is already known to be damaged (then the parser is halted too). A handler
 // that only stopped leaves the parser going, to the end of the part.
 bool Over(ParseState& state) {
-  if (state.malformed || state.doctype || state.handler->Failed()) {
+  if (state.malformed || state.doctype || state.thrown || state.handler->Failed()) {
     xmlStopParser(state.parser);
     return true;
   }
   return state.handler->StopRequested();
+}
+
+// What the handler throws must not cross the parser, which is C code: it is
+// kept, the parser halted, and it is thrown again once the parser has returned.
+template <typename Call>
+void Hand(ParseState& state, Call call) {
+  try {
+    call();
+  } catch (...) {
+    state.thrown = std::current_exception();
+  }
+  Over(state);
 }
 
 void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri, int, const xmlChar**,
@@ -81,28 +95,30 @@ void OnStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar
   auto& state = StateOf(data);
   if (++state.starts <= state.heardStarts) return;
   if (Over(state)) return;
-  state.attributes.clear();
-  // Sized before any value is decoded: the views handed on must not move.
-  if (state.decoded.size() < static_cast<std::size_t>(attributeCount)) {
-    state.decoded.resize(static_cast<std::size_t>(attributeCount));
-  }
-  // Each attribute comes as local name, prefix, namespace URI, value start, value end.
-  for (int i = 0; i < attributeCount; ++i) {
-    const xmlChar* const* a = attributes + 5 * i;
-    std::string_view value(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
-    if (value.find('&') != std::string_view::npos) value = DecodeAmpersands(state, static_cast<std::size_t>(i), value);
-    state.attributes.push_back({View(a[2]), View(a[0]), value});
-  }
-  state.handler->StartElement(View(uri), View(localName), state.attributes);
-  Over(state);
+  Hand(state, [&] {
+    state.attributes.clear();
+    // Sized before any value is decoded: the views handed on must not move.
+    if (state.decoded.size() < static_cast<std::size_t>(attributeCount)) {
+      state.decoded.resize(static_cast<std::size_t>(attributeCount));
+    }
+    // Each attribute comes as local name, prefix, namespace URI, value start, value end.
+    for (int i = 0; i < attributeCount; ++i) {
+      const xmlChar* const* a = attributes + 5 * i;
+      std::string_view value(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
+      if (value.find('&') != std::string_view::npos) {
+        value = DecodeAmpersands(state, static_cast<std::size_t>(i), value);
+      }
+      state.attributes.push_back({View(a[2]), View(a[0]), value});
+    }
+    state.handler->StartElement(View(uri), View(localName), state.attributes);
+  });
 }
 
 void OnEnd(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri) {
   auto& state = StateOf(data);
   if (++state.ends <= state.heardEnds) return;
   if (Over(state)) return;
-  state.handler->EndElement(View(uri), View(localName));
-  Over(state);
+  Hand(state, [&] { state.handler->EndElement(View(uri), View(localName)); });
 }
 
 void OnText(void* data, const xmlChar* text, int len) {
@@ -119,8 +135,7 @@ void OnText(void* data, const xmlChar* text, int len) {
     if (piece.empty()) return;
   }
   if (Over(state) || state.handler->SkimRequested()) return;
-  state.handler->Text(piece);
-  Over(state);
+  Hand(state, [&] { state.handler->Text(piece); });
 }
 
 // Package parts never carry a document type declaration: one is refused
@@ -238,6 +253,15 @@ bool ReadPieces(XmlByteSource& part, ReadPiece read, CountStarts starts) {
   }
 }
 
+// What the handler throws names the document, as its failures do.
+[[noreturn]] void ThrowNamed(const std::string& documentName, std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const WorkbookError& e) {
+    throw WorkbookError(e.Reason(), documentName + ": " + e.Detail());
+  }
+}
+
 // The first reading: the scanner's. Returns false when it cannot vouch for
 // the document; `heard` then says what the handler has heard.
 bool ScanPart(XmlByteSource& part, XmlHandler& handler, Heard& heard) {
@@ -246,7 +270,12 @@ bool ScanPart(XmlByteSource& part, XmlHandler& handler, Heard& heard) {
   const bool sound = ReadPieces(
       part,
       [&](const std::uint8_t* data, std::size_t n) {
-        const bool sure = n == 0 ? scanner.Finish() : scanner.Feed(data, n);
+        bool sure = false;
+        try {
+          sure = n == 0 ? scanner.Finish() : scanner.Feed(data, n);
+        } catch (...) {
+          ThrowNamed(part.Name(), std::current_exception());
+        }
         if (handler.Failed()) handler.ThrowFailure(part.Name());
         return sure;
       },
@@ -438,6 +467,7 @@ void ParsePart(XmlByteSource& part, XmlHandler& handler, const Heard& heard) {
         // The end of the part ends the document: one that breaks off is an error.
         const int status = xmlParseChunk(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(n),
                                          n == 0 ? 1 : 0);
+        if (state.thrown) ThrowNamed(part.Name(), state.thrown);
         if (handler.Failed()) handler.ThrowFailure(part.Name());
         if (state.doctype) damaged("document type declaration");
         if (state.malformed || status != 0 || !parser->wellFormed) damaged("XML not well-formed");
@@ -495,12 +525,17 @@ namespace {
 struct RootState {
   xmlParserCtxtPtr parser = nullptr;
   std::optional<XmlName> root;
+  std::exception_ptr thrown;  // out of memory, thrown again once the parser has returned
 };
 
 void OnRootStart(void* data, const xmlChar* localName, const xmlChar*, const xmlChar* uri, int, const xmlChar**, int,
                  int, const xmlChar**) {
   auto& state = *static_cast<RootState*>(data);
-  state.root = XmlName{std::string(View(uri)), std::string(View(localName))};
+  try {
+    state.root = XmlName{std::string(View(uri)), std::string(View(localName))};
+  } catch (...) {
+    state.thrown = std::current_exception();
+  }
   xmlStopParser(state.parser);
 }
 
@@ -530,6 +565,7 @@ std::optional<XmlName> XmlRootElement(std::string_view head) {
     const std::size_t n = std::min(kPiece, head.size() - pos);
     if (xmlParseChunk(parser.get(), head.data() + pos, static_cast<int>(n), 0) != 0 && !state.root) break;
   }
+  if (state.thrown) std::rethrow_exception(state.thrown);
   return state.root;
 }
 

@@ -130,8 +130,9 @@ inline constexpr std::uint64_t kMaxXmlBytesWithoutElement = 16u << 20;
 inline constexpr std::size_t kMaxXmlAttributes = 1000;
 
 // Streams a whole document through the handler, with the checks and bounds
-// above. Throws WorkbookError when it is damaged or the handler failed; says
-// whether the handler stopped early.
+// above. Throws WorkbookError when it is damaged or the handler failed, and
+// what the handler throws (the reading ends there; a WorkbookError names the
+// document first); says whether the handler stopped early.
 XmlPartResult StreamXml(XmlByteSource& source, XmlHandler& handler);
 
 // The same, by the XML parser alone: what the scanner is held to.

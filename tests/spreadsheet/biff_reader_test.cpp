@@ -269,6 +269,23 @@ TEST(BiffReader, OtherWritersReadAsLibreOfficeReadsThem) {
   EXPECT_EQ(CellsThatDiffer("bad/sst_count_huge.xls", "data3000.xls"), std::vector<std::string>{});
 }
 
+// One long shared string in every row: each cell holds its own copy, so the
+// rows read would hold far more text than a price list (3000 copies of 30,000
+// characters, from a file of 137 KB). Refused as too large instead of taking
+// the memory; fewer rows of it are read.
+TEST(BiffReader, CopiesOfALongSharedStringBeyondWhatAPriceListHoldsAreTooLarge) {
+  SheetCells cells;
+  const SheetRead read = ReadActiveSheetFromFile(Workbook("bad/sst_copies.xls"), 3000, cells);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.failure->Reason(), OpenFailure::TooLarge);
+  EXPECT_EQ(read.failure->Detail(), "more cells or text than a price list holds");
+  EXPECT_EQ(cells.Size(), 0u);
+
+  ASSERT_TRUE(ReadActiveSheetFromFile(Workbook("bad/sst_copies.xls"), 2000, cells));
+  EXPECT_EQ(cells.Size(), 2000u);
+  EXPECT_EQ(cells.Find(2000, 1).value_or(CellValue::Empty()).text, std::string(30000, 'x'));
+}
+
 // ---------------------------------------------------------------------------
 // Files that cannot be opened: the session goes on with an empty sheet.
 

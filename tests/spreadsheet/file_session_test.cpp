@@ -126,6 +126,7 @@ TEST(FileSession, TellsWhyTheWorkbookCouldNotBeOpened) {
       {"bad/crc_mismatch_deflated.xlsx", OpenFailure::Damaged},
       {"bad/crc_mismatch_deflated.ods", OpenFailure::Damaged},
       {"bad/bomb_1g.xlsx", OpenFailure::TooLarge},
+      {"bad/sst_copies.xls", OpenFailure::TooLarge},
       {"bad/gzip.ods", OpenFailure::NotAWorkbook},
       {"types_pw.ods", OpenFailure::Encrypted},
       {"no_such_workbook.xlsx", OpenFailure::NotReadable},

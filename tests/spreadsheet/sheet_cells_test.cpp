@@ -2,12 +2,14 @@
 // value stored for it, an emptied cell holds nothing, and nothing else is found.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "spreadsheet/open_failure.h"
 #include "spreadsheet/sheet_cells.h"
 
 namespace ratemover::spreadsheet {
@@ -192,6 +194,83 @@ TEST(SheetCells, FindsInAnyOrderOfSearching) {
   ASSERT_TRUE(cells.Find(1, 1).has_value());
   EXPECT_EQ(cells.Find(1, 1)->text, "x");
   EXPECT_FALSE(cells.Find(1, 2).has_value());
+}
+
+// The cells hold at most kMaxCells cells and kMaxTextBytes of text, whatever
+// stores them: the cell beyond is refused as too large, and not stored.
+TEST(SheetCells, HoldNoMoreCellsOrTextThanAPriceListHas) {
+  const std::string half(kMaxTextBytes / 2, 'x');
+  const auto numbers = [](SheetCells& cells, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      cells.Put(static_cast<std::int32_t>(i / 1000 + 1), static_cast<std::int32_t>(i % 1000 + 1),
+                CellValue::OfNumber(1));
+    }
+  };
+  struct BoundCase {
+    const char* what;
+    std::function<void(SheetCells&)> fill;  // within the bounds
+    std::function<void(SheetCells&)> last;  // the step that may go beyond them
+    bool beyond;
+    std::size_t sizeAfter;
+  };
+  const std::vector<BoundCase> cases = {
+      {"the last cell allowed", [&](SheetCells& c) { numbers(c, kMaxCells - 1); },
+       [](SheetCells& c) { c.Put(5000, 1, CellValue::OfNumber(2)); }, false, kMaxCells},
+      {"one cell more", [&](SheetCells& c) { numbers(c, kMaxCells); },
+       [](SheetCells& c) { c.Put(5000, 1, CellValue::OfNumber(2)); }, true, kMaxCells},
+      {"one cell more, out of order", [&](SheetCells& c) { numbers(c, kMaxCells); },
+       [](SheetCells& c) { c.Put(1, 1001, CellValue::OfError()); }, true, kMaxCells},
+      {"a new value for a stored cell adds no cell", [&](SheetCells& c) { numbers(c, kMaxCells); },
+       [](SheetCells& c) { c.Put(1, 1, CellValue::OfNumber(3)); }, false, kMaxCells},
+      {"an empty value adds nothing", [&](SheetCells& c) { numbers(c, kMaxCells); },
+       [](SheetCells& c) { c.Put(5000, 1, CellValue::Empty()); }, false, kMaxCells},
+      {"text up to the last byte", [&](SheetCells& c) { c.Put(1, 1, CellValue::OfText(half)); },
+       [&](SheetCells& c) { c.Put(1, 2, CellValue::OfText(half)); }, false, 2},
+      {"one byte of text more", [&](SheetCells& c) { c.Put(1, 1, CellValue::OfText(half + half)); },
+       [](SheetCells& c) { c.Put(2, 1, CellValue::OfText("y")); }, true, 1},
+      // the text replaced stays until the cells are cleared
+      {"a text that replaces another counts again", [&](SheetCells& c) { c.Put(1, 1, CellValue::OfText(half)); },
+       [&](SheetCells& c) { c.Put(1, 1, CellValue::OfText(half + "y")); }, true, 1},
+      {"text held for later counts", [&](SheetCells& c) { c.Hold(0, kMaxTextBytes - 1); },
+       [](SheetCells& c) { c.Put(1, 1, CellValue::OfText("yz")); }, true, 0},
+      {"cells held for later count", [&](SheetCells& c) { c.Hold(kMaxCells, 0); },
+       [](SheetCells& c) { c.Put(1, 1, CellValue::OfBoolean(true)); }, true, 0},
+      {"holding more than there is room for", [&](SheetCells& c) { numbers(c, 10); },
+       [](SheetCells& c) { c.Hold(kMaxCells - 9, 0); }, true, 10},
+      {"cleared cells count from nothing",
+       [&](SheetCells& c) {
+         numbers(c, kMaxCells);
+         c.Hold(0, kMaxTextBytes);
+         c.Clear();
+       },
+       [&](SheetCells& c) { c.Put(1, 1, CellValue::OfText(half + half)); }, false, 1},
+  };
+  for (const auto& c : cases) {
+    SheetCells cells;
+    c.fill(cells);
+    try {
+      c.last(cells);
+      EXPECT_FALSE(c.beyond) << c.what << ": not refused";
+    } catch (const WorkbookError& e) {
+      EXPECT_TRUE(c.beyond) << c.what << ": " << e.what();
+      EXPECT_EQ(e.Reason(), OpenFailure::TooLarge) << c.what;
+      EXPECT_EQ(e.Detail(), "more cells or text than a price list holds") << c.what;
+    }
+    EXPECT_EQ(cells.Size(), c.sizeAfter) << c.what;
+  }
+}
+
+// What the cells could still take, as the readers ask before spreading repeats out.
+TEST(SheetCells, FitsSaysWhatTheBoundsStillAllow) {
+  SheetCells cells;
+  EXPECT_TRUE(cells.Fits(kMaxCells, kMaxTextBytes));
+  EXPECT_FALSE(cells.Fits(kMaxCells + 1, 0));
+  EXPECT_FALSE(cells.Fits(0, kMaxTextBytes + 1));
+  cells.Put(1, 1, CellValue::OfText("abc"));
+  EXPECT_TRUE(cells.Fits(kMaxCells - 1, kMaxTextBytes - 3));
+  EXPECT_FALSE(cells.Fits(kMaxCells, 0));
+  EXPECT_FALSE(cells.Fits(0, kMaxTextBytes - 2));
+  EXPECT_FALSE(cells.Fits(std::uint64_t{1} << 62, 0));  // a product of repeats far beyond
 }
 
 }  // namespace

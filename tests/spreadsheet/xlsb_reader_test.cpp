@@ -479,6 +479,23 @@ TEST(XlsbReader, SharedStringCellsWithoutTheStringsPartAreRefused) {
   EXPECT_EQ(RefusalOf(book), "") << "no string cells, no strings part needed";
 }
 
+// One long shared string in every cell: each cell holds its own copy, and the
+// string itself is held while the cells wait for it. 2,235 copies and the
+// string are within the 64 MiB of text that the rows read may hold; one copy
+// more is not.
+TEST(XlsbReader, CopiesOfALongSharedStringCountAsTheTextTheyHold) {
+  Book book;
+  book.strings = {std::u16string(30000, u'x')};
+  std::string data;
+  for (std::uint32_t r = 0; r < 2236; ++r) data += Row(r) + Record(7, Cell(0) + Le32(0));
+  book.sheet = SheetPart(data);
+  EXPECT_EQ(RefusalOf(book), "too large: more cells or text than a price list holds");
+  book.sheet = SheetPart(data.substr(0, data.size() / 2236 * 2235));
+  const auto cells = ReadBook(book);
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(cells->Find(2235, 1).value_or(CellValue::Empty()).text, std::string(30000, 'x'));
+}
+
 TEST(XlsbReader, PartDeclaringMoreThan256MiBIsTooLarge) {
   Book book;
   book.sheet = SheetPart(Row(0) + Record(5, Cell(0) + F64(1)));

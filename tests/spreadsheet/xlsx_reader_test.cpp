@@ -398,6 +398,21 @@ TEST(XlsxReader, MoreCellsThanAPriceListHoldsIsTooLarge) {
   EXPECT_EQ(RefusalOf(Members(book)), "");
 }
 
+// One long shared string in every cell: each cell holds its own copy, and the
+// string itself is held while the cells wait for it. 2,235 copies and the
+// string are within the 64 MiB of text that the rows read may hold; one copy
+// more is not.
+TEST(XlsxReader, CopiesOfALongSharedStringCountAsTheTextTheyHold) {
+  Book book;
+  book.strings = "<si><t>" + std::string(30000, 'x') + "</t></si>";
+  for (int r = 1; r <= 2236; ++r) book.sheetData += "<row r=\"" + std::to_string(r) + "\"><c t=\"s\"><v>0</v></c></row>";
+  EXPECT_EQ(RefusalOf(Members(book)), "too large: more cells or text than a price list holds");
+  book.sheetData.erase(book.sheetData.rfind("<row "));
+  const auto cells = ReadBook(Members(book));
+  ASSERT_TRUE(cells.has_value());
+  EXPECT_EQ(cells->Find(2235, 1).value_or(CellValue::Empty()).text, std::string(30000, 'x'));
+}
+
 // An attribute value that is merely unusual does not refuse the workbook:
 // at most its own cell cannot be read.
 TEST(XlsxReader, UnusualAttributeValuesMakeAtMostTheirCellUnreadable) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,6 +19,8 @@
 
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/xml_stream.h"
+#include "tests/support/xml_differential.h"
 #include "tests/support/zip_writer.h"
 
 namespace ratemover::spreadsheet {
@@ -181,6 +184,69 @@ TEST(XmlStream, PartsOfManyChunksReadWhole) {
   std::string early = rows;
   early.insert(early.find("<row r=\"2999\">"), "<row r=\"2998\"><oops></row>");
   EXPECT_FALSE(Read(Sheet(early)).has_value());
+}
+
+// A handler that throws at its third start tag, or at the text after it.
+class ThrowingHandler : public XmlHandler {
+ public:
+  explicit ThrowingHandler(bool outOfMemory, bool inText = false) : outOfMemory_(outOfMemory), inText_(inText) {}
+  void StartElement(std::string_view, std::string_view, const std::vector<XmlAttribute>&) override {
+    if (++starts_ == 3 && !inText_) Throw();
+  }
+  void EndElement(std::string_view, std::string_view) override { ++ends_; }
+  void Text(std::string_view) override {
+    if (starts_ == 3 && inText_) Throw();
+  }
+  int Starts() const { return starts_; }
+
+ private:
+  void Throw() const {
+    if (outOfMemory_) throw std::bad_alloc();
+    throw WorkbookError(OpenFailure::TooLarge, "more than it holds");
+  }
+  bool outOfMemory_;
+  bool inText_;
+  int starts_ = 0;
+  int ends_ = 0;
+};
+
+// What a handler throws ends the reading and comes out as it was thrown,
+// whether the quick scanner or the XML parser (which is C code) called it; a
+// workbook error names the document first, as the handler's failures do.
+TEST(XmlStream, WhatTheHandlerThrowsComesOutOfEitherReading) {
+  const std::string plain = "<a><b/><c>text</c><d/></a>";
+  // a declared encoding other than UTF-8 leaves the document to the parser
+  const std::string latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>" + plain;
+  struct Case {
+    const char* what;
+    const std::string& document;
+    bool parserAlone;
+  };
+  const std::vector<Case> cases = {
+      {"scanned", plain, false},
+      {"left to the parser by the scanner", latin, false},
+      {"parsed", plain, true},
+  };
+  for (const auto& c : cases) {
+    for (const bool inText : {false, true}) {
+      const std::string what = std::string(c.what) + (inText ? ", in text" : ", at a start");
+      testsupport::StringSource source(c.document, 5);
+      ThrowingHandler handler(false, inText);
+      try {
+        c.parserAlone ? ParseXml(source, handler) : StreamXml(source, handler);
+        ADD_FAILURE() << what << ": nothing thrown";
+      } catch (const WorkbookError& e) {
+        EXPECT_EQ(e.Reason(), OpenFailure::TooLarge) << what;
+        EXPECT_EQ(e.Detail(), "p.xml: more than it holds") << what;
+      }
+      EXPECT_EQ(handler.Starts(), 3) << what << ": the handler heard more after it threw";
+
+      testsupport::StringSource again(c.document, 5);
+      ThrowingHandler outOfMemory(true, inText);
+      EXPECT_THROW(c.parserAlone ? ParseXml(again, outOfMemory) : StreamXml(again, outOfMemory), std::bad_alloc)
+          << what;
+    }
+  }
 }
 
 }  // namespace
