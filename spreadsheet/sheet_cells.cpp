@@ -22,17 +22,23 @@ struct KeyLess {
 
 }  // namespace
 
-const char* SheetCells::TextBlocks::Keep(const std::string& text) {
+const char* SheetCells::TextBlocks::Keep(const std::string& text, std::size_t& room) {
   if (text.empty()) return nullptr;
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("cell text too long");
+  const auto take = [&room](std::size_t bytes) {
+    if (bytes > room) ThrowBeyondBounds();
+    room -= bytes;
+  };
   char* at = nullptr;
   if (text.size() > kBlock / 4) {
+    take(text.size());
     // put before the last block, so that the room left in that one stays in use
     auto own = std::make_unique_for_overwrite<char[]>(text.size());
     at = own.get();
     blocks_.insert(blocks_.end() - (blocks_.empty() ? 0 : 1), std::move(own));
   } else {
     if (text.size() > room_) {
+      take(kBlock);
       blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
       free_ = blocks_.back().get();
       room_ = kBlock;
@@ -46,19 +52,19 @@ const char* SheetCells::TextBlocks::Keep(const std::string& text) {
 }
 
 SheetCells::Entry SheetCells::EntryOf(std::uint64_t key, const CellValue& value) {
-  return {key,         value.number, texts_.Keep(value.text), static_cast<std::uint32_t>(value.text.size()),
+  return {key,         value.number, texts_.Keep(value.text, textRoom_), static_cast<std::uint32_t>(value.text.size()),
           value.kind, value.style,  value.boolean};
 }
 
-void SheetCells::Count(std::size_t cells, std::size_t textBytes) {
-  if (!Fits(cells, textBytes)) {
-    throw WorkbookError(OpenFailure::TooLarge, "more cells or text than a price list holds");
-  }
-  cellsCounted_ += cells;
-  textCounted_ += textBytes;
+void SheetCells::ThrowBeyondBounds() {
+  throw WorkbookError(OpenFailure::TooLarge, "more cells or text than a price list holds");
 }
 
-void SheetCells::Hold(std::size_t cells, std::size_t textBytes) { Count(cells, textBytes); }
+void SheetCells::Hold(std::size_t cells, std::size_t textBytes) {
+  if (!Fits(cells, textBytes)) ThrowBeyondBounds();
+  cellRoom_ -= cells;
+  textRoom_ -= textBytes;
+}
 
 void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& value) {
   const std::uint64_t key = Key(row, column);
@@ -66,24 +72,22 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& val
   if (ordered_) {
     if (entries_.empty() || key > entries_.back().key) {
       if (empty) return;
-      Count(1, value.text.size());
+      TakeCell();
       entries_.push_back(EntryOf(key, value));
       return;
     }
     // a cell stored again (a text a reader learns only later) or out of order
     Entry& at = entries_[LowerBound(key)];
     if (at.key == key) {
-      Count(0, value.text.size());
       at = EntryOf(key, value);
       return;
     }
     if (empty) return;  // nothing stored there to empty
   } else if (entries_.back().key == key) {
-    Count(0, value.text.size());
     entries_.back() = EntryOf(key, value);
     return;
   }
-  Count(1, value.text.size());
+  TakeCell();
   if (ordered_) orderedPart_ = entries_.size();
   ordered_ = false;
   entries_.push_back(EntryOf(key, value));
@@ -154,8 +158,8 @@ std::size_t SheetCells::Size() const {
 void SheetCells::Clear() {
   entries_.clear();
   texts_.Clear();
-  cellsCounted_ = 0;
-  textCounted_ = 0;
+  cellRoom_ = kMaxCells;
+  textRoom_ = kMaxTextBytes;
   ordered_ = true;
   orderAt_ = kFirstOrderAt;
 }

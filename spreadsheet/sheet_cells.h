@@ -25,11 +25,11 @@ class SheetCells {
 
   // Stores a cell (row and column from 1); a later value for the same cell
   // replaces it. The rows read hold at most kMaxCells cells and kMaxTextBytes
-  // of text, counted as stored (a text that replaces another counts again, as
-  // the one replaced stays until the table is cleared): a cell beyond them is
-  // not stored, and throws WorkbookError(TooLarge), so that a workbook with
-  // more than any price list holds cannot exhaust memory, whichever reader
-  // reads it.
+  // of text, counted as the memory the texts take (a long text its own size,
+  // short ones the blocks of 64 KiB they fill; a text replaced stays until the
+  // table is cleared): a cell beyond them is not stored, and throws
+  // WorkbookError(TooLarge), so that a workbook with more than any price list
+  // holds cannot exhaust memory, whichever reader reads it.
   void Put(std::int32_t row, std::int32_t column, const CellValue& value);
 
   // Counts what a reader holds outside the table for cells it may store later
@@ -39,7 +39,7 @@ class SheetCells {
 
   // Whether this many more cells and bytes of text would stay within the bounds.
   bool Fits(std::uint64_t cells, std::uint64_t textBytes) const {
-    return cells <= kMaxCells - cellsCounted_ && textBytes <= kMaxTextBytes - textCounted_;
+    return cells <= cellRoom_ && textBytes <= textRoom_;
   }
 
   // The stored cell, or nothing for a cell that holds nothing.
@@ -86,8 +86,9 @@ class SheetCells {
       other.blocks_.clear();
       return *this;
     }
-    // Where the text's bytes now lie; nullptr for an empty text.
-    const char* Keep(const std::string& text);
+    // Where the text's bytes now lie; nullptr for an empty text. A new block
+    // is taken from `room`; throws when there is not enough of it.
+    const char* Keep(const std::string& text, std::size_t& room);
     void Clear() { *this = TextBlocks(); }
 
    private:
@@ -96,7 +97,11 @@ class SheetCells {
     char* free_ = nullptr;  // the room left in the last ordinary block
     std::size_t room_ = 0;
   };
-  void Count(std::size_t cells, std::size_t textBytes);
+  void TakeCell() {
+    if (cellRoom_ == 0) [[unlikely]] ThrowBeyondBounds();
+    --cellRoom_;
+  }
+  [[noreturn]] static void ThrowBeyondBounds();
   void Order() const;
   std::size_t LowerBound(std::uint64_t key) const;
 
@@ -107,8 +112,8 @@ class SheetCells {
   mutable std::size_t orderAt_ = kFirstOrderAt;
   mutable std::size_t lastFound_ = 0;  // where the last search ended: where the next one starts looking
   static constexpr std::size_t kFirstOrderAt = 1024;
-  std::size_t cellsCounted_ = 0;  // within kMaxCells
-  std::size_t textCounted_ = 0;   // within kMaxTextBytes
+  std::size_t cellRoom_ = kMaxCells;      // for cells yet to come
+  std::size_t textRoom_ = kMaxTextBytes;  // for text yet to come
   DateSystem dateSystem_ = DateSystem::Base1900;
   bool activeIsWorksheet_ = true;
 };

@@ -266,10 +266,12 @@ TEST(SheetCells, FitsSaysWhatTheBoundsStillAllow) {
   EXPECT_TRUE(cells.Fits(kMaxCells, kMaxTextBytes));
   EXPECT_FALSE(cells.Fits(kMaxCells + 1, 0));
   EXPECT_FALSE(cells.Fits(0, kMaxTextBytes + 1));
+  // a short text takes a block of 64 KiB, which the texts after it fill
   cells.Put(1, 1, CellValue::OfText("abc"));
-  EXPECT_TRUE(cells.Fits(kMaxCells - 1, kMaxTextBytes - 3));
-  EXPECT_FALSE(cells.Fits(kMaxCells, 0));
-  EXPECT_FALSE(cells.Fits(0, kMaxTextBytes - 2));
+  cells.Put(1, 2, CellValue::OfText("def"));
+  EXPECT_TRUE(cells.Fits(kMaxCells - 2, kMaxTextBytes - 65536));
+  EXPECT_FALSE(cells.Fits(kMaxCells - 1, 0));
+  EXPECT_FALSE(cells.Fits(0, kMaxTextBytes - 65535));
   EXPECT_FALSE(cells.Fits(std::uint64_t{1} << 62, 0));  // a product of repeats far beyond
 }
 
