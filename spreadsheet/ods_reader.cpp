@@ -221,11 +221,8 @@ class ContentHandler final : public XmlHandler {
     } else if (depth_ == spreadsheetDepth_) {
       spreadsheetDepth_ = 0;
       // Every table seen: the first one stands when none had the active name.
-      if (firstTableTooBig_) {
-        Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
-      } else {
-        Finish();
-      }
+      if (firstTableTooBig_) SheetCells::ThrowBeyondBounds();
+      Finish();
     }
     --depth_;
   }
@@ -318,10 +315,7 @@ class ContentHandler final : public XmlHandler {
       }
       const auto rows = static_cast<std::uint64_t>(lastRow - nextRow_ + 1);  // at most 2^20
       if (!cells_.Fits(rows * rowCells, rows * rowText)) {
-        if (role_ == Role::Active) {
-          Fail("more cells or text than a price list holds", OpenFailure::TooLarge);
-          return;
-        }
+        if (role_ == Role::Active) SheetCells::ThrowBeyondBounds();
         // The first table, kept in case no table has the active name, is too
         // big: it cannot be opened either, should it turn out to be the one.
         cells_.Clear();

@@ -37,6 +37,9 @@ class SheetCells {
   // from the active one) against the same bounds: throws as Put does.
   void Hold(std::size_t cells, std::size_t textBytes);
 
+  // The refusal of a cell beyond the bounds: WorkbookError(TooLarge).
+  [[noreturn]] static void ThrowBeyondBounds();
+
   // Whether this many more cells and bytes of text would stay within the bounds.
   bool Fits(std::uint64_t cells, std::uint64_t textBytes) const {
     return cells <= cellRoom_ && textBytes <= textRoom_;
@@ -101,7 +104,6 @@ class SheetCells {
     if (cellRoom_ == 0) [[unlikely]] ThrowBeyondBounds();
     --cellRoom_;
   }
-  [[noreturn]] static void ThrowBeyondBounds();
   void Order() const;
   std::size_t LowerBound(std::uint64_t key) const;
 
