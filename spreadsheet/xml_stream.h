@@ -60,12 +60,11 @@ class XmlHandler {
   // No more callbacks after the current one: the handler has what it needs.
   // The rest of the part is still read and checked.
   void Stop() { stopRequested_ = true; }
-  // Ends the stream after the current callback: the workbook cannot be
-  // opened, for the reason given (plain ASCII, naming the check); damaged
-  // unless the kind says otherwise (too large, for more than a price list holds).
-  void Fail(const char* reason, OpenFailure kind = OpenFailure::Damaged) {
+  // Ends the stream after the current callback: the workbook is damaged, for
+  // the reason given (plain ASCII, naming the check). Any other refusal (the
+  // cell table's, when the rows read hold too much) a handler throws.
+  void Fail(const char* reason) {
     failure_ = reason;
-    failureKind_ = kind;
     stopRequested_ = true;
   }
   // From the next element on, the handler needs only the starts and ends of
@@ -80,10 +79,9 @@ class XmlHandler {
   bool StopRequested() const { return stopRequested_; }
   bool Failed() const { return failure_ != nullptr; }
   const char* Failure() const { return failure_; }
-  OpenFailure FailureKind() const { return failureKind_; }
   // Throws the failure, the part or document named first.
   [[noreturn]] void ThrowFailure(const std::string& documentName) const {
-    throw WorkbookError(failureKind_, documentName + ": " + failure_);
+    throw WorkbookError(OpenFailure::Damaged, documentName + ": " + failure_);
   }
 
  private:
@@ -91,7 +89,6 @@ class XmlHandler {
   bool skimRequested_ = false;
   std::size_t skimDepth_ = 0;
   const char* failure_ = nullptr;
-  OpenFailure failureKind_ = OpenFailure::Damaged;
 };
 
 // The value of an attribute by local name (any namespace), or nullptr.
