@@ -122,17 +122,14 @@ class Records {
   // long as its length field can say.
   Records(biff::Stream& stream, std::size_t offset) : stream_(stream), cursor_(stream, offset, 0xFFFF) {}
 
-  // The next record; false at the end of the stream.
-  bool Next(Record& record) {
+  // The next record; false at the end of the stream. Every record of a sheet
+  // takes this step: it is inlined where the records are read.
+  [[gnu::always_inline]] bool Next(Record& record) {
     biff::Record next;
-    switch (cursor_.Next(next)) {
-      case biff::RecordCursor::Step::End:
-        return false;
-      case biff::RecordCursor::Step::Broken:
-        if (stream_.Size() - cursor_.Position() < 4) Damaged(0, "header runs past the end of the stream");
-        Damaged(next.type, "runs past the end of the stream");
-      case biff::RecordCursor::Step::Record:
-        break;
+    const biff::RecordCursor::Step step = cursor_.Next(next);
+    if (step != biff::RecordCursor::Step::Record) {
+      if (step == biff::RecordCursor::Step::End) return false;
+      Broken(next.type);
     }
     record.type = next.type;
     record.length = next.length;
@@ -148,13 +145,22 @@ class Records {
   std::size_t Position() const { return static_cast<std::size_t>(cursor_.Position()); }
 
   // Reads the next record, which must be there.
-  Record Expect(std::uint16_t after) {
+  [[gnu::always_inline]] Record Expect(std::uint16_t after) {
     Record record;
-    if (!Next(record)) Damaged(after, "the stream ends before its EOF");
+    if (!Next(record)) EndsBeforeEof(after);
     return record;
   }
 
  private:
+  // Out of line, so that the inlined step stays small.
+  [[noreturn, gnu::noinline]] void Broken(std::uint16_t type) const {
+    if (stream_.Size() - cursor_.Position() < 4) Damaged(0, "header runs past the end of the stream");
+    Damaged(type, "runs past the end of the stream");
+  }
+  [[noreturn, gnu::noinline]] static void EndsBeforeEof(std::uint16_t after) {
+    Damaged(after, "the stream ends before its EOF");
+  }
+
   const biff::Stream& stream_;
   biff::RecordCursor cursor_;
 };

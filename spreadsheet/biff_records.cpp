@@ -98,37 +98,6 @@ void AppendLatin1(std::string& out, const std::uint8_t* p, std::size_t count) {
 
 void AppendUtf16(std::string& out, const std::uint8_t* p, std::size_t count) { Utf16Sink(out).Units(p, count); }
 
-bool Pieces::Reader::Byte(std::uint8_t& value) {
-  if (!Settle()) return false;
-  value = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
-  return true;
-}
-
-bool Pieces::Reader::U16(std::uint16_t& value) {
-  std::uint8_t bytes[2];
-  if (!Bytes(bytes, sizeof bytes)) return false;
-  value = spreadsheet::U16(bytes);
-  return true;
-}
-
-bool Pieces::Reader::U32(std::uint32_t& value) {
-  std::uint8_t bytes[4];
-  if (!Bytes(bytes, sizeof bytes)) return false;
-  value = spreadsheet::U32(bytes);
-  return true;
-}
-
-bool Pieces::Reader::Skip(std::uint64_t count) {
-  while (count > 0) {
-    if (!Settle()) return false;
-    const std::size_t available = pieces_[at_.piece].size - at_.offset;
-    const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
-    at_.offset += step;
-    count -= step;
-  }
-  return true;
-}
-
 bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out) {
   std::string scratch;
   Utf16Sink sink(out != nullptr ? *out : scratch);
@@ -172,7 +141,7 @@ bool Pieces::Reader::Bytes(std::uint8_t* bytes, std::size_t count) {
   return true;
 }
 
-bool Pieces::Reader::Settle() {
+bool Pieces::Reader::SettleAtBoundary() {
   while (at_.offset == pieces_[at_.piece].size) {
     if (at_.piece + 1 >= pieces_.size()) return false;
     ++at_.piece;

@@ -5,6 +5,7 @@
 // with the CONTINUE records that go on with its data.
 #include <gsf/gsf-input.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -159,20 +160,63 @@ class Pieces {
     // Whether every byte of every piece has been read.
     bool AtEnd() { return !Settle(); }
 
-    bool Byte(std::uint8_t& value);
+    bool Byte(std::uint8_t& value) {
+      if (!Settle()) return false;
+      value = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
+      return true;
+    }
     // Numbers whose bytes a boundary may split.
-    bool U16(std::uint16_t& value);
-    bool U32(std::uint32_t& value);
+    bool U16(std::uint16_t& value) {
+      if (!Settle()) return false;
+      if (const std::uint8_t* p = Whole(2)) {
+        value = spreadsheet::U16(p);
+        return true;
+      }
+      std::uint8_t bytes[2];
+      if (!Bytes(bytes, sizeof bytes)) return false;
+      value = spreadsheet::U16(bytes);
+      return true;
+    }
+    bool U32(std::uint32_t& value) {
+      if (!Settle()) return false;
+      if (const std::uint8_t* p = Whole(4)) {
+        value = spreadsheet::U32(p);
+        return true;
+      }
+      std::uint8_t bytes[4];
+      if (!Bytes(bytes, sizeof bytes)) return false;
+      value = spreadsheet::U32(bytes);
+      return true;
+    }
     // Skips bytes that carry no option byte at a boundary (rich-text runs,
     // phonetic data).
-    bool Skip(std::uint64_t count);
+    bool Skip(std::uint64_t count) {
+      while (count > 0) {
+        if (!Settle()) return false;
+        const std::size_t available = pieces_[at_.piece].size - at_.offset;
+        const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
+        at_.offset += step;
+        count -= step;
+      }
+      return true;
+    }
     // Reads count characters; out may be null to skip them.
     bool Characters(std::uint32_t count, bool wide, std::string* out);
 
    private:
+    // The next count bytes, taken, when the current piece holds them all;
+    // null, and nothing taken, when a boundary splits them.
+    const std::uint8_t* Whole(std::size_t count) {
+      const Piece& piece = pieces_[at_.piece];
+      if (piece.size - at_.offset < count) return nullptr;
+      const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
+      at_.offset += count;
+      return p;
+    }
     bool Bytes(std::uint8_t* bytes, std::size_t count);
     // Moves past exhausted pieces; false at the end of the last.
-    bool Settle();
+    bool Settle() { return at_.offset != pieces_[at_.piece].size || SettleAtBoundary(); }
+    bool SettleAtBoundary();
 
     const Stream& stream_;
     const std::vector<Piece>& pieces_;
