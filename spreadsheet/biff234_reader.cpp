@@ -236,7 +236,8 @@ class SheetReader {
       const Record record = records.Expect(kEof);
       if (record.type == kEof) return;
       if (IsBof(record.type)) Damaged(record.type, "inside the cell records");
-      const bool ofCellTable = IsCell(record.type) || record.type == kRow2 || record.type == kRow;
+      const bool cell = IsCell(record.type);
+      const bool ofCellTable = cell || record.type == kRow2 || record.type == kRow;
       if (ofCellTable && cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
       if (ofCellTable) {
         inCellTable = true;
@@ -244,12 +245,17 @@ class SheetReader {
         cellTableEnded = true;
       }
       previous = record.type;
-      Settle(records, record);
+      if (cell) {
+        Cell(records, record);
+      } else {
+        Settle(record);
+      }
     }
   }
 
  private:
-  void Settle(Records& records, const Record& record) {
+  // A record other than a cell.
+  void Settle(const Record& record) {
     const std::uint8_t* p = record.data;
     const std::size_t n = record.length;
     switch (record.type) {
@@ -293,7 +299,6 @@ class SheetReader {
         // formula claimed is a cell damaged into it
         Damaged(record.type, "without a formula with a text result before it");
       default:
-        Cell(records, record);
         return;
     }
   }
@@ -347,8 +352,8 @@ class SheetReader {
     return formats_.OfFormat(p[5] & 0x3F);
   }
 
+  // A record of a cell type.
   void Cell(Records& records, const Record& record) {
-    if (!IsCell(record.type)) return;
     const std::uint8_t* p = record.data;
     if (record.length < 4 || !WellFormed(record.type, p, record.length)) Damaged(record.type, "record size");
     const std::uint16_t row = U16(p);

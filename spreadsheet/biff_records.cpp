@@ -98,9 +98,8 @@ void AppendLatin1(std::string& out, const std::uint8_t* p, std::size_t count) {
 
 void AppendUtf16(std::string& out, const std::uint8_t* p, std::size_t count) { Utf16Sink(out).Units(p, count); }
 
-bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out) {
-  std::string scratch;
-  Utf16Sink sink(out != nullptr ? *out : scratch);
+template <typename Take>
+bool Pieces::Reader::WalkCharacters(std::uint32_t count, bool wide, Take take) {
   while (count > 0) {
     if (at_.offset == pieces_[at_.piece].size) {
       // a boundary inside the characters: the next piece starts with an
@@ -116,22 +115,27 @@ bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out
     const Piece& piece = pieces_[at_.piece];
     const std::size_t available = piece.size - at_.offset;
     const std::size_t width = wide ? 2 : 1;
-    const std::size_t take = std::min<std::size_t>(count, available / width);
-    if (take == 0) return false;  // half a character before the boundary
-    const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
-    if (out != nullptr) {
-      if (wide) {
-        sink.Units(p, take);
-      } else {
-        sink.Flush();
-        AppendLatin1(*out, p, take);
-      }
-    }
-    at_.offset += take * width;
-    count -= static_cast<std::uint32_t>(take);
+    const std::size_t run = std::min<std::size_t>(count, available / width);
+    if (run == 0) return false;  // half a character before the boundary
+    take(stream_.At(piece.offset + at_.offset), run, wide);
+    at_.offset += run * width;
+    count -= static_cast<std::uint32_t>(run);
     if (count > 0 && at_.offset != piece.size) return false;
   }
   return true;
+}
+
+bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out) {
+  if (out == nullptr) return WalkCharacters(count, wide, [](const std::uint8_t*, std::size_t, bool) {});
+  Utf16Sink sink(*out);
+  return WalkCharacters(count, wide, [&](const std::uint8_t* p, std::size_t run, bool runWide) {
+    if (runWide) {
+      sink.Units(p, run);
+    } else {
+      sink.Flush();
+      AppendLatin1(*out, p, run);
+    }
+  });
 }
 
 bool Pieces::Reader::Bytes(std::uint8_t* bytes, std::size_t count) {

@@ -204,6 +204,10 @@ class Pieces {
     bool Characters(std::uint32_t count, bool wide, std::string* out);
 
    private:
+    // The characters' runs between boundaries, each given to take(bytes,
+    // characters, wide).
+    template <typename Take>
+    bool WalkCharacters(std::uint32_t count, bool wide, Take take);
     // The next count bytes, taken, when the current piece holds them all;
     // null, and nothing taken, when a boundary splits them.
     const std::uint8_t* Whole(std::size_t count) {
