@@ -41,7 +41,7 @@ std::string Hex16(std::uint16_t value) {
   return text;
 }
 
-Stream::Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(start) {
+Stream::Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(start), ready_(start) {
   const gsf_off_t size = gsf_input_size(input);
   size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
@@ -66,6 +66,7 @@ bool Stream::Grow(std::uint64_t end) {
     return false;
   }
   length_ = want;
+  ready_ = start_ + length_;
   return true;
 }
 

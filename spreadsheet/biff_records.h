@@ -35,7 +35,7 @@ class Stream {
  public:
   Stream(GsfInput* input, std::uint64_t start);
   // A stream whose bytes are all in memory already, from offset 0.
-  Stream(const std::uint8_t* bytes, std::uint64_t size) : size_(size), bytes_(bytes), length_(size) {}
+  Stream(const std::uint8_t* bytes, std::uint64_t size) : size_(size), bytes_(bytes), length_(size), ready_(size) {}
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
 
@@ -43,7 +43,9 @@ class Stream {
 
   // Makes the bytes from the start to end available; false when the stream is
   // shorter or a read fails.
-  bool Ensure(std::uint64_t end) { return end <= start_ + length_ || Grow(end); }
+  bool Ensure(std::uint64_t end) { return Ready(end) || Grow(end); }
+  // Whether the bytes from the start to end are available already.
+  bool Ready(std::uint64_t end) const { return end <= ready_; }
 
   // A byte made available by Ensure, by its offset in the whole stream.
   const std::uint8_t* At(std::uint64_t offset) const { return bytes_ + (offset - start_); }
@@ -58,6 +60,7 @@ class Stream {
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::uint64_t capacity_ = 0;
   std::uint64_t length_ = 0;
+  std::uint64_t ready_ = 0;  // the end of the bytes made available: start_ + length_
 };
 
 // Whether the bytes from `from` to `to`, which Ensure has made available, are
@@ -82,11 +85,14 @@ class RecordCursor {
   // The next record: End exactly at the end of the stream, Broken when a
   // header or the data runs past it or the record is too long.
   Step Next(Record& record) {
-    if (next_ == stream_.Size()) {
-      // the stream may still have been shorter than claimed
-      return stream_.Ensure(next_) ? Step::End : Step::Broken;
+    // mostly the header has been read already, and the stream goes on
+    if (!stream_.Ready(next_ + 4)) {
+      if (next_ == stream_.Size()) {
+        // the stream may still have been shorter than claimed
+        return stream_.Ensure(next_) ? Step::End : Step::Broken;
+      }
+      if (!stream_.Ensure(next_ + 4)) return Step::Broken;
     }
-    if (!stream_.Ensure(next_ + 4)) return Step::Broken;
     const std::uint8_t* header = stream_.At(next_);
     record.type = spreadsheet::U16(header);
     record.length = spreadsheet::U16(header + 2);
