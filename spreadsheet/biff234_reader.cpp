@@ -234,22 +234,24 @@ class SheetReader {
     std::uint16_t previous = 0;
     for (;;) {
       const Record record = records.Expect(kEof);
+      // most records are cells: they take the shortest way
+      if (IsCell(record.type)) {
+        if (cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
+        inCellTable = true;
+        previous = record.type;
+        Cell(records, record);
+        continue;
+      }
       if (record.type == kEof) return;
       if (IsBof(record.type)) Damaged(record.type, "inside the cell records");
-      const bool cell = IsCell(record.type);
-      const bool ofCellTable = cell || record.type == kRow2 || record.type == kRow;
-      if (ofCellTable && cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
-      if (ofCellTable) {
+      if (record.type == kRow2 || record.type == kRow) {
+        if (cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
         inCellTable = true;
       } else if (inCellTable && !InCellTable(record.type, previous)) {
         cellTableEnded = true;
       }
       previous = record.type;
-      if (cell) {
-        Cell(records, record);
-      } else {
-        Settle(record);
-      }
+      Settle(record);
     }
   }
 
