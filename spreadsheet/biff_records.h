@@ -172,28 +172,8 @@ class Pieces {
       return true;
     }
     // Numbers whose bytes a boundary may split.
-    bool U16(std::uint16_t& value) {
-      if (!Settle()) return false;
-      if (const std::uint8_t* p = Whole(2)) {
-        value = spreadsheet::U16(p);
-        return true;
-      }
-      std::uint8_t bytes[2];
-      if (!Bytes(bytes, sizeof bytes)) return false;
-      value = spreadsheet::U16(bytes);
-      return true;
-    }
-    bool U32(std::uint32_t& value) {
-      if (!Settle()) return false;
-      if (const std::uint8_t* p = Whole(4)) {
-        value = spreadsheet::U32(p);
-        return true;
-      }
-      std::uint8_t bytes[4];
-      if (!Bytes(bytes, sizeof bytes)) return false;
-      value = spreadsheet::U32(bytes);
-      return true;
-    }
+    bool U16(std::uint16_t& value) { return Number<2>(value, spreadsheet::U16); }
+    bool U32(std::uint32_t& value) { return Number<4>(value, spreadsheet::U32); }
     // Skips bytes that carry no option byte at a boundary (rich-text runs,
     // phonetic data).
     bool Skip(std::uint64_t count) {
@@ -210,6 +190,20 @@ class Pieces {
     bool Characters(std::uint32_t count, bool wide, std::string* out);
 
    private:
+    // A number of `size` little-endian bytes, read in one go where no
+    // boundary splits them.
+    template <std::size_t size, typename Value>
+    bool Number(Value& value, Value (*decode)(const std::uint8_t*)) {
+      if (!Settle()) return false;
+      if (const std::uint8_t* p = Whole(size)) {
+        value = decode(p);
+        return true;
+      }
+      std::uint8_t bytes[size];
+      if (!Bytes(bytes, size)) return false;
+      value = decode(bytes);
+      return true;
+    }
     // The characters' runs between boundaries, each given to take(bytes,
     // characters, wide).
     template <typename Take>
