@@ -197,11 +197,6 @@ void Cp1250FromUtf16Runs::AppendLittleEndian(const unsigned char* bytes, std::si
       [bytes](std::size_t i) { return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); }, count, out);
 }
 
-void Cp1250FromUtf16Runs::Finish(std::string& out) {
-  if (waitingHigh_ != 0) out.push_back('?');
-  waitingHigh_ = 0;
-}
-
 std::string Cp1250FromUtf16(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());

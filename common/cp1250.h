@@ -58,7 +58,10 @@ class Cp1250FromUtf16Runs {
   // The same for `count` code units stored little-endian at `bytes`.
   void AppendLittleEndian(const unsigned char* bytes, std::size_t count, std::string& out);
   // After the last run: a high surrogate still waiting for its pair is '?'.
-  void Finish(std::string& out);
+  void Finish(std::string& out) {
+    if (waitingHigh_ != 0) out.push_back('?');
+    waitingHigh_ = 0;
+  }
 
  private:
   template <typename UnitAt>

@@ -122,17 +122,14 @@ class Records {
   // long as its length field can say.
   Records(biff::Stream& stream, std::size_t offset) : stream_(stream), cursor_(stream, offset, 0xFFFF) {}
 
-  // The next record; false at the end of the stream.
-  bool Next(Record& record) {
+  // The next record; false at the end of the stream. Every record of a sheet
+  // takes this step: it is inlined where the records are read.
+  [[gnu::always_inline]] bool Next(Record& record) {
     biff::Record next;
-    switch (cursor_.Next(next)) {
-      case biff::RecordCursor::Step::End:
-        return false;
-      case biff::RecordCursor::Step::Broken:
-        if (stream_.Size() - cursor_.Position() < 4) Damaged(0, "header runs past the end of the stream");
-        Damaged(next.type, "runs past the end of the stream");
-      case biff::RecordCursor::Step::Record:
-        break;
+    const biff::RecordCursor::Step step = cursor_.Next(next);
+    if (step != biff::RecordCursor::Step::Record) {
+      if (step == biff::RecordCursor::Step::End) return false;
+      Broken(next.type);
     }
     record.type = next.type;
     record.length = next.length;
@@ -148,13 +145,22 @@ class Records {
   std::size_t Position() const { return static_cast<std::size_t>(cursor_.Position()); }
 
   // Reads the next record, which must be there.
-  Record Expect(std::uint16_t after) {
+  [[gnu::always_inline]] Record Expect(std::uint16_t after) {
     Record record;
-    if (!Next(record)) Damaged(after, "the stream ends before its EOF");
+    if (!Next(record)) EndsBeforeEof(after);
     return record;
   }
 
  private:
+  // Out of line, so that the inlined step stays small.
+  [[noreturn, gnu::noinline]] void Broken(std::uint16_t type) const {
+    if (stream_.Size() - cursor_.Position() < 4) Damaged(0, "header runs past the end of the stream");
+    Damaged(type, "runs past the end of the stream");
+  }
+  [[noreturn, gnu::noinline]] static void EndsBeforeEof(std::uint16_t after) {
+    Damaged(after, "the stream ends before its EOF");
+  }
+
   const biff::Stream& stream_;
   biff::RecordCursor cursor_;
 };
@@ -228,22 +234,30 @@ class SheetReader {
     std::uint16_t previous = 0;
     for (;;) {
       const Record record = records.Expect(kEof);
+      // most records are cells: they take the shortest way
+      if (IsCell(record.type)) {
+        if (cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
+        inCellTable = true;
+        previous = record.type;
+        Cell(records, record);
+        continue;
+      }
       if (record.type == kEof) return;
       if (IsBof(record.type)) Damaged(record.type, "inside the cell records");
-      const bool ofCellTable = IsCell(record.type) || record.type == kRow2 || record.type == kRow;
-      if (ofCellTable && cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
-      if (ofCellTable) {
+      if (record.type == kRow2 || record.type == kRow) {
+        if (cellTableEnded) Damaged(record.type, "after the end of the sheet's cells");
         inCellTable = true;
       } else if (inCellTable && !InCellTable(record.type, previous)) {
         cellTableEnded = true;
       }
       previous = record.type;
-      Settle(records, record);
+      Settle(record);
     }
   }
 
  private:
-  void Settle(Records& records, const Record& record) {
+  // A record other than a cell.
+  void Settle(const Record& record) {
     const std::uint8_t* p = record.data;
     const std::size_t n = record.length;
     switch (record.type) {
@@ -287,7 +301,6 @@ class SheetReader {
         // formula claimed is a cell damaged into it
         Damaged(record.type, "without a formula with a text result before it");
       default:
-        Cell(records, record);
         return;
     }
   }
@@ -341,8 +354,8 @@ class SheetReader {
     return formats_.OfFormat(p[5] & 0x3F);
   }
 
+  // A record of a cell type.
   void Cell(Records& records, const Record& record) {
-    if (!IsCell(record.type)) return;
     const std::uint8_t* p = record.data;
     if (record.length < 4 || !WellFormed(record.type, p, record.length)) Damaged(record.type, "record size");
     const std::uint16_t row = U16(p);

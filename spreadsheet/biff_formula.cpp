@@ -1,6 +1,6 @@
 #include "spreadsheet/biff_formula.h"
 
-#include <vector>
+#include <string>
 
 #include "spreadsheet/biff_records.h"
 #include "spreadsheet/biff_values.h"
@@ -24,7 +24,7 @@ class Expression {
       fault = "declares " + std::to_string(cce) + " bytes of tokens, more than the record holds";
       return std::nullopt;
     }
-    std::vector<std::uint8_t> withExtra;  // the tokens that keep extra data, in order
+    bool anyExtra = false;  // whether a token keeps extra data after the tokens
     for (std::size_t at = 0; at < cce;) {
       const std::uint8_t token = p_[at];
       const std::size_t size = TokenSize(at, cce);
@@ -35,22 +35,36 @@ class Expression {
         complete = false;
         return cce;
       }
-      if (size == 0) {
-        fault = "holds an unknown token " + Hex16(token) + " at byte " + std::to_string(at) + " of its expression";
-        return std::nullopt;
-      }
-      if (size > cce - at) {
-        fault = "holds a token " + Hex16(token) + " at byte " + std::to_string(at) + " that runs past its expression";
-        return std::nullopt;
-      }
-      const std::uint8_t base = token & 0x1F;
-      if (token >= 0x20 && (base == kArrayToken || base == kMemAreaToken)) withExtra.push_back(base);
+      if (size == 0) return Fault(fault, "holds an unknown token ", token, at, " of its expression");
+      if (size > cce - at) return Fault(fault, "holds a token ", token, at, " that runs past its expression");
+      anyExtra = anyExtra || KeepsExtraData(token);
       at += size;
     }
+    return anyExtra ? SkipExtraData(cce, fault) : cce;
+  }
+
+ private:
+  static bool KeepsExtraData(std::uint8_t token) {
+    const std::uint8_t base = token & 0x1F;
+    return token >= 0x20 && (base == kArrayToken || base == kMemAreaToken);
+  }
+
+  // Out of line: most expressions are sound.
+  [[gnu::noinline, gnu::cold]] static std::nullopt_t Fault(std::string& fault, const char* what, std::uint8_t token,
+                                                           std::size_t at, const char* where) {
+    fault = what + Hex16(token) + " at byte " + std::to_string(at) + where;
+    return std::nullopt;
+  }
+
+  // The extra data after the tokens, of the tokens that keep some, in token
+  // order; the walk over the tokens has found them all sound.
+  std::optional<std::size_t> SkipExtraData(std::size_t cce, std::string& fault) const {
     std::size_t at = cce;
-    for (const std::uint8_t base : withExtra) {
-      if (!(base == kArrayToken ? SkipArrayValues(at) : SkipRectangles(at))) {
-        fault = "holds the data of its " + std::string(base == kArrayToken ? "array constants" : "reference subexpressions") +
+    for (std::size_t token = 0; token < cce; token += TokenSize(token, cce)) {
+      if (!KeepsExtraData(p_[token])) continue;
+      const bool array = (p_[token] & 0x1F) == kArrayToken;
+      if (!(array ? SkipArrayValues(at) : SkipRectangles(at))) {
+        fault = "holds the data of its " + std::string(array ? "array constants" : "reference subexpressions") +
                 " cut short or damaged";
         return std::nullopt;
       }
@@ -58,7 +72,6 @@ class Expression {
     return at;
   }
 
- private:
   static constexpr std::uint8_t kArrayToken = 0x00;
   static constexpr std::uint8_t kMemAreaToken = 0x06;
   static constexpr std::uint8_t kExtendedToken = 0x18;

@@ -251,6 +251,14 @@ class SheetReader {
     std::uint16_t previous = kBof;
     for (;;) {
       record = cursor.Expect("the active sheet");
+      // most records are the sheet's own cells: they take the shortest way
+      if (depth == 0 && IsCell(record.type)) {
+        if (cellTableEnded) ThrowAfterCellTable(record);
+        inCellTable = true;
+        previous = record.type;
+        Cell(cursor, record);
+        continue;
+      }
       if (record.type == kBof) {
         // only a chart is embedded in a sheet; any other BOF here is a
         // damaged record
@@ -268,10 +276,7 @@ class SheetReader {
       }
       if (depth > 0) continue;
       const bool ofCellTable = IsCell(record.type) || record.type == kRow;
-      if (ofCellTable && cellTableEnded) {
-        ThrowDamaged("a record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
-                     " after the end of the sheet's cells");
-      }
+      if (ofCellTable && cellTableEnded) ThrowAfterCellTable(record);
       // a formula's text result is read with its formula; a STRING that no
       // formula claimed is a cell damaged into it
       if (record.type == kString) {
@@ -299,6 +304,11 @@ class SheetReader {
   bool IsWorksheet() const { return worksheet_; }
 
  private:
+  [[noreturn]] static void ThrowAfterCellTable(const Record& record) {
+    ThrowDamaged("a record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
+                 " after the end of the sheet's cells");
+  }
+
   [[noreturn]] static void ThrowCellDamaged(const Record& record, std::string_view what) {
     ThrowDamaged("the cell record of type " + Hex16(record.type) + " at offset " + std::to_string(record.offset - 4) +
                  " " + std::string(what));

@@ -41,7 +41,7 @@ std::string Hex16(std::uint16_t value) {
   return text;
 }
 
-Stream::Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(start) {
+Stream::Stream(GsfInput* input, std::uint64_t start) : input_(input), start_(start), ready_(start) {
   const gsf_off_t size = gsf_input_size(input);
   size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
@@ -66,6 +66,7 @@ bool Stream::Grow(std::uint64_t end) {
     return false;
   }
   length_ = want;
+  ready_ = start_ + length_;
   return true;
 }
 
@@ -98,40 +99,8 @@ void AppendLatin1(std::string& out, const std::uint8_t* p, std::size_t count) {
 
 void AppendUtf16(std::string& out, const std::uint8_t* p, std::size_t count) { Utf16Sink(out).Units(p, count); }
 
-bool Pieces::Reader::Byte(std::uint8_t& value) {
-  if (!Settle()) return false;
-  value = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
-  return true;
-}
-
-bool Pieces::Reader::U16(std::uint16_t& value) {
-  std::uint8_t bytes[2];
-  if (!Bytes(bytes, sizeof bytes)) return false;
-  value = spreadsheet::U16(bytes);
-  return true;
-}
-
-bool Pieces::Reader::U32(std::uint32_t& value) {
-  std::uint8_t bytes[4];
-  if (!Bytes(bytes, sizeof bytes)) return false;
-  value = spreadsheet::U32(bytes);
-  return true;
-}
-
-bool Pieces::Reader::Skip(std::uint64_t count) {
-  while (count > 0) {
-    if (!Settle()) return false;
-    const std::size_t available = pieces_[at_.piece].size - at_.offset;
-    const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
-    at_.offset += step;
-    count -= step;
-  }
-  return true;
-}
-
-bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out) {
-  std::string scratch;
-  Utf16Sink sink(out != nullptr ? *out : scratch);
+template <typename Take>
+bool Pieces::Reader::WalkCharacters(std::uint32_t count, bool wide, Take take) {
   while (count > 0) {
     if (at_.offset == pieces_[at_.piece].size) {
       // a boundary inside the characters: the next piece starts with an
@@ -147,22 +116,27 @@ bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out
     const Piece& piece = pieces_[at_.piece];
     const std::size_t available = piece.size - at_.offset;
     const std::size_t width = wide ? 2 : 1;
-    const std::size_t take = std::min<std::size_t>(count, available / width);
-    if (take == 0) return false;  // half a character before the boundary
-    const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
-    if (out != nullptr) {
-      if (wide) {
-        sink.Units(p, take);
-      } else {
-        sink.Flush();
-        AppendLatin1(*out, p, take);
-      }
-    }
-    at_.offset += take * width;
-    count -= static_cast<std::uint32_t>(take);
+    const std::size_t run = std::min<std::size_t>(count, available / width);
+    if (run == 0) return false;  // half a character before the boundary
+    take(stream_.At(piece.offset + at_.offset), run, wide);
+    at_.offset += run * width;
+    count -= static_cast<std::uint32_t>(run);
     if (count > 0 && at_.offset != piece.size) return false;
   }
   return true;
+}
+
+bool Pieces::Reader::Characters(std::uint32_t count, bool wide, std::string* out) {
+  if (out == nullptr) return WalkCharacters(count, wide, [](const std::uint8_t*, std::size_t, bool) {});
+  Utf16Sink sink(*out);
+  return WalkCharacters(count, wide, [&](const std::uint8_t* p, std::size_t run, bool runWide) {
+    if (runWide) {
+      sink.Units(p, run);
+    } else {
+      sink.Flush();
+      AppendLatin1(*out, p, run);
+    }
+  });
 }
 
 bool Pieces::Reader::Bytes(std::uint8_t* bytes, std::size_t count) {
@@ -172,7 +146,7 @@ bool Pieces::Reader::Bytes(std::uint8_t* bytes, std::size_t count) {
   return true;
 }
 
-bool Pieces::Reader::Settle() {
+bool Pieces::Reader::SettleAtBoundary() {
   while (at_.offset == pieces_[at_.piece].size) {
     if (at_.piece + 1 >= pieces_.size()) return false;
     ++at_.piece;

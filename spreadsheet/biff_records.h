@@ -5,6 +5,7 @@
 // with the CONTINUE records that go on with its data.
 #include <gsf/gsf-input.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,7 +35,7 @@ class Stream {
  public:
   Stream(GsfInput* input, std::uint64_t start);
   // A stream whose bytes are all in memory already, from offset 0.
-  Stream(const std::uint8_t* bytes, std::uint64_t size) : size_(size), bytes_(bytes), length_(size) {}
+  Stream(const std::uint8_t* bytes, std::uint64_t size) : size_(size), bytes_(bytes), length_(size), ready_(size) {}
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
 
@@ -42,7 +43,9 @@ class Stream {
 
   // Makes the bytes from the start to end available; false when the stream is
   // shorter or a read fails.
-  bool Ensure(std::uint64_t end) { return end <= start_ + length_ || Grow(end); }
+  bool Ensure(std::uint64_t end) { return Ready(end) || Grow(end); }
+  // Whether the bytes from the start to end are available already.
+  bool Ready(std::uint64_t end) const { return end <= ready_; }
 
   // A byte made available by Ensure, by its offset in the whole stream.
   const std::uint8_t* At(std::uint64_t offset) const { return bytes_ + (offset - start_); }
@@ -57,6 +60,7 @@ class Stream {
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::uint64_t capacity_ = 0;
   std::uint64_t length_ = 0;
+  std::uint64_t ready_ = 0;  // the end of the bytes made available: start_ + length_
 };
 
 // Whether the bytes from `from` to `to`, which Ensure has made available, are
@@ -81,11 +85,14 @@ class RecordCursor {
   // The next record: End exactly at the end of the stream, Broken when a
   // header or the data runs past it or the record is too long.
   Step Next(Record& record) {
-    if (next_ == stream_.Size()) {
-      // the stream may still have been shorter than claimed
-      return stream_.Ensure(next_) ? Step::End : Step::Broken;
+    // mostly the header has been read already, and the stream goes on
+    if (!stream_.Ready(next_ + 4)) {
+      if (next_ == stream_.Size()) {
+        // the stream may still have been shorter than claimed
+        return stream_.Ensure(next_) ? Step::End : Step::Broken;
+      }
+      if (!stream_.Ensure(next_ + 4)) return Step::Broken;
     }
-    if (!stream_.Ensure(next_ + 4)) return Step::Broken;
     const std::uint8_t* header = stream_.At(next_);
     record.type = spreadsheet::U16(header);
     record.length = spreadsheet::U16(header + 2);
@@ -159,20 +166,61 @@ class Pieces {
     // Whether every byte of every piece has been read.
     bool AtEnd() { return !Settle(); }
 
-    bool Byte(std::uint8_t& value);
+    bool Byte(std::uint8_t& value) {
+      if (!Settle()) return false;
+      value = *stream_.At(pieces_[at_.piece].offset + at_.offset++);
+      return true;
+    }
     // Numbers whose bytes a boundary may split.
-    bool U16(std::uint16_t& value);
-    bool U32(std::uint32_t& value);
+    bool U16(std::uint16_t& value) { return Number<2>(value, spreadsheet::U16); }
+    bool U32(std::uint32_t& value) { return Number<4>(value, spreadsheet::U32); }
     // Skips bytes that carry no option byte at a boundary (rich-text runs,
     // phonetic data).
-    bool Skip(std::uint64_t count);
+    bool Skip(std::uint64_t count) {
+      while (count > 0) {
+        if (!Settle()) return false;
+        const std::size_t available = pieces_[at_.piece].size - at_.offset;
+        const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
+        at_.offset += step;
+        count -= step;
+      }
+      return true;
+    }
     // Reads count characters; out may be null to skip them.
     bool Characters(std::uint32_t count, bool wide, std::string* out);
 
    private:
+    // A number of `size` little-endian bytes, read in one go where no
+    // boundary splits them.
+    template <std::size_t size, typename Value>
+    bool Number(Value& value, Value (*decode)(const std::uint8_t*)) {
+      if (!Settle()) return false;
+      if (const std::uint8_t* p = Whole(size)) {
+        value = decode(p);
+        return true;
+      }
+      std::uint8_t bytes[size];
+      if (!Bytes(bytes, size)) return false;
+      value = decode(bytes);
+      return true;
+    }
+    // The characters' runs between boundaries, each given to take(bytes,
+    // characters, wide).
+    template <typename Take>
+    bool WalkCharacters(std::uint32_t count, bool wide, Take take);
+    // The next count bytes, taken, when the current piece holds them all;
+    // null, and nothing taken, when a boundary splits them.
+    const std::uint8_t* Whole(std::size_t count) {
+      const Piece& piece = pieces_[at_.piece];
+      if (piece.size - at_.offset < count) return nullptr;
+      const std::uint8_t* p = stream_.At(piece.offset + at_.offset);
+      at_.offset += count;
+      return p;
+    }
     bool Bytes(std::uint8_t* bytes, std::size_t count);
     // Moves past exhausted pieces; false at the end of the last.
-    bool Settle();
+    bool Settle() { return at_.offset != pieces_[at_.piece].size || SettleAtBoundary(); }
+    bool SettleAtBoundary();
 
     const Stream& stream_;
     const std::vector<Piece>& pieces_;

@@ -51,12 +51,6 @@ void RateFile::WriteDateLine(std::string_view formattedDate) {
   EndLine();
 }
 
-// The price line is built straight into the buffer.
-void RateFile::WritePriceLine(const PriceLine& line) {
-  AppendVrsticaTecaja(buffer_, line);
-  EndLine();
-}
-
 void RateFile::EndLine() {
   buffer_.append("\r\n");
   if (buffer_.size() >= kFlushSize) Flush();

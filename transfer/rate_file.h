@@ -26,7 +26,11 @@ class RateFile {
 
   // The first line, then one line for each written row; each ends in CR LF.
   void WriteDateLine(std::string_view formattedDate);
-  void WritePriceLine(const PriceLine& line);
+  // The price line is built straight into the buffer.
+  void WritePriceLine(const PriceLine& line) {
+    AppendVrsticaTecaja(buffer_, line);
+    EndLine();
+  }
 
   // Writes what is buffered, flushes it to disk and puts the new file in place
   // of the old one, its folder flushed too. Throws when any of it fails, the

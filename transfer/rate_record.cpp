@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <type_traits>
+#include <utility>
 
 #include "common/regional.h"
 #include "common/short_decimal.h"
@@ -347,76 +349,78 @@ struct FieldValues {
   std::string_view date;
 };
 
-std::string_view ValueOf(Holds holds, const FieldValues& values) {
-  switch (holds) {
-    case Holds::RecordCode:
-      return values.recordCode;
-    case Holds::Nothing:
-      return {};
-    case Holds::Symbol:
-      return TrimmedView(values.symbol);
-    case Holds::IndexMarker:
-      return values.indexMarker;
-    case Holds::Price:
-      return values.price;
-    case Holds::Date:
-      return values.date;
-  }
+template <Holds holds>
+std::string_view ValueOf(const FieldValues& values) {
+  if constexpr (holds == Holds::RecordCode) return values.recordCode;
+  if constexpr (holds == Holds::Symbol) return TrimmedView(values.symbol);
+  if constexpr (holds == Holds::IndexMarker) return values.indexMarker;
+  if constexpr (holds == Holds::Price) return values.price;
+  if constexpr (holds == Holds::Date) return values.date;
   return {};
+}
+
+// Calls step(std::integral_constant<std::size_t, I>) for I from 0 to N - 1, so
+// that every field of a layout is a constant where it is written.
+template <std::size_t N, typename Step>
+void ForEachField(Step step) {
+  [&]<std::size_t... I>(std::index_sequence<I...>) { (step(std::integral_constant<std::size_t, I>{}), ...); }
+  (std::make_index_sequence<N>{});
 }
 
 // The line starts as blanks, as long as its fields make it, and each value is
 // put in at its place; a field that widens moves the fields after it.
-template <std::size_t N>
-void AppendFields(std::string& out, const LineLayout<N>& layout, const FieldValues& values) {
+template <const auto& layout>
+void AppendFields(std::string& out, const FieldValues& values) {
+  constexpr std::size_t N = layout.placed.size();
   std::string_view cut[N];
   std::size_t widened = 0;
-  for (std::size_t i = 0; i < N; ++i) {
-    const PlacedField& field = layout.placed[i];
-    cut[i] = ValueOf(field.holds, values);
-    if (!field.widens) {
-      cut[i] = cut[i].substr(0, field.width);
-    } else if (cut[i].size() > field.width) {
-      widened += cut[i].size() - field.width;
+  ForEachField<N>([&](auto index) {
+    constexpr PlacedField field = layout.placed[decltype(index)::value];
+    std::string_view& value = cut[decltype(index)::value];
+    value = ValueOf<field.holds>(values);
+    if constexpr (!field.widens) {
+      value = value.substr(0, field.width);
+    } else if (value.size() > field.width) {
+      widened += value.size() - field.width;
     }
-  }
+  });
   const std::size_t base = out.size();
   out.append(layout.length + widened, ' ');
+  char* const line = out.data() + base;
   std::size_t shift = 0;
-  for (std::size_t i = 0; i < N; ++i) {
-    const PlacedField& field = layout.placed[i];
-    const std::size_t width = std::max(field.width, cut[i].size());
-    char* value = out.data() + base + field.column + shift + (field.align == Align::Right ? width - cut[i].size() : 0);
-    cut[i].copy(value, cut[i].size());
-    if (field.holds == Holds::Symbol) {
+  ForEachField<N>([&](auto index) {
+    constexpr PlacedField field = layout.placed[decltype(index)::value];
+    const std::string_view value = cut[decltype(index)::value];
+    const std::size_t width = field.widens ? std::max(field.width, value.size()) : field.width;
+    char* const at = line + field.column + shift + (field.align == Align::Right ? width - value.size() : 0);
+    if constexpr (field.holds == Holds::Symbol) {
       // A control character inside the symbol (a line break typed into the cell)
       // would split the fixed-width line in the file; it becomes a blank instead.
-      for (std::size_t c = 0; c < cut[i].size(); ++c) {
-        if (static_cast<unsigned char>(value[c]) < 32) value[c] = ' ';
-      }
+      for (std::size_t c = 0; c < value.size(); ++c) at[c] = static_cast<unsigned char>(value[c]) < 32 ? ' ' : value[c];
+    } else {
+      value.copy(at, value.size());
     }
-    shift += width - field.width;
-  }
+    if constexpr (field.widens) shift += width - field.width;
+  });
 }
 
 }  // namespace
 
 std::string VrsticaDatuma(std::string_view formattedDate) {
   std::string line;
-  AppendFields(line, kDateLine,
-               {.recordCode = kDateRecordCode, .symbol = {}, .indexMarker = {}, .price = {}, .date = formattedDate});
+  AppendFields<kDateLine>(
+      line, {.recordCode = kDateRecordCode, .symbol = {}, .indexMarker = {}, .price = {}, .date = formattedDate});
   return line;
 }
 
 void AppendVrsticaTecaja(std::string& out, const PriceLine& values) {
   char field[kPriceRoom];
   const std::size_t priceLength = FormatPrice(field, values.price);
-  AppendFields(out, kPriceLine,
-               {.recordCode = kPriceRecordCode,
-                .symbol = values.symbol,
-                .indexMarker = values.indexMarker,
-                .price = std::string_view(field, priceLength),
-                .date = values.formattedDate});
+  AppendFields<kPriceLine>(out, {.recordCode = kPriceRecordCode,
+                                 .symbol = values.symbol,
+                                 .indexMarker = values.indexMarker,
+                                 .price = std::string_view(field, priceLength),
+                                 .date = values.formattedDate});
 }
 
 std::string VrsticaTecaja(std::string_view symbol, std::string_view indexMarker, double price,
