@@ -63,6 +63,7 @@ class XmlScanner {
     std::string uri;
   };
 
+  std::size_t WholeUntil() const;
   Step ScanConstructs(std::size_t& pos, std::size_t until);
   Step ScanText(std::size_t& pos);
   Step ScanMarkup(std::size_t& pos);
