@@ -95,7 +95,7 @@ class XmlScanner {
   bool Keep(std::size_t pos);
   bool GiveUp();
 
-  std::string buffer_;     // a construct cut at the end of a piece, kept for its rest
+  std::string buffer_;     // what a piece may have cut (from its last '<' on), kept for the next
   std::string_view text_;  // what is being scanned: a piece, or the buffer
   bool unsure_ = false;
   bool atStart_ = true;     // before the first byte of the part
