@@ -353,7 +353,7 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
       emitRun(i);
       pos = i;
       reference_.clear();
-      if (ScanReference(pos, deliver ? &reference_ : nullptr) != Step::Done) return Step::Unsure;
+      if (!ScanReference(pos, deliver ? &reference_ : nullptr)) return Step::Unsure;
       if (deliver) EmitText(reference_);
       run = i = pos;
     } else if (c == ']') {
@@ -377,28 +377,29 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
-// &name; or &#digits; or &#xhex; at pos; its text appended to decoded, if given.
-XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
+// &name; or &#digits; or &#xhex; at pos, or false; its text appended to
+// decoded, if given.
+bool XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
   constexpr std::size_t kLongest = 16;  // "&#x0010FFFF;" and the entity names fit
   const std::size_t window = std::min(text_.size() - pos, kLongest + 1);
   const void* semicolon = std::memchr(text_.data() + pos, ';', window);
-  if (semicolon == nullptr) return Step::Unsure;
+  if (semicolon == nullptr) return false;
   const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text_.data());
   const std::string_view body(text_.data() + pos + 1, end - pos - 1);
   char32_t value = 0;
   if (body.size() >= 2 && body[0] == '#') {
     const bool hex = body[1] == 'x';
     const std::string_view digits = body.substr(hex ? 2 : 1);
-    if (digits.empty() || digits.size() > 8) return Step::Unsure;
+    if (digits.empty() || digits.size() > 8) return false;
     for (char d : digits) {
       int v = -1;
       if (d >= '0' && d <= '9') v = d - '0';
       if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
       if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-      if (v < 0) return Step::Unsure;
+      if (v < 0) return false;
       value = value * (hex ? 16 : 10) + static_cast<char32_t>(v);
     }
-    if (!IsXmlChar(value)) return Step::Unsure;
+    if (!IsXmlChar(value)) return false;
   } else if (body == "lt") {
     value = '<';
   } else if (body == "gt") {
@@ -410,32 +411,32 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
   } else if (body == "quot") {
     value = '"';
   } else {
-    return Step::Unsure;  // an entity no document without a declaration has
+    return false;  // an entity no document without a declaration has
   }
   if (decoded != nullptr) AppendUtf8(*decoded, value);
   pos = end + 1;
-  return Step::Done;
+  return true;
 }
 
-// A qualified name at pos: one colon at most, inside it; ASCII only.
+// A qualified name at pos, or false: one colon at most, inside it; ASCII only.
 // Inlined where tags are scanned: called for every name, it costs more as a call.
-[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
+[[gnu::always_inline]] inline bool XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   std::size_t i = pos;
-  if (!Is(data[i], kNameStart) || data[i] == ':') return Step::Unsure;
+  if (!Is(data[i], kNameStart) || data[i] == ':') return false;
   prefixLength = 0;
   ++i;
   while (true) {
     while (kClass[data[i]] & kNamePart) ++i;
     if (data[i] != ':') break;
-    if (prefixLength != 0) return Step::Unsure;
-    if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return Step::Unsure;
+    if (prefixLength != 0) return false;
+    if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return false;
     prefixLength = i - pos;
     ++i;
   }
-  if (i - pos > kMaxNameLength) return Step::Unsure;
+  if (i - pos > kMaxNameLength) return false;
   pos = i;
-  return Step::Done;
+  return true;
 }
 
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
@@ -450,7 +451,7 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
     // A processing instruction: a target not beginning with "xml" (in any case).
     std::size_t i = pos + 2;
     std::size_t prefixLength = 0;
-    if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+    if (!ScanName(i, prefixLength)) return Step::Unsure;
     const std::string_view target(text_.data() + pos + 2, i - pos - 2);
     if (prefixLength != 0 || target.find(':') != std::string_view::npos ||
         (target.size() >= 3 && EqualsIgnoringAsciiCase(target.substr(0, 3), "xml"))) {
@@ -501,7 +502,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   return Step::Done;
 }
 
-[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
+[[gnu::always_inline]] inline bool XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   const std::uint8_t quote = data[pos];
@@ -512,29 +513,29 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     i = SkipValue(data, i, size);
     const std::uint8_t c = data[i];
     if (c == quote) break;
-    if (c == '<') return Step::Unsure;
+    if (c == '<') return false;
     if (c == '&') {
       std::size_t at = i;
-      if (ScanReference(at, nullptr) != Step::Done) return Step::Unsure;
+      if (!ScanReference(at, nullptr)) return false;
       attribute.plain = false;
       i = at;
       continue;
     }
     if (c < 0x80) {
-      if (!(kClass[c] & kPlain) && c != ']') return Step::Unsure;
+      if (!(kClass[c] & kPlain) && c != ']') return false;
       if (Is(c, kSpace) && c != ' ') attribute.plain = false;  // normalized to a space
       ++i;
       continue;
     }
     const std::size_t length = SequenceLength(c);
-    if (length < 2) return Step::Unsure;
+    if (length < 2) return false;
     const Utf8Step step = DecodeUtf8At(text_, i);
-    if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+    if (!step.valid || !IsXmlChar(step.codePoint)) return false;
     i += length;
   }
   attribute.valueLength = i - attribute.value;
   pos = i + 1;
-  return Step::Done;
+  return true;
 }
 
 // One attribute twice, where no attribute has a prefix: by name only.
@@ -555,7 +556,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   if (rootClosed_) return Step::Unsure;  // a second root
   std::size_t i = pos + 1;
   std::size_t prefixLength = 0;
-  if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+  if (!ScanName(i, prefixLength)) return Step::Unsure;
   const std::size_t nameEnd = i;
   attributeCount_ = 0;
   bool empty = false;
@@ -577,15 +578,14 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
     Attribute& attribute = attributes_[attributeCount_++];
     attribute.name = i;
-    if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
+    if (!ScanName(i, attribute.prefixLength)) return Step::Unsure;
     attribute.nameLength = i - attribute.name;
     while (Is(data[i], kSpace)) ++i;
     if (data[i] != '=') return Step::Unsure;
     ++i;
     while (Is(data[i], kSpace)) ++i;
     if (data[i] != '"' && data[i] != '\'') return Step::Unsure;
-    const Step step = ScanAttributeValue(i, attribute);
-    if (step != Step::Done) return step;
+    if (!ScanAttributeValue(i, attribute)) return Step::Unsure;
     if (attribute.prefixLength != 0) prefixed = true;
     if (attribute.nameLength >= 5 && data[attribute.name] == 'x' && std::memcmp(data + attribute.name, "xmlns", 5) == 0) {
       declares = true;

@@ -44,6 +44,8 @@ class XmlScanner {
   void Deliver(XmlHandler* handler) { handler_ = handler; }
 
  private:
+  // More: a construct that finds its own end (the declaration, a comment, a
+  // CDATA section, a processing instruction) does not end in the text yet.
   enum class Step { Done, More, Unsure };
   struct Attribute {
     std::size_t name = 0, nameLength = 0, prefixLength = 0;  // within the buffer
@@ -71,9 +73,9 @@ class XmlScanner {
   Step ScanEndTag(std::size_t& pos);
   Step ScanDeclaration(std::size_t& pos);
   Step ScanUntil(std::size_t& pos, std::size_t from, std::string_view end, bool noDoubleHyphen, bool isText);
-  Step ScanReference(std::size_t& pos, std::string* decoded);
-  Step ScanName(std::size_t& pos, std::size_t& prefixLength);
-  Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
+  bool ScanReference(std::size_t& pos, std::string* decoded);
+  bool ScanName(std::size_t& pos, std::size_t& prefixLength);
+  bool ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
   bool SameAttributeTwice() const;
   bool SameNameTwice() const;

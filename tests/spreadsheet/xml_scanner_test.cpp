@@ -201,13 +201,15 @@ std::string Attributes(std::size_t count, std::size_t from = 0) {
   return out;
 }
 
+// A document, and whether the scanner vouches for it.
+struct Case {
+  const char* what;
+  std::string document;
+  bool vouched;
+};
+
 TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
   const std::string ns = "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\" xmlns:q=\"urn:p\">";
-  struct Case {
-    const char* what;
-    std::string document;
-    bool vouched;
-  };
   const std::vector<Case> cases = {
       {"declaration, byte-order mark, comments and a PI about the root",
        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone='yes'?>\n<!-- a --><?go x?><r/>\n<!--b-->",
@@ -288,11 +290,6 @@ TEST(XmlScanner, ADocumentCutInTwoAtAnyByteReadsAsItDoesWhole) {
   const std::string rows = "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\"><p:a p:x=\"&lt;&#38;&#x10D;\" y=\"a\tb\r\nc\" z='\xC5\xBE'/>"
                            "<t xml:space=\"preserve\">a&amp;b&#x10FFFF;\r\nc\rd\xC4\x8D\xF0\x9F\x98\x80]x]]y</t >"
                            "<!-- a < b --><?go c<d?><![CDATA[<e>&]]><e/>";
-  struct Case {
-    const char* what;
-    std::string document;
-    bool vouched;
-  };
   const std::vector<Case> cases = {
       {"every construct the scanner vouches for",
        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!--x--><?y z?>" + rows + "</r>\r\n<!--w-->\n", true},
