@@ -15,7 +15,7 @@ namespace ratemover::spreadsheet {
 namespace {
 
 // Bounds well inside the parser's own: past them the scanner is unsure.
-constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment, section or reference
+constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment or section, or text no markup follows yet
 constexpr std::size_t kMaxNameLength = 1000;
 constexpr std::size_t kMaxDepth = 200;
 // Attributes in one start tag: the parser refuses a tag with more (it compares
