@@ -15,7 +15,7 @@ namespace ratemover::spreadsheet {
 namespace {
 
 // Bounds well inside the parser's own: past them the scanner is unsure.
-constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment, section or reference
+constexpr std::size_t kMaxConstruct = 1u << 20;  // one tag, comment or section, or text no markup follows yet
 constexpr std::size_t kMaxNameLength = 1000;
 constexpr std::size_t kMaxDepth = 200;
 // Attributes in one start tag: the parser refuses a tag with more (it compares
@@ -185,32 +185,32 @@ bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
     }
     atStart_ = false;
   } else if (!buffer_.empty()) {
-    // A construct cut at the end of the last piece: the buffer takes only as
-    // much of this piece as finishes it (in growing steps), and the rest is
-    // scanned where it lies.
-    const std::size_t kept = buffer_.size();
+    // What was kept from the last piece takes this piece's bytes up to its
+    // first '<' (further each time a comment, section or instruction goes
+    // on), and the rest of this piece is scanned where it lies.
     std::size_t taken = 0;
-    for (std::size_t step = 256;; step *= 4) {
-      const std::size_t add = std::min(step, size - taken);
+    for (std::size_t step = 0;; step = std::max<std::size_t>(256, step * 4)) {
+      const std::size_t next = taken + step < size ? piece.find('<', taken + step) : std::string_view::npos;
+      const std::size_t add = next == std::string_view::npos ? size - taken : next + 1 - taken;
       buffer_.append(piece.substr(taken, add));
       taken += add;
       text_ = buffer_;
-      const Step scanned = ScanConstructs(pos, kept);
+      const Step scanned = ScanConstructs(pos, WholeUntil());
       if (scanned == Step::Unsure) return GiveUp();
       if (handler_ != nullptr && handler_->Failed()) {
         buffer_.clear();
         return true;
       }
-      if (scanned == Step::Done) break;
+      if (scanned == Step::Done && next != std::string_view::npos) break;
       if (taken == size) return Keep(pos);
     }
-    pos -= kept;
+    pos -= buffer_.size() - taken;  // at the '<' taken last
     buffer_.clear();
     text_ = piece;
   } else {
     text_ = piece;
   }
-  const Step scanned = ScanConstructs(pos, text_.size());
+  const Step scanned = ScanConstructs(pos, WholeUntil());
   if (scanned == Step::Unsure) return GiveUp();
   if (handler_ != nullptr && handler_->Failed()) {
     buffer_.clear();
@@ -219,9 +219,19 @@ bool XmlScanner::Feed(const std::uint8_t* data, std::size_t size) {
   return Keep(pos);
 }
 
+// The end of a piece may cut only the construct that starts at its last '<'
+// (or, from an earlier '<', a comment, section or instruction, which finds
+// its own end). Before that '<' every tag, reference and run of text is
+// whole, and the '<' stops each of them: the scanning steps read the bytes
+// without asking where the text ends.
+std::size_t XmlScanner::WholeUntil() const {
+  const std::size_t last = text_.rfind('<');
+  return last == std::string_view::npos ? 0 : last;
+}
+
 // Markup and text from pos on, until pos reaches `until`: More when a
-// construct is cut at the end of the text (pos at its start), Done when the
-// handler failed too.
+// comment, section or instruction does not end in the text (pos at its
+// start), Done when the handler failed too.
 XmlScanner::Step XmlScanner::ScanConstructs(std::size_t& pos, std::size_t until) {
   while (pos < until) {
     const Step step = text_[pos] == '<' ? ScanMarkup(pos) : ScanText(pos);
@@ -252,7 +262,18 @@ bool XmlScanner::GiveUp() {
 
 bool XmlScanner::Finish() {
   if (unsure_) return false;
-  if (atStart_ || !buffer_.empty() || !rootClosed_) unsure_ = true;
+  if (!atStart_ && !buffer_.empty()) {
+    // The end of the part ends what was kept: a '<' after it stops the
+    // scanning steps there, and all of it must be scanned.
+    const std::size_t end = buffer_.size();
+    buffer_.push_back('<');
+    text_ = buffer_;
+    std::size_t pos = 0;
+    if (ScanConstructs(pos, end) != Step::Done || pos != end) unsure_ = true;
+    buffer_.clear();
+    text_ = {};
+  }
+  if (atStart_ || !rootClosed_) unsure_ = true;
   return !unsure_;
 }
 
@@ -307,18 +328,16 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
-// Character data up to the next markup, handed on as it is read: what stands
-// before pos when a piece ends has gone out (More leaves pos at the rest).
+// Character data up to the next markup, handed on as it is read.
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanText(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   std::size_t i = pos;
   if (depth_ == 0) {
     // Outside the root element only blanks.
-    while (i < size && Is(data[i], kSpace)) ++i;
+    while (Is(data[i], kSpace)) ++i;
     pos = i;
-    if (i < size && data[i] != '<') return Step::Unsure;
-    return Step::Done;
+    return data[i] == '<' ? Step::Done : Step::Unsure;
   }
   std::size_t run = i;  // the start of what has not gone out yet
   // A handler that skims or stopped never wants text again.
@@ -328,45 +347,26 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   };
   while (true) {
     i = SkipText(data, i, size);
-    if (i >= size) break;
     const std::uint8_t c = data[i];
     if (c == '<') break;
     if (c == '&') {
       emitRun(i);
       pos = i;
       reference_.clear();
-      const Step step = ScanReference(pos, deliver ? &reference_ : nullptr);
-      if (step != Step::Done) {
-        pos = i;
-        return step;
-      }
+      if (!ScanReference(pos, deliver ? &reference_ : nullptr)) return Step::Unsure;
       if (deliver) EmitText(reference_);
       run = i = pos;
     } else if (c == ']') {
-      if (size - i < 3) {
-        emitRun(i);
-        pos = i;
-        return Step::More;
-      }
       if (data[i + 1] == ']' && data[i + 2] == '>') return Step::Unsure;
       ++i;
     } else if (c == '\r') {
       emitRun(i);
-      if (i + 1 >= size) {
-        pos = i;
-        return Step::More;  // a line feed may follow
-      }
       // A CR LF pair goes out as its line feed, a lone CR as a line feed.
       if (data[i + 1] != '\n' && deliver) EmitText("\n");
       run = ++i;
     } else {
       const std::size_t length = SequenceLength(c);
       if (length < 2) return Step::Unsure;
-      if (size - i < length) {
-        emitRun(i);
-        pos = i;
-        return Step::More;
-      }
       const Utf8Step step = DecodeUtf8At(text_, i);
       if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
       i += length;
@@ -377,28 +377,29 @@ XmlScanner::Step XmlScanner::ScanDeclaration(std::size_t& pos) {
   return Step::Done;
 }
 
-// &name; or &#digits; or &#xhex; at pos; its text appended to decoded, if given.
-XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
+// &name; or &#digits; or &#xhex; at pos, or false; its text appended to
+// decoded, if given.
+bool XmlScanner::ScanReference(std::size_t& pos, std::string* decoded) {
   constexpr std::size_t kLongest = 16;  // "&#x0010FFFF;" and the entity names fit
   const std::size_t window = std::min(text_.size() - pos, kLongest + 1);
   const void* semicolon = std::memchr(text_.data() + pos, ';', window);
-  if (semicolon == nullptr) return window > kLongest ? Step::Unsure : Step::More;
+  if (semicolon == nullptr) return false;
   const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(semicolon) - text_.data());
   const std::string_view body(text_.data() + pos + 1, end - pos - 1);
   char32_t value = 0;
   if (body.size() >= 2 && body[0] == '#') {
     const bool hex = body[1] == 'x';
     const std::string_view digits = body.substr(hex ? 2 : 1);
-    if (digits.empty() || digits.size() > 8) return Step::Unsure;
+    if (digits.empty() || digits.size() > 8) return false;
     for (char d : digits) {
       int v = -1;
       if (d >= '0' && d <= '9') v = d - '0';
       if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
       if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-      if (v < 0) return Step::Unsure;
+      if (v < 0) return false;
       value = value * (hex ? 16 : 10) + static_cast<char32_t>(v);
     }
-    if (!IsXmlChar(value)) return Step::Unsure;
+    if (!IsXmlChar(value)) return false;
   } else if (body == "lt") {
     value = '<';
   } else if (body == "gt") {
@@ -410,46 +411,39 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
   } else if (body == "quot") {
     value = '"';
   } else {
-    return Step::Unsure;  // an entity no document without a declaration has
+    return false;  // an entity no document without a declaration has
   }
   if (decoded != nullptr) AppendUtf8(*decoded, value);
   pos = end + 1;
-  return Step::Done;
+  return true;
 }
 
-// A qualified name at pos: one colon at most, inside it; ASCII only.
+// A qualified name at pos, or false: one colon at most, inside it; ASCII only.
 // Inlined where tags are scanned: called for every name, it costs more as a call.
-[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
+[[gnu::always_inline]] inline bool XmlScanner::ScanName(std::size_t& pos, std::size_t& prefixLength) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
-  const std::size_t size = text_.size();
   std::size_t i = pos;
-  if (i >= size) return Step::More;
-  if (!Is(data[i], kNameStart) || data[i] == ':') return Step::Unsure;
+  if (!Is(data[i], kNameStart) || data[i] == ':') return false;
   prefixLength = 0;
   ++i;
   while (true) {
-    while (i < size && (kClass[data[i]] & kNamePart)) ++i;
-    if (i >= size || data[i] != ':') break;
-    if (prefixLength != 0) return Step::Unsure;
-    if (i + 1 >= size) return Step::More;
-    if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return Step::Unsure;
+    while (kClass[data[i]] & kNamePart) ++i;
+    if (data[i] != ':') break;
+    if (prefixLength != 0) return false;
+    if (!Is(data[i + 1], kNameStart) || data[i + 1] == ':') return false;
     prefixLength = i - pos;
     ++i;
   }
-  if (i - pos > kMaxNameLength) return Step::Unsure;
-  if (i >= size) return Step::More;  // the name may go on
+  if (i - pos > kMaxNameLength) return false;
   pos = i;
-  return Step::Done;
+  return true;
 }
 
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanMarkup(std::size_t& pos) {
-  if (text_.size() - pos < 2) return Step::More;
   const char next = text_[pos + 1];
   if (next == '/') return ScanEndTag(pos);
   if (next == '!') {
-    if (text_.size() - pos < 4) return Step::More;
     if (text_.compare(pos, 4, "<!--") == 0) return ScanUntil(pos, pos + 4, "-->", true, false);
-    if (text_.size() - pos < 9) return Step::More;
     if (depth_ > 0 && text_.compare(pos, 9, "<![CDATA[") == 0) return ScanUntil(pos, pos + 9, "]]>", false, true);
     return Step::Unsure;  // a document type declaration, or what is none of these
   }
@@ -457,7 +451,7 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
     // A processing instruction: a target not beginning with "xml" (in any case).
     std::size_t i = pos + 2;
     std::size_t prefixLength = 0;
-    if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+    if (!ScanName(i, prefixLength)) return Step::Unsure;
     const std::string_view target(text_.data() + pos + 2, i - pos - 2);
     if (prefixLength != 0 || target.find(':') != std::string_view::npos ||
         (target.size() >= 3 && EqualsIgnoringAsciiCase(target.substr(0, 3), "xml"))) {
@@ -467,7 +461,6 @@ XmlScanner::Step XmlScanner::ScanReference(std::size_t& pos, std::string* decode
       pos = i + 2;
       return Step::Done;
     }
-    if (text_.size() - i < 2) return Step::More;
     if (!Is(static_cast<std::uint8_t>(text_[i]), kSpace)) return Step::Unsure;
     return ScanUntil(pos, i, "?>", false, false);
   }
@@ -509,7 +502,7 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   return Step::Done;
 }
 
-[[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
+[[gnu::always_inline]] inline bool XmlScanner::ScanAttributeValue(std::size_t& pos, Attribute& attribute) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
   const std::size_t size = text_.size();
   const std::uint8_t quote = data[pos];
@@ -518,34 +511,31 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   attribute.plain = true;
   while (true) {
     i = SkipValue(data, i, size);
-    if (i >= size) return Step::More;
     const std::uint8_t c = data[i];
     if (c == quote) break;
-    if (c == '<') return Step::Unsure;
+    if (c == '<') return false;
     if (c == '&') {
       std::size_t at = i;
-      const Step step = ScanReference(at, nullptr);
-      if (step != Step::Done) return step;
+      if (!ScanReference(at, nullptr)) return false;
       attribute.plain = false;
       i = at;
       continue;
     }
     if (c < 0x80) {
-      if (!(kClass[c] & kPlain) && c != ']') return Step::Unsure;
+      if (!(kClass[c] & kPlain) && c != ']') return false;
       if (Is(c, kSpace) && c != ' ') attribute.plain = false;  // normalized to a space
       ++i;
       continue;
     }
     const std::size_t length = SequenceLength(c);
-    if (length < 2) return Step::Unsure;
-    if (size - i < length) return Step::More;
+    if (length < 2) return false;
     const Utf8Step step = DecodeUtf8At(text_, i);
-    if (!step.valid || !IsXmlChar(step.codePoint)) return Step::Unsure;
+    if (!step.valid || !IsXmlChar(step.codePoint)) return false;
     i += length;
   }
   attribute.valueLength = i - attribute.value;
   pos = i + 1;
-  return Step::Done;
+  return true;
 }
 
 // One attribute twice, where no attribute has a prefix: by name only.
@@ -563,11 +553,10 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
 
 [[gnu::always_inline]] inline XmlScanner::Step XmlScanner::ScanStartTag(std::size_t& pos) {
   const auto* const data = reinterpret_cast<const std::uint8_t*>(text_.data());
-  const std::size_t size = text_.size();
   if (rootClosed_) return Step::Unsure;  // a second root
   std::size_t i = pos + 1;
   std::size_t prefixLength = 0;
-  if (const Step step = ScanName(i, prefixLength); step != Step::Done) return step;
+  if (!ScanName(i, prefixLength)) return Step::Unsure;
   const std::size_t nameEnd = i;
   attributeCount_ = 0;
   bool empty = false;
@@ -575,11 +564,9 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
   bool declares = false;  // an attribute may declare a namespace
   while (true) {
     const std::size_t blanks = i;
-    while (i < size && Is(data[i], kSpace)) ++i;
-    if (i >= size) return Step::More;
+    while (Is(data[i], kSpace)) ++i;
     if (data[i] == '>') break;
     if (data[i] == '/') {
-      if (i + 1 >= size) return Step::More;
       if (data[i + 1] != '>') return Step::Unsure;
       empty = true;
       ++i;
@@ -591,17 +578,14 @@ XmlScanner::Step XmlScanner::ScanUntil(std::size_t& pos, std::size_t from, std::
     if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
     Attribute& attribute = attributes_[attributeCount_++];
     attribute.name = i;
-    if (const Step step = ScanName(i, attribute.prefixLength); step != Step::Done) return step;
+    if (!ScanName(i, attribute.prefixLength)) return Step::Unsure;
     attribute.nameLength = i - attribute.name;
-    while (i < size && Is(data[i], kSpace)) ++i;
-    if (i >= size) return Step::More;
+    while (Is(data[i], kSpace)) ++i;
     if (data[i] != '=') return Step::Unsure;
     ++i;
-    while (i < size && Is(data[i], kSpace)) ++i;
-    if (i >= size) return Step::More;
+    while (Is(data[i], kSpace)) ++i;
     if (data[i] != '"' && data[i] != '\'') return Step::Unsure;
-    const Step step = ScanAttributeValue(i, attribute);
-    if (step != Step::Done) return step;
+    if (!ScanAttributeValue(i, attribute)) return Step::Unsure;
     if (attribute.prefixLength != 0) prefixed = true;
     if (attribute.nameLength >= 5 && data[attribute.name] == 'x' && std::memcmp(data + attribute.name, "xmlns", 5) == 0) {
       declares = true;
@@ -852,13 +836,13 @@ std::string_view XmlScanner::LocalName(const Open& element) {
   const Open& element = open_[depth_ - 1];
   // The name must be that of the open element, and end there.
   const std::size_t nameLength = element.qname.size();
+  // A name that runs into the '<' after the scanned bytes differs from it.
   std::size_t i = pos + 2 + nameLength;
-  if (i >= size) return Step::More;
-  if (!SameBytes(text_.data() + pos + 2, element.qname.data(), nameLength) || (kClass[data[i]] & kName)) {
+  if (i >= size || !SameBytes(text_.data() + pos + 2, element.qname.data(), nameLength) ||
+      (kClass[data[i]] & kName)) {
     return Step::Unsure;
   }
-  while (i < size && Is(data[i], kSpace)) ++i;
-  if (i >= size) return Step::More;
+  while (Is(data[i], kSpace)) ++i;
   if (data[i] != '>') return Step::Unsure;
   --depth_;
   ++ends_;

@@ -44,6 +44,8 @@ class XmlScanner {
   void Deliver(XmlHandler* handler) { handler_ = handler; }
 
  private:
+  // More: a construct that finds its own end (the declaration, a comment, a
+  // CDATA section, a processing instruction) does not end in the text yet.
   enum class Step { Done, More, Unsure };
   struct Attribute {
     std::size_t name = 0, nameLength = 0, prefixLength = 0;  // within the buffer
@@ -63,6 +65,7 @@ class XmlScanner {
     std::string uri;
   };
 
+  std::size_t WholeUntil() const;
   Step ScanConstructs(std::size_t& pos, std::size_t until);
   Step ScanText(std::size_t& pos);
   Step ScanMarkup(std::size_t& pos);
@@ -70,9 +73,9 @@ class XmlScanner {
   Step ScanEndTag(std::size_t& pos);
   Step ScanDeclaration(std::size_t& pos);
   Step ScanUntil(std::size_t& pos, std::size_t from, std::string_view end, bool noDoubleHyphen, bool isText);
-  Step ScanReference(std::size_t& pos, std::string* decoded);
-  Step ScanName(std::size_t& pos, std::size_t& prefixLength);
-  Step ScanAttributeValue(std::size_t& pos, Attribute& attribute);
+  bool ScanReference(std::size_t& pos, std::string* decoded);
+  bool ScanName(std::size_t& pos, std::size_t& prefixLength);
+  bool ScanAttributeValue(std::size_t& pos, Attribute& attribute);
   bool BindNamespaces();
   bool SameAttributeTwice() const;
   bool SameNameTwice() const;
@@ -94,7 +97,7 @@ class XmlScanner {
   bool Keep(std::size_t pos);
   bool GiveUp();
 
-  std::string buffer_;     // a construct cut at the end of a piece, kept for its rest
+  std::string buffer_;     // what a piece may have cut (from its last '<' on), kept for the next
   std::string_view text_;  // what is being scanned: a piece, or the buffer
   bool unsure_ = false;
   bool atStart_ = true;     // before the first byte of the part

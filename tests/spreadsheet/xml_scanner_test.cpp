@@ -201,13 +201,15 @@ std::string Attributes(std::size_t count, std::size_t from = 0) {
   return out;
 }
 
+// A document, and whether the scanner vouches for it.
+struct Case {
+  const char* what;
+  std::string document;
+  bool vouched;
+};
+
 TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
   const std::string ns = "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\" xmlns:q=\"urn:p\">";
-  struct Case {
-    const char* what;
-    std::string document;
-    bool vouched;
-  };
   const std::vector<Case> cases = {
       {"declaration, byte-order mark, comments and a PI about the root",
        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone='yes'?>\n<!-- a --><?go x?><r/>\n<!--b-->",
@@ -266,6 +268,48 @@ TEST(XmlScanner, ConstructsItVouchesForAndThoseItLeavesToTheParser) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CheckAgainstParser(c.document, c.what).vouched, c.vouched) << c.what;
+  }
+}
+
+// The scanner's reading of a document in two pieces, cut before byte `at`.
+std::optional<std::vector<std::string>> ScannerEventsCutAt(const std::string& document, std::size_t at) {
+  XmlScanner scanner;
+  testsupport::RecordingHandler handler;
+  scanner.Deliver(&handler);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(document.data());
+  if (!scanner.Feed(data, at) || !scanner.Feed(data + at, document.size() - at) || !scanner.Finish()) {
+    return std::nullopt;
+  }
+  return handler.Events();
+}
+
+// The end of a piece may fall on any byte: a document cut in two anywhere,
+// after a long first piece or before a long rest, reads as it does whole,
+// sound or not.
+TEST(XmlScanner, ADocumentCutInTwoAtAnyByteReadsAsItDoesWhole) {
+  const std::string rows = "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\"><p:a p:x=\"&lt;&#38;&#x10D;\" y=\"a\tb\r\nc\" z='\xC5\xBE'/>"
+                           "<t xml:space=\"preserve\">a&amp;b&#x10FFFF;\r\nc\rd\xC4\x8D\xF0\x9F\x98\x80]x]]y</t >"
+                           "<!-- a < b --><?go c<d?><![CDATA[<e>&]]><e/>";
+  const std::vector<Case> cases = {
+      {"every construct the scanner vouches for",
+       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!--x--><?y z?>" + rows + "</r>\r\n<!--w-->\n", true},
+      {"a comment of many '<' across the cut", "<r><!--" + std::string(600, '<') + "--><a/></r>", true},
+      {"a second root after blanks", "<r/>  <r/>", false},
+      {"text after the root", "<r/> x", false},
+      {"an end tag of another name", rows + "</s>", false},
+      {"an end tag whose name goes on", rows + "</rr>", false},
+      {"an unfinished comment", rows + "<!-- a", false},
+      {"a reference never ended", "<r>&amp</r>", false},
+      {"a cut character that stays cut", "<r>\xC5</r>", false},
+      {"the end of a CDATA section in text", "<r>a]]>b</r>", false},
+      {"unfinished", rows, false},
+  };
+  for (const auto& [what, document, vouched] : cases) {
+    const auto whole = ScannerEvents(document, document.size() + 1);
+    EXPECT_EQ(whole.has_value(), vouched) << what;
+    for (std::size_t at = 0; at <= document.size(); ++at) {
+      EXPECT_EQ(ScannerEventsCutAt(document, at), whole) << what << ", cut before byte " << at;
+    }
   }
 }
 
