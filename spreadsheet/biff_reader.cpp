@@ -275,7 +275,7 @@ class SheetReader {
         continue;
       }
       if (depth > 0) continue;
-      const bool ofCellTable = IsCell(record.type) || record.type == kRow;
+      const bool ofCellTable = record.type == kRow;  // cells took the way above
       if (ofCellTable && cellTableEnded) ThrowAfterCellTable(record);
       // a formula's text result is read with its formula; a STRING that no
       // formula claimed is a cell damaged into it
@@ -296,7 +296,6 @@ class SheetReader {
       if (record.type == kWsBool && record.length >= 2 && (U16(cursor.Data(record)) & kWsBoolDialog) != 0) {
         worksheet_ = false;
       }
-      if (IsCell(record.type)) Cell(cursor, record);
     }
   }
 
