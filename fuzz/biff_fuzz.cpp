@@ -44,12 +44,12 @@ GsfInput* Container(const std::uint8_t* data, std::size_t size) {
   return gsf_input_memory_new(copy, length, TRUE);
 }
 
-bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
+ratemover::fuzz::Refusal Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
   GsfInput* input = Container(data, size);
-  if (input == nullptr) return false;
-  const bool read = static_cast<bool>(ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells));
+  if (input == nullptr) return ratemover::spreadsheet::OpenFailure::NotReadable;
+  const ratemover::spreadsheet::SheetRead read = ratemover::spreadsheet::ReadActiveSheet(input, rowLimit, cells);
   g_object_unref(input);
-  return read;
+  return read.failure ? ratemover::fuzz::Refusal(read.failure->Reason()) : std::nullopt;
 }
 
 }  // namespace

@@ -20,17 +20,17 @@ namespace {
 
 using ratemover::spreadsheet::SheetCells;
 
-bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
+ratemover::fuzz::Refusal Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
   GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
-  if (input == nullptr) return false;
-  bool read = true;
+  if (input == nullptr) return ratemover::spreadsheet::OpenFailure::NotReadable;
+  ratemover::fuzz::Refusal refused;
   try {
     ratemover::spreadsheet::FormatRowNamed("csv").read({input, nullptr, nullptr}, rowLimit, cells);
-  } catch (const ratemover::spreadsheet::WorkbookError&) {
-    read = false;
+  } catch (const ratemover::spreadsheet::WorkbookError& e) {
+    refused = e.Reason();
   }
   g_object_unref(input);
-  return read;
+  return refused;
 }
 
 }  // namespace

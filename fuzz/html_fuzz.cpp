@@ -37,8 +37,8 @@ std::optional<ratemover::spreadsheet::OpenFailure> ReadInPieces(const std::uint8
   return failure;
 }
 
-bool Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
-  return !ReadInPieces(data, size, rowLimit, 64 * 1024, cells).has_value();
+ratemover::fuzz::Refusal Read(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit, SheetCells& cells) {
+  return ReadInPieces(data, size, rowLimit, 64 * 1024, cells);
 }
 
 // Pieces of a few bytes cut every tag, reference, comment and character

@@ -11,36 +11,43 @@
 
 #include "spreadsheet/cell_text.h"
 #include "spreadsheet/format_table.h"
+#include "spreadsheet/open_failure.h"
+#include "spreadsheet/workbook_reader.h"
 
 namespace ratemover::fuzz {
 
-// Reads the bytes as one workbook with a row limit; true when it opened.
-using LimitedRead = bool (*)(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit,
-                             spreadsheet::SheetCells& cells);
+// Reads the bytes as one workbook with a row limit: the reason it was
+// refused, or nothing when it opened.
+using Refusal = std::optional<spreadsheet::OpenFailure>;
+using LimitedRead = Refusal (*)(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit,
+                                spreadsheet::SheetCells& cells);
 
 // The bytes as a workbook file through the same reading as the session's.
-inline bool ReadFromMemory(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit,
-                           spreadsheet::SheetCells& cells) {
+inline Refusal ReadFromMemory(const std::uint8_t* data, std::size_t size, std::int32_t rowLimit,
+                              spreadsheet::SheetCells& cells) {
   GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE);
-  if (input == nullptr) return false;
-  const bool read = static_cast<bool>(spreadsheet::ReadActiveSheet(input, rowLimit, cells));
+  if (input == nullptr) return spreadsheet::OpenFailure::NotReadable;
+  const spreadsheet::SheetRead read = spreadsheet::ReadActiveSheet(input, rowLimit, cells);
   g_object_unref(input);
-  return read;
+  return read.failure ? Refusal(read.failure->Reason()) : std::nullopt;
 }
 
-// The row limit never decides whether a workbook opens (rows past it are read
-// all the same); a reading with the larger limit holds every cell of the one
-// with 20 rows; every stored cell of those rows turns into a text or a read
-// failure.
+// The row limit decides whether a workbook opens only where more rows hold
+// more than the cells may (rows past the limit are read all the same, but not
+// kept): the reading with the larger limit may then be refused as too large.
+// Otherwise both open or neither; a reading with the larger limit holds every
+// cell of the one with 20 rows; every stored cell of those rows turns into a
+// text or a read failure.
 inline void CheckRowLimitIsNoVerdict(LimitedRead read, const std::uint8_t* data, std::size_t size,
                                      std::int32_t largeLimit, std::int32_t columns) {
   constexpr std::int32_t kFewRows = 20;
   spreadsheet::SheetCells few;
-  const bool fewRead = read(data, size, kFewRows, few);
+  const Refusal fewRefused = read(data, size, kFewRows, few);
   spreadsheet::SheetCells all;
-  const bool allRead = read(data, size, largeLimit, all);
-  if (fewRead != allRead) std::abort();
-  if (!fewRead) return;
+  const Refusal allRefused = read(data, size, largeLimit, all);
+  if (!fewRefused && allRefused == spreadsheet::OpenFailure::TooLarge) return;
+  if (fewRefused.has_value() != allRefused.has_value()) std::abort();
+  if (fewRefused) return;
   for (std::int32_t row = 1; row <= kFewRows; ++row) {
     for (std::int32_t column = 1; column <= columns; ++column) {
       const std::optional<spreadsheet::CellValue> cell = few.Find(row, column);
