@@ -125,7 +125,7 @@ for f in sparse.xls sparse.xlsx sparse.ods; do
   bench "$data/$f" 2 0 "V celici A2 bi moral biti datum!"
 done
 # a sheet part that inflates to 1 GiB: refused before it is read
-bench "$data/bad/bomb_1g.xlsx" 2 0 "too large: xl/worksheets/sheet1.xml"
+bench "$data/bad/bomb_1g.xlsx" 2 0 "delovni zvezek je prevelik (xl/worksheets/sheet1.xml"
 
 echo "$(date -u '+%Y-%m-%d %H:%M UTC') on $(uname -n), $(nproc) cores, $(uname -m); load average (1, 5, 15 min)" \
      "before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -18,12 +18,11 @@ namespace ratemover::spreadsheet::html {
 namespace {
 
 // Classes of characters for the loops that run over many of them.
-enum CharClass : std::uint8_t { kSpace = 1, kTagEnd = 2, kEquals = 4, kSlash = 8, kMarkup = 16, kBlank = 32 };
+enum CharClass : std::uint8_t { kSpace = 1, kTagEnd = 2, kEquals = 4, kSlash = 8, kMarkup = 16 };
 
 constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
   std::array<std::uint8_t, 256> classes{};
-  for (const char c : {' ', '\t', '\n', '\r', '\f'}) classes[static_cast<unsigned char>(c)] = kSpace | kBlank;
-  classes[0xA0] = kBlank;  // a no-break space shows as a blank
+  for (const char c : {' ', '\t', '\n', '\r', '\f'}) classes[static_cast<unsigned char>(c)] = kSpace;
   classes['>'] = kTagEnd;
   classes['='] = kEquals;
   classes['/'] = kSlash;
@@ -176,8 +175,6 @@ std::size_t ParseTag(std::string_view text, std::size_t at, Tag& tag) {
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
-
-bool IsBlank(char c) { return Is(c, kBlank); }
 
 // The first bytes as ASCII text whatever their encoding: enough to see tags.
 std::string AsciiHead(std::string_view bytes) {

@@ -23,8 +23,9 @@ inline constexpr std::size_t kHeadLength = 4096;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-// White space or a no-break space: what a page shows as one blank.
-bool IsBlank(char c);
+// White space or a no-break space: what a page shows as one blank. Inline:
+// the layout asks it of every character it shows.
+inline bool IsBlank(char c) { return IsSpace(c) || static_cast<unsigned char>(c) == 0xA0; }
 
 // The first bytes as ASCII text whatever their encoding: enough to see tags.
 std::string AsciiHead(std::string_view bytes);
