@@ -25,20 +25,16 @@ struct KeyLess {
 const char* SheetCells::TextBlocks::Keep(const std::string& text, std::size_t& room) {
   if (text.empty()) return nullptr;
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("cell text too long");
-  const auto take = [&room](std::size_t bytes) {
-    if (bytes > room) ThrowBeyondBounds();
-    room -= bytes;
-  };
   char* at = nullptr;
   if (text.size() > kBlock / 4) {
-    take(text.size());
+    Take(room, text.size());
     // put before the last block, so that the room left in that one stays in use
     auto own = std::make_unique_for_overwrite<char[]>(text.size());
     at = own.get();
     blocks_.insert(blocks_.end() - (blocks_.empty() ? 0 : 1), std::move(own));
   } else {
     if (text.size() > room_) {
-      take(kBlock);
+      Take(room, kBlock);
       blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
       free_ = blocks_.back().get();
       room_ = kBlock;
@@ -61,9 +57,8 @@ void SheetCells::ThrowBeyondBounds() {
 }
 
 void SheetCells::Hold(std::size_t cells, std::size_t textBytes) {
-  if (!Fits(cells, textBytes)) ThrowBeyondBounds();
-  cellRoom_ -= cells;
-  textRoom_ -= textBytes;
+  Take(cellRoom_, cells);
+  Take(textRoom_, textBytes);
 }
 
 void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& value) {
@@ -72,7 +67,7 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& val
   if (ordered_) {
     if (entries_.empty() || key > entries_.back().key) {
       if (empty) return;
-      TakeCell();
+      Take(cellRoom_, 1);
       entries_.push_back(EntryOf(key, value));
       return;
     }
@@ -87,7 +82,7 @@ void SheetCells::Put(std::int32_t row, std::int32_t column, const CellValue& val
     entries_.back() = EntryOf(key, value);
     return;
   }
-  TakeCell();
+  Take(cellRoom_, 1);
   if (ordered_) orderedPart_ = entries_.size();
   ordered_ = false;
   entries_.push_back(EntryOf(key, value));

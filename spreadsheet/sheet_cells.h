@@ -100,9 +100,11 @@ class SheetCells {
     char* free_ = nullptr;  // the room left in the last ordinary block
     std::size_t room_ = 0;
   };
-  void TakeCell() {
-    if (cellRoom_ == 0) [[unlikely]] ThrowBeyondBounds();
-    --cellRoom_;
+  // Takes `amount` from `room` (of cells or of text); throws when there is
+  // not that much left.
+  static void Take(std::size_t& room, std::size_t amount) {
+    if (amount > room) [[unlikely]] ThrowBeyondBounds();
+    room -= amount;
   }
   void Order() const;
   std::size_t LowerBound(std::uint64_t key) const;
